@@ -1,0 +1,123 @@
+#include "platform/classes/Object.h"
+
+#include <algorithm>
+#include <map>
+#include <mutex>
+
+#include "platform/classes/TypInfo.h"
+#include "platform/rtl/Exceptions.h"
+#include "platform/rtl/SysUtils.h"
+
+namespace ztl {
+
+TClass TObject::StaticClass() {
+  static const TMetaClass* const meta = new TMetaClass("TObject", nullptr, nullptr, {}, {}, {});
+  return meta;
+}
+
+String TObject::ClassName() const { return ClassType()->ClassName(); }
+
+bool TObject::InheritsFrom(TClass cls) const { return ClassType()->InheritsFrom(cls); }
+
+TMetaClass::TMetaClass(String name, TClass parent, Constructor constructor,
+                       std::vector<std::unique_ptr<TPropInfo>> properties, std::vector<TMethodEntry> methods,
+                       std::vector<TFieldEntry> fields)
+    : name_(std::move(name)),
+      parent_(parent),
+      constructor_(constructor),
+      ownProperties_(std::move(properties)),
+      methods_(std::move(methods)),
+      fields_(std::move(fields)) {
+  if (parent_) allProperties_ = parent_->Properties();
+  for (const auto& p : ownProperties_) {
+    // A redeclared property replaces the inherited one in its place.
+    auto same = std::find_if(allProperties_.begin(), allProperties_.end(),
+                             [&](const TPropInfo* q) { return SameText(q->Name, p->Name); });
+    if (same != allProperties_.end())
+      *same = p.get();
+    else
+      allProperties_.push_back(p.get());
+  }
+}
+
+TMetaClass::~TMetaClass() = default;
+
+bool TMetaClass::InheritsFrom(TClass other) const {
+  for (TClass c = this; c; c = c->parent_)
+    if (c == other) return true;
+  return false;
+}
+
+TObject* TMetaClass::Create(TObject* arg) const {
+  if (!constructor_) throw EAbstractError("Cannot create an instance of " + name_);
+  return constructor_(arg);
+}
+
+const TPropInfo* TMetaClass::FindProperty(const String& name) const {
+  for (const TPropInfo* p : allProperties_)
+    if (SameText(p->Name, name)) return p;
+  return nullptr;
+}
+
+const TMethodEntry* TMetaClass::FindMethod(const String& name) const {
+  for (TClass c = this; c; c = c->parent_)
+    for (const TMethodEntry& m : c->methods_)
+      if (SameText(m.Name, name)) return &m;
+  return nullptr;
+}
+
+const TMethodEntry* TMetaClass::FindMethodByCode(TCodePointer code) const {
+  for (TClass c = this; c; c = c->parent_)
+    for (const TMethodEntry& m : c->methods_)
+      if (m.Code == code) return &m;
+  return nullptr;
+}
+
+const TFieldEntry* TMetaClass::FindField(const String& name) const {
+  for (TClass c = this; c; c = c->parent_)
+    for (const TFieldEntry& f : c->fields_)
+      if (SameText(f.Name, name)) return &f;
+  return nullptr;
+}
+
+namespace {
+
+struct ClassRegistry {
+  std::mutex lock;
+  std::map<String, TClass> byName;  // upper-case names
+};
+
+ClassRegistry& Registry() {
+  static ClassRegistry registry;
+  return registry;
+}
+
+}  // namespace
+
+void RegisterClass(TClass cls) {
+  auto& r = Registry();
+  std::lock_guard guard(r.lock);
+  r.byName[UpperCase(cls->ClassName())] = cls;
+}
+
+void UnRegisterClass(TClass cls) {
+  auto& r = Registry();
+  std::lock_guard guard(r.lock);
+  auto it = r.byName.find(UpperCase(cls->ClassName()));
+  if (it != r.byName.end() && it->second == cls) r.byName.erase(it);
+}
+
+TClass GetClass(const String& name) {
+  auto& r = Registry();
+  std::lock_guard guard(r.lock);
+  auto it = r.byName.find(UpperCase(name));
+  return it == r.byName.end() ? nullptr : it->second;
+}
+
+TClass FindClass(const String& name) {
+  TClass cls = GetClass(name);
+  if (!cls) throw EClassNotFound("Class " + name + " not found");
+  return cls;
+}
+
+}  // namespace ztl

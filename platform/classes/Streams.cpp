@@ -1,0 +1,240 @@
+#include "platform/classes/Streams.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "platform/classes/ClassBuilder.h"
+#include "platform/rtl/Exceptions.h"
+
+namespace ztl {
+
+ZTL_DEFINE_CLASS(TStream, TObject)
+ZTL_DEFINE_CLASS(THandleStream, TStream)
+ZTL_DEFINE_CLASS(TFileStream, THandleStream)
+ZTL_DEFINE_CLASS(TMemoryStream, TStream)
+ZTL_DEFINE_CLASS(TStringStream, TMemoryStream)
+
+namespace {
+
+String ErrnoText(int err) {
+  char buffer[256];
+  return strerror_r(err, buffer, sizeof buffer);
+}
+
+}  // namespace
+
+void TStream::ReadBuffer(void* buffer, int64_t count) {
+  if (count != 0 && Read(buffer, count) != count) throw EReadError("Stream read error");
+}
+
+void TStream::WriteBuffer(const void* buffer, int64_t count) {
+  if (count != 0 && Write(buffer, count) != count) throw EWriteError("Stream write error");
+}
+
+int64_t TStream::CopyFrom(TStream& source, int64_t count) {
+  if (count == 0) {
+    source.SetPosition(0);
+    count = source.Size();
+  }
+  char buffer[65536];
+  int64_t left = count;
+  while (left > 0) {
+    int64_t n = std::min<int64_t>(left, sizeof buffer);
+    source.ReadBuffer(buffer, n);
+    WriteBuffer(buffer, n);
+    left -= n;
+  }
+  return count;
+}
+
+int64_t TStream::Size() {
+  int64_t position = Seek(0, soCurrent);
+  int64_t size = Seek(0, soEnd);
+  Seek(position, soBeginning);
+  return size;
+}
+
+void TStream::SetSize(int64_t) { throw EStreamError("Stream size cannot be changed"); }
+
+int64_t THandleStream::Read(void* buffer, int64_t count) {
+  int64_t done = 0;
+  while (done < count) {
+    ssize_t n = ::read(handle_, static_cast<char*>(buffer) + done, static_cast<size_t>(count - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw EReadError("Stream read error: " + ErrnoText(errno));
+    if (n == 0) break;
+    done += n;
+  }
+  return done;
+}
+
+int64_t THandleStream::Write(const void* buffer, int64_t count) {
+  int64_t done = 0;
+  while (done < count) {
+    ssize_t n = ::write(handle_, static_cast<const char*>(buffer) + done, static_cast<size_t>(count - done));
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw EWriteError("Stream write error: " + ErrnoText(errno));
+    done += n;
+  }
+  return done;
+}
+
+int64_t THandleStream::Seek(int64_t offset, TSeekOrigin origin) {
+  int whence = origin == soBeginning ? SEEK_SET : origin == soCurrent ? SEEK_CUR : SEEK_END;
+  off_t result = ::lseek(handle_, offset, whence);
+  if (result < 0) throw EStreamError("Stream seek error: " + ErrnoText(errno));
+  return result;
+}
+
+void THandleStream::SetSize(int64_t value) {
+  if (::ftruncate(handle_, value) != 0) throw EStreamError("Stream size error: " + ErrnoText(errno));
+  if (Position() > value) Seek(value, soBeginning);
+}
+
+namespace {
+
+bool IsCreate(uint32_t mode) { return (mode & fmCreate) == fmCreate; }
+
+int OpenFlags(uint32_t mode) {
+  int flags = O_CLOEXEC;
+  if (IsCreate(mode)) return flags | O_RDWR | O_CREAT;
+  switch (mode & 3) {
+    case fmOpenWrite: flags |= O_WRONLY; break;
+    case fmOpenReadWrite: flags |= O_RDWR; break;
+    default: flags |= O_RDONLY; break;
+  }
+  if (mode & fmOpenOrCreate) flags |= O_CREAT;
+  return flags;
+}
+
+// The advisory lock that keeps a share mode, or 0 for none.
+int ShareLock(uint32_t mode) {
+  uint32_t share = mode & 0xF0;
+  bool writes = IsCreate(mode) || (mode & 3) != fmOpenRead;
+  switch (share) {
+    case fmShareExclusive:
+    case fmShareDenyRead: return LOCK_EX;
+    case fmShareDenyWrite: return writes ? LOCK_EX : LOCK_SH;
+    default: return 0;
+  }
+}
+
+// Takes the lock, waiting up to the limit for another holder to finish.
+bool WaitForLock(int fd, int operation, int milliseconds) {
+  using Clock = std::chrono::steady_clock;
+  auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+  auto pause = std::chrono::microseconds(20);
+  for (;;) {
+    if (::flock(fd, operation | LOCK_NB) == 0) return true;
+    if (errno == EINTR) continue;
+    if (errno != EWOULDBLOCK) return false;
+    if (Clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, std::chrono::microseconds(2000));
+  }
+}
+
+[[noreturn]] void OpenFailed(const String& fileName, uint32_t mode, int err) {
+  String reason = err == EWOULDBLOCK ? "The file is in use by another process" : ErrnoText(err);
+  if (IsCreate(mode)) throw EFCreateError("Cannot create file \"" + fileName + "\". " + reason);
+  throw EFOpenError("Cannot open file \"" + fileName + "\". " + reason);
+}
+
+}  // namespace
+
+TFileStream::TFileStream(const String& fileName, uint32_t mode) : THandleStream(-1), fileName_(fileName) {
+  handle_ = ::open(fileName.c_str(), OpenFlags(mode), 0666);
+  if (handle_ < 0) OpenFailed(fileName, mode, errno);
+  struct stat info {};
+  if (::fstat(handle_, &info) == 0 && S_ISDIR(info.st_mode)) {
+    ::close(handle_);
+    OpenFailed(fileName, mode, EISDIR);
+  }
+  int lock = ShareLock(mode);
+  if (lock && !WaitForLock(handle_, lock, ShareWaitMilliseconds)) {
+    int err = errno;
+    ::close(handle_);
+    OpenFailed(fileName, mode, err);
+  }
+  // Truncate only once the file is ours, so a waiting creator cannot cut
+  // short what another writer is putting there.
+  if (IsCreate(mode) && ::ftruncate(handle_, 0) != 0) {
+    int err = errno;
+    ::close(handle_);
+    OpenFailed(fileName, mode, err);
+  }
+}
+
+TFileStream::~TFileStream() {
+  if (handle_ >= 0) ::close(handle_);  // closing releases the lock
+}
+
+int64_t TMemoryStream::Read(void* buffer, int64_t count) {
+  int64_t available = std::max<int64_t>(0, Size() - position_);
+  int64_t n = std::min(count, available);
+  if (n > 0) std::memcpy(buffer, data_.data() + position_, static_cast<size_t>(n));
+  position_ += n;
+  return n;
+}
+
+int64_t TMemoryStream::Write(const void* buffer, int64_t count) {
+  if (count <= 0) return 0;
+  if (position_ + count > Size()) data_.resize(static_cast<size_t>(position_ + count));
+  std::memcpy(data_.data() + position_, buffer, static_cast<size_t>(count));
+  position_ += count;
+  return count;
+}
+
+int64_t TMemoryStream::Seek(int64_t offset, TSeekOrigin origin) {
+  int64_t base = origin == soBeginning ? 0 : origin == soCurrent ? position_ : Size();
+  if (base + offset < 0) throw EStreamError("Stream seek error: negative position");
+  position_ = base + offset;
+  return position_;
+}
+
+void TMemoryStream::SetSize(int64_t value) {
+  data_.resize(static_cast<size_t>(value));
+  position_ = std::min(position_, value);
+}
+
+void TMemoryStream::Clear() {
+  data_.clear();
+  position_ = 0;
+}
+
+void TMemoryStream::LoadFromFile(const String& fileName) {
+  TFileStream stream(fileName, fmOpenRead | fmShareDenyWrite);
+  LoadFromStream(stream);
+}
+
+void TMemoryStream::SaveToFile(const String& fileName) {
+  TFileStream stream(fileName, fmCreate);
+  SaveToStream(stream);
+}
+
+void TMemoryStream::LoadFromStream(TStream& stream) {
+  stream.SetPosition(0);
+  int64_t size = stream.Size();
+  data_.resize(static_cast<size_t>(size));
+  stream.ReadBuffer(data_.data(), size);
+  position_ = 0;
+}
+
+void TMemoryStream::SaveToStream(TStream& stream) { stream.WriteBuffer(data_.data(), Size()); }
+
+TStringStream::TStringStream(const String& text) {
+  Write(text.data(), static_cast<int64_t>(text.size()));
+  SetPosition(0);
+}
+
+String TStringStream::DataString() const { return String(Data().begin(), Data().end()); }
+
+}  // namespace ztl

@@ -1,0 +1,8 @@
+#pragma once
+// The one header through which the components reach the Windows services.
+// On Windows it includes <windows.h> and undefines the macros that clash with
+// framework names (DeleteFile, GetUserName, ...); on POSIX it gathers the
+// platform's own implementations, which carry the Windows names, flags, codes
+// and record layouts.
+#include "platform/os/WinTypes.h"
+#include "platform/os/Sync.h"
