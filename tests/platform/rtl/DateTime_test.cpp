@@ -8,6 +8,7 @@
 
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/SysUtils.h"
+#include "tests/support/TestDir.h"
 
 namespace ztl {
 namespace {
@@ -283,6 +284,50 @@ TEST(LocaleFormatSettings, CLocale) {
 TEST(LocaleFormatSettings, UnknownLocaleFallsBackToC) {
   LocaleEnvironment unknown("xx_NOWHERE.UTF-8");
   ExpectCLocaleSettings(GetLocaleFormatSettings());
+}
+
+// Compiles a locale into the test's folder; false where the locale sources
+// are not installed.
+bool CompileLocale(const test::TestDir& dir, const String& name, const String& charset) {
+  String command = "localedef -i " + name + " -f " + charset + " " + dir.File(name + "." + charset) + " >/dev/null 2>&1";
+  return std::system(command.c_str()) == 0;
+}
+
+TEST(LocaleFormatSettings, InstalledLocales) {
+  test::TestDir dir;
+  if (!CompileLocale(dir, "de_DE", "UTF-8") || !CompileLocale(dir, "ja_JP", "UTF-8") ||
+      !CompileLocale(dir, "de_DE", "ISO-8859-1"))
+    GTEST_SKIP() << "no locale sources (Debian package locales)";
+  setenv("LOCPATH", dir.Path().c_str(), 1);
+  TFormatSettings german, japanese, latin1;
+  {
+    LocaleEnvironment de("de_DE.UTF-8");
+    german = GetLocaleFormatSettings();
+  }
+  {
+    LocaleEnvironment ja("ja_JP.UTF-8");
+    japanese = GetLocaleFormatSettings();
+  }
+  {
+    LocaleEnvironment de("de_DE.ISO-8859-1");
+    latin1 = GetLocaleFormatSettings();
+  }
+  unsetenv("LOCPATH");
+
+  EXPECT_EQ(german.DecimalSeparator, ',');
+  EXPECT_EQ(german.ThousandSeparator, '.');
+  EXPECT_EQ(german.DateSeparator, '.');
+  EXPECT_EQ(german.ShortDateFormat, "dd/MM/yyyy");
+  EXPECT_EQ(german.ShortTimeFormat, "hh:nn");
+  EXPECT_EQ(FormatDateTime("c", Sample(), german), "05.03.2024 14:07:09");
+  EXPECT_EQ(FormatDateTime("dddddd", Sample(), german), "Dienstag 05 M\xC3\xA4rz 2024");
+  EXPECT_EQ(Format("%m", {1234.5}, german), "1.234,50 \xE2\x82\xAC");
+  EXPECT_EQ(FloatToStr(0.5, german), "0,5");
+  // A locale in another code set still gives UTF-8 names.
+  EXPECT_EQ(latin1.LongMonthNames[2], "M\xC3\xA4rz");
+  // Fields with unit labels: the short time drops the seconds with their label.
+  EXPECT_EQ(FormatDateTime("t", Sample(), japanese), "14\xE6\x99\x82" "07\xE5\x88\x86");
+  EXPECT_EQ(FormatDateTime("dddddd", Sample(), japanese), "2024\xE5\xB9\xB4" "03\xE6\x9C\x88" "05\xE6\x97\xA5");
 }
 
 TEST(LocaleFormatSettings, StrftimeTranslation) {
