@@ -4,6 +4,7 @@
 #include "platform/classes/ClassBuilder.h"
 #include "platform/classes/Streams.h"
 #include "platform/os/Windows.h"
+#include "platform/rtl/Exceptions.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace ztl {
