@@ -23,6 +23,13 @@ ZTL_BEGIN_CLASS(TThing, TCollectionItem)
   .Property("Label", &Self::Label, &Self::SetLabel)
 ZTL_END_CLASS
 
+void TThing::Assign(TPersistent* Source) {
+  auto* other = dynamic_cast<TThing*>(Source);
+  if (!other) return TCollectionItem::Assign(Source);
+  size_ = other->size_;
+  label_ = other->label_;
+}
+
 ZTL_BEGIN_CLASS(TWidget, TComponent)
   .Property("Count", &Self::Count, &Self::SetCount).Default(0)
   .Property("Ratio", &Self::Ratio, &Self::SetRatio)

@@ -43,6 +43,7 @@ class TThing : public TCollectionItem {
   void SetSize(int v) { size_ = v; }
   const String& Label() const { return label_; }
   void SetLabel(const String& v) { label_ = v; }
+  void Assign(TPersistent* Source) override;
 
  private:
   int size_ = 1;
