@@ -410,6 +410,11 @@ void TWinControl::SetBounds(int ALeft, int ATop, int AWidth, int AHeight) {
   if (resized) Realign();
 }
 
+void TWinControl::GetChildren(const std::function<void(TComponent*)>& Proc, TComponent* Root) {
+  for (TControl* c : controls_)
+    if (c->Owner() == Root) Proc(c);
+}
+
 void TWinControl::Changed(TControlChange what) {
   TControl::Changed(what);
   if (what == ccFont) NotifyChildren(&TControl::ParentFontChanged);

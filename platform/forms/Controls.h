@@ -63,9 +63,9 @@ class TControl : public TComponent {
   TWinControl* Parent() const { return parent_; }
   virtual void SetParent(TWinControl* value);
   // Stored forms: a nested control's parent is the enclosing one.
-  bool HasParent() const { return true; }
-  TComponent* GetParentComponent() const;
-  void SetParentComponent(TComponent* value);
+  bool HasParent() const override { return true; }
+  TComponent* GetParentComponent() const override;
+  void SetParentComponent(TComponent* value) override;
 
   int Left() const { return left_; }
   int Top() const { return top_; }
@@ -231,6 +231,8 @@ class TWinControl : public TControl {
 
   void WndProc(TMessage& message) override;
   void SetBounds(int ALeft, int ATop, int AWidth, int AHeight) override;
+  // Stored forms: the child controls that Root owns.
+  void GetChildren(const std::function<void(TComponent*)>& Proc, TComponent* Root) override;
   // Places the aligned children inside the client area.
   void Realign();
 

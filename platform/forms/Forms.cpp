@@ -8,6 +8,8 @@
 #include "platform/classes/ClassBuilder.h"
 #include "platform/forms/HeadlessWidgetSet.h"
 #include "platform/forms/StdCtrls.h"
+#include "platform/classes/Filer.h"
+#include "platform/rtl/ExceptionSupport.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/rtl/Threads.h"
 
@@ -30,6 +32,7 @@ ZTL_BEGIN_CLASS(TCustomForm, TWinControl)
   .Property("Position", &Self::Position, &Self::SetPosition).Default(poDesigned)
   .Property("Visible", &Self::Visible, &Self::SetVisible).Default(false)
   .Property("OnActivate", &Self::OnActivate, &Self::SetOnActivate)
+  .Property("OnCreate", &Self::OnCreate, &Self::SetOnCreate)
   .Property("OnClose", &Self::OnClose, &Self::SetOnClose)
   .Property("OnCloseQuery", &Self::OnCloseQuery, &Self::SetOnCloseQuery)
   .Property("OnDeactivate", &Self::OnDeactivate, &Self::SetOnDeactivate)
@@ -112,6 +115,11 @@ struct ApplicationObjects {
   ~ApplicationObjects() { DestroyApplicationObjects(); }
 } applicationObjects;
 
+const bool registered = [] {
+  RegisterClass(TForm::StaticClass());
+  return true;
+}();
+
 TButton* FindButton(const TWinControl* parent, bool (TButton::*flag)() const) {
   for (int i = 0; i < parent->ControlCount(); ++i) {
     TControl* c = parent->Controls(i);
@@ -143,18 +151,6 @@ void ResetApplicationState() {
   CreateApplicationObjects();
 }
 
-Exception* CurrentException(std::unique_ptr<Exception>& holder) {
-  try {
-    throw;
-  } catch (Exception& e) {
-    return &e;
-  } catch (const std::exception& e) {
-    holder = std::make_unique<Exception>(e.what());
-  } catch (...) {
-    holder = std::make_unique<Exception>("Unknown exception");
-  }
-  return holder.get();
-}
 
 // ---------------------------------------------------------------- forms
 
@@ -170,6 +166,16 @@ TCustomForm::~TCustomForm() {
   while (ControlCount() > 0) delete Controls(ControlCount() - 1);
   if (Screen) Screen->RemoveForm(this);
   if (Application && Application->mainForm_ == this) Application->mainForm_ = nullptr;
+}
+
+void TCustomForm::CreateFromStoredForm() {
+  InitInheritedComponent(this);
+  if (onCreate_) onCreate_(this);
+}
+
+void TCustomForm::GetChildren(const std::function<void(TComponent*)>& Proc, TComponent* Root) {
+  TWinControl::GetChildren(Proc, Root);
+  TComponent::GetChildren(Proc, Root);
 }
 
 bool TCustomForm::IconStored() const { return !icon_->Empty(); }
@@ -648,10 +654,8 @@ bool TApplication::HelpCommand(WORD Command, NativeInt Data) {
 }
 
 void TApplication::HandleException(TObject* Sender) {
-  if (!std::current_exception()) return;
-  std::unique_ptr<Exception> holder;
-  Exception* e = CurrentException(holder);
-  if (e->Is<EAbort>()) return;
+  Exception* e = ExceptObject();
+  if (!e || e->Is<EAbort>()) return;
   if (onException_)
     onException_(Sender, e);
   else

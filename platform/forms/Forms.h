@@ -120,11 +120,19 @@ class TCustomForm : public TWinControl {
   TCloseQueryEvent OnCloseQuery() const { return onCloseQuery_; }
   void SetOnCloseQuery(const TCloseQueryEvent& value) { onCloseQuery_ = value; }
 
+  TNotifyEvent OnCreate() const { return onCreate_; }
+  void SetOnCreate(const TNotifyEvent& value) { onCreate_ = value; }
+
   void SetVisible(bool value) override;
   void WndProc(TMessage& message) override;
+  // Stored forms: the controls, then the other components the form owns.
+  void GetChildren(const std::function<void(TComponent*)>& Proc, TComponent* Root) override;
 
  protected:
   friend class TScreen;
+  // A descendant calls this at the end of its constructor: it reads the
+  // stored form named after the class (if there is one), then fires OnCreate.
+  void CreateFromStoredForm();
   virtual void DoActivate();
   virtual void DoDeactivate();
 
@@ -143,7 +151,7 @@ class TCustomForm : public TWinControl {
   TWinControl* activeControl_ = nullptr;
   TModalResult modalResult_ = mrNone;
   bool modal_ = false;
-  TNotifyEvent onShow_, onHide_, onActivate_, onDeactivate_;
+  TNotifyEvent onCreate_, onShow_, onHide_, onActivate_, onDeactivate_;
   TCloseEvent onClose_;
   TCloseQueryEvent onCloseQuery_;
 };
@@ -347,10 +355,5 @@ extern TScreen* Screen;
 // message queue, installs a fresh headless widget set and creates a new
 // application and screen: a clean start, for tests.
 void ResetApplicationState();
-
-// The framework exception that stands for the exception being handled (call
-// inside a catch block): the exception itself when it is one, else a new
-// Exception with its text, held by holder.
-Exception* CurrentException(std::unique_ptr<Exception>& holder);
 
 }  // namespace ztl

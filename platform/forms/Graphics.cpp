@@ -5,6 +5,7 @@
 #include <memory>
 
 #include "platform/classes/ClassBuilder.h"
+#include "platform/classes/Filer.h"
 #include "platform/classes/Streams.h"
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/SysUtils.h"
@@ -620,6 +621,12 @@ void TPicture::SaveToStream(TStream& stream) const {
   stream.WriteBuffer(&length, 1);
   if (length) stream.WriteBuffer(className.data(), length);
   if (graphic_) graphic_->SaveToStream(stream);
+}
+
+void TPicture::DefineProperties(TFiler* Filer) {
+  Filer->DefineBinaryProperty(
+      "Data", [this](TStream& stream) { LoadFromStream(stream); },
+      [this](TStream& stream) { SaveToStream(stream); }, !Empty());
 }
 
 void TPicture::Assign(TPersistent* Source) {

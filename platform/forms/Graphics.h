@@ -276,6 +276,8 @@ class TPicture : public TPersistent {
   void SaveToStream(TStream& stream) const;
 
   void Assign(TPersistent* Source) override;
+  // Stored forms keep the picture as binary "Data" (SaveToStream's form).
+  void DefineProperties(TFiler* Filer) override;
 
   TNotifyEvent OnChange() const { return onChange_; }
   void SetOnChange(const TNotifyEvent& value) { onChange_ = value; }
