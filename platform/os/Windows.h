@@ -6,3 +6,5 @@
 // and record layouts.
 #include "platform/os/WinTypes.h"
 #include "platform/os/Sync.h"
+#include "platform/os/SysInfo.h"
+#include "platform/os/Display.h"
