@@ -6,3 +6,4 @@
 // and record layouts.
 #include "platform/os/WinTypes.h"
 #include "platform/os/Sync.h"
+#include "platform/os/Modules.h"
