@@ -144,33 +144,40 @@ bool WaitForLock(int fd, int operation, int milliseconds) {
 
 [[noreturn]] void OpenFailed(const String& fileName, uint32_t mode, int err) {
   String reason = err == EWOULDBLOCK ? "The file is in use by another process" : ErrnoText(err);
-  if (IsCreate(mode)) throw EFCreateError("Cannot create file \"" + fileName + "\". " + reason);
+  if (IsCreate(mode) || (mode & fmOpenOrCreate)) throw EFCreateError("Cannot create file \"" + fileName + "\". " + reason);
   throw EFOpenError("Cannot open file \"" + fileName + "\". " + reason);
 }
 
 }  // namespace
 
 TFileStream::TFileStream(const String& fileName, uint32_t mode) : THandleStream(-1), fileName_(fileName) {
-  handle_ = ::open(fileName.c_str(), OpenFlags(mode), 0666);
-  if (handle_ < 0) OpenFailed(fileName, mode, errno);
-  struct stat info {};
-  if (::fstat(handle_, &info) == 0 && S_ISDIR(info.st_mode)) {
-    ::close(handle_);
-    OpenFailed(fileName, mode, EISDIR);
-  }
   int lock = ShareLock(mode);
-  if (lock && !WaitForLock(handle_, lock, ShareWaitMilliseconds)) {
-    int err = errno;
+  for (int attempt = 0;; ++attempt) {
+    handle_ = ::open(fileName.c_str(), OpenFlags(mode), 0666);
+    if (handle_ < 0) OpenFailed(fileName, mode, errno);
+    struct stat opened {};
+    if (::fstat(handle_, &opened) == 0 && S_ISDIR(opened.st_mode)) FailAndClose(fileName, mode, EISDIR);
+    if (lock && !WaitForLock(handle_, lock, ShareWaitMilliseconds)) FailAndClose(fileName, mode, errno);
+    // While this stream waited, the file may have been deleted or replaced by
+    // its holder; the lock is only worth something on the file the name
+    // refers to now.
+    struct stat current {};
+    bool sameFile = ::stat(fileName.c_str(), &current) == 0 && current.st_dev == opened.st_dev &&
+                    current.st_ino == opened.st_ino;
+    if (!lock || sameFile) break;
     ::close(handle_);
-    OpenFailed(fileName, mode, err);
+    handle_ = -1;
+    if (attempt == 100) OpenFailed(fileName, mode, EWOULDBLOCK);
   }
   // Truncate only once the file is ours, so a waiting creator cannot cut
   // short what another writer is putting there.
-  if (IsCreate(mode) && ::ftruncate(handle_, 0) != 0) {
-    int err = errno;
-    ::close(handle_);
-    OpenFailed(fileName, mode, err);
-  }
+  if (IsCreate(mode) && ::ftruncate(handle_, 0) != 0) FailAndClose(fileName, mode, errno);
+}
+
+void TFileStream::FailAndClose(const String& fileName, uint32_t mode, int err) {
+  ::close(handle_);
+  handle_ = -1;
+  OpenFailed(fileName, mode, err);
 }
 
 TFileStream::~TFileStream() {
