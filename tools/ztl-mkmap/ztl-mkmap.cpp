@@ -219,6 +219,15 @@ void ReadLines(Dwarf_Die* unit, const string& sourcePath, const TCodeSegment& co
   if (dwarf_getsrclines(unit, &lines, &count) != 0) return;
   const string wanted = Normalized(sourcePath);
   const string wantedName = std::filesystem::path(sourcePath).filename().string();
+  // libdw hands out one string per file of the table: decide each file once.
+  std::map<const char*, bool> isOwnFile;
+  auto ownFile = [&](const char* file) {
+    auto [known, added] = isOwnFile.try_emplace(file, false);
+    if (added)
+      known->second = Normalized(file) == wanted ||
+                      (wanted.find('/') == string::npos && std::filesystem::path(file).filename() == wantedName);
+    return known->second;
+  };
   std::vector<TLineEntry> own;
   for (size_t i = 0; i < count; ++i) {
     Dwarf_Line* line = dwarf_onesrcline(lines, i);
@@ -229,10 +238,7 @@ void ReadLines(Dwarf_Die* unit, const string& sourcePath, const TCodeSegment& co
         dwarf_lineendsequence(line, &endOfSequence) != 0 || endOfSequence || !InCode(code, address))
       continue;
     const char* file = dwarf_linesrc(line, nullptr, nullptr);
-    if (!file) continue;
-    const bool sameFile = Normalized(file) == wanted ||
-                          (wanted.find('/') == string::npos && std::filesystem::path(file).filename() == wantedName);
-    if (!sameFile) continue;
+    if (!file || !ownFile(file)) continue;
     const auto offset = static_cast<uint32_t>(address - code.Start);
     if (!own.empty() && own.back().Offset == offset) {
       own.back().Line = number;
