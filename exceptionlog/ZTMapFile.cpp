@@ -5,6 +5,7 @@
 
 #include "platform/classes/ClassBuilder.h"
 #include "platform/classes/Streams.h"
+#include "platform/rtl/ExceptionSupport.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace ztl {
@@ -15,7 +16,7 @@ ZTL_DEFINE_CLASS(TZTMapFile, TObject)
 namespace {
 
 // The address the exception being handled was raised at; nil when none is.
-const void* HandledExceptionAddress() { return nullptr; }
+const void* HandledExceptionAddress() { return ExceptAddr(); }
 
 constexpr std::string_view SegmentsHeader = "Detailed map of segments";
 constexpr std::string_view PublicsByNameHeaders[] = {

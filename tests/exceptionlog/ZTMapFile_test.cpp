@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <utility>
 
+#include "platform/rtl/ExceptionSupport.h"
 #include "platform/rtl/SysUtils.h"
 #include "tests/support/TestDir.h"
 
@@ -363,6 +364,20 @@ TEST_F(MapFileTest, NilAddressWithoutAnExceptionLoadsButDoesNotAnalyse) {
   EXPECT_EQ(reader_.ExceptLineNumber(), 0);
   EXPECT_EQ(reader_.ExceptAddress(), 0u);
   EXPECT_TRUE(reader_.MapFileIsLoaded());
+}
+
+TEST_F(MapFileTest, NilAddressInsideAHandlerAnalysesTheRaiseAddress) {
+  reader_.SetMapFileName(Write(SampleMap()));
+  try {
+    throw EConvertError("raised");
+  } catch (const Exception&) {
+    const auto raisedAt = reinterpret_cast<uintptr_t>(ExceptAddr());
+    ASSERT_NE(raisedAt, 0u);
+    reader_.SetMapFileBase(static_cast<uint32_t>(raisedAt) - 0x0018);
+    reader_.LoadExceptionData(nullptr);
+  }
+  EXPECT_EQ(reader_.ExceptAddress(), 0x0018u);
+  ExpectResult("Alpha", "Alpha.First", 11);
 }
 
 TEST_F(MapFileTest, UnitNamesInFileOrderWithDuplicates) {

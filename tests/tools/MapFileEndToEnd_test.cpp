@@ -39,6 +39,16 @@ __attribute__((noinline)) std::vector<Probe> ProbeSeveral(int rounds) {
   return probes;
 }
 
+int Sink = 0;
+
+constexpr int ThrowLine = __LINE__ + 3;
+__attribute__((noinline)) void ThrowIfNegative(int value) {
+  if (value < 0) {
+    throw ztl::EConvertError("negative");
+  }
+  Sink = value;
+}
+
 }  // namespace ztl_e2e
 
 namespace ztl {
@@ -123,6 +133,18 @@ TEST_F(MapFileEndToEndTest, StatementAddressesGiveTheirLines) {
     EXPECT_EQ(map_.ExceptMethodName(), "ztl_e2e::ProbeSeveral(int)");
     EXPECT_EQ(map_.ExceptLineNumber(), probe.Line);
   }
+}
+
+TEST_F(MapFileEndToEndTest, NilAddressInsideAHandlerGivesTheRaisingStatement) {
+  try {
+    ztl_e2e::ThrowIfNegative(-1);
+  } catch (const EConvertError&) {
+    map_.LoadExceptionData(nullptr);
+  }
+  ASSERT_TRUE(map_.ExceptionAnalyzed());
+  EXPECT_EQ(map_.ExceptUnitName(), UnitName);
+  EXPECT_EQ(map_.ExceptMethodName().rfind("ztl_e2e::ThrowIfNegative(int)", 0), 0u) << map_.ExceptMethodName();
+  EXPECT_EQ(map_.ExceptLineNumber(), ztl_e2e::ThrowLine);
 }
 
 TEST_F(MapFileEndToEndTest, CodeOfTheComponentLibraryIsFoundInItsMap) {
