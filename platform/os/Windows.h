@@ -11,3 +11,4 @@
 #include "platform/os/Mapi.h"
 #include "platform/os/Shell.h"
 #include "platform/os/TempFiles.h"
+#include "platform/os/Modules.h"
