@@ -104,7 +104,7 @@ TEST_F(LogBaseFailureThreads, EmptyLogFileRaisesTheFileLayersError) {
     TOpenLog log(nullptr);
     log.SetFormatting(form);
     log.SetLogFile("");
-    EXPECT_THROW(log.WriteAsString("N", "v"), EStreamError);
+    EXPECT_THROW(log.WriteAsString("N", "v"), EFCreateError);
     ExpectUsableFromAnotherThread(log);
   }
 }
@@ -114,7 +114,7 @@ TEST_F(LogBaseFailureThreads, MissingFolderRaisesAndCreatesNothing) {
     TOpenLog log(nullptr);
     log.SetFormatting(form);
     log.SetLogFile(dir.File("absent/x.log"));
-    EXPECT_THROW(log.WriteAsString("N", "v"), EStreamError);
+    EXPECT_THROW(log.WriteAsString("N", "v"), EFCreateError);
     EXPECT_FALSE(DirectoryExists(dir.File("absent")));
     ExpectUsableFromAnotherThread(log);
   }
@@ -126,7 +126,7 @@ TEST_F(LogBaseFailureThreads, FolderAsLogFileRaisesAndLeavesTheFolder) {
     TOpenLog log(nullptr);
     log.SetFormatting(form);
     log.SetLogFile(dir.File("logs.d"));
-    EXPECT_THROW(log.WriteAsString("N", "v"), EStreamError);
+    EXPECT_THROW(log.WriteAsString("N", "v"), EFCreateError);
     EXPECT_TRUE(DirectoryExists(dir.File("logs.d")));
     ExpectUsableFromAnotherThread(log);
   }
@@ -139,7 +139,7 @@ TEST_F(LogBaseFailureThreads, FailedWriteIntoTheFileRaisesAfterClosingIt) {
     TOpenLog log(nullptr);
     log.SetFormatting(form);
     log.SetLogFile("/dev/full");
-    EXPECT_THROW(log.WriteAsString("N", "v"), EStreamError);
+    EXPECT_THROW(log.WriteAsString("N", "v"), EWriteError);
     ExpectUsableFromAnotherThread(log);
   }
 }
@@ -174,7 +174,7 @@ TEST_F(LogBaseFailureThreads, ReadOnlyFileRaisesAndKeepsItsBytes) {
       if (!refused) return;
       try {
         log.WriteAsString("N", "v");
-      } catch (const EStreamError&) {
+      } catch (const EFOpenError&) {  // the file exists: opening it failed
         raised = true;
       }
     });
