@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <map>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "core/LogBase.h"
@@ -119,7 +120,8 @@ class RatioReporter : public benchmark::ConsoleReporter {
  public:
   void ReportRuns(const std::vector<Run>& runs) override {
     for (const Run& run : runs) {
-      if (run.aggregate_name == "median") medians_[run.run_name.function_name] = run.GetAdjustedRealTime();
+      if (run.aggregate_name != "median") continue;
+      medians_[run.run_name.function_name] = {run.GetAdjustedRealTime(), run.GetAdjustedCPUTime()};
     }
     ConsoleReporter::ReportRuns(runs);
   }
@@ -133,12 +135,15 @@ class RatioReporter : public benchmark::ConsoleReporter {
  private:
   void PrintRatio(const char* form, const char* measured, const char* floor, double goal) {
     if (!medians_.count(measured) || !medians_.count(floor)) return;
-    double ratio = medians_[measured] / medians_[floor];
-    std::printf("%s form: %.2fx the floor per write (goal %.1fx): %s\n", form, ratio, goal,
-                ratio <= goal ? "met" : "MISSED");
+    double real = medians_[measured].first / medians_[floor].first;
+    double cpu = medians_[measured].second / medians_[floor].second;
+    // On a machine shared with other work the CPU time is the steadier figure.
+    std::printf("%s form: %.2fx the floor per write in real time, %.2fx in CPU time (goal %.1fx): %s\n", form,
+                real, cpu, goal, real <= goal ? "met" : "MISSED");
   }
 
-  std::map<std::string, double> medians_;
+  // Median real and CPU time of each benchmark.
+  std::map<std::string, std::pair<double, double>> medians_;
 };
 
 }  // namespace

@@ -259,5 +259,46 @@ TEST_F(LogBaseLockingThreads, ClearLogWaitsForAWriteUnderWay) {
   }
 }
 
+// A holder in another process may delete or replace the file before it lets
+// go; the waiting write must then go to the file the name refers to.
+TEST_F(LogBaseLockingThreads, WriteAfterTheHolderDeletedTheFileStartsANewOne) {
+  for (TZTLogFormatting form : {ztlfText, ztlfXML}) {
+    TOpenLog log(nullptr);
+    log.SetFormatting(form);
+    String path = dir.File("deleted.log");
+    log.SetLogFile(path);
+    log.WriteAsString("N", "old");
+
+    auto holder = std::make_unique<ForeignHolder>(path);
+    ASSERT_TRUE(holder->Holds());
+    std::future<void> writer = std::async(std::launch::async, [&] { log.WriteAsString("N", "new"); });
+    std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(DeleteFile(path));
+    holder.reset();
+    ASSERT_EQ(writer.wait_for(10s), std::future_status::ready);
+    EXPECT_NO_THROW(writer.get());
+    EXPECT_EQ(ReadFileBytes(path), form == ztlfText ? String("new") : kXMLHeader + XMLElementBytes("N", "new") + kXMLEnd);
+    ASSERT_TRUE(DeleteFile(path));
+  }
+}
+
+TEST_F(LogBaseLockingThreads, WriteAfterTheHolderReplacedTheFileGoesToTheReplacement) {
+  TZTLogBase log(nullptr);
+  String path = dir.File("replaced.log");
+  log.SetLogFile(path);
+  log.WriteAsString("N", "old");
+
+  auto holder = std::make_unique<ForeignHolder>(path);
+  ASSERT_TRUE(holder->Holds());
+  std::future<void> writer = std::async(std::launch::async, [&] { log.WriteAsString("N", "+new"); });
+  std::this_thread::sleep_for(100ms);
+  WriteFileBytes(dir.File("next.log"), "replacement");
+  ASSERT_EQ(std::rename(dir.File("next.log").c_str(), path.c_str()), 0);
+  holder.reset();
+  ASSERT_EQ(writer.wait_for(10s), std::future_status::ready);
+  EXPECT_NO_THROW(writer.get());
+  EXPECT_EQ(ReadFileBytes(path), "replacement+new");
+}
+
 }  // namespace
 }  // namespace ztl
