@@ -7,6 +7,7 @@
 #include "platform/classes/ClassBuilder.h"
 #include "platform/classes/Filer.h"
 #include "platform/classes/Streams.h"
+#include "platform/os/Icons.h"
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/SysUtils.h"
 
@@ -516,6 +517,16 @@ void TBitmap::Assign(TPersistent* Source) {
 
 void TIcon::SetHandle(HICON value) {
   handle_ = value;
+  // A system icon brings its pixels, so that it can be drawn and stored.
+  int width = 0, height = 0;
+  std::vector<uint32_t> pixels;
+  if (value && GetIconPixels(value, width, height, pixels)) {
+    TBitmap image;
+    image.SetSize(width, height);
+    for (int y = 0; y < height; ++y)
+      for (int x = 0; x < width; ++x) image.SetPixel(x, y, static_cast<TColor>(pixels[y * width + x]));
+    image_.Assign(&image);
+  }
   Changed();
 }
 

@@ -12,3 +12,4 @@
 #include "platform/os/Shell.h"
 #include "platform/os/TempFiles.h"
 #include "platform/os/Modules.h"
+#include "platform/os/Icons.h"

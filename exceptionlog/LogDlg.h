@@ -1,0 +1,54 @@
+#pragma once
+// The end user's error dialog: tells of the crash, shows the exception's
+// message and offers to mail the log or open the support web page. Its design
+// is the stored form TfrmZTLogErrorDialog.dfm, a module resource.
+#include "core/LogBase.h"
+#include "platform/forms/ExtCtrls.h"
+#include "platform/forms/Forms.h"
+#include "platform/forms/StdCtrls.h"
+
+namespace ztl {
+
+// The dialog's mail callback: IncludeScreenshot is the user's choice.
+using TZTOnActivateMail = TMethodRef<void(TObject* Sender, bool IncludeScreenshot)>;
+
+// What the dialog offers, taken from the exception logger's settings.
+struct TZTErrorDialogContent {
+  bool ShowSendEMail = false;    // laShowSendEMail in the logger's Options
+  bool ShowSupportLink = false;  // laShowSupportLink in the logger's Options
+  TZTLDialogOptions SendToOptions;
+  String WWW;
+  // The exception's message, with the source position when it is wanted.
+  String ErrorText;
+};
+
+class TfrmZTLogErrorDialog : public TForm {
+  ZTL_DECLARE_CLASS(TfrmZTLogErrorDialog, TForm)
+
+ public:
+  // Reads the stored design.
+  explicit TfrmZTLogErrorDialog(TComponent* AOwner);
+
+  TButton* btnClose = nullptr;
+  TButton* btnEmail = nullptr;
+  TCheckBox* cbAttachScreenshot = nullptr;
+  TButton* btnGoWEB = nullptr;
+  TPanel* pnlHeader = nullptr;
+  TImage* imgError = nullptr;
+  TLabel* lblHeader = nullptr;
+  TGroupBox* gbExceptionReason = nullptr;
+  TMemo* lblErrorText = nullptr;
+  TLabel* lblProductSite = nullptr;
+
+  TNotifyEvent OnActivateWeb;
+  TZTOnActivateMail OnActivateEMail;
+
+  // Neither handler closes the dialog.
+  void btnGoWEBClick(TObject* Sender);
+  void btnEmailClick(TObject* Sender);
+
+  // Puts in the icon, the texts and the delivery controls Content asks for.
+  void Fill(const TZTErrorDialogContent& Content);
+};
+
+}  // namespace ztl
