@@ -50,7 +50,9 @@ TEST_F(ApplicationLoop, RunDispatchesQueuedMessagesUntilTerminate) {
                                            "hook 1027"}));
 }
 
-TEST_F(ApplicationLoop, WorkersPostFromOtherThreadsAndWakeTheLoop) {
+class ApplicationLoopThreads : public ApplicationLoop {};
+
+TEST_F(ApplicationLoopThreads, WorkersPostFromOtherThreadsAndWakeTheLoop) {
   Sink sink;
   Application->HookMainWindow(MakeMethod<&Sink::Hook>(&sink));
   const HWND handle = Application->Handle();
