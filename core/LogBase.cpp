@@ -122,14 +122,13 @@ void TZTLogBase::SetFormatting(TZTLogFormatting Value) {
 void TZTLogBase::WriteAsString(const String& AName, const String& AValue) {
   if (AValue.empty()) return;
   LockGuard lock;
-  // Open without truncating: the file is new when it is empty once it is ours,
-  // which also holds when another process created it a moment ago.
-  uint32_t mode = fmOpenReadWrite | fmShareDenyWrite;
-  if (!FileExists(FLogFile)) mode |= fmOpenOrCreate;
-  TFileStream stream(FLogFile, mode);
-  int64_t size = stream.Size();
+  // Open an existing file or create it, without truncating: the file is new
+  // when it is empty once it is ours, which also holds when another process
+  // created it a moment ago. One open does both, as each write pays for every
+  // system call it makes.
+  TFileStream stream(FLogFile, fmOpenReadWrite | fmOpenOrCreate | fmShareDenyWrite);
+  int64_t size = stream.Seek(0, soEnd);
   if (FFormatting == ztlfText) {
-    stream.Seek(0, soEnd);
     stream.Write(AValue.data(), static_cast<int64_t>(AValue.size()));
     return;
   }
@@ -141,7 +140,7 @@ void TZTLogBase::WriteAsString(const String& AName, const String& AValue) {
     stream.Seek(size - static_cast<int64_t>(closingTag.size()), soBeginning);
   } else {
     // Not a log of ours: leave every byte of it as it is.
-    stream.Seek(0, soEnd);
+    stream.Seek(size, soBeginning);
   }
   AppendXMLElement(stream, AName, AValue);
 }
