@@ -11,6 +11,7 @@ ZTL_BEGIN_CLASS(TDemoModule, TDataModule)
   .Method<&Self::DemoModuleCreate>("DemoModuleCreate")
   .Field("TextLog", &Self::TextLog)
   .Field("XmlLog", &Self::XmlLog)
+  .Field("ExceptionLog", &Self::ExceptionLog)
 ZTL_END_CLASS
 
 TDemoModule::TDemoModule(TComponent* AOwner, const String& OutputFolder)
@@ -20,7 +21,7 @@ TDemoModule::TDemoModule(TComponent* AOwner, const String& OutputFolder)
 
 void TDemoModule::DemoModuleCreate(TObject*) {
   // The stored names are relative; keep the demo's files together.
-  for (TZTLogBase* log : {TextLog, XmlLog}) {
+  for (TZTLogBase* log : {TextLog, XmlLog, static_cast<TZTLogBase*>(ExceptionLog)}) {
     log->SetLogFile(IncludeTrailingPathDelimiter(outputFolder_) + log->LogFile());
     log->ClearLog();
   }

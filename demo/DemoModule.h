@@ -2,6 +2,7 @@
 // The demo's data module: its log components come from the stored form
 // TDemoModule.dfm, embedded as a module resource.
 #include "core/LogBase.h"
+#include "exceptionlog/LogError.h"
 #include "platform/classes/DataModule.h"
 
 namespace demo {
@@ -15,6 +16,7 @@ class TDemoModule : public ztl::TDataModule {
 
   ztl::TZTLogBase* TextLog = nullptr;
   ztl::TZTLogBase* XmlLog = nullptr;
+  ztl::TZTExceptionLog* ExceptionLog = nullptr;
 
  private:
   void DemoModuleCreate(ztl::TObject* Sender);

@@ -12,4 +12,12 @@ object DemoModule: TDemoModule
     LogFile = 'ztl-demo'
     Formatting = ztlfXML
   end
+  object ExceptionLog: TZTExceptionLog
+    Active = True
+    LogFile = 'ztl-demo-errors.log'
+    SendTo.EMail = 'support@example.com'
+    SendTo.WWW = 'https://example.com/support'
+    Formats = [lfDate, lfTime, lfPhysAddress, lfExceptionClassName, lfMessage, lfSeparator, lfSourceLine, lfApplication, lfActiveControl, lfComputerInfo]
+    Options = [laShowSendEMail, laShowSupportLink, laShowSourceLine]
+  end
 end

@@ -1,13 +1,19 @@
 // The ZTLogger demo: log components on a data module read from a stored form,
-// writing a text log and an XML log.
+// writing a text log and an XML log; then the application's message loop, in
+// which a click on the main form's button fails with an access violation that
+// the exception logger reports (with the source line from the demo's map
+// file) before the loop goes on.
 #include <cstdio>
 #include <exception>
 
 #include "core/LogBase.h"
+#include "demo/DemoForm.h"
 #include "demo/DemoModule.h"
+#include "exceptionlog/LogError.h"
+#include "platform/forms/HeadlessWidgetSet.h"
 #include "platform/classes/Streams.h"
 #include "platform/classes/Strings.h"
-#include "platform/rtl/Exceptions.h"
+#include "platform/rtl/ExceptionSupport.h"
 #include "platform/rtl/SysUtils.h"
 
 using namespace ztl;
@@ -34,11 +40,36 @@ void Show(const TZTLogBase& log) {
               log.Formatting() == ztlfXML ? "XML" : "text", lines.Count(), lines.Text().c_str());
 }
 
+// Ends the loop once everything posted has run and no modal window is open.
+class TLoopEnd : public TObject {
+ public:
+  void Idle(TObject*, bool&) {
+    if (!HeadlessWidgetSet().ModalForm()) Application->Terminate();
+  }
+};
+
+// Clicks the lookup button as a user would. The headless widget set closes
+// the error dialog at once with its cancel result, as no user is there.
+void RunMessageLoop() {
+  demo::TDemoForm* form = nullptr;
+  Application->CreateForm(form);
+  TLoopEnd loopEnd;
+  Application->SetOnIdle(MakeMethod<&TLoopEnd::Idle>(&loopEnd));
+  THeadlessWidgetSet& widgets = HeadlessWidgetSet();
+  widgets.PostClick("btnLookup");
+  Application->Run();
+  Application->SetOnIdle(nullptr);
+  for (const TShownWindow& shown : widgets.Shown())
+    std::printf("Shown: %s \"%s\" (%s), closed with %d\n", shown.Kind == skForm ? "form" : "message box",
+                shown.Caption.c_str(), shown.FormClass.c_str(), shown.Result);
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   try {
     RegisterClass(TZTLogBase::StaticClass());
+    RegisterClass(TZTExceptionLog::StaticClass());
     String folder = OutputFolder(argc, argv);
     if (!ForceDirectories(folder)) throw EInOutError("Cannot create " + folder);
     demo::TDemoModule module(nullptr, folder);
@@ -46,6 +77,8 @@ int main(int argc, char** argv) {
     WriteSamples(*module.XmlLog);
     Show(*module.TextLog);
     Show(*module.XmlLog);
+    RunMessageLoop();
+    Show(*module.ExceptionLog);
     std::printf("Logs written to %s\n", folder.c_str());
     return 0;
   } catch (const Exception& e) {
