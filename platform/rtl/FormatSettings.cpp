@@ -111,6 +111,20 @@ String Translate(const std::vector<TStrftimeToken>& tokens, char dateSeparator, 
   return result;
 }
 
+bool IsBlankToken(const TStrftimeToken& token) { return token.Text == " "; }
+
+bool IsAsciiLiteral(const TStrftimeToken& token) {
+  return !token.IsDirective() && static_cast<unsigned char>(token.Text[0]) < 0x80;
+}
+
+// The end of the unit label that follows a field ("%S秒"): the literal
+// characters after `i` up to a blank or the next directive.
+size_t LabelEnd(const std::vector<TStrftimeToken>& tokens, size_t i) {
+  size_t end = i + 1;
+  while (end < tokens.size() && !tokens[end].IsDirective() && !IsBlankToken(tokens[end])) ++end;
+  return end;
+}
+
 // The date and time format without its time of day and time zone: the long
 // date is taken from the locale's combined format.
 std::vector<TStrftimeToken> WithoutTime(std::vector<TStrftimeToken> tokens) {
@@ -120,15 +134,15 @@ std::vector<TStrftimeToken> WithoutTime(std::vector<TStrftimeToken> tokens) {
     first = std::min(first, i);
     last = i;
   }
-  if (first < tokens.size()) tokens.erase(tokens.begin() + static_cast<long>(first), tokens.begin() + static_cast<long>(last) + 1);
+  if (first < tokens.size())
+    tokens.erase(tokens.begin() + static_cast<long>(first), tokens.begin() + static_cast<long>(LabelEnd(tokens, last)));
   std::erase_if(tokens, IsZoneDirective);
   std::vector<TStrftimeToken> compact;
   for (const auto& token : tokens) {
-    bool blank = token.Text == " ";
-    if (blank && (compact.empty() || compact.back().Text == " ")) continue;
+    if (IsBlankToken(token) && (compact.empty() || IsBlankToken(compact.back()))) continue;
     compact.push_back(token);
   }
-  while (!compact.empty() && compact.back().Text == " ") compact.pop_back();
+  while (!compact.empty() && IsBlankToken(compact.back())) compact.pop_back();
   return compact;
 }
 
@@ -141,13 +155,18 @@ std::vector<TStrftimeToken> WithFullNames(std::vector<TStrftimeToken> tokens) {
   return tokens;
 }
 
-// The time format without its seconds and what separates them from the minutes.
+// The time format without its seconds: with the separator before them
+// ("%H:%M:%S"), or with their unit label when the fields carry labels
+// ("%H時%M分%S秒").
 std::vector<TStrftimeToken> WithoutSeconds(std::vector<TStrftimeToken> tokens) {
   for (size_t i = 0; i < tokens.size(); ++i) {
     if (!tokens[i].IsDirective() || tokens[i].Letter() != 'S') continue;
     size_t from = i;
-    while (from > 0 && !tokens[from - 1].IsDirective()) --from;
-    tokens.erase(tokens.begin() + static_cast<long>(from), tokens.begin() + static_cast<long>(i) + 1);
+    while (from > 0 && IsAsciiLiteral(tokens[from - 1])) --from;
+    bool separated = from < i || i == 0 || tokens[i - 1].IsDirective();
+    size_t to = separated ? i + 1 : LabelEnd(tokens, i);
+    if (!separated) from = i;
+    tokens.erase(tokens.begin() + static_cast<long>(from), tokens.begin() + static_cast<long>(to));
     break;
   }
   return tokens;

@@ -14,19 +14,49 @@ namespace {
 
 constexpr int MaxFloatDigits = 17;
 
-// A finite value as 0.d1d2...dn x 10^Exponent, rounded to a number of
-// significant digits; no trailing zeros, and no digits at all for zero.
+// A finite value as 0.d1d2...dn x 10^Exponent; no trailing zeros, and no
+// digits at all for zero.
 struct TDecimalDigits {
   bool Negative = false;
   String Digits;
   int Exponent = 0;
+
+  void StripTrailingZeros() {
+    while (!Digits.empty() && Digits.back() == '0') Digits.pop_back();
+    if (Digits.empty()) Exponent = 0;
+  }
+
+  // Keeps `count` digits, rounding half away from zero as the classic
+  // runtime does (0.125 to two decimals is 0.13).
+  void RoundTo(int count) {
+    if (count >= static_cast<int>(Digits.size())) return;
+    if (count < 0) {
+      Digits.clear();
+      Exponent = 0;
+      return;
+    }
+    bool up = Digits[static_cast<size_t>(count)] >= '5';
+    Digits.resize(static_cast<size_t>(count));
+    if (up) {
+      int i = count - 1;
+      for (; i >= 0 && Digits[static_cast<size_t>(i)] == '9'; --i) Digits[static_cast<size_t>(i)] = '0';
+      if (i < 0) {
+        Digits.insert(0, "1");
+        ++Exponent;
+      } else {
+        ++Digits[static_cast<size_t>(i)];
+      }
+    }
+    StripTrailingZeros();
+  }
 };
 
+// The value's 17 significant digits (enough to tell every double apart),
+// rounded to `precision` significant digits.
 TDecimalDigits Decompose(double value, int precision) {
-  precision = std::clamp(precision, 1, MaxFloatDigits);
   char buffer[64];
   auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, std::fabs(value), std::chars_format::scientific,
-                                 precision - 1);
+                                 MaxFloatDigits - 1);
   String text(buffer, ec == std::errc() ? end : buffer);
   TDecimalDigits result;
   result.Negative = std::signbit(value);
@@ -34,11 +64,8 @@ TDecimalDigits Decompose(double value, int precision) {
   for (size_t i = 0; i < e; ++i)
     if (text[i] != '.') result.Digits += text[i];
   result.Exponent = std::stoi(text.substr(e + 1)) + 1;
-  while (!result.Digits.empty() && result.Digits.back() == '0') result.Digits.pop_back();
-  if (result.Digits.empty()) {
-    result.Negative = false;
-    result.Exponent = 0;
-  }
+  result.StripTrailingZeros();
+  result.RoundTo(std::clamp(precision, 1, MaxFloatDigits));
   return result;
 }
 
@@ -79,7 +106,7 @@ String ExponentFormat(double value, int precision, char decimalSeparator) {
   TDecimalDigits d = Decompose(value, precision);
   String digits = d.Digits + String(precision - d.Digits.size(), '0');
   int exponent = d.Digits.empty() ? 0 : d.Exponent - 1;
-  String result = d.Negative ? "-" : "";
+  String result = (d.Negative && !d.Digits.empty()) ? "-" : "";
   result += digits[0];
   if (precision > 1) result += decimalSeparator + digits.substr(1);
   String expDigits = std::to_string(std::abs(exponent));
@@ -102,17 +129,18 @@ String GroupThousands(const String& integerDigits, char thousandSeparator) {
 String FixedFormat(double value, int decimals, bool grouped, const TFormatSettings& settings) {
   if (auto text = NonFiniteText(value)) return *text;
   decimals = std::clamp(decimals, 0, 18);
-  String text(512, '\0');
-  auto [end, ec] = std::to_chars(text.data(), text.data() + text.size(), std::fabs(value), std::chars_format::fixed,
-                                 decimals);
-  text.resize(ec == std::errc() ? static_cast<size_t>(end - text.data()) : 0);
-  size_t dot = text.find('.');
-  String integer = text.substr(0, dot);
-  String fraction = dot == String::npos ? String() : text.substr(dot + 1);
-  bool zero = integer.find_first_not_of('0') == String::npos && fraction.find_first_not_of('0') == String::npos;
-  String result = (value < 0 && !zero) ? "-" : "";
+  TDecimalDigits d = Decompose(value, MaxFloatDigits);
+  d.RoundTo(d.Exponent + decimals);
+  auto digitAt = [&d](int index) {
+    return index >= 0 && index < static_cast<int>(d.Digits.size()) ? d.Digits[static_cast<size_t>(index)] : '0';
+  };
+  String integer;
+  for (int i = 0; i < d.Exponent; ++i) integer += digitAt(i);
+  if (integer.empty()) integer = "0";
+  String result = (d.Negative && !d.Digits.empty()) ? "-" : "";
   result += grouped ? GroupThousands(integer, settings.ThousandSeparator) : integer;
-  if (!fraction.empty()) result += settings.DecimalSeparator + fraction;
+  if (decimals > 0) result += settings.DecimalSeparator;
+  for (int k = 0; k < decimals; ++k) result += digitAt(d.Exponent + k);
   return result;
 }
 
