@@ -745,6 +745,12 @@ void InstallHandlers() {
 
 }  // namespace
 
+namespace {
+// The main thread's, kept for the life of the process: faults in static
+// destructors still become exceptions.
+__attribute__((used)) TFaultStack* mainThreadFaultStack = nullptr;
+}  // namespace
+
 struct TFaultStack::Impl {
   AltStack altStack;
   bool ownsReserve = false;
@@ -771,11 +777,7 @@ void InstallFaultHandlers() {
   InstallHandlers();
   // The main thread's alternate stack and reserve, for the life of the process.
   static std::once_flag mainThread;
-  if (IsMainThread())
-    std::call_once(mainThread, [] {
-      static TFaultStack* const stack = new TFaultStack;
-      (void)stack;
-    });
+  if (IsMainThread()) std::call_once(mainThread, [] { mainThreadFaultStack = new TFaultStack; });
 }
 
 void SetFatalFaultHook(TFatalFaultHook hook) { fatalFaultHook.store(hook); }
