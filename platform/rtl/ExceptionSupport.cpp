@@ -140,7 +140,8 @@ Fn NextDefinition(const char* name) {
 void* WrapperModuleBase() {
   static void* const base = [] {
     void* first = ModuleBaseOf(dlsym(RTLD_DEFAULT, "__cxa_throw"));
-    return first == OwnModuleBase() ? nullptr : first;
+    void* runtime = ModuleBaseOf(dlsym(RTLD_NEXT, "__cxa_throw"));
+    return first == OwnModuleBase() || first == runtime ? nullptr : first;
   }();
   return base;
 }
@@ -567,11 +568,14 @@ bool IsPrivilegedInstruction(const unsigned char* pc) {
          op2 == 0x79;
 }
 
+// A fault at the end of the thread's stack (in its reserve, its guard, or
+// where a growing stack may not grow), or next to the stack pointer.
 bool IsStackOverflow(const ThreadFaultState& state, uintptr_t faultAddress, uintptr_t sp) {
-  if (state.stackHigh != 0)
-    return faultAddress < state.stackHigh && faultAddress + 1024 * 1024 >= state.stackLow &&
-           faultAddress < state.reserveHigh + 2 * 1024 * 1024 && faultAddress + 64 * 1024 >= sp - 64 * 1024;
-  // A thread of unknown bounds: a fault next to its stack pointer.
+  constexpr uintptr_t kMiB = 1024 * 1024;
+  if (state.stackHigh != 0 && faultAddress < state.stackHigh && faultAddress + kMiB >= state.stackLow) {
+    uintptr_t end = state.reserveKind != rkNone ? state.reserveHigh : state.stackLow;
+    if (faultAddress < end + 2 * kMiB) return true;
+  }
   return faultAddress < sp + 256 && faultAddress + 64 * 1024 >= sp;
 }
 
@@ -608,25 +612,35 @@ void WriteStderr(const char* text) {
   (void)ignored;
 }
 
-[[noreturn]] void RaiseFault(FaultKind kind, void* dataAddress, void* pc);
+String FaultMessage(FaultKind kind, void* dataAddress, void* pc);
 
 // A fault that cannot become an exception: report and let the signal end the
 // process (the handler returns with the default action, and the faulting
 // instruction faults again).
-void FatalFault(int signal, FaultKind kind, void* pc) {
-  WriteStderr(kind == fkStackOverflow ? "ztl: stack overflow without room to raise it; the process ends\n"
-                                      : "ztl: fault inside the fault handler; the process ends\n");
-  if (TFatalFaultHook hook = fatalFaultHook.load()) {
-    try {
-      EStackOverflow exception("Stack overflow");
-      hook(exception, pc);
-    } catch (...) {
-    }
-  }
+void RestoreDefaultAction(int signal) {
   struct sigaction action {};
   action.sa_handler = SIG_DFL;
   sigemptyset(&action.sa_mask);
   sigaction(signal, &action, nullptr);
+}
+
+void FatalFault(int signal, FaultKind kind, void* pc) {
+  bool overflow = kind == fkStackOverflow;
+  WriteStderr(overflow ? "ztl: stack overflow without room to raise it; the process ends\n"
+                       : "ztl: fault inside the fault handler; the process ends\n");
+  if (TFatalFaultHook hook = fatalFaultHook.load()) {
+    try {
+      if (overflow) {
+        EStackOverflow exception(FaultMessage(kind, nullptr, pc));
+        hook(exception, pc);
+      } else {
+        EAccessViolation exception(FaultMessage(kind, nullptr, pc));
+        hook(exception, pc);
+      }
+    } catch (...) {
+    }
+  }
+  RestoreDefaultAction(signal);
 }
 
 void FaultHandler(int signal, siginfo_t* info, void* rawContext) {
@@ -634,11 +648,14 @@ void FaultHandler(int signal, siginfo_t* info, void* rawContext) {
   greg_t* regs = context->uc_mcontext.gregs;
   ThreadFaultState& state = faultState;
   auto pc = reinterpret_cast<void*>(regs[REG_RIP]);
-  if (info->si_code <= 0 || state.inHandler) {
-    // Sent by a process rather than raised by an instruction, or a fault of
-    // the handler itself: take the default action.
+  if (info->si_code <= 0) {
+    // Sent by a process, not raised by an instruction: the default action.
+    RestoreDefaultAction(signal);
+    raise(signal);
+    return;
+  }
+  if (state.inHandler) {
     FatalFault(signal, fkAccessUnknown, pc);
-    if (info->si_code <= 0) raise(signal);
     return;
   }
   state.inHandler = true;
@@ -707,7 +724,7 @@ String FaultMessage(FaultKind kind, void* dataAddress, void* pc) {
   return "Hardware fault";
 }
 
-void RaiseFault(FaultKind kind, void* dataAddress, void* pc) {
+[[noreturn]] void RaiseFault(FaultKind kind, void* dataAddress, void* pc) {
   String message = FaultMessage(kind, dataAddress, pc);
   nextRaiseRestoresReserve = kind == fkStackOverflow;
   switch (kind) {
