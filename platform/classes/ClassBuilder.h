@@ -180,7 +180,7 @@ class TClassBuilder {
                : std::is_base_of_v<TStrings, O>     ? tkStrings
                : std::is_base_of_v<TCollection, O>  ? tkCollection
                                                     : tkPersistent;
-      p.PropClass = O::StaticClass();
+      p.PropClassOf = &O::StaticClass;
       p.GetObject = [get](const TObject* o) -> TObject* { return get(o); };
       if constexpr (writable)
         p.SetObject = [setter](TObject* o, TObject* v) { (static_cast<C*>(o)->*setter)(dynamic_cast<T>(v)); };

@@ -150,4 +150,10 @@ String TComponent::GetNamePath() const { return name_; }
 
 void TComponent::Loaded() { state_.Exclude(csLoading); }
 
+void TComponent::GetChildren(const std::function<void(TComponent*)>& Proc, TComponent* Root) {
+  if (Root != this) return;
+  for (TComponent* c : components_)
+    if (!c->HasParent()) Proc(c);
+}
+
 }  // namespace ztl

@@ -1,6 +1,7 @@
 #pragma once
 // Components: persistent objects with an owner, a name and a state.
 #include <cstdint>
+#include <functional>
 #include <vector>
 
 #include "platform/classes/Persistent.h"
@@ -73,12 +74,21 @@ class TComponent : public TPersistent {
   // clears the loading state.
   virtual void Loaded();
 
+  // Stored forms: the components stored inside this one when Root is written.
+  // By default the root stores every component it owns that has no parent;
+  // controls store the controls they parent.
+  virtual void GetChildren(const std::function<void(TComponent*)>& Proc, TComponent* Root);
+  // Controls have a parent besides their owner; a stored form sets it.
+  virtual bool HasParent() const { return false; }
+  virtual TComponent* GetParentComponent() const { return nullptr; }
+  virtual void SetParentComponent(TComponent* Value) { (void)Value; }
+
  protected:
   virtual void Notification(TComponent* AComponent, TOperation Operation);
   TPersistent* GetOwner() const override { return owner_; }
 
  private:
-  friend class TReader;
+  friend class TReader;  // sets the loading state of what it reads
   void Insert(TComponent* AComponent);
   void Remove(TComponent* AComponent);
   void NotifyAll(TComponent* AComponent, TOperation Operation);

@@ -4,6 +4,8 @@
 
 namespace ztl {
 
+class TFiler;
+
 class TPersistent : public TObject {
   ZTL_DECLARE_CLASS(TPersistent, TObject)
 
@@ -16,7 +18,12 @@ class TPersistent : public TObject {
   virtual String GetNamePath() const;
 
  protected:
+  friend class TWriter;
+  friend class TReader;
   virtual void AssignTo(TPersistent* Dest);
+  // Stored forms: declares values stored besides the published properties
+  // (binary data of pictures, for example) through TFiler::DefineBinaryProperty.
+  virtual void DefineProperties(TFiler* Filer) { (void)Filer; }
   virtual TPersistent* GetOwner() const { return nullptr; }
 };
 

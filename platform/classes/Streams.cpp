@@ -13,6 +13,7 @@
 
 #include "platform/classes/ClassBuilder.h"
 #include "platform/rtl/Exceptions.h"
+#include "platform/rtl/SysUtils.h"
 
 namespace ztl {
 
@@ -127,50 +128,72 @@ int ShareLock(uint32_t mode) {
   }
 }
 
-// Takes the lock, waiting up to the limit for another holder to finish.
-bool WaitForLock(int fd, int operation, int milliseconds) {
+// Takes the lock, waiting up to the limit for another holder to finish;
+// tells whether it had to wait. The clock is read only once there is a wait.
+bool WaitForLock(int fd, int operation, int milliseconds, bool& waited) {
   using Clock = std::chrono::steady_clock;
-  auto deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+  waited = false;
+  Clock::time_point deadline;
   auto pause = std::chrono::microseconds(20);
   for (;;) {
     if (::flock(fd, operation | LOCK_NB) == 0) return true;
     if (errno == EINTR) continue;
     if (errno != EWOULDBLOCK) return false;
+    if (!waited) deadline = Clock::now() + std::chrono::milliseconds(milliseconds);
+    waited = true;
     if (Clock::now() >= deadline) return false;
     std::this_thread::sleep_for(pause);
     pause = std::min(pause * 2, std::chrono::microseconds(2000));
   }
 }
 
+// Whether the name still refers to the locked file. A holder may have deleted
+// or replaced the file before releasing it (a deleted file has no link left);
+// after a wait the name itself is looked up again, as a holder may also have
+// renamed the file away meanwhile.
+bool StillNamed(const String& fileName, const struct stat& opened, bool waited) {
+  if (opened.st_nlink == 0) return false;
+  if (!waited) return true;
+  struct stat current {};
+  return ::stat(fileName.c_str(), &current) == 0 && current.st_dev == opened.st_dev && current.st_ino == opened.st_ino;
+}
+
 [[noreturn]] void OpenFailed(const String& fileName, uint32_t mode, int err) {
   String reason = err == EWOULDBLOCK ? "The file is in use by another process" : ErrnoText(err);
-  if (IsCreate(mode)) throw EFCreateError("Cannot create file \"" + fileName + "\". " + reason);
+  // Open-or-create failed at creating only when there was no file to open.
+  bool created = IsCreate(mode) || ((mode & fmOpenOrCreate) && !FileExists(fileName));
+  if (created) throw EFCreateError("Cannot create file \"" + fileName + "\". " + reason);
   throw EFOpenError("Cannot open file \"" + fileName + "\". " + reason);
 }
 
 }  // namespace
 
 TFileStream::TFileStream(const String& fileName, uint32_t mode) : THandleStream(-1), fileName_(fileName) {
-  handle_ = ::open(fileName.c_str(), OpenFlags(mode), 0666);
-  if (handle_ < 0) OpenFailed(fileName, mode, errno);
-  struct stat info {};
-  if (::fstat(handle_, &info) == 0 && S_ISDIR(info.st_mode)) {
-    ::close(handle_);
-    OpenFailed(fileName, mode, EISDIR);
-  }
   int lock = ShareLock(mode);
-  if (lock && !WaitForLock(handle_, lock, ShareWaitMilliseconds)) {
-    int err = errno;
+  for (int attempt = 0;; ++attempt) {
+    handle_ = ::open(fileName.c_str(), OpenFlags(mode), 0666);
+    if (handle_ < 0) OpenFailed(fileName, mode, errno);
+    bool waited = false;
+    if (lock && !WaitForLock(handle_, lock, ShareWaitMilliseconds, waited)) FailAndClose(fileName, mode, errno);
+    // Looked at once the lock is held, so that it describes the file as this
+    // stream will find it.
+    struct stat opened {};
+    if (::fstat(handle_, &opened) != 0) FailAndClose(fileName, mode, errno);
+    if (S_ISDIR(opened.st_mode)) FailAndClose(fileName, mode, EISDIR);
+    if (!lock || StillNamed(fileName, opened, waited)) break;
     ::close(handle_);
-    OpenFailed(fileName, mode, err);
+    handle_ = -1;
+    if (attempt == 100) OpenFailed(fileName, mode, EWOULDBLOCK);
   }
   // Truncate only once the file is ours, so a waiting creator cannot cut
   // short what another writer is putting there.
-  if (IsCreate(mode) && ::ftruncate(handle_, 0) != 0) {
-    int err = errno;
-    ::close(handle_);
-    OpenFailed(fileName, mode, err);
-  }
+  if (IsCreate(mode) && ::ftruncate(handle_, 0) != 0) FailAndClose(fileName, mode, errno);
+}
+
+void TFileStream::FailAndClose(const String& fileName, uint32_t mode, int err) {
+  ::close(handle_);
+  handle_ = -1;
+  OpenFailed(fileName, mode, err);
 }
 
 TFileStream::~TFileStream() {

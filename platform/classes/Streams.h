@@ -78,6 +78,8 @@ class TFileStream : public THandleStream {
   const String& FileName() const { return fileName_; }
 
  private:
+  [[noreturn]] void FailAndClose(const String& fileName, uint32_t mode, int err);
+
   String fileName_;
 };
 

@@ -45,7 +45,7 @@ struct TPropInfo {
   String Name;
   TTypeKind Kind = tkInteger;
   const TEnumInfo* EnumInfo = nullptr;          // enumerations and sets
-  TClass PropClass = nullptr;                   // object kinds
+  TClass (*PropClassOf)() = nullptr;            // object kinds; a function, as a class may refer to itself
   const std::type_info* MethodSignature = nullptr;  // events
 
   // Accessors by kind; a missing setter makes the property read-only.
@@ -66,6 +66,7 @@ struct TPropInfo {
   // Stored test; when present it decides alone.
   std::function<bool(const TObject*)> StoredTest;
 
+  TClass PropClass() const { return PropClassOf ? PropClassOf() : nullptr; }
   bool IsOrdinal() const { return Kind <= tkInteger || Kind == tkEnumeration || Kind == tkSet; }
   bool IsWritable() const;
   // Whether the writer stores the property of instance.

@@ -6,3 +6,9 @@
 // and record layouts.
 #include "platform/os/WinTypes.h"
 #include "platform/os/Sync.h"
+#include "platform/os/SysInfo.h"
+#include "platform/os/Display.h"
+#include "platform/os/Mapi.h"
+#include "platform/os/Shell.h"
+#include "platform/os/TempFiles.h"
+#include "platform/os/Modules.h"

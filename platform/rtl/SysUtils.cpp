@@ -4,7 +4,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <vector>
 
 #include "platform/rtl/Exceptions.h"
 
@@ -16,9 +19,52 @@ char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= ' '; }
 
-}  // namespace
+bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
 
-String IntToStr(int64_t value) { return std::to_string(value); }
+// The code point of the well-formed UTF-8 sequence at s[i], with its length;
+// 0 as length when the bytes there are not one.
+std::pair<char32_t, size_t> DecodeUtf8(const String& s, size_t i) {
+  auto lead = static_cast<unsigned char>(s[i]);
+  size_t length = lead >= 0xF8 ? 0 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+  if (length == 0 || i + length > s.size()) return {0, 0};
+  char32_t cp = lead & (0x7F >> length);
+  for (size_t k = 1; k < length; ++k) {
+    auto c = static_cast<unsigned char>(s[i + k]);
+    if (!IsContinuation(c)) return {0, 0};
+    cp = (cp << 6) | (c & 0x3F);
+  }
+  static constexpr char32_t shortest[5] = {0, 0, 0x80, 0x800, 0x10000};
+  bool valid = cp >= shortest[length] && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
+  return valid ? std::pair{cp, length} : std::pair<char32_t, size_t>{0, 0};
+}
+
+void AppendUtf8(String& out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | (cp >> 6));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | (cp >> 18));
+    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
+bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
+
+bool PathExists(const String& name) {
+  struct stat info {};
+  return ::lstat(name.c_str(), &info) == 0;
+}
+
+}  // namespace
 
 String UpperCase(const String& s) {
   String result = s;
@@ -83,5 +129,119 @@ String ExtractFilePath(const String& fileName) {
   size_t delimiter = fileName.rfind(PathDelim);
   return delimiter == String::npos ? String() : fileName.substr(0, delimiter + 1);
 }
+
+String ExtractFileDir(const String& fileName) {
+  size_t delimiter = fileName.rfind(PathDelim);
+  if (delimiter == String::npos) return {};
+  bool keepDelimiter = delimiter == 0 || fileName[delimiter - 1] == PathDelim;
+  return fileName.substr(0, keepDelimiter ? delimiter + 1 : delimiter);
+}
+
+String ExtractFileExt(const String& fileName) {
+  size_t delimiter = fileName.rfind(PathDelim);
+  size_t dot = fileName.rfind('.');
+  if (dot == String::npos || (delimiter != String::npos && dot < delimiter)) return {};
+  return fileName.substr(dot);
+}
+
+String IncludeTrailingPathDelimiter(const String& path) {
+  return (!path.empty() && path.back() == PathDelim) ? path : path + PathDelim;
+}
+
+String GetCurrentDir() {
+  std::vector<char> buffer(256);
+  while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
+    if (errno != ERANGE) throw EInOutError(String("Cannot read the current folder: ") + std::strerror(errno));
+    buffer.resize(buffer.size() * 2);
+  }
+  return buffer.data();
+}
+
+String ExpandFileName(const String& fileName) {
+  if (fileName.empty()) return {};
+  String path = fileName[0] == PathDelim ? fileName : GetCurrentDir() + PathDelim + fileName;
+  std::vector<String> parts;
+  size_t start = 0;
+  while (start <= path.size()) {
+    size_t end = std::min(path.find(PathDelim, start), path.size());
+    String part = path.substr(start, end - start);
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+    } else if (!part.empty() && part != ".") {
+      parts.push_back(part);
+    }
+    start = end + 1;
+  }
+  String result;
+  for (const auto& part : parts) result += PathDelim + part;
+  if (result.empty() || fileName.back() == PathDelim) result += PathDelim;
+  return result;
+}
+
+bool RenameFile(const String& oldName, const String& newName) {
+  if (oldName.empty() || newName.empty() || PathExists(newName)) return false;
+  return ::rename(oldName.c_str(), newName.c_str()) == 0;
+}
+
+bool ForceDirectories(const String& dir) {
+  if (dir.empty()) throw EInOutError("Unable to create directory");
+  String path = ExpandFileName(dir);
+  while (path.size() > 1 && path.back() == PathDelim) path.pop_back();
+  if (DirectoryExists(path)) return true;
+  String parent = ExtractFileDir(path);
+  if (parent == path || !ForceDirectories(parent)) return false;
+  return ::mkdir(path.c_str(), 0777) == 0 || (errno == EEXIST && DirectoryExists(path));
+}
+
+String StringReplaceAll(const String& s, const String& from, const String& to) {
+  if (from.empty()) return s;
+  String result;
+  size_t start = 0;
+  for (size_t found = s.find(from); found != String::npos; found = s.find(from, start)) {
+    result.append(s, start, found - start);
+    result += to;
+    start = found + from.size();
+  }
+  result.append(s, start);
+  return result;
+}
+
+std::u16string Utf8ToUtf16(const String& s) {
+  std::u16string result;
+  result.reserve(s.size());
+  for (size_t i = 0; i < s.size();) {
+    auto [cp, length] = DecodeUtf8(s, i);
+    if (length == 0) {
+      cp = static_cast<unsigned char>(s[i]);  // a stray byte stands for its Latin-1 character
+      length = 1;
+    }
+    if (cp >= 0x10000) {
+      result += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
+      result += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+    } else {
+      result += static_cast<char16_t>(cp);
+    }
+    i += length;
+  }
+  return result;
+}
+
+String Utf16ToUtf8(const std::u16string& s) {
+  String result;
+  result.reserve(s.size());
+  for (size_t i = 0; i < s.size(); ++i) {
+    char32_t cp = s[i];
+    if (IsHighSurrogate(s[i]) && i + 1 < s.size() && IsLowSurrogate(s[i + 1])) {
+      cp = 0x10000 + ((static_cast<char32_t>(s[i]) - 0xD800) << 10) + (s[i + 1] - 0xDC00);
+      ++i;
+    } else if (IsHighSurrogate(s[i]) || IsLowSurrogate(s[i])) {
+      cp = 0xFFFD;
+    }
+    AppendUtf8(result, cp);
+  }
+  return result;
+}
+
+String Utf16ToUtf8(const char16_t* s) { return s == nullptr ? String() : Utf16ToUtf8(std::u16string(s)); }
 
 }  // namespace ztl

@@ -1,0 +1,174 @@
+#include "core/LogBase.h"
+
+#include "core/LogCnst.h"
+#include "platform/classes/ClassBuilder.h"
+#include "platform/classes/Streams.h"
+#include "platform/os/Windows.h"
+#include "platform/rtl/Exceptions.h"
+#include "platform/rtl/SysUtils.h"
+
+namespace ztl {
+
+namespace {
+
+// The process-wide log write lock: made when the module is loaded, before any
+// component exists, and deleted when it is unloaded.
+class LogWriteLock {
+ public:
+  LogWriteLock() { InitializeCriticalSection(&section_); }
+  ~LogWriteLock() { DeleteCriticalSection(&section_); }
+  LogWriteLock(const LogWriteLock&) = delete;
+  LogWriteLock& operator=(const LogWriteLock&) = delete;
+
+  void Enter() { EnterCriticalSection(&section_); }
+  void Leave() { LeaveCriticalSection(&section_); }
+
+ private:
+  CRITICAL_SECTION section_;
+};
+
+LogWriteLock writeLock;
+
+class LockGuard {
+ public:
+  LockGuard() { writeLock.Enter(); }
+  ~LockGuard() { writeLock.Leave(); }
+  LockGuard(const LockGuard&) = delete;
+  LockGuard& operator=(const LockGuard&) = delete;
+};
+
+const String closingTag = XMLLogClosingTag;
+
+String XMLElement(const String& name, const String& value) {
+  String element;
+  element.reserve(name.size() * 2 + value.size() + 16 + closingTag.size());
+  element += "  <";
+  element += name;
+  element += '>';
+  element += value;
+  element += "\r\n  </";
+  element += name;
+  element += ">\r\n";
+  element += closingTag;
+  return element;
+}
+
+bool EndsWithClosingTag(TStream& stream, int64_t size) {
+  int64_t tagSize = static_cast<int64_t>(closingTag.size());
+  if (size < tagSize) return false;
+  char tail[16];
+  stream.Seek(size - tagSize, soBeginning);
+  stream.ReadBuffer(tail, tagSize);
+  return closingTag.compare(0, String::npos, tail, static_cast<size_t>(tagSize)) == 0;
+}
+
+}  // namespace
+
+ZTL_BEGIN_CLASS(TZTLSendTo, TPersistent)
+  .Property("EMail", &Self::EMail, &Self::SetEMail)
+  .Property("EMailSubject", &Self::EMailSubject, &Self::SetEMailSubject)
+  .Property("EMailBody", &Self::EMailBody, &Self::SetEMailBody)
+  .Property("EMailOpenBeforeSend", &Self::EMailOpenBeforeSend, &Self::SetEMailOpenBeforeSend).Default(true)
+  .Property("WWW", &Self::WWW, &Self::SetWWW)
+  .Property("AttachScreenShot", &Self::AttachScreenShot, &Self::SetAttachScreenShot).Default(true)
+  .Property("ScreenshotFormat", &Self::ScreenshotFormat, &Self::SetScreenshotFormat).Default(sfBitmap)
+  .Property("AttachLog", &Self::AttachLog, &Self::SetAttachLog).Default(false)
+  .Property("ResolveNames", &Self::ResolveNames, &Self::SetResolveNames).Default(true)
+  .Property("AdditionalFiles", &Self::AdditionalFiles, &Self::SetAdditionalFiles)
+  .Property("Options", &Self::Options, &Self::SetOptions).Default(TZTLDialogOptions{doScreenshot, doEmail, doWeb})
+ZTL_END_CLASS
+
+TZTLSendTo::TZTLSendTo()
+    : FEMailBody(DefaultEMailBody),
+      FAdditionalFiles(new TStringList),
+      FOptions{doScreenshot, doEmail, doWeb} {}
+
+TZTLSendTo::~TZTLSendTo() { delete FAdditionalFiles; }
+
+void TZTLSendTo::SetAdditionalFiles(TStrings* Value) { FAdditionalFiles->Assign(Value); }
+
+ZTL_BEGIN_CLASS(TZTLogBase, TComponent)
+  .Property("Active", &Self::Active, &Self::SetActive)
+  .Property("LogFile", &Self::LogFile, &Self::SetLogFile)
+  .Property("SendTo", &Self::SendTo, &Self::SetSendTo)
+  .Property("Formatting", &Self::Formatting, &Self::SetFormatting).Default(ztlfText)
+ZTL_END_CLASS
+
+TZTLogBase::TZTLogBase(TComponent* AOwner) : TComponent(AOwner) {
+  FLogFile = DefaultLogFileName;
+  // In C++ this call reaches the base's own setter, as the descendant is not
+  // built yet; every override treats deactivating a fresh component as doing
+  // nothing, so the outcome is the same.
+  TZTLogBase::SetActive(false);
+  FSendTo = new TZTLSendTo;
+  FFormatting = ztlfText;
+}
+
+TZTLogBase::~TZTLogBase() { delete FSendTo; }
+
+void TZTLogBase::SetSendTo(TZTLSendTo* value) {
+  if (value == FSendTo) return;
+  delete FSendTo;
+  FSendTo = value;
+}
+
+void TZTLogBase::SetActive(bool Value) { FActive = Value; }
+
+void TZTLogBase::SetFormatting(TZTLogFormatting Value) {
+  FFormatting = Value;
+  FLogFile = ChangeFileExt(FLogFile, Value == ztlfXML ? ".xml" : ".log");
+}
+
+void TZTLogBase::WriteAsString(const String& AName, const String& AValue) {
+  if (AValue.empty()) return;
+  LockGuard lock;
+  // Open an existing file or create it, without truncating: the file is new
+  // when it is empty once it is ours, which also holds when another process
+  // created it a moment ago. One open does both, as each write pays for every
+  // system call it makes.
+  TFileStream stream(FLogFile, fmOpenReadWrite | fmOpenOrCreate | fmShareDenyWrite);
+  int64_t size = stream.Seek(0, soEnd);
+  if (FFormatting == ztlfText) {
+    stream.Write(AValue.data(), static_cast<int64_t>(AValue.size()));
+    return;
+  }
+  if (size == 0) {
+    String header = XMLLogHeader;
+    stream.Write(header.data(), static_cast<int64_t>(header.size()));
+  } else if (EndsWithClosingTag(stream, size)) {
+    // The new element takes the place of the closing tag.
+    stream.Seek(size - static_cast<int64_t>(closingTag.size()), soBeginning);
+  } else {
+    // Not a log of ours: leave every byte of it as it is.
+    stream.Seek(size, soBeginning);
+  }
+  AppendXMLElement(stream, AName, AValue);
+}
+
+void TZTLogBase::AppendXMLElement(TStream& stream, const String& name, const String& value) {
+  String element = XMLElement(name, value);
+  stream.Write(element.data(), static_cast<int64_t>(element.size()));
+}
+
+void TZTLogBase::WriteAsInteger(const String& AName, int64_t AValue) { WriteAsString(AName, IntToStr(AValue)); }
+
+void TZTLogBase::WriteAsFloat(const String& AName, double AValue) { WriteAsString(AName, FloatToStr(AValue)); }
+
+void TZTLogBase::WriteAsDateTime(const String& AName, TDateTime AValue) {
+  WriteAsString(AName, DateTimeToStr(AValue));
+}
+
+void TZTLogBase::ClearLog() {
+  if (FLogFile.empty() || !FileExists(FLogFile)) return;
+  // A deletion on POSIX does not wait for open files: wait for the writers of
+  // this process (the lock) and of others (the file's share lock) instead.
+  LockGuard lock;
+  try {
+    TFileStream guard(FLogFile, fmOpenRead | fmShareExclusive);
+    DeleteFile(FLogFile);
+  } catch (const EStreamError&) {
+    // The file could not be had; it stays, as a failed deletion leaves it.
+  }
+}
+
+}  // namespace ztl

@@ -1,0 +1,115 @@
+#pragma once
+// The base class of every log component: the activation flag, the log file in
+// its two forms, the write operations under the process-wide write lock, and
+// the delivery settings.
+#include <cstdint>
+
+#include "platform/classes/Component.h"
+#include "platform/classes/Set.h"
+#include "platform/classes/Strings.h"
+#include "platform/classes/TypInfo.h"
+
+namespace ztl {
+
+class TStream;
+
+enum TZTLogFormatting : uint8_t { ztlfText, ztlfXML };
+ZTL_ENUM_NAMES(TZTLogFormatting, "ztlfText", "ztlfXML")
+
+enum TZTLScreenshotFormat : uint8_t { sfBitmap, sfJpeg };
+ZTL_ENUM_NAMES(TZTLScreenshotFormat, "sfBitmap", "sfJpeg")
+
+enum TZTLDialogOption : uint8_t { doScreenshot, doEmail, doWeb };
+ZTL_ENUM_NAMES(TZTLDialogOption, "doScreenshot", "doEmail", "doWeb")
+using TZTLDialogOptions = TSet<TZTLDialogOption, 3>;
+
+// How a log is handed to a person: by mail or through a support web page.
+class TZTLSendTo : public TPersistent {
+  ZTL_DECLARE_CLASS(TZTLSendTo, TPersistent)
+
+ public:
+  TZTLSendTo();
+  ~TZTLSendTo() override;
+  TZTLSendTo(const TZTLSendTo&) = delete;
+  TZTLSendTo& operator=(const TZTLSendTo&) = delete;
+
+  const String& EMail() const { return FEMail; }
+  void SetEMail(const String& value) { FEMail = value; }
+  const String& EMailSubject() const { return FEMailSubject; }
+  void SetEMailSubject(const String& value) { FEMailSubject = value; }
+  const String& EMailBody() const { return FEMailBody; }
+  void SetEMailBody(const String& value) { FEMailBody = value; }
+  bool EMailOpenBeforeSend() const { return FEMailOpen; }
+  void SetEMailOpenBeforeSend(bool value) { FEMailOpen = value; }
+  const String& WWW() const { return FWWW; }
+  void SetWWW(const String& value) { FWWW = value; }
+  bool AttachScreenShot() const { return FAttachScreenShot; }
+  void SetAttachScreenShot(bool value) { FAttachScreenShot = value; }
+  TZTLScreenshotFormat ScreenshotFormat() const { return FScreenshotFormat; }
+  void SetScreenshotFormat(TZTLScreenshotFormat value) { FScreenshotFormat = value; }
+  bool AttachLog() const { return FAttachLog; }
+  void SetAttachLog(bool value) { FAttachLog = value; }
+  bool ResolveNames() const { return FResolveNames; }
+  void SetResolveNames(bool value) { FResolveNames = value; }
+  TStrings* AdditionalFiles() const { return FAdditionalFiles; }
+  // Copies the lines of Value into the owned list.
+  void SetAdditionalFiles(TStrings* Value);
+  TZTLDialogOptions Options() const { return FOptions; }
+  void SetOptions(TZTLDialogOptions value) { FOptions = value; }
+
+ private:
+  String FEMail;
+  String FEMailSubject;
+  String FEMailBody;
+  bool FEMailOpen = true;
+  String FWWW;
+  bool FAttachScreenShot = true;
+  TZTLScreenshotFormat FScreenshotFormat = sfBitmap;
+  bool FAttachLog = false;
+  bool FResolveNames = true;
+  TStringList* FAdditionalFiles;
+  TZTLDialogOptions FOptions;
+};
+
+class TZTLogBase : public TComponent {
+  ZTL_DECLARE_CLASS(TZTLogBase, TComponent)
+
+ public:
+  explicit TZTLogBase(TComponent* AOwner);
+  ~TZTLogBase() override;
+
+  bool Active() const { return FActive; }
+  const String& LogFile() const { return FLogFile; }
+  void SetLogFile(const String& value) { FLogFile = value; }
+  // The component owns the delivery settings; an assigned object is taken
+  // over as it is (no copy) and freed with the component.
+  TZTLSendTo* SendTo() const { return FSendTo; }
+  void SetSendTo(TZTLSendTo* value);
+  TZTLogFormatting Formatting() const { return FFormatting; }
+
+  // Appends one named value to the log file; an empty value writes nothing.
+  // Failures of the file layer propagate; the lock is released either way.
+  virtual void WriteAsString(const String& AName, const String& AValue);
+  void WriteAsInteger(const String& AName, int64_t AValue);
+  void WriteAsFloat(const String& AName, double AValue);
+  void WriteAsDateTime(const String& AName, TDateTime AValue);
+  // Deletes the log file if it exists; reports nothing.
+  void ClearLog();
+
+ protected:
+  // Stores the flag; descendants attach their own meaning and call this first.
+  virtual void SetActive(bool Value);
+  // Stores the form and gives LogFile the matching extension (".xml" or
+  // ".log"), on every assignment.
+  void SetFormatting(TZTLogFormatting Value);
+
+ private:
+  void AppendXMLElement(TStream& stream, const String& name, const String& value);
+
+  bool FActive = false;
+  TZTLSendTo* FSendTo = nullptr;
+  String FLogFile;
+  TZTLogFormatting FFormatting = ztlfText;
+};
+
+}  // namespace ztl

@@ -1,0 +1,26 @@
+#pragma once
+// A container for non-visual components, usually read from a stored form.
+#include "platform/classes/Component.h"
+#include "platform/classes/Method.h"
+
+namespace ztl {
+
+class TDataModule : public TComponent {
+  ZTL_DECLARE_CLASS(TDataModule, TComponent)
+
+ public:
+  explicit TDataModule(TComponent* AOwner);
+
+  TNotifyEvent OnCreate() const { return onCreate_; }
+  void SetOnCreate(const TNotifyEvent& value) { onCreate_ = value; }
+
+ protected:
+  // A descendant calls this at the end of its constructor: it reads the
+  // stored form named after the class (if there is one), then fires OnCreate.
+  void CreateFromStoredForm();
+
+ private:
+  TNotifyEvent onCreate_;
+};
+
+}  // namespace ztl

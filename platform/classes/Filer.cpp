@@ -1,0 +1,743 @@
+#include "platform/classes/Filer.h"
+
+#include <cctype>
+#include <charconv>
+#include <cstdio>
+#include <vector>
+
+#include "platform/classes/Collection.h"
+#include "platform/classes/Resources.h"
+#include "platform/classes/Streams.h"
+#include "platform/classes/Strings.h"
+#include "platform/classes/TypInfo.h"
+#include "platform/rtl/Exceptions.h"
+#include "platform/rtl/SysUtils.h"
+
+namespace ztl {
+
+namespace {
+
+// ---------------------------------------------------------------- writing
+
+String QuoteString(const String& value) {
+  if (value.empty()) return "''";
+  String out;
+  bool quoted = false;
+  for (char c : value) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20) {
+      if (quoted) out += '\'';
+      quoted = false;
+      out += '#' + std::to_string(byte);
+      continue;
+    }
+    if (!quoted) out += '\'';
+    quoted = true;
+    out += c;
+    if (c == '\'') out += '\'';
+  }
+  if (quoted) out += '\'';
+  return out;
+}
+
+String SetText(const TEnumInfo& info, uint64_t bits) {
+  String text = "[";
+  for (size_t i = 0; i < info.Names.size() && i < 64; ++i) {
+    if (!(bits & (uint64_t{1} << i))) continue;
+    if (text.size() > 1) text += ", ";
+    text += info.Names[i];
+  }
+  return text + "]";
+}
+
+String FloatText(double value) {
+  char buffer[64];
+  auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+  return String(buffer, result.ptr);
+}
+
+}  // namespace
+
+class TWriter : public TFiler {
+ public:
+  explicit TWriter(TComponent* root) : root_(root) {}
+
+  String Write() {
+    WriteComponent(root_, 0);
+    return out_;
+  }
+
+  void DefineBinaryProperty(const String& Name, const std::function<void(TStream&)>&,
+                            const std::function<void(TStream&)>& WriteData, bool HasData) override {
+    if (!HasData) return;
+    TMemoryStream data;
+    WriteData(data);
+    Line(prefix_ + Name + " = {");
+    const auto& bytes = data.Data();
+    static const char digits[] = "0123456789ABCDEF";
+    for (size_t start = 0; start < bytes.size(); start += 32) {
+      String hex;
+      for (size_t i = start; i < bytes.size() && i < start + 32; ++i) {
+        hex += digits[bytes[i] >> 4];
+        hex += digits[bytes[i] & 15];
+      }
+      Line("  " + hex + (start + 32 >= bytes.size() ? "}" : ""));
+    }
+    if (bytes.empty()) out_.back() = '}', out_ += "\r\n";
+  }
+
+ private:
+  void Line(const String& text) {
+    out_.append(static_cast<size_t>(indent_) * 2, ' ');
+    out_ += text;
+    out_ += "\r\n";
+  }
+
+  void WriteComponent(TComponent* component, int depth) {
+    indent_ = depth;
+    Line("object " + component->Name() + ": " + component->ClassName());
+    indent_ = depth + 1;
+    WriteProperties(component, "");
+    component->GetChildren([&](TComponent* child) { WriteComponent(child, depth + 1); }, root_);
+    indent_ = depth;
+    Line("end");
+  }
+
+  void WriteProperties(TPersistent* instance, const String& prefix) {
+    for (const TPropInfo* p : instance->ClassType()->Properties())
+      if (p->IsStored(instance)) WriteProperty(instance, *p, prefix);
+    String saved = prefix_;
+    prefix_ = prefix;
+    instance->DefineProperties(this);
+    prefix_ = saved;
+  }
+
+  void WriteProperty(TPersistent* instance, const TPropInfo& p, const String& prefix) {
+    String name = prefix + p.Name;
+    switch (p.Kind) {
+      case tkBoolean: Line(name + " = " + (p.GetOrd(instance) ? "True" : "False")); break;
+      case tkInteger: Line(name + " = " + IntToStr(p.GetOrd(instance))); break;
+      case tkFloat: Line(name + " = " + FloatText(p.GetFloat(instance))); break;
+      case tkString: Line(name + " = " + QuoteString(p.GetStr(instance))); break;
+      case tkEnumeration: Line(name + " = " + GetEnumName(*p.EnumInfo, p.GetOrd(instance))); break;
+      case tkSet: Line(name + " = " + SetText(*p.EnumInfo, static_cast<uint64_t>(p.GetOrd(instance)))); break;
+      case tkMethod: WriteMethod(instance, p, name); break;
+      case tkComponent: WriteReference(static_cast<TComponent*>(p.GetObject(instance)), name); break;
+      case tkPersistent:
+        if (auto* sub = static_cast<TPersistent*>(p.GetObject(instance))) WriteProperties(sub, name + ".");
+        break;
+      case tkStrings: WriteStrings(static_cast<TStrings*>(p.GetObject(instance)), name); break;
+      case tkCollection: WriteCollection(static_cast<TCollection*>(p.GetObject(instance)), name); break;
+    }
+  }
+
+  void WriteMethod(TPersistent* instance, const TPropInfo& p, const String& name) {
+    TMethod method = p.GetMethod(instance);
+    // Only handlers that are published methods of the root can be stored.
+    if (method.Data != root_) return;
+    const TMethodEntry* entry = root_->ClassType()->FindMethodByCode(method.Code);
+    if (entry) Line(name + " = " + entry->Name);
+  }
+
+  void WriteReference(TComponent* target, const String& name) {
+    if (!target) return;
+    if (target == root_ || target->Owner() == root_)
+      Line(name + " = " + target->Name());
+    else if (target->Owner())
+      Line(name + " = " + target->Owner()->Name() + "." + target->Name());
+  }
+
+  void WriteStrings(TStrings* list, const String& name) {
+    if (!list || list->Count() == 0) return;
+    Line(name + ".Strings = (");
+    ++indent_;
+    for (int i = 0; i < list->Count(); ++i) Line(QuoteString(list->Get(i)) + (i + 1 == list->Count() ? ")" : ""));
+    --indent_;
+  }
+
+  void WriteCollection(TCollection* collection, const String& name) {
+    if (!collection || collection->Count() == 0) return;
+    Line(name + " = <");
+    ++indent_;
+    for (int i = 0; i < collection->Count(); ++i) {
+      Line("item");
+      ++indent_;
+      String saved = prefix_;
+      WriteProperties(collection->Items(i), "");
+      prefix_ = saved;
+      --indent_;
+      Line(i + 1 == collection->Count() ? "end>" : "end");
+    }
+    --indent_;
+  }
+
+  TComponent* root_;
+  String out_;
+  String prefix_;
+  int indent_ = 0;
+};
+
+namespace {
+
+// ---------------------------------------------------------------- parsing
+
+enum class Token { End, Symbol, String, Integer, Float, Char };
+
+class Parser {
+ public:
+  explicit Parser(const String& text) : text_(text) { Next(); }
+
+  Token Kind() const { return kind_; }
+  const String& Text() const { return token_; }
+  char Char() const { return kind_ == Token::Char ? token_[0] : '\0'; }
+  bool IsChar(char c) const { return kind_ == Token::Char && token_[0] == c; }
+  bool IsSymbol(const char* s) const { return kind_ == Token::Symbol && SameText(token_, s); }
+  int Line() const { return tokenLine_; }
+
+  [[noreturn]] void Error(const String& what) const {
+    throw EParserError(what + " on line " + IntToStr(tokenLine_));
+  }
+  void ExpectChar(char c) {
+    if (!IsChar(c)) Error(String("'") + c + "' expected");
+    Next();
+  }
+  String ExpectSymbol() {
+    if (kind_ != Token::Symbol) Error("Identifier expected");
+    String s = token_;
+    Next();
+    return s;
+  }
+
+  void Next() {
+    SkipBlanks();
+    tokenLine_ = line_;
+    token_.clear();
+    if (pos_ >= text_.size()) {
+      kind_ = Token::End;
+      return;
+    }
+    char c = text_[pos_];
+    if (IsIdentStart(c)) return ReadSymbol();
+    if (c == '\'' || c == '#') return ReadString();
+    if ((c >= '0' && c <= '9') || c == '$') return ReadNumber();
+    kind_ = Token::Char;
+    token_ = String(1, c);
+    ++pos_;
+  }
+
+  // Hex digits up to the closing brace, for binary values.
+  String ReadBinary() {
+    String hex;
+    while (pos_ < text_.size() && text_[pos_] != '}') {
+      char c = text_[pos_++];
+      if (c == '\n') ++line_;
+      if (std::isxdigit(static_cast<unsigned char>(c))) hex += c;
+      else if (!std::isspace(static_cast<unsigned char>(c))) Error("Invalid binary value");
+    }
+    if (pos_ >= text_.size()) Error("'}' expected");
+    ++pos_;
+    Next();
+    return hex;
+  }
+
+ private:
+  static bool IsIdentStart(char c) { return std::isalpha(static_cast<unsigned char>(c)) || c == '_'; }
+
+  void SkipBlanks() {
+    while (pos_ < text_.size()) {
+      char c = text_[pos_];
+      if (c == '\n') ++line_;
+      if (!std::isspace(static_cast<unsigned char>(c))) break;
+      ++pos_;
+    }
+  }
+
+  void ReadSymbol() {
+    size_t start = pos_;
+    while (pos_ < text_.size() && (std::isalnum(static_cast<unsigned char>(text_[pos_])) || text_[pos_] == '_' ||
+                                   text_[pos_] == '.'))
+      ++pos_;
+    kind_ = Token::Symbol;
+    token_ = text_.substr(start, pos_ - start);
+  }
+
+  // 'quoted' and #nn parts, joined; a '+' between parts continues the string.
+  void ReadString() {
+    kind_ = Token::String;
+    for (;;) {
+      if (pos_ < text_.size() && text_[pos_] == '\'') {
+        ++pos_;
+        for (;;) {
+          if (pos_ >= text_.size() || text_[pos_] == '\n') Error("Unterminated string");
+          char c = text_[pos_++];
+          if (c == '\'') {
+            if (pos_ < text_.size() && text_[pos_] == '\'') {
+              token_ += '\'';
+              ++pos_;
+              continue;
+            }
+            break;
+          }
+          token_ += c;
+        }
+      } else if (pos_ < text_.size() && text_[pos_] == '#') {
+        ++pos_;
+        size_t start = pos_;
+        while (pos_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+        if (start == pos_) Error("Invalid character code");
+        int code = std::stoi(text_.substr(start, pos_ - start));
+        AppendUtf8(code);
+      } else {
+        size_t save = pos_;
+        int saveLine = line_;
+        SkipBlanks();
+        if (pos_ < text_.size() && text_[pos_] == '+') {
+          ++pos_;
+          SkipBlanks();
+          if (pos_ < text_.size() && (text_[pos_] == '\'' || text_[pos_] == '#')) continue;
+        }
+        pos_ = save;
+        line_ = saveLine;
+        return;
+      }
+    }
+  }
+
+  void AppendUtf8(int code) {
+    if (code < 0 || code > 0x10FFFF) Error("Invalid character code");
+    auto cp = static_cast<uint32_t>(code);
+    if (cp < 0x80) {
+      token_ += static_cast<char>(cp);
+    } else if (cp < 0x800) {
+      token_ += static_cast<char>(0xC0 | (cp >> 6));
+      token_ += static_cast<char>(0x80 | (cp & 0x3F));
+    } else if (cp < 0x10000) {
+      token_ += static_cast<char>(0xE0 | (cp >> 12));
+      token_ += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      token_ += static_cast<char>(0x80 | (cp & 0x3F));
+    } else {
+      token_ += static_cast<char>(0xF0 | (cp >> 18));
+      token_ += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
+      token_ += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+      token_ += static_cast<char>(0x80 | (cp & 0x3F));
+    }
+  }
+
+  void ReadNumber() {
+    size_t start = pos_;
+    if (text_[pos_] == '$') {
+      ++pos_;
+      while (pos_ < text_.size() && std::isxdigit(static_cast<unsigned char>(text_[pos_]))) ++pos_;
+      kind_ = Token::Integer;
+      token_ = text_.substr(start, pos_ - start);
+      return;
+    }
+    kind_ = Token::Integer;
+    while (pos_ < text_.size()) {
+      char c = text_[pos_];
+      if (std::isdigit(static_cast<unsigned char>(c))) {
+        ++pos_;
+      } else if (c == '.' || c == 'e' || c == 'E' ||
+                 ((c == '+' || c == '-') && (text_[pos_ - 1] == 'e' || text_[pos_ - 1] == 'E'))) {
+        kind_ = Token::Float;
+        ++pos_;
+      } else {
+        break;
+      }
+    }
+    token_ = text_.substr(start, pos_ - start);
+  }
+
+  const String& text_;
+  size_t pos_ = 0;
+  int line_ = 1;
+  int tokenLine_ = 1;
+  Token kind_ = Token::End;
+  String token_;
+};
+
+// ---------------------------------------------------------------- reading
+
+// A value as read, before it is applied to a property.
+struct Value {
+  enum Kind { Ident, Str, Int, Float, Set, List, Items, Binary } kind = Ident;
+  String text;                     // identifier, string, number text
+  std::vector<String> elements;    // set elements, list strings
+  size_t itemsStart = 0;           // collections are read in place
+  String hex;                      // binary data
+};
+
+struct Fixup {
+  TPersistent* instance;
+  const TPropInfo* prop;
+  String name;
+  int line;
+};
+
+}  // namespace
+
+class TReader : public TFiler {
+ public:
+  TReader(const String& text, TComponent* root) : parser_(text), root_(root) {}
+
+  TComponent* ReadRoot(TComponent* owner) {
+    ExpectObjectKeyword();
+    String name = parser_.ExpectSymbol();
+    parser_.ExpectChar(':');
+    String className = parser_.ExpectSymbol();
+    if (!root_) {
+      TClass cls = FindClass(className);
+      if (!cls->InheritsFrom(TComponent::StaticClass())) parser_.Error(className + " is no component class");
+      root_ = static_cast<TComponent*>(cls->Create(owner));
+    } else if (!SameText(root_->ClassName(), className) && !root_->ClassType()->InheritsFrom(GetClass(className))) {
+      throw EReadError("Stored form of " + className + " cannot be read into a " + root_->ClassName());
+    }
+    BeginLoading(root_);
+    root_->SetName(name);
+    ReadBody(root_);
+    ResolveFixups();
+    for (TComponent* c : loaded_) {
+      c->state_.Exclude(csReading);
+      c->Loaded();
+    }
+    return root_;
+  }
+
+  void DefineBinaryProperty(const String& Name, const std::function<void(TStream&)>& ReadData,
+                            const std::function<void(TStream&)>&, bool) override {
+    if (!SameText(Name, definedName_)) return;
+    definedFound_ = true;
+    if (definedValue_->kind != Value::Binary) throw EReadError("Invalid property value for " + Name);
+    TMemoryStream data;
+    const String& hex = definedValue_->hex;
+    if (hex.size() % 2) throw EReadError("Invalid binary value for " + Name);
+    for (size_t i = 0; i < hex.size(); i += 2) {
+      auto byte = static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16));
+      data.Write(&byte, 1);
+    }
+    data.SetPosition(0);
+    ReadData(data);
+  }
+
+ private:
+  void ExpectObjectKeyword() {
+    if (!(parser_.IsSymbol("object") || parser_.IsSymbol("inherited") || parser_.IsSymbol("inline")))
+      parser_.Error("'object' expected");
+    parser_.Next();
+  }
+
+  void BeginLoading(TComponent* c) {
+    c->state_.Include(csLoading);
+    c->state_.Include(csReading);
+    loaded_.push_back(c);
+  }
+
+  // Properties, then nested objects, up to "end".
+  void ReadBody(TComponent* component) {
+    while (!parser_.IsSymbol("end")) {
+      if (parser_.Kind() == Token::End) parser_.Error("'end' expected");
+      if (parser_.IsSymbol("object") || parser_.IsSymbol("inherited") || parser_.IsSymbol("inline"))
+        ReadChild(component);
+      else
+        ReadPropertyLine(component);
+    }
+    parser_.Next();
+  }
+
+  void ReadChild(TComponent* parent) {
+    ExpectObjectKeyword();
+    String name = parser_.ExpectSymbol();
+    parser_.ExpectChar(':');
+    String className = parser_.ExpectSymbol();
+    TComponent* child = root_->FindComponent(name);
+    if (!child) {
+      TClass cls = FindClass(className);
+      if (!cls->InheritsFrom(TComponent::StaticClass())) parser_.Error(className + " is no component class");
+      child = static_cast<TComponent*>(cls->Create(root_));
+      child->SetName(name);
+    }
+    BeginLoading(child);
+    if (parent != root_ || child->HasParent()) child->SetParentComponent(parent);
+    if (const TFieldEntry* field = root_->ClassType()->FindField(name)) field->Set(root_, child);
+    ReadBody(child);
+  }
+
+  void ReadPropertyLine(TPersistent* instance) {
+    int line = parser_.Line();
+    String path = parser_.ExpectSymbol();
+    parser_.ExpectChar('=');
+    try {
+      ApplyPath(instance, path, line);
+    } catch (const EParserError&) {
+      throw;
+    } catch (const EMethodNotFound&) {
+      throw;
+    } catch (const EClassNotFound&) {
+      throw;
+    } catch (const Exception& e) {
+      throw EReadError("Error reading " + Describe(instance) + "." + path + " on line " + IntToStr(line) + ": " +
+                       e.Message());
+    }
+  }
+
+  static String Describe(TPersistent* instance) {
+    auto* component = dynamic_cast<TComponent*>(instance);
+    return component && !component->Name().empty() ? component->Name() : instance->ClassName();
+  }
+
+  // Walks "A.B.C": A and B name sub-objects (or string lists, or data defined
+  // by DefineProperties), C the property that takes the value.
+  void ApplyPath(TPersistent* instance, const String& path, int line) {
+    size_t dot = path.find('.');
+    String head = dot == String::npos ? path : path.substr(0, dot);
+    String rest = dot == String::npos ? String() : path.substr(dot + 1);
+    const TPropInfo* p = instance->ClassType()->FindProperty(head);
+    if (!p) {
+      if (rest.empty() && ApplyDefined(instance, head)) return;
+      throw EReadError("Property " + head + " does not exist");
+    }
+    if (!rest.empty()) {
+      if (p->Kind == tkStrings && SameText(rest, "Strings")) return ReadStrings(static_cast<TStrings*>(p->GetObject(instance)));
+      if (p->Kind != tkPersistent && p->Kind != tkCollection && p->Kind != tkStrings)
+        throw EReadError("Property " + head + " has no sub-properties");
+      auto* sub = static_cast<TPersistent*>(p->GetObject(instance));
+      if (!sub) throw EReadError("Property " + head + " is nil");
+      return ApplyPath(sub, rest, line);
+    }
+    ApplyValue(instance, *p, line);
+  }
+
+  bool ApplyDefined(TPersistent* instance, const String& name) {
+    Value value = ReadValue();
+    definedName_ = name;
+    definedValue_ = &value;
+    definedFound_ = false;
+    instance->DefineProperties(this);
+    definedValue_ = nullptr;
+    return definedFound_;
+  }
+
+  void ReadStrings(TStrings* list) {
+    Value value = ReadValue();
+    if (value.kind != Value::List) throw EReadError("Invalid property value: string list expected");
+    list->BeginUpdate();
+    try {
+      list->Clear();
+      for (const String& s : value.elements) list->Add(s);
+    } catch (...) {
+      list->EndUpdate();
+      throw;
+    }
+    list->EndUpdate();
+  }
+
+  void ApplyValue(TPersistent* instance, const TPropInfo& p, int line) {
+    if (p.Kind == tkCollection) return ReadCollection(static_cast<TCollection*>(p.GetObject(instance)));
+    Value value = ReadValue();
+    if (!p.IsWritable()) throw EPropReadOnly("Property " + p.Name + " is read-only");
+    switch (p.Kind) {
+      case tkBoolean:
+        if (value.kind != Value::Ident || (!SameText(value.text, "True") && !SameText(value.text, "False")))
+          throw EReadError("Invalid property value");
+        p.SetOrd(instance, SameText(value.text, "True") ? 1 : 0);
+        break;
+      case tkInteger:
+        if (value.kind != Value::Int) throw EReadError("Invalid property value");
+        p.SetOrd(instance, ParseInteger(value.text));
+        break;
+      case tkFloat:
+        if (value.kind != Value::Int && value.kind != Value::Float) throw EReadError("Invalid property value");
+        p.SetFloat(instance, ParseFloat(value.text));
+        break;
+      case tkString:
+        if (value.kind != Value::Str) throw EReadError("Invalid property value");
+        p.SetStr(instance, value.text);
+        break;
+      case tkEnumeration: {
+        int ordinal = value.kind == Value::Ident ? p.EnumInfo->ValueOf(value.text) : -1;
+        if (ordinal < 0) throw EReadError("Invalid property value");
+        p.SetOrd(instance, ordinal);
+        break;
+      }
+      case tkSet: {
+        if (value.kind != Value::Set) throw EReadError("Invalid property value");
+        uint64_t bits = 0;
+        for (const String& e : value.elements) {
+          int ordinal = p.EnumInfo->ValueOf(e);
+          if (ordinal < 0) throw EReadError("Invalid property element " + e);
+          bits |= uint64_t{1} << ordinal;
+        }
+        p.SetOrd(instance, static_cast<int64_t>(bits));
+        break;
+      }
+      case tkMethod: BindMethod(instance, p, value); break;
+      case tkComponent:
+        if (value.kind != Value::Ident) throw EReadError("Invalid property value");
+        if (SameText(value.text, "nil"))
+          p.SetObject(instance, nullptr);
+        else
+          fixups_.push_back(Fixup{instance, &p, value.text, line});
+        break;
+      default: throw EReadError("Invalid property value");
+    }
+  }
+
+  void BindMethod(TPersistent* instance, const TPropInfo& p, const Value& value) {
+    if (value.kind != Value::Ident) throw EReadError("Invalid property value");
+    const TMethodEntry* entry = root_->ClassType()->FindMethod(value.text);
+    if (!entry) throw EMethodNotFound("Method " + value.text + " not found in " + root_->ClassName());
+    if (*entry->Signature != *p.MethodSignature)
+      throw EReadError("Method " + value.text + " does not fit the event " + p.Name);
+    p.SetMethod(instance, TMethod{entry->Code, root_});
+  }
+
+  void ReadCollection(TCollection* collection) {
+    parser_.ExpectChar('<');
+    collection->BeginUpdate();
+    try {
+      collection->Clear();
+      while (parser_.IsSymbol("item")) {
+        parser_.Next();
+        TCollectionItem* item = collection->Add();
+        while (!parser_.IsSymbol("end")) {
+          if (parser_.Kind() == Token::End) parser_.Error("'end' expected");
+          ReadPropertyLine(item);
+        }
+        parser_.Next();
+      }
+      parser_.ExpectChar('>');
+    } catch (...) {
+      collection->EndUpdate();
+      throw;
+    }
+    collection->EndUpdate();
+  }
+
+  Value ReadValue() {
+    Value v;
+    switch (parser_.Kind()) {
+      case Token::Symbol:
+        v.kind = Value::Ident;
+        v.text = parser_.Text();
+        parser_.Next();
+        return v;
+      case Token::String:
+        v.kind = Value::Str;
+        v.text = parser_.Text();
+        parser_.Next();
+        return v;
+      case Token::Integer:
+      case Token::Float:
+        v.kind = parser_.Kind() == Token::Integer ? Value::Int : Value::Float;
+        v.text = parser_.Text();
+        parser_.Next();
+        return v;
+      case Token::Char: break;
+      case Token::End: parser_.Error("Value expected");
+    }
+    char c = parser_.Char();
+    if (c == '-') {
+      parser_.Next();
+      Value n = ReadValue();
+      if (n.kind != Value::Int && n.kind != Value::Float) parser_.Error("Number expected");
+      n.text = "-" + n.text;
+      return n;
+    }
+    if (c == '[') return ReadSetValue();
+    if (c == '(') return ReadListValue();
+    if (c == '{') {
+      v.kind = Value::Binary;
+      v.hex = parser_.ReadBinary();
+      return v;
+    }
+    parser_.Error(String("Invalid value '") + c + "'");
+  }
+
+  Value ReadSetValue() {
+    Value v;
+    v.kind = Value::Set;
+    parser_.Next();
+    while (!parser_.IsChar(']')) {
+      v.elements.push_back(parser_.ExpectSymbol());
+      if (parser_.IsChar(',')) parser_.Next();
+      else if (!parser_.IsChar(']')) parser_.Error("']' expected");
+    }
+    parser_.Next();
+    return v;
+  }
+
+  Value ReadListValue() {
+    Value v;
+    v.kind = Value::List;
+    parser_.Next();
+    while (!parser_.IsChar(')')) {
+      if (parser_.Kind() != Token::String) parser_.Error("String expected");
+      v.elements.push_back(parser_.Text());
+      parser_.Next();
+    }
+    parser_.Next();
+    return v;
+  }
+
+  static int64_t ParseInteger(const String& text) {
+    bool negative = !text.empty() && text[0] == '-';
+    String digits = negative ? text.substr(1) : text;
+    int64_t value = 0;
+    const char* first = digits.data();
+    const char* last = digits.data() + digits.size();
+    int base = 10;
+    if (!digits.empty() && digits[0] == '$') ++first, base = 16;
+    auto result = std::from_chars(first, last, value, base);
+    if (result.ec != std::errc() || result.ptr != last) throw EReadError("Invalid integer value " + text);
+    return negative ? -value : value;
+  }
+
+  static double ParseFloat(const String& text) {
+    double value = 0;
+    auto result = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (result.ec != std::errc() || result.ptr != text.data() + text.size())
+      throw EReadError("Invalid floating point value " + text);
+    return value;
+  }
+
+  void ResolveFixups() {
+    for (const Fixup& f : fixups_) {
+      TComponent* target = SameText(f.name, root_->Name()) ? root_ : root_->FindComponent(f.name);
+      if (!target)
+        throw EReadError("Error reading " + Describe(f.instance) + "." + f.prop->Name + " on line " +
+                         IntToStr(f.line) + ": unknown component " + f.name);
+      f.prop->SetObject(f.instance, target);
+    }
+  }
+
+  Parser parser_;
+  TComponent* root_;
+  std::vector<TComponent*> loaded_;
+  std::vector<Fixup> fixups_;
+  String definedName_;
+  const Value* definedValue_ = nullptr;
+  bool definedFound_ = false;
+};
+
+String ComponentToText(TComponent* Root) { return TWriter(Root).Write(); }
+
+void TextToComponent(const String& Text, TComponent* Root) { TReader(Text, Root).ReadRoot(Root->Owner()); }
+
+TComponent* CreateComponentFromText(const String& Text, TComponent* Owner) {
+  return TReader(Text, nullptr).ReadRoot(Owner);
+}
+
+void ReadComponentRes(const String& ResName, TComponent* Instance) {
+  TResourceStream stream(ResName);
+  const auto& bytes = stream.Data();
+  TextToComponent(String(bytes.begin(), bytes.end()), Instance);
+}
+
+bool InitInheritedComponent(TComponent* Instance) {
+  String name = UpperCase(Instance->ClassName());
+  if (!FindResourceEntry(name)) return false;
+  ReadComponentRes(name, Instance);
+  return true;
+}
+
+}  // namespace ztl

@@ -1,0 +1,57 @@
+#include "platform/classes/Resources.h"
+
+#include <map>
+#include <mutex>
+#include <vector>
+
+#include "platform/classes/ClassBuilder.h"
+#include "platform/rtl/Exceptions.h"
+#include "platform/rtl/SysUtils.h"
+
+namespace ztl {
+
+ZTL_DEFINE_CLASS(TResourceStream, TMemoryStream)
+
+namespace {
+
+struct ResourceTable {
+  std::mutex lock;
+  std::multimap<String, std::pair<const char*, const TResourceEntry*>> byName;  // name -> (module, entry)
+};
+
+ResourceTable& Table() {
+  static ResourceTable* table = new ResourceTable;  // outlives every module's unregistration
+  return *table;
+}
+
+}  // namespace
+
+TResourceRegistration::TResourceRegistration(const char* Module, const TResourceEntry* Entries, size_t Count)
+    : module_(Module) {
+  auto& t = Table();
+  std::lock_guard guard(t.lock);
+  for (size_t i = 0; i < Count; ++i) t.byName.emplace(UpperCase(Entries[i].Name), std::make_pair(Module, &Entries[i]));
+}
+
+TResourceRegistration::~TResourceRegistration() {
+  auto& t = Table();
+  std::lock_guard guard(t.lock);
+  for (auto it = t.byName.begin(); it != t.byName.end();)
+    it = it->second.first == module_ ? t.byName.erase(it) : std::next(it);
+}
+
+const TResourceEntry* FindResourceEntry(const String& Name) {
+  auto& t = Table();
+  std::lock_guard guard(t.lock);
+  auto it = t.byName.find(UpperCase(Name));
+  return it == t.byName.end() ? nullptr : it->second.second;
+}
+
+TResourceStream::TResourceStream(const String& Name) {
+  const TResourceEntry* entry = FindResourceEntry(Name);
+  if (!entry) throw EResNotFound("Resource " + Name + " not found");
+  Write(entry->Data, static_cast<int64_t>(entry->Size));
+  SetPosition(0);
+}
+
+}  // namespace ztl

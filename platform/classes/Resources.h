@@ -1,0 +1,40 @@
+#pragma once
+// Module resources: files of the source tree embedded into a module at build
+// time (see cmake/ZTLResources.cmake) and found by name at run time.
+#include <cstddef>
+#include <cstdint>
+
+#include "platform/classes/Streams.h"
+
+namespace ztl {
+
+struct TResourceEntry {
+  const char* Name;  // upper case
+  const unsigned char* Data;
+  size_t Size;
+};
+
+// Registers a module's resources while the module is loaded.
+class TResourceRegistration {
+ public:
+  TResourceRegistration(const char* Module, const TResourceEntry* Entries, size_t Count);
+  ~TResourceRegistration();
+  TResourceRegistration(const TResourceRegistration&) = delete;
+  TResourceRegistration& operator=(const TResourceRegistration&) = delete;
+
+ private:
+  const char* module_;
+};
+
+// The resource of that name (case-insensitive) in any loaded module, or nullptr.
+const TResourceEntry* FindResourceEntry(const String& Name);
+
+// A read-only stream over a resource; raises EResNotFound when there is none.
+class TResourceStream : public TMemoryStream {
+  ZTL_DECLARE_CLASS(TResourceStream, TMemoryStream)
+
+ public:
+  explicit TResourceStream(const String& Name);
+};
+
+}  // namespace ztl

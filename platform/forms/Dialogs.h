@@ -1,0 +1,38 @@
+#pragma once
+// Message dialogs.
+#include "platform/classes/Set.h"
+#include "platform/forms/Forms.h"
+
+namespace ztl {
+
+enum TMsgDlgType : uint8_t { mtWarning, mtError, mtInformation, mtConfirmation, mtCustom };
+ZTL_ENUM_NAMES(TMsgDlgType, "mtWarning", "mtError", "mtInformation", "mtConfirmation", "mtCustom")
+enum TMsgDlgBtn : uint8_t { mbYes, mbNo, mbOK, mbCancel, mbAbort, mbRetry, mbIgnore, mbAll, mbNoToAll, mbYesToAll, mbHelp };
+ZTL_ENUM_NAMES(TMsgDlgBtn, "mbYes", "mbNo", "mbOK", "mbCancel", "mbAbort", "mbRetry", "mbIgnore", "mbAll",
+               "mbNoToAll", "mbYesToAll", "mbHelp")
+using TMsgDlgButtons = TSet<TMsgDlgBtn, 11>;
+
+// The dialog MessageDlg shows: a form with a label "Message" and one button
+// per requested button, named after it ("Yes", "No", "OK", "Cancel", ...).
+class TMessageForm : public TForm {
+  ZTL_DECLARE_CLASS(TMessageForm, TForm)
+
+ public:
+  explicit TMessageForm(TComponent* AOwner) : TForm(AOwner) {}
+  TMsgDlgType DlgType() const { return dlgType_; }
+
+ private:
+  friend TForm* CreateMessageDialog(const String&, TMsgDlgType, TMsgDlgButtons);
+  TMsgDlgType dlgType_ = mtCustom;
+};
+
+// The caption follows the type ("Warning", "Error", "Information", "Confirm",
+// else the application's title); Cancel (else No, else OK) is the cancel
+// button and OK (else Yes) the default one. The caller frees the form.
+TForm* CreateMessageDialog(const String& Msg, TMsgDlgType DlgType, TMsgDlgButtons Buttons);
+// Shows the dialog modally and returns the modal result of the pressed button.
+int MessageDlg(const String& Msg, TMsgDlgType DlgType, TMsgDlgButtons Buttons, int HelpCtx = 0);
+// The message box icon (MB_ICON...) of a message dialog type.
+UINT MessageDlgIcon(TMsgDlgType DlgType);
+
+}  // namespace ztl

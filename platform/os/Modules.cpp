@@ -1,0 +1,78 @@
+#include "platform/os/Modules.h"
+
+#include <link.h>
+#include <unistd.h>
+
+#include <climits>
+
+namespace ztl {
+
+namespace {
+
+struct TModuleInfo {
+  uintptr_t CodeBase = 0;
+  String FileName;
+};
+
+uintptr_t FirstCodeSegment(const dl_phdr_info& info) {
+  for (ElfW(Half) i = 0; i < info.dlpi_phnum; ++i) {
+    const ElfW(Phdr)& header = info.dlpi_phdr[i];
+    if (header.p_type == PT_LOAD && (header.p_flags & PF_X)) return info.dlpi_addr + header.p_vaddr;
+  }
+  return 0;
+}
+
+bool HoldsAddress(const dl_phdr_info& info, uintptr_t address) {
+  for (ElfW(Half) i = 0; i < info.dlpi_phnum; ++i) {
+    const ElfW(Phdr)& header = info.dlpi_phdr[i];
+    const uintptr_t start = info.dlpi_addr + header.p_vaddr;
+    if (header.p_type == PT_LOAD && address >= start && address - start < header.p_memsz) return true;
+  }
+  return false;
+}
+
+String ExecutablePath() {
+  char path[PATH_MAX];
+  const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path);
+  return length > 0 ? String(path, static_cast<size_t>(length)) : String();
+}
+
+// The dynamic linker reports the main program first, with an empty name.
+int MainModuleCallback(dl_phdr_info* info, size_t, void* data) {
+  auto* result = static_cast<TModuleInfo*>(data);
+  result->CodeBase = FirstCodeSegment(*info);
+  return 1;
+}
+
+struct TAddressQuery {
+  uintptr_t Address;
+  TModuleInfo Result;
+};
+
+int AddressCallback(dl_phdr_info* info, size_t, void* data) {
+  auto* query = static_cast<TAddressQuery*>(data);
+  if (!HoldsAddress(*info, query->Address)) return 0;
+  query->Result.CodeBase = FirstCodeSegment(*info);
+  query->Result.FileName = info->dlpi_name && *info->dlpi_name ? String(info->dlpi_name) : ExecutablePath();
+  return 1;
+}
+
+TAddressQuery FindModule(const void* Address) {
+  TAddressQuery query{reinterpret_cast<uintptr_t>(Address), {}};
+  if (Address) dl_iterate_phdr(AddressCallback, &query);
+  return query;
+}
+
+}  // namespace
+
+uintptr_t MainModuleCodeBase() {
+  TModuleInfo main;
+  dl_iterate_phdr(MainModuleCallback, &main);
+  return main.CodeBase;
+}
+
+uintptr_t ModuleCodeBase(const void* Address) { return FindModule(Address).Result.CodeBase; }
+
+String ModuleFileNameOf(const void* Address) { return FindModule(Address).Result.FileName; }
+
+}  // namespace ztl

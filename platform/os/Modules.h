@@ -1,0 +1,25 @@
+#pragma once
+// Where the code of a loaded module starts at run time.
+//
+// The start of a module's code is the run-time address of its first loadable
+// segment that holds executable code: on ELF systems the first PT_LOAD program
+// header with PF_X, its p_vaddr plus the module's load bias; on Windows the
+// image base plus the header's BaseOfCode. Offsets in the map files that
+// ztl-mkmap writes count from this address, so an address minus the code base
+// of its module is a map offset, also for position-independent executables
+// loaded at a random address.
+#include <cstdint>
+
+#include "platform/rtl/Types.h"
+
+namespace ztl {
+
+// The start of the code of the main program.
+uintptr_t MainModuleCodeBase();
+// The start of the code of the loaded module (program or shared object) that
+// holds Address; 0 when no loaded module holds it.
+uintptr_t ModuleCodeBase(const void* Address);
+// The full path of the module that holds Address; empty when none does.
+String ModuleFileNameOf(const void* Address);
+
+}  // namespace ztl

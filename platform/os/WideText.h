@@ -1,0 +1,24 @@
+#pragma once
+// UTF-8 <-> UTF-16 at the boundary of the Windows services, and the Windows
+// rules for handing a text back in a caller's buffer. Private to platform/os.
+#include <string>
+
+#include "platform/os/WinTypes.h"
+#include "platform/rtl/Types.h"
+
+namespace ztl::oswide {
+
+// Invalid UTF-8 bytes are taken as Latin-1 characters; unpaired surrogates
+// become U+FFFD on the way back.
+std::u16string FromUtf8(const String& text);
+String ToUtf8(const WCHAR* text);
+String ToUtf8(const WCHAR* text, size_t length);
+
+// The length of a null-terminated UTF-16 text.
+size_t Length(const WCHAR* text);
+
+// Copies text and its null into buffer when capacity (in characters, null
+// included) allows; returns false otherwise.
+bool CopyWithNull(const std::u16string& text, WCHAR* buffer, size_t capacity);
+
+}  // namespace ztl::oswide

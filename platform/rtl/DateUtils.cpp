@@ -1,0 +1,318 @@
+#include "platform/rtl/DateUtils.h"
+
+#include <time.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+#include "platform/rtl/Exceptions.h"
+
+namespace ztl {
+
+namespace {
+
+constexpr int64_t MSecsPerDay = 86400000;
+// 1 January 0001 and 1 January 10000 as day numbers of TDateTime.
+constexpr int64_t FirstDay = -693593;
+constexpr int64_t EndDay = 2958466;
+
+// Days from 1 January 1970 of a date of the proleptic Gregorian calendar.
+int64_t DaysFromCivil(int64_t year, int month, int day) {
+  year -= month <= 2 ? 1 : 0;
+  int64_t era = (year >= 0 ? year : year - 399) / 400;
+  int64_t yearOfEra = year - era * 400;
+  int64_t dayOfYear = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
+  int64_t dayOfEra = yearOfEra * 365 + yearOfEra / 4 - yearOfEra / 100 + dayOfYear;
+  return era * 146097 + dayOfEra - 719468;
+}
+
+void CivilFromDays(int64_t days, int& year, int& month, int& day) {
+  days += 719468;
+  int64_t era = (days >= 0 ? days : days - 146096) / 146097;
+  int64_t dayOfEra = days - era * 146097;
+  int64_t yearOfEra = (dayOfEra - dayOfEra / 1460 + dayOfEra / 36524 - dayOfEra / 146096) / 365;
+  int64_t dayOfYear = dayOfEra - (365 * yearOfEra + yearOfEra / 4 - yearOfEra / 100);
+  int64_t mp = (5 * dayOfYear + 2) / 153;
+  day = static_cast<int>(dayOfYear - (153 * mp + 2) / 5 + 1);
+  month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+  year = static_cast<int>(yearOfEra + era * 400 + (month <= 2 ? 1 : 0));
+}
+
+// The value split into a day number and the milliseconds since midnight.
+struct TTimeStamp {
+  bool Valid = false;
+  int64_t Day = 0;
+  int64_t MSecs = 0;
+};
+
+TTimeStamp ToTimeStamp(TDateTime value) {
+  if (!std::isfinite(value) || value < FirstDay - 1 || value > EndDay + 1) return {};
+  auto total = static_cast<int64_t>(std::llround(value * MSecsPerDay));
+  TTimeStamp stamp{true, total / MSecsPerDay, std::abs(total) % MSecsPerDay};
+  stamp.Valid = stamp.Day >= FirstDay && stamp.Day < EndDay;
+  return stamp;
+}
+
+TDateTime NowWithMilliseconds() {
+  struct timespec now {};
+  clock_gettime(CLOCK_REALTIME, &now);
+  struct tm local {};
+  localtime_r(&now.tv_sec, &local);
+  TDateTime date = EncodeDate(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday);
+  int second = std::min(local.tm_sec, 59);  // a leap second counts as the one before
+  return date + EncodeTime(local.tm_hour, local.tm_min, second, static_cast<int>(now.tv_nsec / 1000000));
+}
+
+char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
+bool StartsWithText(const String& s, size_t pos, const char* prefix) {
+  for (size_t i = 0; prefix[i] != '\0'; ++i)
+    if (pos + i >= s.size() || AsciiUpper(s[pos + i]) != prefix[i]) return false;
+  return true;
+}
+
+// Renders one value with nested formats (c, ddddd, t...) two levels deep.
+class TDateTimeWriter {
+ public:
+  TDateTimeWriter(TDateTime value, const TFormatSettings& settings) : value_(value), settings_(settings) {
+    DecodeDate(value, year_, month_, day_);
+    DecodeTime(value, hour_, minute_, second_, msec_);
+  }
+
+  String Result() const { return result_; }
+
+  void Append(const String& format, int depth = 0) {
+    if (depth > 2) return;
+    if (format.empty() && depth == 0) return Append("c", depth);
+    char lastToken = ' ';
+    size_t i = 0;
+    while (i < format.size()) {
+      char starter = format[i++];
+      char token = AsciiUpper(starter);
+      if (token >= 'A' && token <= 'Z') {
+        if (token == 'M' && lastToken == 'H') token = 'N';
+        lastToken = token;
+      }
+      AppendToken(format, i, starter, token, depth);
+    }
+  }
+
+ private:
+  static int Count(const String& format, size_t& i, char starter) {
+    int count = 1;
+    while (i < format.size() && format[i] == starter) {
+      ++i;
+      ++count;
+    }
+    return count;
+  }
+
+  void Number(int value, int digits) {
+    String text = std::to_string(value);
+    if (static_cast<int>(text.size()) < digits) text.insert(0, static_cast<size_t>(digits) - text.size(), '0');
+    result_ += text;
+  }
+
+  bool HasTime() const { return hour_ != 0 || minute_ != 0 || second_ != 0 || msec_ != 0; }
+  bool ValidDate() const { return month_ >= 1 && month_ <= 12; }
+  int WeekDay() const { return DayOfWeek(value_) - 1; }
+
+  // An am/pm specifier ahead, before the next hour, asks for the 12-hour clock.
+  static bool TwelveHourClockAhead(const String& format, size_t i) {
+    bool quoted = false;
+    char quote = 0;
+    for (; i < format.size(); ++i) {
+      char c = format[i];
+      if (quoted) {
+        quoted = c != quote;
+      } else if (c == '\'' || c == '"') {
+        quoted = true;
+        quote = c;
+      } else if (c == 'h' || c == 'H') {
+        return false;
+      } else if (c == 'a' || c == 'A') {
+        return StartsWithText(format, i, "AM/PM") || StartsWithText(format, i, "A/P") || StartsWithText(format, i, "AMPM");
+      }
+    }
+    return false;
+  }
+
+  void AppendHour(const String& format, size_t i, int count) {
+    int hour = hour_;
+    if (TwelveHourClockAhead(format, i)) hour = hour == 0 ? 12 : (hour > 12 ? hour - 12 : hour);
+    Number(hour, std::min(count, 2));
+  }
+
+  // At format[i - 1], 'a' or 'A'.
+  void AppendAmPm(const String& format, size_t& i, char starter) {
+    size_t start = i - 1;
+    bool pm = hour_ >= 12;
+    if (StartsWithText(format, start, "AM/PM")) {
+      result_ += format.substr(start + (pm ? 3 : 0), 2);
+      i = start + 5;
+    } else if (StartsWithText(format, start, "A/P")) {
+      result_ += format[start + (pm ? 2 : 0)];
+      i = start + 3;
+    } else if (StartsWithText(format, start, "AMPM")) {
+      result_ += pm ? settings_.TimePMString : settings_.TimeAMString;
+      i = start + 4;
+    } else {
+      result_ += starter;
+    }
+  }
+
+  void AppendQuoted(const String& format, size_t& i, char quote) {
+    size_t end = format.find(quote, i);
+    if (end == String::npos) end = format.size();
+    result_ += format.substr(i, end - i);
+    i = std::min(end + 1, format.size());
+  }
+
+  void AppendToken(const String& format, size_t& i, char starter, char token, int depth) {
+    switch (token) {
+      case 'Y': {
+        int count = Count(format, i, starter);
+        if (count <= 2) Number(year_ % 100, 2);
+        else Number(year_, 4);
+        break;
+      }
+      case 'E': Number(year_, std::min(Count(format, i, starter), 2)); break;
+      case 'G': Count(format, i, starter); break;
+      case 'M': {
+        int count = Count(format, i, starter);
+        if (count <= 2) Number(month_, count);
+        else if (ValidDate()) result_ += (count == 3 ? settings_.ShortMonthNames : settings_.LongMonthNames)[month_ - 1];
+        break;
+      }
+      case 'D': {
+        int count = Count(format, i, starter);
+        if (count <= 2) Number(day_, count);
+        else if (count == 5) Append(settings_.ShortDateFormat, depth + 1);
+        else if (count >= 6) Append(settings_.LongDateFormat, depth + 1);
+        else if (ValidDate()) result_ += (count == 3 ? settings_.ShortDayNames : settings_.LongDayNames)[WeekDay()];
+        break;
+      }
+      case 'H': {
+        int count = Count(format, i, starter);
+        AppendHour(format, i, count);
+        break;
+      }
+      case 'N': Number(minute_, std::min(Count(format, i, starter), 2)); break;
+      case 'S': Number(second_, std::min(Count(format, i, starter), 2)); break;
+      case 'Z': Number(msec_, std::min(Count(format, i, starter), 3)); break;
+      case 'T':
+        Append(Count(format, i, starter) == 1 ? settings_.ShortTimeFormat : settings_.LongTimeFormat, depth + 1);
+        break;
+      case 'C':
+        Count(format, i, starter);
+        Append(settings_.ShortDateFormat, depth + 1);
+        if (HasTime()) {
+          result_ += ' ';
+          Append(settings_.LongTimeFormat, depth + 1);
+        }
+        break;
+      case 'A': AppendAmPm(format, i, starter); break;
+      case '/':
+        if (settings_.DateSeparator != '\0') result_ += settings_.DateSeparator;
+        break;
+      case ':':
+        if (settings_.TimeSeparator != '\0') result_ += settings_.TimeSeparator;
+        break;
+      case '\'': case '"': AppendQuoted(format, i, starter); break;
+      default: result_ += starter; break;
+    }
+  }
+
+  TDateTime value_;
+  const TFormatSettings& settings_;
+  int year_ = 0, month_ = 0, day_ = 0;
+  int hour_ = 0, minute_ = 0, second_ = 0, msec_ = 0;
+  String result_;
+};
+
+}  // namespace
+
+TDateTime Now() { return NowWithMilliseconds(); }
+
+TDateTime Date() { return std::floor(Now()); }
+
+TDateTime Time() {
+  TDateTime now = Now();
+  return now - std::floor(now);
+}
+
+bool IsLeapYear(int year) { return year % 4 == 0 && (year % 100 != 0 || year % 400 == 0); }
+
+int DaysInMonth(int year, int month) {
+  static constexpr int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  if (month < 1 || month > 12) return 0;
+  return days[month - 1] + (month == 2 && IsLeapYear(year) ? 1 : 0);
+}
+
+bool TryEncodeDate(int year, int month, int day, TDateTime& value) {
+  if (year < 1 || year > 9999 || day < 1 || day > DaysInMonth(year, month)) return false;
+  value = static_cast<TDateTime>(DaysFromCivil(year, month, day)) + UnixDateDelta;
+  return true;
+}
+
+bool TryEncodeTime(int hour, int minute, int second, int millisecond, TDateTime& value) {
+  if (hour < 0 || hour > 23 || minute < 0 || minute > 59 || second < 0 || second > 59 || millisecond < 0 ||
+      millisecond > 999)
+    return false;
+  int64_t msecs = ((hour * 60LL + minute) * 60 + second) * 1000 + millisecond;
+  value = static_cast<TDateTime>(msecs) / MSecsPerDay;
+  return true;
+}
+
+TDateTime EncodeDate(int year, int month, int day) {
+  TDateTime value = 0;
+  if (!TryEncodeDate(year, month, day, value)) throw EConvertError("Invalid argument to date encode");
+  return value;
+}
+
+TDateTime EncodeTime(int hour, int minute, int second, int millisecond) {
+  TDateTime value = 0;
+  if (!TryEncodeTime(hour, minute, second, millisecond, value)) throw EConvertError("Invalid argument to time encode");
+  return value;
+}
+
+void DecodeDate(TDateTime value, int& year, int& month, int& day) {
+  TTimeStamp stamp = ToTimeStamp(value);
+  year = month = day = 0;
+  if (stamp.Valid) CivilFromDays(stamp.Day - static_cast<int64_t>(UnixDateDelta), year, month, day);
+}
+
+void DecodeTime(TDateTime value, int& hour, int& minute, int& second, int& millisecond) {
+  TTimeStamp stamp = ToTimeStamp(value);
+  int64_t msecs = stamp.Valid ? stamp.MSecs : 0;
+  hour = static_cast<int>(msecs / 3600000);
+  minute = static_cast<int>(msecs / 60000 % 60);
+  second = static_cast<int>(msecs / 1000 % 60);
+  millisecond = static_cast<int>(msecs % 1000);
+}
+
+int DayOfWeek(TDateTime value) {
+  TTimeStamp stamp = ToTimeStamp(value);
+  if (!stamp.Valid) return 0;
+  // 1 January 1970 was a Thursday, the fifth day of a week starting on Sunday.
+  int64_t days = stamp.Day - static_cast<int64_t>(UnixDateDelta);
+  return static_cast<int>(((days % 7) + 7 + 4) % 7) + 1;
+}
+
+String DateTimeToStr(TDateTime value) { return DateTimeToStr(value, FormatSettings()); }
+String DateTimeToStr(TDateTime value, const TFormatSettings& settings) { return FormatDateTime("c", value, settings); }
+String DateToStr(TDateTime value) { return DateToStr(value, FormatSettings()); }
+String DateToStr(TDateTime value, const TFormatSettings& settings) { return FormatDateTime("ddddd", value, settings); }
+String TimeToStr(TDateTime value) { return TimeToStr(value, FormatSettings()); }
+String TimeToStr(TDateTime value, const TFormatSettings& settings) { return FormatDateTime("tt", value, settings); }
+
+String FormatDateTime(const String& format, TDateTime value) { return FormatDateTime(format, value, FormatSettings()); }
+
+String FormatDateTime(const String& format, TDateTime value, const TFormatSettings& settings) {
+  TDateTimeWriter writer(value, settings);
+  writer.Append(format);
+  return writer.Result();
+}
+
+}  // namespace ztl

@@ -1,0 +1,304 @@
+// Failures of the file layer and the waiting between writers, clearing and
+// holders of the file's share lock in other processes.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#if defined(__linux__)
+#include <linux/capability.h>
+#include <sys/syscall.h>
+#endif
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <functional>
+#include <future>
+#include <memory>
+#include <thread>
+
+#include "core/LogBase.h"
+#include "platform/rtl/Exceptions.h"
+#include "platform/rtl/SysUtils.h"
+#include "tests/core/LogFiles.h"
+#include "tests/support/TestDir.h"
+
+namespace ztl {
+namespace {
+
+using namespace std::chrono_literals;
+using test::kXMLEnd;
+using test::kXMLHeader;
+using test::ReadFileBytes;
+using test::TestDir;
+using test::WriteFileBytes;
+using test::XMLElementBytes;
+
+class TOpenLog : public TZTLogBase {
+ public:
+  using TZTLogBase::TZTLogBase;
+  using TZTLogBase::SetFormatting;
+};
+
+// Runs work on a thread of its own and waits for it. A write lock that a
+// failed write kept would make the work wait forever; the test then cannot
+// go on safely (the thread uses its objects), so it stops the program.
+void RunOnAnotherThread(const std::function<void()>& work, std::chrono::seconds limit = 10s) {
+  auto task = std::make_shared<std::packaged_task<void()>>(work);
+  std::future<void> done = task->get_future();
+  std::thread([task] { (*task)(); }).detach();
+  if (done.wait_for(limit) != std::future_status::ready) {
+    std::fprintf(stderr, "a write on another thread did not finish: the log write lock is still held\n");
+    std::abort();
+  }
+  done.get();  // rethrows what the work raised
+}
+
+// A holder of the file's share lock that is not this process's log write
+// lock: an open file description of its own, as another process has.
+class ForeignHolder {
+ public:
+  explicit ForeignHolder(const String& path) : fd_(::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644)) {
+    if (fd_ >= 0 && ::flock(fd_, LOCK_EX) != 0) Release();
+  }
+  ~ForeignHolder() { Release(); }
+  ForeignHolder(const ForeignHolder&) = delete;
+  ForeignHolder& operator=(const ForeignHolder&) = delete;
+
+  bool Holds() const { return fd_ >= 0; }
+  void Append(const String& bytes) {
+    ::lseek(fd_, 0, SEEK_END);
+    ASSERT_EQ(::write(fd_, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+  void Release() {
+    if (fd_ >= 0) ::close(fd_);
+    fd_ = -1;
+  }
+
+ private:
+  int fd_;
+};
+
+class LogBaseFailureThreads : public ::testing::Test {
+ protected:
+  // After a failure the lock must be free and the component usable: another
+  // thread writes through it to a good file.
+  void ExpectUsableFromAnotherThread(TZTLogBase& log) {
+    String good = dir.File("good" + std::to_string(++goodFiles) + ".log");
+    log.SetLogFile(good);
+    RunOnAnotherThread([&] { log.WriteAsString("N", "after"); });
+    String bytes = ReadFileBytes(good);
+    EXPECT_EQ(bytes, log.Formatting() == ztlfText ? String("after")
+                                                  : kXMLHeader + XMLElementBytes("N", "after") + kXMLEnd);
+  }
+
+  TestDir dir;
+  int goodFiles = 0;
+};
+
+TEST_F(LogBaseFailureThreads, EmptyLogFileRaisesTheFileLayersError) {
+  for (TZTLogFormatting form : {ztlfText, ztlfXML}) {
+    TOpenLog log(nullptr);
+    log.SetFormatting(form);
+    log.SetLogFile("");
+    EXPECT_THROW(log.WriteAsString("N", "v"), EFCreateError);
+    ExpectUsableFromAnotherThread(log);
+  }
+}
+
+TEST_F(LogBaseFailureThreads, MissingFolderRaisesAndCreatesNothing) {
+  for (TZTLogFormatting form : {ztlfText, ztlfXML}) {
+    TOpenLog log(nullptr);
+    log.SetFormatting(form);
+    log.SetLogFile(dir.File("absent/x.log"));
+    EXPECT_THROW(log.WriteAsString("N", "v"), EFCreateError);
+    EXPECT_FALSE(DirectoryExists(dir.File("absent")));
+    ExpectUsableFromAnotherThread(log);
+  }
+}
+
+TEST_F(LogBaseFailureThreads, FolderAsLogFileRaisesAndLeavesTheFolder) {
+  ASSERT_TRUE(std::filesystem::create_directory(dir.File("logs.d")));
+  for (TZTLogFormatting form : {ztlfText, ztlfXML}) {
+    TOpenLog log(nullptr);
+    log.SetFormatting(form);
+    log.SetLogFile(dir.File("logs.d"));
+    EXPECT_THROW(log.WriteAsString("N", "v"), EFCreateError);
+    EXPECT_TRUE(DirectoryExists(dir.File("logs.d")));
+    ExpectUsableFromAnotherThread(log);
+  }
+}
+
+TEST_F(LogBaseFailureThreads, FailedWriteIntoTheFileRaisesAfterClosingIt) {
+  // /dev/full opens and locks like a file, then refuses every byte.
+  if (!FileExists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  for (TZTLogFormatting form : {ztlfText, ztlfXML}) {
+    TOpenLog log(nullptr);
+    log.SetFormatting(form);
+    log.SetLogFile("/dev/full");
+    EXPECT_THROW(log.WriteAsString("N", "v"), EWriteError);
+    ExpectUsableFromAnotherThread(log);
+  }
+}
+
+#if defined(__linux__)
+// Root writes read-only files anyway; the test takes that override away from
+// the one thread that makes the write (capabilities are kept per thread).
+bool DropFileOverridesOfThisThread() {
+  __user_cap_header_struct header{_LINUX_CAPABILITY_VERSION_3, 0};
+  __user_cap_data_struct data[2]{};
+  if (::syscall(SYS_capget, &header, data) != 0) return false;
+  data[0].effective &= ~((1u << CAP_DAC_OVERRIDE) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_FOWNER));
+  return ::syscall(SYS_capset, &header, data) == 0;
+}
+
+TEST_F(LogBaseFailureThreads, ReadOnlyFileRaisesAndKeepsItsBytes) {
+  for (TZTLogFormatting form : {ztlfText, ztlfXML}) {
+    TOpenLog log(nullptr);
+    log.SetFormatting(form);
+    String path = dir.File("readonly.log");
+    log.SetLogFile(path);
+    WriteFileBytes(path, "kept");
+    ASSERT_EQ(::chmod(path.c_str(), 0444), 0);
+
+    bool refused = false;
+    bool raised = false;
+    RunOnAnotherThread([&] {
+      if (!DropFileOverridesOfThisThread()) return;
+      int probe = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+      refused = probe < 0;
+      if (probe >= 0) ::close(probe);
+      if (!refused) return;
+      try {
+        log.WriteAsString("N", "v");
+      } catch (const EFOpenError&) {  // the file exists: opening it failed
+        raised = true;
+      }
+    });
+    if (!refused) GTEST_SKIP() << "this system lets the test write read-only files";
+    EXPECT_TRUE(raised) << form;
+    EXPECT_EQ(ReadFileBytes(path), "kept");
+
+    // Writable again, the same component appends from yet another thread.
+    ASSERT_EQ(::chmod(path.c_str(), 0644), 0);
+    RunOnAnotherThread([&] { log.WriteAsString("N", "v"); });
+    EXPECT_EQ(ReadFileBytes(path), form == ztlfText ? String("keptv") : "kept" + XMLElementBytes("N", "v") + kXMLEnd);
+    ASSERT_TRUE(DeleteFile(path));
+  }
+}
+#endif
+
+// ---- waiting for other holders of the file --------------------------------
+
+class LogBaseLockingThreads : public ::testing::Test {
+ protected:
+  TestDir dir;
+};
+
+TEST_F(LogBaseLockingThreads, WriterWaitsForAnotherProcessesWriteAndAppendsBehindIt) {
+  for (TZTLogFormatting form : {ztlfText, ztlfXML}) {
+    TOpenLog log(nullptr);
+    log.SetFormatting(form);
+    String path = dir.File(form == ztlfText ? "wait.log" : "wait.xml");
+    log.SetLogFile(path);
+    log.WriteAsString("N", "first");
+
+    auto holder = std::make_unique<ForeignHolder>(path);
+    ASSERT_TRUE(holder->Holds());
+    std::atomic<bool> finished{false};
+    std::future<void> writer = std::async(std::launch::async, [&] {
+      log.WriteAsString("N", "second");
+      finished = true;
+    });
+    std::this_thread::sleep_for(200ms);
+    EXPECT_FALSE(finished) << "the write did not wait for the holder of the file";
+    holder->Append(form == ztlfText ? "foreign" : "");
+    holder.reset();
+    ASSERT_EQ(writer.wait_for(10s), std::future_status::ready);
+    EXPECT_NO_THROW(writer.get());
+
+    String expected = form == ztlfText
+                          ? String("firstforeignsecond")
+                          : kXMLHeader + XMLElementBytes("N", "first") + XMLElementBytes("N", "second") + kXMLEnd;
+    EXPECT_EQ(ReadFileBytes(path), expected);
+  }
+}
+
+TEST_F(LogBaseLockingThreads, ClearLogWaitsForAWriteUnderWay) {
+  for (TZTLogFormatting form : {ztlfText, ztlfXML}) {
+    TOpenLog log(nullptr);
+    log.SetFormatting(form);
+    String path = dir.File("clear.log");
+    log.SetLogFile(path);
+    log.WriteAsString("N", "old");
+
+    // The foreign holder keeps the write below under way (it holds the
+    // process's write lock while it waits for the file).
+    auto holder = std::make_unique<ForeignHolder>(path);
+    ASSERT_TRUE(holder->Holds());
+    std::future<void> writer = std::async(std::launch::async, [&] { log.WriteAsString("N", "new"); });
+    std::this_thread::sleep_for(100ms);
+    std::atomic<bool> cleared{false};
+    std::future<void> clearer = std::async(std::launch::async, [&] {
+      log.ClearLog();
+      cleared = true;
+    });
+    std::this_thread::sleep_for(200ms);
+    EXPECT_FALSE(cleared) << "the file was deleted under a write";
+    EXPECT_TRUE(FileExists(path));
+    holder.reset();
+
+    ASSERT_EQ(writer.wait_for(10s), std::future_status::ready);
+    EXPECT_NO_THROW(writer.get()) << "the write lost its file";
+    ASSERT_EQ(clearer.wait_for(10s), std::future_status::ready);
+    clearer.get();
+    EXPECT_FALSE(FileExists(path)) << "clearing came second and removes the finished write";
+  }
+}
+
+// A holder in another process may delete or replace the file before it lets
+// go; the waiting write must then go to the file the name refers to.
+TEST_F(LogBaseLockingThreads, WriteAfterTheHolderDeletedTheFileStartsANewOne) {
+  for (TZTLogFormatting form : {ztlfText, ztlfXML}) {
+    TOpenLog log(nullptr);
+    log.SetFormatting(form);
+    String path = dir.File("deleted.log");
+    log.SetLogFile(path);
+    log.WriteAsString("N", "old");
+
+    auto holder = std::make_unique<ForeignHolder>(path);
+    ASSERT_TRUE(holder->Holds());
+    std::future<void> writer = std::async(std::launch::async, [&] { log.WriteAsString("N", "new"); });
+    std::this_thread::sleep_for(100ms);
+    ASSERT_TRUE(DeleteFile(path));
+    holder.reset();
+    ASSERT_EQ(writer.wait_for(10s), std::future_status::ready);
+    EXPECT_NO_THROW(writer.get());
+    EXPECT_EQ(ReadFileBytes(path), form == ztlfText ? String("new") : kXMLHeader + XMLElementBytes("N", "new") + kXMLEnd);
+    ASSERT_TRUE(DeleteFile(path));
+  }
+}
+
+TEST_F(LogBaseLockingThreads, WriteAfterTheHolderReplacedTheFileGoesToTheReplacement) {
+  TZTLogBase log(nullptr);
+  String path = dir.File("replaced.log");
+  log.SetLogFile(path);
+  log.WriteAsString("N", "old");
+
+  auto holder = std::make_unique<ForeignHolder>(path);
+  ASSERT_TRUE(holder->Holds());
+  std::future<void> writer = std::async(std::launch::async, [&] { log.WriteAsString("N", "+new"); });
+  std::this_thread::sleep_for(100ms);
+  WriteFileBytes(dir.File("next.log"), "replacement");
+  ASSERT_EQ(std::rename(dir.File("next.log").c_str(), path.c_str()), 0);
+  holder.reset();
+  ASSERT_EQ(writer.wait_for(10s), std::future_status::ready);
+  EXPECT_NO_THROW(writer.get());
+  EXPECT_EQ(ReadFileBytes(path), "replacement+new");
+}
+
+}  // namespace
+}  // namespace ztl

@@ -1,0 +1,429 @@
+#include "exceptionlog/ZTMapFile.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <initializer_list>
+#include <utility>
+
+#include "platform/rtl/ExceptionSupport.h"
+#include "platform/rtl/SysUtils.h"
+#include "tests/support/TestDir.h"
+
+namespace ztl {
+namespace {
+
+using test::TestDir;
+using test::WriteFileBytes;
+
+String Hex8(uint32_t value) {
+  char text[9];
+  std::snprintf(text, sizeof text, "%08X", value);
+  return text;
+}
+
+String SegmentLine(uint32_t start, uint32_t length, const String& unit) {
+  return " 0001:" + Hex8(start) + " " + Hex8(length) + " C=CODE     S=.text    G=(none)   M=" + unit + " ACBP=A9";
+}
+
+String PublicLine(uint32_t offset, const String& name) { return " 0001:" + Hex8(offset) + "       " + name; }
+
+// Up to four "line offset" entries of 20 characters each.
+String EntryLine(std::initializer_list<std::pair<int, uint32_t>> entries) {
+  String line;
+  for (auto [number, offset] : entries) {
+    char entry[32];
+    std::snprintf(entry, sizeof entry, "%6d 0001:%08X", number, offset);
+    line += entry;
+  }
+  return line;
+}
+
+String LineBlockHeader(const String& unit) { return "Line numbers for " + unit + "(" + unit + ".pas) segment .text"; }
+
+// A map in the linker's layout, its regions given as lines.
+struct MapText {
+  std::vector<String> Segments;
+  std::vector<String> Publics;
+  std::vector<String> Lines;
+  String NameHeader = "  Address         Publics by Name";
+  String ValueHeader = "  Address         Publics by Value";
+  String LineEnd = "\r\n";
+
+  String Text() const {
+    String text;
+    auto add = [&](const String& line) { text += line + LineEnd; };
+    add(" Start         Length     Name                   Class");
+    add(" 0001:00000000 00010000H .text                   CODE");
+    add("");
+    add("Detailed map of segments");
+    add("");
+    for (const String& line : Segments) add(line);
+    add("");
+    add(NameHeader);
+    add("");
+    add(" 0001:00000000       NotByValue");
+    add("");
+    add(ValueHeader);
+    add("");
+    add("");
+    for (const String& line : Publics) add(line);
+    add("");
+    for (const String& line : Lines) add(line);
+    return text;
+  }
+};
+
+// Two units: Alpha at 0..FFF, Beta from 1000 on.
+MapText SampleMap() {
+  MapText map;
+  map.Segments = {SegmentLine(0x0000, 0x1000, "Alpha"), SegmentLine(0x1000, 0x800, "Beta")};
+  map.Publics = {PublicLine(0x0010, "Alpha.First"), PublicLine(0x0100, "Alpha.Second"),
+                 PublicLine(0x1000, "Beta.Only"), PublicLine(0x1800, "EndOfCode")};
+  map.Lines = {LineBlockHeader("Alpha"),
+               "",
+               EntryLine({{10, 0x0010}, {11, 0x0018}, {12, 0x0020}, {14, 0x0030}}),
+               EntryLine({{20, 0x0100}, {21, 0x0110}}),
+               "",
+               LineBlockHeader("Beta"),
+               "",
+               EntryLine({{5, 0x1000}, {6, 0x1004}}),
+               ""};
+  return map;
+}
+
+class MapFileTest : public ::testing::Test {
+ protected:
+  String Write(const MapText& map, const String& name = "app.map") { return WriteText(map.Text(), name); }
+  String WriteText(const String& text, const String& name = "app.map") {
+    const String path = dir_.File(name);
+    WriteFileBytes(path, text);
+    return path;
+  }
+  // Looks up the address at the offset from the default base.
+  void Lookup(uint32_t offset) {
+    reader_.LoadExceptionData(reinterpret_cast<const void*>(uintptr_t{TZTMapFile::DefaultMapFileBase} + offset));
+    EXPECT_EQ(reader_.ExceptAddress(), offset);
+  }
+  void ExpectResult(const String& unit, const String& method, int32_t line) {
+    EXPECT_TRUE(reader_.ExceptionAnalyzed());
+    EXPECT_EQ(reader_.ExceptUnitName(), unit);
+    EXPECT_EQ(reader_.ExceptMethodName(), method);
+    EXPECT_EQ(reader_.ExceptLineNumber(), line);
+  }
+
+  TestDir dir_;
+  TZTMapFile reader_;
+};
+
+TEST_F(MapFileTest, StartsEmptyWithTheLinkersCodeBase) {
+  EXPECT_EQ(reader_.MapFileName(), "");
+  EXPECT_EQ(reader_.MapFileBase(), 0x00401000u);
+  EXPECT_FALSE(reader_.MapFileIsLoaded());
+  EXPECT_FALSE(reader_.ExceptionAnalyzed());
+  EXPECT_EQ(reader_.ExceptAddress(), 0u);
+  EXPECT_TRUE(reader_.InheritsFrom(TObject::StaticClass()));
+  EXPECT_TRUE(EMapFileException("x").InheritsFrom(Exception::StaticClass()));
+}
+
+TEST_F(MapFileTest, PublicsAndLinesAtExactAndInBetweenAddresses) {
+  reader_.SetMapFileName(Write(SampleMap()));
+  Lookup(0x0010);
+  ExpectResult("Alpha", "Alpha.First", 10);
+  Lookup(0x0018);
+  ExpectResult("Alpha", "Alpha.First", 11);
+  Lookup(0x0025);  // between the entries of lines 12 and 14
+  ExpectResult("Alpha", "Alpha.First", 12);
+  Lookup(0x0030);  // last entry of the first line of entries
+  ExpectResult("Alpha", "Alpha.First", 14);
+  Lookup(0x0050);  // between two lines of entries
+  ExpectResult("Alpha", "Alpha.First", 14);
+  Lookup(0x0100);
+  ExpectResult("Alpha", "Alpha.Second", 20);
+  Lookup(0x0105);
+  ExpectResult("Alpha", "Alpha.Second", 20);
+  Lookup(0x1002);
+  ExpectResult("Beta", "Beta.Only", 5);
+  EXPECT_EQ(reader_.ExceptAddress(), 0x1002u);
+}
+
+TEST_F(MapFileTest, AddressPastTheLastEntryOfItsUnitHasNoLine) {
+  reader_.SetMapFileName(Write(SampleMap()));
+  Lookup(0x0200);
+  ExpectResult("Alpha", "Alpha.Second", 0);
+  Lookup(0x1010);
+  ExpectResult("Beta", "Beta.Only", 0);
+}
+
+TEST_F(MapFileTest, AddressBeforeTheFirstPublicOrPastTheLastHasNoProcedure) {
+  reader_.SetMapFileName(Write(SampleMap()));
+  Lookup(0x0004);  // the first public above it is the first line of its region
+  ExpectResult("Alpha", "", 0);
+  Lookup(0x2000);  // no public reaches it
+  ExpectResult("Beta", "", 0);
+}
+
+TEST_F(MapFileTest, AddressIsTakenRelativeToTheBaseWithWrapAround) {
+  reader_.SetMapFileName(Write(SampleMap()));
+  reader_.SetMapFileBase(0x00401000);
+  reader_.LoadExceptionData(reinterpret_cast<const void*>(uintptr_t{0x00401100}));
+  EXPECT_EQ(reader_.ExceptAddress(), 0x100u);
+  ExpectResult("Alpha", "Alpha.Second", 20);
+  reader_.LoadExceptionData(reinterpret_cast<const void*>(uintptr_t{0x00400000}));
+  EXPECT_EQ(reader_.ExceptAddress(), 0xFFFFF000u);
+  ExpectResult("Beta", "", 0);
+}
+
+TEST_F(MapFileTest, PublicBeforeTheFirstOneAtOrAboveIsTakenWhateverItHolds) {
+  MapText map = SampleMap();
+  map.Publics = {PublicLine(0x0010, "Alpha.First"), "", PublicLine(0x0100, "Alpha.Second"),
+                 " 0001:0000XXXX       Broken", PublicLine(0x0200, "Alpha.Third")};
+  reader_.SetMapFileName(Write(map));
+  Lookup(0x0050);  // the line before Alpha.Second is blank
+  EXPECT_EQ(reader_.ExceptMethodName(), "");
+  Lookup(0x0150);  // the line before Alpha.Third does not convert, yet is taken
+  EXPECT_EQ(reader_.ExceptMethodName(), "Broken");
+  Lookup(0x0200);
+  EXPECT_EQ(reader_.ExceptMethodName(), "Alpha.Third");
+}
+
+TEST_F(MapFileTest, SegmentLinesThatDoNotQualify) {
+  MapText map = SampleMap();
+  map.Segments = {SegmentLine(0x0000, 0x1000, "Alpha"),
+                  " 0001:00000800 0000ZZZZ C=CODE     S=.text    G=(none)   M=BadLength ACBP=A9",
+                  " 0001:00000900 00000100 C=CODE     S=.text    G=(none)   ACBP=A9",
+                  SegmentLine(0x1000, 0x10, "Beta"),
+                  SegmentLine(0x0000, 0x10, "BelowButLater")};
+  reader_.SetMapFileName(Write(map));
+  Lookup(0x0850);  // bad length: ignored
+  EXPECT_EQ(reader_.ExceptUnitName(), "Alpha");
+  Lookup(0x0950);  // no "M=": names no unit
+  EXPECT_EQ(reader_.ExceptUnitName(), "Alpha");
+  Lookup(0x5000);  // the length is not checked; the walk ends at the first start above the address
+  EXPECT_EQ(reader_.ExceptUnitName(), "BelowButLater");
+  Lookup(0x0F00);
+  EXPECT_EQ(reader_.ExceptUnitName(), "Alpha");
+}
+
+TEST_F(MapFileTest, UnitNameGluedToAcbpLosesItsLastCharacter) {
+  MapText map = SampleMap();
+  map.Segments = {" 0001:00000000 00001000 C=CODE     S=.text    G=(none)   M=GluedACBP=A9",
+                  " 0001:00001000 00001000 C=CODE     S=.text    G=(none)   M=  \tSpaced \t ACBP=A9",
+                  " 0001:00002000 00001000 C=CODE     S=.text    G=(none)   M=CaféACBP=A9",
+                  " 0001:00003000 00001000 C=CODE     S=.text    G=(none)   ACBP=A9 M=After"};
+  reader_.SetMapFileName(Write(map));
+  Lookup(0x0000);
+  EXPECT_EQ(reader_.ExceptUnitName(), "Glue");
+  Lookup(0x1000);
+  EXPECT_EQ(reader_.ExceptUnitName(), "Spaced");
+  Lookup(0x2000);  // the last character is dropped, not the last byte
+  EXPECT_EQ(reader_.ExceptUnitName(), "Caf");
+  Lookup(0x3000);  // "M=" after "ACBP=": an empty name
+  EXPECT_EQ(reader_.ExceptUnitName(), "");
+}
+
+TEST_F(MapFileTest, LineNumbersComeFromTheFirstLineHoldingTheUnitName) {
+  MapText map;
+  map.Segments = {SegmentLine(0x0000, 0x100, "MainForm"), SegmentLine(0x0100, 0x100, "Main")};
+  map.Publics = {PublicLine(0x0000, "MainForm.Create"), PublicLine(0x0100, "Main.Run"), PublicLine(0x0200, "")};
+  map.Lines = {LineBlockHeader("MainForm"), "", EntryLine({{7, 0x0000}, {8, 0x0004}}), "",
+               LineBlockHeader("Main"),     "", EntryLine({{70, 0x0100}, {71, 0x0104}}), ""};
+  reader_.SetMapFileName(Write(map));
+  Lookup(0x0104);  // "Main" is found in the MainForm header first
+  ExpectResult("Main", "Main.Run", 0);
+  Lookup(0x0004);
+  ExpectResult("MainForm", "MainForm.Create", 8);
+}
+
+TEST_F(MapFileTest, LineWalkRules) {
+  MapText map = SampleMap();
+  map.Lines = {LineBlockHeader("Alpha"),
+               EntryLine({{99, 0x0000}}),  // the line right after the header is never read
+               EntryLine({{10, 0x0010}, {11, 0x0018}}) + "   xx 0001:00000020" + EntryLine({{13, 0x0028}}),
+               "    12 0001:0000002G" + EntryLine({{13, 0x0028}}),
+               "",
+               EntryLine({{30, 0x0040}, {30, 0x0040}, {31, 0x0040}}),
+               EntryLine({{40, 0x0060}}),
+               LineBlockHeader("Beta"),
+               "",
+               EntryLine({{5, 0x0070}})};
+  reader_.SetMapFileName(Write(map));
+  Lookup(0x0000);
+  EXPECT_EQ(reader_.ExceptLineNumber(), 0);
+  Lookup(0x0024);  // a bad line number ends its line; the entries after it are not read
+  EXPECT_EQ(reader_.ExceptLineNumber(), 11);
+  Lookup(0x0030);  // a bad offset ends its line too
+  EXPECT_EQ(reader_.ExceptLineNumber(), 11);
+  Lookup(0x0040);  // an exact hit ends the line at its first entry
+  EXPECT_EQ(reader_.ExceptLineNumber(), 30);
+  Lookup(0x0060);
+  EXPECT_EQ(reader_.ExceptLineNumber(), 40);
+  Lookup(0x0070);  // the walk stops at the next header
+  EXPECT_EQ(reader_.ExceptLineNumber(), 0);
+}
+
+class MapFileHeaderTest : public MapFileTest, public ::testing::WithParamInterface<int> {};
+
+TEST_P(MapFileHeaderTest, AcceptsEachHeaderSpelling) {
+  const String blanks[] = {"         ", "             ", " "};
+  MapText map = SampleMap();
+  map.NameHeader = "xx Address" + blanks[GetParam()] + "Publics by Name yy";
+  map.ValueHeader = "Address" + blanks[GetParam()] + "Publics by Value";
+  reader_.SetMapFileName(Write(map));
+  Lookup(0x0100);
+  ExpectResult("Alpha", "Alpha.Second", 20);
+}
+
+INSTANTIATE_TEST_SUITE_P(Spellings, MapFileHeaderTest, ::testing::Values(0, 1, 2));
+
+TEST_F(MapFileTest, OtherBlankCountsInHeadersAreNotHeaders) {
+  MapText map = SampleMap();
+  map.ValueHeader = "  Address    Publics by Value";
+  reader_.SetMapFileName(Write(map));
+  Lookup(0x0100);
+  ExpectResult("Alpha", "", 0);
+  map = SampleMap();
+  map.NameHeader = "  Address  Publics by Name";
+  reader_.SetMapFileName(Write(map, "other.map"));
+  Lookup(0x0100);  // the whole rest is the segment region
+  ExpectResult("Alpha", "", 0);
+}
+
+TEST_F(MapFileTest, AcceptsLfLineEndsAndCharacterColumns) {
+  MapText map = SampleMap();
+  map.LineEnd = "\n";
+  // A two-byte character in the positions before the offset: columns count
+  // characters, not bytes.
+  map.Publics = {"é0001:00000010       Über.First", PublicLine(0x0100, "Alpha.Second")};
+  reader_.SetMapFileName(Write(map));
+  Lookup(0x0012);
+  ExpectResult("Alpha", "Über.First", 10);
+}
+
+TEST_F(MapFileTest, BytesThatAreNotUtf8AreLatin1) {
+  MapText map = SampleMap();
+  map.Segments = {SegmentLine(0x0000, 0x1000, "Gr\xFC\xDF")};
+  map.Publics = {"\xE9" "0001:00000010       Stra\xDF" "e", PublicLine(0x0100, "x")};
+  map.Lines = {LineBlockHeader("Gr\xFC\xDF"), "", EntryLine({{10, 0x0010}})};
+  reader_.SetMapFileName(Write(map));
+  Lookup(0x0010);
+  ExpectResult("Grüß", "Straße", 10);
+}
+
+TEST_F(MapFileTest, FileWithoutSegmentHeaderYieldsNothing) {
+  String text = SampleMap().Text();
+  text.replace(text.find("Detailed map of segments"), 8, "Overview");
+  reader_.SetMapFileName(WriteText(text));
+  Lookup(0x0010);
+  ExpectResult("", "", 0);
+  TStringList units;
+  reader_.LoadUnitNames(&units);
+  EXPECT_EQ(units.Count(), 0);
+}
+
+TEST_F(MapFileTest, MissingFileYieldsNothingAndIsNotLookedForAgain) {
+  reader_.SetMapFileName(dir_.File("missing.map"));
+  Lookup(0x0010);
+  ExpectResult("", "", 0);
+  EXPECT_TRUE(reader_.MapFileIsLoaded());
+  Write(SampleMap(), "missing.map");
+  reader_.SetMapFileName(dir_.File("missing.map"));  // the same name: not read again
+  EXPECT_TRUE(reader_.MapFileIsLoaded());
+  Lookup(0x0010);
+  ExpectResult("", "", 0);
+  reader_.SetMapFileName(dir_.File("other.map"));
+  EXPECT_FALSE(reader_.MapFileIsLoaded());
+  reader_.SetMapFileName(dir_.File("missing.map"));
+  Lookup(0x0010);
+  ExpectResult("Alpha", "Alpha.First", 10);
+}
+
+TEST_F(MapFileTest, EmptyNameLoadsNothing) {
+  Lookup(0x0010);
+  ExpectResult("", "", 0);
+  EXPECT_TRUE(reader_.MapFileIsLoaded());
+}
+
+TEST_F(MapFileTest, NameComparisonIsCaseSensitive) {
+  reader_.SetMapFileName(Write(SampleMap()));
+  Lookup(0x0010);
+  EXPECT_TRUE(reader_.MapFileIsLoaded());
+  reader_.SetMapFileName(UpperCase(reader_.MapFileName()));
+  EXPECT_FALSE(reader_.MapFileIsLoaded());
+}
+
+TEST_F(MapFileTest, NilAddressWithoutAnExceptionLoadsButDoesNotAnalyse) {
+  reader_.SetMapFileName(Write(SampleMap()));
+  Lookup(0x0010);
+  ASSERT_TRUE(reader_.ExceptionAnalyzed());
+  reader_.SetMapFileName(Write(SampleMap(), "second.map"));
+  reader_.LoadExceptionData(nullptr);
+  EXPECT_FALSE(reader_.ExceptionAnalyzed());
+  EXPECT_EQ(reader_.ExceptUnitName(), "");
+  EXPECT_EQ(reader_.ExceptMethodName(), "");
+  EXPECT_EQ(reader_.ExceptLineNumber(), 0);
+  EXPECT_EQ(reader_.ExceptAddress(), 0u);
+  EXPECT_TRUE(reader_.MapFileIsLoaded());
+}
+
+TEST_F(MapFileTest, NilAddressInsideAHandlerAnalysesTheRaiseAddress) {
+  reader_.SetMapFileName(Write(SampleMap()));
+  try {
+    throw EConvertError("raised");
+  } catch (const Exception&) {
+    const auto raisedAt = reinterpret_cast<uintptr_t>(ExceptAddr());
+    ASSERT_NE(raisedAt, 0u);
+    reader_.SetMapFileBase(static_cast<uint32_t>(raisedAt) - 0x0018);
+    reader_.LoadExceptionData(nullptr);
+  }
+  EXPECT_EQ(reader_.ExceptAddress(), 0x0018u);
+  ExpectResult("Alpha", "Alpha.First", 11);
+}
+
+TEST_F(MapFileTest, UnitNamesInFileOrderWithDuplicates) {
+  MapText map = SampleMap();
+  map.Segments = {SegmentLine(0x0000, 0x10, " Alpha "), "", SegmentLine(0x0010, 0x10, "Beta"),
+                  " 0001:0000ZZZZ 0000YYYY M=Unconverted ACBP=A9", " 0001:00000030 00000010 ACBP=A9",
+                  SegmentLine(0x0040, 0x10, "Alpha")};
+  reader_.SetMapFileName(Write(map));
+  TStringList units;
+  units.Add("stale");
+  reader_.LoadUnitNames(&units);
+  EXPECT_EQ(units.CommaText(), "Alpha,Beta,Unconverted,Alpha");
+}
+
+TEST_F(MapFileTest, UnitNamesSkipOnlyWhatTheListRefuses) {
+  MapText map = SampleMap();
+  map.Segments = {SegmentLine(0, 1, "Beta"), SegmentLine(1, 1, "Alpha"), SegmentLine(2, 1, "Beta"),
+                  SegmentLine(3, 1, "Gamma")};
+  reader_.SetMapFileName(Write(map));
+  TStringList units;
+  units.SetSorted(true);
+  units.SetDuplicates(dupError);
+  reader_.LoadUnitNames(&units);
+  EXPECT_EQ(units.CommaText(), "Alpha,Beta,Gamma");
+}
+
+TEST_F(MapFileTest, UnitNamesWithNilListDoNotLoad) {
+  reader_.SetMapFileName(Write(SampleMap()));
+  reader_.LoadUnitNames(nullptr);
+  EXPECT_FALSE(reader_.MapFileIsLoaded());
+}
+
+TEST_F(MapFileTest, ReadErrorPropagatesAndLeavesTheMapNotLoaded) {
+  // A folder named like a map is no file; a file that cannot be opened is.
+  reader_.SetMapFileName(Write(SampleMap()));
+  Lookup(0x0010);
+  ASSERT_EQ(reader_.ExceptUnitName(), "Alpha");
+  const String unreadable = "/proc/self/mem";  // exists, but reading it from offset 0 fails
+  reader_.SetMapFileName(unreadable);
+  TStringList units;
+  EXPECT_THROW(reader_.LoadUnitNames(&units), Exception);
+  EXPECT_FALSE(reader_.MapFileIsLoaded());
+  EXPECT_THROW(Lookup(0x0010), Exception);
+  EXPECT_EQ(reader_.ExceptUnitName(), "");
+  EXPECT_FALSE(reader_.ExceptionAnalyzed());
+}
+
+}  // namespace
+}  // namespace ztl

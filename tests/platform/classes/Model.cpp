@@ -1,0 +1,81 @@
+#include "tests/platform/classes/Model.h"
+
+#include "platform/classes/ClassBuilder.h"
+
+namespace ztl::test {
+
+ZTL_BEGIN_CLASS(TSettings, TPersistent)
+  .Property("Title", &Self::Title, &Self::SetTitle).Default("untitled")
+  .Property("Enabled", &Self::Enabled, &Self::SetEnabled).Default(true)
+  .Property("Files", &Self::Files, &Self::SetFiles)
+ZTL_END_CLASS
+
+void TSettings::Assign(TPersistent* Source) {
+  auto* other = dynamic_cast<TSettings*>(Source);
+  if (!other) return TPersistent::Assign(Source);
+  title_ = other->title_;
+  enabled_ = other->enabled_;
+  files_->Assign(other->files_);
+}
+
+ZTL_BEGIN_CLASS(TThing, TCollectionItem)
+  .Property("Size", &Self::Size, &Self::SetSize).Default(1)
+  .Property("Label", &Self::Label, &Self::SetLabel)
+ZTL_END_CLASS
+
+void TThing::Assign(TPersistent* Source) {
+  auto* other = dynamic_cast<TThing*>(Source);
+  if (!other) return TCollectionItem::Assign(Source);
+  size_ = other->size_;
+  label_ = other->label_;
+}
+
+ZTL_BEGIN_CLASS(TWidget, TComponent)
+  .Property("Count", &Self::Count, &Self::SetCount).Default(0)
+  .Property("Ratio", &Self::Ratio, &Self::SetRatio)
+  .Property("Caption", &Self::Caption, &Self::SetCaption)
+  .Property("Visible", &Self::Visible, &Self::SetVisible).Default(true)
+  .Property("Color", &Self::Color, &Self::SetColor).Default(ckGreen)
+  .Property("Colors", &Self::Colors, &Self::SetColors).Default(TColorKinds{ckRed, ckBlue})
+  .Property("Settings", &Self::Settings)
+  .Property("Things", &Self::Things)
+  .Property("Buddy", &Self::Buddy, &Self::SetBuddy)
+  .Property("OnPing", &Self::OnPing, &Self::SetOnPing)
+ZTL_END_CLASS
+
+TWidget::TWidget(TComponent* AOwner)
+    : TComponent(AOwner), settings_(new TSettings), things_(new TOwnedCollection(this, TThing::StaticClass())) {}
+
+TWidget::~TWidget() {
+  delete things_;
+  delete settings_;
+}
+
+void TWidget::SetBuddy(TWidget* v) {
+  buddy_ = v;
+  if (v) v->FreeNotification(this);
+}
+
+void TWidget::Loaded() {
+  TComponent::Loaded();
+  Trace.push_back("Loaded");
+}
+
+void TWidget::Notification(TComponent* AComponent, TOperation Operation) {
+  TComponent::Notification(AComponent, Operation);
+  if (Operation == opRemove && AComponent == buddy_) buddy_ = nullptr;
+}
+
+ZTL_BEGIN_CLASS(TPanelRoot, TComponent)
+  .Method<&Self::PingHandler>("PingHandler")
+  .Method<&Self::OtherHandler>("OtherHandler")
+  .Method<&Self::WrongSignature>("WrongSignature")
+  .Field("First", &Self::First)
+ZTL_END_CLASS
+
+void RegisterModel() {
+  RegisterClass(TWidget::StaticClass());
+  RegisterClass(TPanelRoot::StaticClass());
+}
+
+}  // namespace ztl::test

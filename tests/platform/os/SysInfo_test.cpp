@@ -1,0 +1,497 @@
+#include "platform/os/SysInfo.h"
+
+#include <gtest/gtest.h>
+#include <pwd.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <sys/utsname.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <thread>
+
+#include "tests/support/TestDir.h"
+
+namespace ztl {
+namespace {
+
+// Facts of an imaginary machine; each test sets what it needs.
+class FakeFacts : public SystemFacts {
+ public:
+  TVersionFacts version{VER_PLATFORM_WIN32_NT, 5, 1, 2600, " Service Pack 3 "};
+  WORD level = 15;
+  TMemoryFacts memory;
+  String host = "fake-host.example.org";
+  String user = "tester";
+
+  TVersionFacts Version() const override { return version; }
+  WORD ProcessorLevel() const override { return level; }
+  TMemoryFacts Memory() const override { return memory; }
+  String HostName() const override { return host; }
+  String UserName() const override { return user; }
+};
+
+constexpr uint64_t GiB = uint64_t{1} << 30;
+
+uint64_t MeminfoBytes(const char* key) {
+  std::ifstream in("/proc/meminfo");
+  String name;
+  uint64_t kb = 0;
+  String unit;
+  while (in >> name >> kb) {
+    std::getline(in, unit);
+    if (name == String(key) + ":") return kb * 1024;
+  }
+  return 0;
+}
+
+String Narrow(const std::u16string& wide) {
+  String out;
+  for (char16_t c : wide) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
+  return out;
+}
+
+// ---- Names ---------------------------------------------------------------
+
+TEST(ComputerName, IsTheHostNamesFirstLabelUpperCased) {
+  utsname names{};
+  ASSERT_EQ(uname(&names), 0);
+  String expected = String(names.nodename).substr(0, String(names.nodename).find('.')).substr(0, 15);
+  for (char& c : expected) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+
+  WCHAR buffer[16] = {};
+  DWORD size = 16;
+  ASSERT_TRUE(GetComputerNameW(buffer, &size));
+  EXPECT_EQ(Narrow(buffer), expected);
+  EXPECT_EQ(size, expected.size());
+}
+
+TEST(ComputerName, KeepsAtMostFifteenCharactersOfTheFirstLabel) {
+  FakeFacts facts;
+  facts.host = "build-server-0042.lab.example.org";
+  ScopedSystemFacts scope(facts);
+  WCHAR buffer[16];
+  DWORD size = 16;
+  ASSERT_TRUE(GetComputerNameW(buffer, &size));
+  EXPECT_EQ(std::u16string(buffer), u"BUILD-SERVER-00");
+  EXPECT_EQ(size, 15u);
+}
+
+TEST(ComputerName, ABufferTooSmallFailsWithTheSizeNeeded) {
+  FakeFacts facts;
+  facts.host = "alpha";
+  ScopedSystemFacts scope(facts);
+  WCHAR buffer[8] = {u'x', u'x', u'x', u'x', u'x', u'x', u'x', u'x'};
+
+  DWORD size = 5;  // no room for the null
+  SetLastError(0);
+  EXPECT_FALSE(GetComputerNameW(buffer, &size));
+  EXPECT_EQ(GetLastError(), ERROR_BUFFER_OVERFLOW);
+  EXPECT_EQ(size, 6u);
+  EXPECT_EQ(buffer[0], u'x');
+
+  size = 6;
+  EXPECT_TRUE(GetComputerNameW(buffer, &size));
+  EXPECT_EQ(std::u16string(buffer), u"ALPHA");
+  EXPECT_EQ(size, 5u);
+
+  SetLastError(0);
+  EXPECT_FALSE(GetComputerNameW(buffer, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+TEST(UserName, SizeQueryThenTheEffectiveUsersName) {
+  const passwd* entry = getpwuid(geteuid());
+  ASSERT_NE(entry, nullptr);
+  const String expected = entry->pw_name;
+
+  DWORD size = 0;
+  SetLastError(0);
+  EXPECT_FALSE(GetUserNameW(nullptr, &size));
+  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+  ASSERT_EQ(size, expected.size() + 1);
+
+  std::u16string buffer(size, u'x');
+  ASSERT_TRUE(GetUserNameW(buffer.data(), &size));
+  EXPECT_EQ(size, expected.size() + 1);  // the null counted, unlike the computer name
+  EXPECT_EQ(buffer.back(), u'\0');
+  EXPECT_EQ(Narrow(buffer.c_str()), expected);
+}
+
+TEST(UserName, CountsUtf16UnitsOfAName) {
+  FakeFacts facts;
+  facts.user = "J\xC3\xBCrgen\xF0\x9D\x94\x98";  // "Jürgen" and one character beyond the BMP
+  ScopedSystemFacts scope(facts);
+  DWORD size = 0;
+  EXPECT_FALSE(GetUserNameW(nullptr, &size));
+  EXPECT_EQ(size, 9u);  // 6 + a surrogate pair + null
+  std::u16string buffer(size, u'\0');
+  DWORD tooSmall = 8;
+  EXPECT_FALSE(GetUserNameW(buffer.data(), &tooSmall));
+  EXPECT_EQ(tooSmall, 9u);
+  ASSERT_TRUE(GetUserNameW(buffer.data(), &size));
+  EXPECT_EQ(buffer, std::u16string(u"J\u00FCrgen\U0001D518") + u'\0');
+}
+
+// ---- Memory --------------------------------------------------------------
+
+TEST(MemoryStatus, ExMatchesTheKernelsFigures) {
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof(status);
+  ASSERT_TRUE(GlobalMemoryStatusEx(&status));
+  EXPECT_EQ(status.ullTotalPhys, MeminfoBytes("MemTotal"));
+  const double available = static_cast<double>(MeminfoBytes("MemAvailable"));
+  EXPECT_NEAR(static_cast<double>(status.ullAvailPhys), available, static_cast<double>(status.ullTotalPhys) * 0.05);
+  EXPECT_EQ(status.ullTotalPageFile, status.ullTotalPhys + MeminfoBytes("SwapTotal"));
+  EXPECT_LE(status.ullAvailPageFile, status.ullTotalPageFile);
+  EXPECT_LE(status.dwMemoryLoad, 100u);
+  EXPECT_GT(status.ullTotalVirtual, status.ullTotalPhys / 1024);
+  EXPECT_LT(status.ullAvailVirtual, status.ullTotalVirtual);
+  EXPECT_EQ(status.ullAvailExtendedVirtual, 0u);
+}
+
+TEST(MemoryStatus, ExRequiresItsRecordLength) {
+  MEMORYSTATUSEX status{};
+  status.dwLength = 56;
+  SetLastError(0);
+  EXPECT_FALSE(GlobalMemoryStatusEx(&status));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(status.ullTotalPhys, 0u);
+}
+
+TEST(MemoryStatus, TheLoadIsTheShareOfPhysicalMemoryInUse) {
+  FakeFacts facts;
+  facts.memory.TotalPhys = 1000;
+  facts.memory.AvailPhys = 251;  // 74.9 % in use: rounded down
+  ScopedSystemFacts scope(facts);
+  MEMORYSTATUSEX status{};
+  status.dwLength = sizeof(status);
+  ASSERT_TRUE(GlobalMemoryStatusEx(&status));
+  EXPECT_EQ(status.dwMemoryLoad, 74u);
+
+  facts.memory.TotalPhys = 0;
+  ASSERT_TRUE(GlobalMemoryStatusEx(&status));
+  EXPECT_EQ(status.dwMemoryLoad, 0u);
+}
+
+TEST(MemoryStatus, TheOldCallCapsEveryFigureAtFourGiB) {
+  FakeFacts facts;
+  facts.memory = {16 * GiB, 12 * GiB, 20 * GiB, 3 * GiB, 128 * 1024 * GiB, 2 * GiB};
+  ScopedSystemFacts scope(facts);
+  MEMORYSTATUS status{};
+  status.dwLength = 32;
+  GlobalMemoryStatus(&status);
+  EXPECT_EQ(status.dwLength, 56u);
+  EXPECT_EQ(status.dwMemoryLoad, 25u);  // from the true figures
+  EXPECT_EQ(status.dwTotalPhys, 0xFFFFFFFFu);
+  EXPECT_EQ(status.dwTotalPhys >> 10, 4194303u);
+  EXPECT_EQ(status.dwAvailPhys, 0xFFFFFFFFu);
+  EXPECT_EQ(status.dwTotalPageFile, 0xFFFFFFFFu);
+  EXPECT_EQ(status.dwAvailPageFile, 3 * GiB);
+  EXPECT_EQ(status.dwTotalVirtual, 0xFFFFFFFFu);
+  EXPECT_EQ(status.dwAvailVirtual, 2 * GiB);
+}
+
+// ---- Version record ------------------------------------------------------
+
+TEST(VersionRecord, ParsesKernelReleases) {
+  TVersionFacts v = VersionFromKernelRelease("6.1.0-28-amd64");
+  EXPECT_EQ(v.Platform, VER_PLATFORM_POSIX);
+  EXPECT_EQ(v.Major, 6);
+  EXPECT_EQ(v.Minor, 1);
+  EXPECT_EQ(v.Build, 0);
+  EXPECT_EQ(v.CSDVersion, "28-amd64");
+
+  v = VersionFromKernelRelease("5.15.167.4-microsoft-standard-WSL2");
+  EXPECT_EQ(v.Major, 5);
+  EXPECT_EQ(v.Minor, 15);
+  EXPECT_EQ(v.Build, 167);
+  EXPECT_EQ(v.CSDVersion, "4-microsoft-standard-WSL2");
+
+  v = VersionFromKernelRelease("4.19");
+  EXPECT_EQ(v.Major, 4);
+  EXPECT_EQ(v.Minor, 19);
+  EXPECT_EQ(v.Build, 0);
+  EXPECT_EQ(v.CSDVersion, "");
+}
+
+TEST(VersionRecord, IsFilledFromThisKernelAtStartUp) {
+  utsname names{};
+  ASSERT_EQ(uname(&names), 0);
+  int major = -1, minor = -1;
+  ASSERT_EQ(std::sscanf(names.release, "%d.%d", &major, &minor), 2);
+  EXPECT_EQ(Win32Platform, 100);
+  EXPECT_NE(Win32Platform, VER_PLATFORM_WIN32_WINDOWS);
+  EXPECT_NE(Win32Platform, VER_PLATFORM_WIN32_NT);
+  EXPECT_EQ(Win32MajorVersion, major);
+  EXPECT_EQ(Win32MinorVersion, minor);
+  EXPECT_NE(String(names.release).find(Win32CSDVersion), String::npos);
+}
+
+TEST(VersionRecord, FollowsInstalledFactsAndComesBackAfter) {
+  const int major = Win32MajorVersion;
+  const String csd = Win32CSDVersion;
+  {
+    FakeFacts facts;
+    ScopedSystemFacts scope(facts);
+    EXPECT_EQ(Win32Platform, VER_PLATFORM_WIN32_NT);
+    EXPECT_EQ(Win32MajorVersion, 5);
+    EXPECT_EQ(Win32MinorVersion, 1);
+    EXPECT_EQ(Win32BuildNumber, 2600);
+    EXPECT_EQ(Win32CSDVersion, " Service Pack 3 ");
+    {
+      FakeFacts inner;
+      inner.version = {VER_PLATFORM_WIN32_WINDOWS, 4, 10, 0x040A08AE, "A"};
+      ScopedSystemFacts innerScope(inner);
+      EXPECT_EQ(Win32Platform, VER_PLATFORM_WIN32_WINDOWS);
+      EXPECT_EQ(Win32BuildNumber, 0x040A08AE);
+    }
+    EXPECT_EQ(Win32Platform, VER_PLATFORM_WIN32_NT);
+    EXPECT_EQ(&CurrentSystemFacts(), &facts);
+  }
+  EXPECT_EQ(Win32Platform, VER_PLATFORM_POSIX);
+  EXPECT_EQ(Win32MajorVersion, major);
+  EXPECT_EQ(Win32CSDVersion, csd);
+}
+
+// ---- Processor -----------------------------------------------------------
+
+TEST(SystemInfo, DescribesThisMachine) {
+  SYSTEM_INFO info{};
+  GetSystemInfo(&info);
+  EXPECT_EQ(info.dwPageSize, static_cast<DWORD>(sysconf(_SC_PAGESIZE)));
+  EXPECT_EQ(info.dwNumberOfProcessors, static_cast<DWORD>(sysconf(_SC_NPROCESSORS_ONLN)));
+  EXPECT_NE(info.dwActiveProcessorMask, 0u);
+  EXPECT_LT(info.lpMinimumApplicationAddress, info.lpMaximumApplicationAddress);
+  // This code and its stack lie inside the reported address range.
+  EXPECT_LE(reinterpret_cast<uintptr_t>(info.lpMinimumApplicationAddress), reinterpret_cast<uintptr_t>(&info));
+  EXPECT_GE(reinterpret_cast<uintptr_t>(info.lpMaximumApplicationAddress), reinterpret_cast<uintptr_t>(&info));
+#if defined(__x86_64__)
+  EXPECT_EQ(info.wProcessorArchitecture, PROCESSOR_ARCHITECTURE_AMD64);
+  EXPECT_EQ(info.dwProcessorType, PROCESSOR_AMD_X8664);
+  std::ifstream cpuinfo("/proc/cpuinfo");
+  String line;
+  int family = -1, model = -1;
+  while (std::getline(cpuinfo, line) && (family < 0 || model < 0)) {
+    if (line.rfind("cpu family", 0) == 0) family = std::stoi(line.substr(line.find(':') + 1));
+    if (line.rfind("model\t", 0) == 0) model = std::stoi(line.substr(line.find(':') + 1));
+  }
+  EXPECT_EQ(info.wProcessorLevel, family);
+  EXPECT_EQ(info.wProcessorRevision >> 8, model);
+#endif
+}
+
+TEST(SystemInfo, ProcessorLevelComesFromTheFacts) {
+  FakeFacts facts;
+  for (WORD level : {3, 4, 5, 6, 15, 25}) {
+    facts.level = level;
+    ScopedSystemFacts scope(facts);
+    SYSTEM_INFO info{};
+    GetSystemInfo(&info);
+    EXPECT_EQ(info.wProcessorLevel, level);
+  }
+}
+
+// ---- Processes and priorities --------------------------------------------
+
+int NiceOfThisThread() {
+  errno = 0;
+  return getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)));
+}
+
+TEST(Priority, PseudoHandlesAndIds) {
+  EXPECT_EQ(GetCurrentProcess(), reinterpret_cast<HANDLE>(intptr_t{-1}));
+  EXPECT_EQ(GetCurrentThread(), reinterpret_cast<HANDLE>(intptr_t{-2}));
+  EXPECT_EQ(GetCurrentProcessId(), static_cast<DWORD>(getpid()));
+  EXPECT_EQ(GetCurrentThreadId(), static_cast<DWORD>(syscall(SYS_gettid)));
+}
+
+TEST(Priority, RejectsOtherHandlesAndUnknownValues) {
+  HANDLE other = reinterpret_cast<HANDLE>(intptr_t{1234});
+  SetLastError(0);
+  EXPECT_EQ(GetPriorityClass(other), 0u);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  EXPECT_FALSE(SetPriorityClass(GetCurrentThread(), HIGH_PRIORITY_CLASS));
+  EXPECT_EQ(GetThreadPriority(GetCurrentProcess()), THREAD_PRIORITY_ERROR_RETURN);
+  EXPECT_FALSE(SetThreadPriority(other, THREAD_PRIORITY_NORMAL));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+
+  SetLastError(0);
+  EXPECT_FALSE(SetPriorityClass(GetCurrentProcess(), 0x1234));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  SetLastError(0);
+  EXPECT_FALSE(SetThreadPriority(GetCurrentThread(), 7));
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
+// Priority changes run in a child process: an unprivileged test could not
+// undo a lowering, and the next test would inherit it. A failed check ends
+// the child and reports its line through a pipe.
+#define CHILD_CHECK(condition) \
+  do {                         \
+    if (!(condition)) return __LINE__; \
+  } while (0)
+
+void RunInChild(int (*body)()) {
+  int lines[2];
+  ASSERT_EQ(pipe(lines), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    close(lines[0]);
+    const int failedLine = body();
+    if (write(lines[1], &failedLine, sizeof(failedLine)) != sizeof(failedLine)) _exit(2);
+    _exit(failedLine == 0 ? 0 : 1);
+  }
+  close(lines[1]);
+  int failedLine = -1;
+  const ssize_t got = read(lines[0], &failedLine, sizeof(failedLine));
+  close(lines[0]);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_EQ(got, static_cast<ssize_t>(sizeof(failedLine))) << "the child ended without a result";
+  EXPECT_EQ(failedLine, 0) << "check failed at line " << failedLine;
+  EXPECT_TRUE(WIFEXITED(status));
+}
+
+bool CanRaisePriority() {
+  const int nice = NiceOfThisThread();
+  const bool granted = setpriority(PRIO_PROCESS, 0, nice - 1) == 0;
+  if (granted) setpriority(PRIO_PROCESS, 0, nice);
+  return granted;
+}
+
+TEST(Priority, ClassesAndThreadPrioritiesBecomeNiceValues) {
+  if (NiceOfThisThread() > 0) GTEST_SKIP() << "started with a nice value above 0";
+  RunInChild(+[]() -> int {
+    CHILD_CHECK(SetPriorityClass(GetCurrentProcess(), BELOW_NORMAL_PRIORITY_CLASS));
+    CHILD_CHECK(GetPriorityClass(GetCurrentProcess()) == BELOW_NORMAL_PRIORITY_CLASS);
+    CHILD_CHECK(NiceOfThisThread() == 10);
+    CHILD_CHECK(SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_LOWEST));
+    CHILD_CHECK(GetThreadPriority(GetCurrentThread()) == THREAD_PRIORITY_LOWEST);
+    CHILD_CHECK(NiceOfThisThread() == 14);
+    CHILD_CHECK(SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_IDLE));
+    CHILD_CHECK(NiceOfThisThread() == 19);
+    // The thread keeps its priority through a class change.
+    CHILD_CHECK(SetPriorityClass(GetCurrentProcess(), IDLE_PRIORITY_CLASS));
+    CHILD_CHECK(GetThreadPriority(GetCurrentThread()) == THREAD_PRIORITY_IDLE);
+    CHILD_CHECK(GetPriorityClass(GetCurrentProcess()) == IDLE_PRIORITY_CLASS);
+    return 0;
+  });
+}
+
+TEST(Priority, RaisingFollowsWhereTheSystemGrantsIt) {
+  if (!CanRaisePriority()) GTEST_SKIP() << "this process may not raise its priority";
+  RunInChild(+[]() -> int {
+    CHILD_CHECK(SetPriorityClass(GetCurrentProcess(), REALTIME_PRIORITY_CLASS));
+    CHILD_CHECK(GetPriorityClass(GetCurrentProcess()) == REALTIME_PRIORITY_CLASS);
+    CHILD_CHECK(NiceOfThisThread() == -20);
+    CHILD_CHECK(SetPriorityClass(GetCurrentProcess(), HIGH_PRIORITY_CLASS));
+    CHILD_CHECK(NiceOfThisThread() == -10);
+    CHILD_CHECK(SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL));
+    CHILD_CHECK(NiceOfThisThread() == -20);
+    CHILD_CHECK(SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_ABOVE_NORMAL));
+    CHILD_CHECK(NiceOfThisThread() == -12);
+    CHILD_CHECK(SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_NORMAL));
+    CHILD_CHECK(SetPriorityClass(GetCurrentProcess(), NORMAL_PRIORITY_CLASS));
+    CHILD_CHECK(NiceOfThisThread() == 0);
+    return 0;
+  });
+}
+
+// Without the privilege, raising is refused without an error, and the
+// priorities stay as they were.
+TEST(Priority, ARefusedRaiseLeavesThePriorityQuietly) {
+  if (NiceOfThisThread() > 10) GTEST_SKIP() << "started with a nice value above 10";
+  RunInChild(+[]() -> int {
+    if (geteuid() == 0) CHILD_CHECK(setuid(65534) == 0);
+    CHILD_CHECK(SetPriorityClass(GetCurrentProcess(), BELOW_NORMAL_PRIORITY_CLASS));
+    CHILD_CHECK(SetPriorityClass(GetCurrentProcess(), REALTIME_PRIORITY_CLASS));
+    CHILD_CHECK(GetPriorityClass(GetCurrentProcess()) == BELOW_NORMAL_PRIORITY_CLASS);
+    CHILD_CHECK(SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL));
+    CHILD_CHECK(GetThreadPriority(GetCurrentThread()) == THREAD_PRIORITY_NORMAL);
+    CHILD_CHECK(NiceOfThisThread() == 10);
+    return 0;
+  });
+}
+
+TEST(PriorityThreads, AClassChangeReachesEveryThread) {
+  RunInChild(+[]() -> int {
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool classSet = false;
+    bool done = false;
+    int workerNice = 99;
+    std::thread worker([&] {
+      std::unique_lock lock(mutex);
+      changed.wait(lock, [&] { return classSet; });
+      workerNice = NiceOfThisThread();
+      done = true;
+      changed.notify_all();
+    });
+    const BOOL set = SetPriorityClass(GetCurrentProcess(), IDLE_PRIORITY_CLASS);
+    {
+      std::unique_lock lock(mutex);
+      classSet = true;
+      changed.notify_all();
+      changed.wait(lock, [&] { return done; });
+    }
+    worker.join();
+    CHILD_CHECK(set);
+    CHILD_CHECK(workerNice == 19);
+    return 0;
+  });
+}
+
+// ---- Time ----------------------------------------------------------------
+
+TEST(Time, SleepWaitsAtLeastTheTimeAsked) {
+  const auto start = std::chrono::steady_clock::now();
+  Sleep(30);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(30));
+}
+
+TEST(Time, TheTimeStampCounterAdvancesAtAPlausibleRate) {
+  const ULONGLONG before = ReadTimeStampCounter();
+  Sleep(100);
+  const ULONGLONG after = ReadTimeStampCounter();
+  ASSERT_GT(after, before);
+  // 100 ms of a counter between 100 MHz and 10 GHz.
+  EXPECT_GT(after - before, 10'000'000u);
+  EXPECT_LT(after - before, 1'000'000'000u);
+}
+
+// ---- Command line --------------------------------------------------------
+
+TEST(CommandLine, ParametersOfAProgramStartedWithThem) {
+  const std::filesystem::path helper = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "sysinfo_params_helper";
+  ASSERT_TRUE(std::filesystem::exists(helper)) << helper;
+  test::TestDir dir;
+  const String output = dir.File("out.txt");
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    execl(helper.c_str(), "sysinfo_params_helper", output.c_str(), "two words", "", "\xC3\xBC", nullptr);
+    _exit(127);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status));
+  ASSERT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(test::ReadFileBytes(output), "4\n" + helper.string() + "\n" + output + "\ntwo words\n\n\xC3\xBC\n\n\n");
+}
+
+TEST(CommandLine, IndexesOutOfRangeGiveEmptyTexts) {
+  EXPECT_EQ(ParamStr(0), std::filesystem::read_symlink("/proc/self/exe").string());
+  EXPECT_EQ(ParamStr(-1), "");
+  EXPECT_EQ(ParamStr(ParamCount() + 1), "");
+}
+
+}  // namespace
+}  // namespace ztl

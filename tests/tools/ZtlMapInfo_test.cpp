@@ -1,0 +1,123 @@
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+
+#include "platform/os/Modules.h"
+#include "platform/rtl/SysUtils.h"
+#include "tests/support/TestDir.h"
+
+namespace ztl {
+namespace {
+
+using test::TestDir;
+using test::WriteFileBytes;
+
+struct RunResult {
+  String Output;
+  int Status = -1;
+};
+
+String Quoted(const String& argument) {
+  String quoted = "'";
+  for (char c : argument) quoted += c == '\'' ? String("'\\''") : String(1, c);
+  return quoted + "'";
+}
+
+RunResult RunMapInfo(const std::vector<String>& arguments) {
+  String command = Quoted(ZTL_MAPINFO_PATH);
+  for (const String& argument : arguments) command += " " + Quoted(argument);
+  command += " 2>/dev/null";
+  RunResult result;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return result;
+  char buffer[4096];
+  size_t count = 0;
+  while ((count = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.Output.append(buffer, count);
+  const int status = pclose(pipe);
+  result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return result;
+}
+
+String Hex(uintptr_t value) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%llx", static_cast<unsigned long long>(value));
+  return text;
+}
+
+constexpr int SymbolizedFunctionLine = __LINE__ + 1;
+__attribute__((noinline)) int SymbolizedFunction(int value) { return value * 3 + 1; }
+
+String OwnMap() { return ChangeFileExt(ModuleFileNameOf(reinterpret_cast<const void*>(&SymbolizedFunction)), ".map"); }
+
+TEST(ZtlMapInfo, SymbolizesAddressesOfThisProgram) {
+  const auto function = reinterpret_cast<uintptr_t>(&SymbolizedFunction);
+  const uintptr_t base = ModuleCodeBase(reinterpret_cast<const void*>(function));
+  const RunResult result = RunMapInfo({"--base", "0x" + Hex(base), OwnMap(), Hex(function), "0X" + Hex(function + 1)});
+  EXPECT_EQ(result.Status, 0);
+  const String expected = "ZtlMapInfo_test\tztl::(anonymous namespace)::SymbolizedFunction(int)\t" +
+                          IntToStr(SymbolizedFunctionLine) + "\n";
+  EXPECT_EQ(result.Output.substr(0, expected.size()), expected);
+  EXPECT_EQ(std::count(result.Output.begin(), result.Output.end(), '\n'), 2);
+}
+
+TEST(ZtlMapInfo, DefaultBaseIsTheLinkersCodeStart) {
+  TestDir dir;
+  const String map = dir.File("app.map");
+  WriteFileBytes(map,
+                 "Detailed map of segments\n\n"
+                 " 0001:00000000 00000100 C=CODE     S=.text    G=(none)   M=Main ACBP=A9\n\n"
+                 "Address Publics by Name\n"
+                 "  Address         Publics by Value\n\n\n"
+                 " 0001:00000010       Main.Run\n"
+                 " 0001:00000100\n\n"
+                 "Line numbers for Main(Main.pas) segment .text\n\n"
+                 "    42 0001:00000010    43 0001:00000020\n");
+  const RunResult result = RunMapInfo({map, "401020", "0x0040101c", "zz"});
+  EXPECT_EQ(result.Output, "Main\tMain.Run\t43\nMain\tMain.Run\t42\n\t\t0\n");
+  EXPECT_EQ(result.Status, 1);  // "zz" is no address
+  EXPECT_EQ(RunMapInfo({"--units", map}).Output, "Main\n");
+}
+
+TEST(ZtlMapInfo, MissingMapGivesEmptyFields) {
+  TestDir dir;
+  const RunResult result = RunMapInfo({dir.File("none.map"), "401000", "401234"});
+  EXPECT_EQ(result.Status, 0);
+  EXPECT_EQ(result.Output, "\t\t0\n\t\t0\n");
+  EXPECT_EQ(RunMapInfo({"--units", dir.File("none.map")}).Output, "");
+  EXPECT_EQ(RunMapInfo({"--base"}).Status, 2);
+}
+
+TEST(ZtlMapInfo, UnreadableMapGivesEmptyFields) {
+  const RunResult result = RunMapInfo({"/proc/self/mem", "401000"});
+  EXPECT_EQ(result.Status, 1);
+  EXPECT_EQ(result.Output, "\t\t0\n");
+}
+
+// Truncated, binary and huge-line maps: one line per address, and no crash.
+TEST(ZtlMapInfo, SurvivesHostileMaps) {
+  TestDir dir;
+  const String whole = test::ReadFileBytes(OwnMap());
+  ASSERT_GT(whole.size(), 1000u);
+  std::mt19937 random(20240601);
+  std::vector<String> maps = {whole.substr(0, whole.size() / 2), whole.substr(0, whole.find("Line numbers for") + 30),
+                              String(3 << 20, 'A') + "\n" + whole, "Detailed map of segments\n\n" + String(1 << 20, ' ')};
+  String binary(1 << 16, '\0');
+  for (char& c : binary) c = static_cast<char>(random());
+  maps.push_back(binary);
+  maps.push_back("Detailed map of segments\n" + binary + "\nAddress Publics by Value\n" + binary);
+  for (size_t i = 0; i < maps.size(); ++i) {
+    const String path = dir.File("hostile" + IntToStr(static_cast<int64_t>(i)) + ".map");
+    WriteFileBytes(path, maps[i]);
+    const RunResult result = RunMapInfo({"--base", "0", path, "1", "1000", "ffffffff", "123456789abcdef0"});
+    EXPECT_EQ(result.Status, 0) << i;
+    EXPECT_EQ(std::count(result.Output.begin(), result.Output.end(), '\n'), 4) << i;
+    EXPECT_EQ(RunMapInfo({"--units", path}).Status, 0) << i;
+  }
+}
+
+}  // namespace
+}  // namespace ztl
