@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 
+#include <cfenv>
+#include <cmath>
 #include <climits>
 #include <thread>
 
@@ -117,6 +119,10 @@ __attribute__((noinline)) int Recurse(int depth) {
   return recurse(depth + 1) + frame[0];
 }
 
+volatile double zeroDouble = 0.0;
+
+__attribute__((noinline)) double FloatDivide(double x) { return x / zeroDouble; }
+
 class Faults : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { InstallFaultHandlers(); }
@@ -171,6 +177,21 @@ TEST_F(Faults, PrivilegedInstructionIsPrivilege) {
     EXPECT_EQ(ExceptAddr(), static_cast<void*>(ztl_test_hlt));
     EXPECT_EQ(e.Message(), "Privileged instruction");
   }
+}
+
+TEST_F(Faults, UnmaskedFloatingPointDivisionIsZeroDivide) {
+  feenableexcept(FE_DIVBYZERO);
+  int caught = 0;
+  for (int i = 0; i < 3; ++i) {
+    try {
+      FloatDivide(1.0 + i);
+    } catch (const EZeroDivide& e) {
+      if (e.Is<EMathError>()) ++caught;
+    }
+  }
+  fedisableexcept(FE_DIVBYZERO);
+  EXPECT_EQ(caught, 3);
+  EXPECT_EQ(FloatDivide(2.0), HUGE_VAL) << "masked again: no trap";
 }
 
 TEST_F(Faults, NonCanonicalAddressIsAccessViolationNotPrivilege) {
