@@ -2,8 +2,18 @@
 
 #include <cxxabi.h>
 #include <dlfcn.h>
+#include <pthread.h>
+#include <signal.h>
+#include <sys/mman.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <ucontext.h>
 #include <unistd.h>
 #include <unwind.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
 
 #include <cstdio>
 #include <cstdlib>
@@ -130,7 +140,8 @@ Fn NextDefinition(const char* name) {
 void* WrapperModuleBase() {
   static void* const base = [] {
     void* first = ModuleBaseOf(dlsym(RTLD_DEFAULT, "__cxa_throw"));
-    return first == OwnModuleBase() ? nullptr : first;
+    void* runtime = ModuleBaseOf(dlsym(RTLD_NEXT, "__cxa_throw"));
+    return first == OwnModuleBase() || first == runtime ? nullptr : first;
   }();
   return base;
 }
@@ -157,10 +168,13 @@ void* ThrowSite(void* returnAddress) {
   return search.found ? search.found : returnAddress;
 }
 
+void RestoreStackReserve();
+
 // Installed as the destructor of every thrown object: forgets its record.
 void ForgetThrownObject(void* object) {
   ThrowRecord record = Registry().Take(object);
   if (record.destructor) record.destructor(object);
+  if (record.restoresStackReserve) RestoreStackReserve();
 }
 
 void RecordThrow(void* object, void* returnAddress, DestructorFn destructor) {
@@ -364,6 +378,435 @@ __attribute__((noipa)) void RaiseLastOSError(DWORD errorCode) { RaiseOSError(err
 __attribute__((noipa)) void RaiseLastWin32Error() { RaiseOSError(GetLastError(), __builtin_return_address(0)); }
 
 }  // namespace ztl
+// ---------------------------------------------------------------------------
+// Hardware faults.
+
+// FaultThunk.S
+extern "C" __attribute__((visibility("hidden"))) char ztl_FaultThunk[];
+
+namespace ztl {
+namespace {
+
+enum FaultKind : int {
+  fkAccessRead,
+  fkAccessWrite,
+  fkAccessExecute,
+  fkAccessUnknown,
+  fkStackOverflow,
+  fkPrivileged,
+  fkIllegal,
+  fkIntDivide,
+  fkIntOverflow,
+  fkFloatDivide,
+  fkFloatOverflow,
+  fkFloatUnderflow,
+  fkFloatInvalid,
+  fkFloatOther,
+};
+
+constexpr size_t kAltStackSize = 256 * 1024;
+constexpr size_t kReserveSize = 64 * 1024;
+constexpr size_t kRedZone = 128;
+// The register frame the handler leaves for ztl_FaultThunk (see FaultThunk.S).
+constexpr size_t kThunkFrameSize = 144;
+// Room the raise needs below the faulting stack pointer.
+constexpr uintptr_t kRaiseRoom = 32 * 1024;
+
+// How the calling thread's stack reserve is kept: a mapping below the main
+// thread's growing stack, or a protected band of a thread's fixed stack.
+enum ReserveKind : int { rkNone, rkMapping, rkProtection };
+
+// Per thread, read by the signal handler: initial-exec TLS needs no
+// allocation on access.
+struct ThreadFaultState {
+  uintptr_t stackLow = 0;  // lowest usable address of the stack
+  uintptr_t stackHigh = 0;
+  uintptr_t reserveLow = 0;
+  uintptr_t reserveHigh = 0;
+  ReserveKind reserveKind = rkNone;
+  bool reserveArmed = false;
+  bool inHandler = false;
+};
+__attribute__((tls_model("initial-exec"))) thread_local ThreadFaultState faultState;
+
+std::atomic<TFatalFaultHook> fatalFaultHook{nullptr};
+
+// `again`: the reserve was released before and is being put back.
+bool ArmReserve(ThreadFaultState& state, bool again) {
+  if (state.reserveKind == rkNone || state.reserveArmed) return state.reserveArmed;
+  auto* low = reinterpret_cast<void*>(state.reserveLow);
+  size_t size = state.reserveHigh - state.reserveLow;
+  if (state.reserveKind == rkMapping) {
+    // While the reserve was released the stack may have grown into its place;
+    // that part lies far below the stack pointer and holds nothing live.
+    if (again) munmap(low, size);
+    void* p = mmap(low, size, PROT_NONE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE | MAP_FIXED_NOREPLACE, -1, 0);
+    if (p == MAP_FAILED) return false;
+    if (p != low) {  // a kernel that ignores MAP_FIXED_NOREPLACE
+      munmap(p, size);
+      return false;
+    }
+  } else if (mprotect(low, size, PROT_NONE) != 0) {
+    return false;
+  }
+  state.reserveArmed = true;
+  return true;
+}
+
+// Called in the signal handler: raw system calls only.
+bool ReleaseReserve(ThreadFaultState& state) {
+  if (!state.reserveArmed) return false;
+  auto* low = reinterpret_cast<void*>(state.reserveLow);
+  size_t size = state.reserveHigh - state.reserveLow;
+  int result = state.reserveKind == rkMapping ? munmap(low, size) : mprotect(low, size, PROT_READ | PROT_WRITE);
+  if (result != 0) return false;
+  state.reserveArmed = false;
+  return true;
+}
+
+// Puts the calling thread's reserve back once its stack has left it.
+void RestoreStackReserve() {
+  ThreadFaultState& state = faultState;
+  auto sp = reinterpret_cast<uintptr_t>(__builtin_frame_address(0));
+  if (state.reserveKind != rkNone && !state.reserveArmed && sp > state.reserveHigh + kReserveSize)
+    ArmReserve(state, true);
+}
+
+void FindStackBounds(ThreadFaultState& state) {
+  pthread_attr_t attr;
+  if (pthread_getattr_np(pthread_self(), &attr) != 0) return;
+  void* address = nullptr;
+  size_t size = 0;
+  if (pthread_attr_getstack(&attr, &address, &size) == 0) {
+    state.stackLow = reinterpret_cast<uintptr_t>(address);
+    state.stackHigh = state.stackLow + size;
+  }
+  pthread_attr_destroy(&attr);
+}
+
+bool IsMainThread() { return getpid() == static_cast<pid_t>(syscall(SYS_gettid)); }
+
+// The reserve of the calling thread, at the low end of its stack.
+void SetUpReserve(ThreadFaultState& state, ReserveKind kind) {
+  FindStackBounds(state);
+  size_t size = state.stackHigh - state.stackLow;
+  if (state.stackLow == 0 || size < 8 * kReserveSize) return;
+  if (kind == rkMapping) {
+    rlimit limit;
+    if (getrlimit(RLIMIT_STACK, &limit) != 0 || limit.rlim_cur == RLIM_INFINITY) return;
+  }
+  state.reserveLow = state.stackLow;
+  state.reserveHigh = state.stackLow + kReserveSize;
+  state.reserveKind = kind;
+  if (!ArmReserve(state, false)) state.reserveKind = rkNone;
+}
+
+void TearDownReserve(ThreadFaultState& state) {
+  if (state.reserveKind == rkProtection && state.reserveArmed)
+    mprotect(reinterpret_cast<void*>(state.reserveLow), state.reserveHigh - state.reserveLow, PROT_READ | PROT_WRITE);
+  if (state.reserveKind == rkMapping && state.reserveArmed)
+    munmap(reinterpret_cast<void*>(state.reserveLow), state.reserveHigh - state.reserveLow);
+  state.reserveKind = rkNone;
+  state.reserveArmed = false;
+}
+
+// An alternate signal stack with a guard page below it.
+class AltStack {
+ public:
+  AltStack() {
+    size_t page = static_cast<size_t>(sysconf(_SC_PAGESIZE));
+    size_t wanted = std::max(kAltStackSize, static_cast<size_t>(sysconf(_SC_SIGSTKSZ)));
+    size_ = wanted + page;
+    void* p = mmap(nullptr, size_, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS | MAP_NORESERVE, -1, 0);
+    if (p == MAP_FAILED) throw EOutOfMemory("No memory for an alternate signal stack");
+    base_ = static_cast<char*>(p);
+    mprotect(base_, page, PROT_NONE);
+    stack_t stack{};
+    stack.ss_sp = base_ + page;
+    stack.ss_size = wanted;
+    if (sigaltstack(&stack, &previous_) != 0) {
+      munmap(base_, size_);
+      RaiseLastOSError(Win32ErrorFromErrno(errno));
+    }
+  }
+  ~AltStack() {
+    stack_t current{};
+    sigaltstack(nullptr, &current);
+    if (current.ss_sp == base_ + (size_ - current.ss_size)) {
+      if (previous_.ss_flags & SS_ONSTACK) previous_.ss_flags &= ~SS_ONSTACK;
+      if (previous_.ss_sp == nullptr) previous_.ss_flags = SS_DISABLE;
+      sigaltstack(&previous_, nullptr);
+    }
+    munmap(base_, size_);
+  }
+  AltStack(const AltStack&) = delete;
+  AltStack& operator=(const AltStack&) = delete;
+
+ private:
+  char* base_ = nullptr;
+  size_t size_ = 0;
+  stack_t previous_{};
+};
+
+bool IsPrefix(unsigned char b) {
+  return b == 0x66 || b == 0x67 || b == 0xF0 || b == 0xF2 || b == 0xF3 || b == 0x2E || b == 0x36 || b == 0x3E ||
+         b == 0x26 || b == 0x64 || b == 0x65 || (b >= 0x40 && b <= 0x4F);
+}
+
+// Whether the instruction at `pc` is one that user mode may not execute (a
+// general-protection fault is either that or a non-canonical address).
+bool IsPrivilegedInstruction(const unsigned char* pc) {
+  int i = 0;
+  while (i < 14 && IsPrefix(pc[i])) ++i;
+  unsigned char op = pc[i];
+  if (op == 0xF4 || op == 0xFA || op == 0xFB || op == 0xCD) return true;  // hlt cli sti int n
+  if ((op >= 0xE4 && op <= 0xE7) || (op >= 0xEC && op <= 0xEF) || (op >= 0x6C && op <= 0x6F)) return true;  // in out
+  if (op != 0x0F) return false;
+  unsigned char op2 = pc[i + 1];
+  return op2 == 0x00 || op2 == 0x01 || op2 == 0x06 || op2 == 0x07 || op2 == 0x08 || op2 == 0x09 ||
+         (op2 >= 0x20 && op2 <= 0x23) || op2 == 0x30 || op2 == 0x32 || op2 == 0x33 || op2 == 0x35 || op2 == 0x78 ||
+         op2 == 0x79;
+}
+
+// A fault at the end of the thread's stack (in its reserve, its guard, or
+// where a growing stack may not grow), or next to the stack pointer.
+bool IsStackOverflow(const ThreadFaultState& state, uintptr_t faultAddress, uintptr_t sp) {
+  constexpr uintptr_t kMiB = 1024 * 1024;
+  if (state.stackHigh != 0 && faultAddress < state.stackHigh && faultAddress + kMiB >= state.stackLow) {
+    uintptr_t end = state.reserveKind != rkNone ? state.reserveHigh : state.stackLow;
+    if (faultAddress < end + 2 * kMiB) return true;
+  }
+  return faultAddress < sp + 256 && faultAddress + 64 * 1024 >= sp;
+}
+
+FaultKind Classify(int signal, const siginfo_t* info, const ucontext_t* context, const ThreadFaultState& state) {
+  const greg_t* regs = context->uc_mcontext.gregs;
+  auto faultAddress = reinterpret_cast<uintptr_t>(info->si_addr);
+  switch (signal) {
+    case SIGFPE:
+      switch (info->si_code) {
+        case FPE_INTDIV: return fkIntDivide;
+        case FPE_INTOVF: return fkIntOverflow;
+        case FPE_FLTDIV: return fkFloatDivide;
+        case FPE_FLTOVF: return fkFloatOverflow;
+        case FPE_FLTUND: return fkFloatUnderflow;
+        case FPE_FLTINV:
+        case FPE_FLTSUB: return fkFloatInvalid;
+        default: return fkFloatOther;
+      }
+    case SIGILL: return info->si_code == ILL_PRVOPC || info->si_code == ILL_PRVREG ? fkPrivileged : fkIllegal;
+    case SIGBUS: return fkAccessUnknown;
+    default: break;
+  }
+  if (info->si_code == SI_KERNEL)
+    return IsPrivilegedInstruction(reinterpret_cast<const unsigned char*>(regs[REG_RIP])) ? fkPrivileged
+                                                                                           : fkAccessUnknown;
+  if (IsStackOverflow(state, faultAddress, static_cast<uintptr_t>(regs[REG_RSP]))) return fkStackOverflow;
+  greg_t error = regs[REG_ERR];
+  if (error & 0x10) return fkAccessExecute;
+  return (error & 0x2) ? fkAccessWrite : fkAccessRead;
+}
+
+void WriteStderr(const char* text) {
+  ssize_t ignored = write(STDERR_FILENO, text, std::strlen(text));
+  (void)ignored;
+}
+
+String FaultMessage(FaultKind kind, void* dataAddress, void* pc);
+
+// A fault that cannot become an exception: report and let the signal end the
+// process (the handler returns with the default action, and the faulting
+// instruction faults again).
+void RestoreDefaultAction(int signal) {
+  struct sigaction action {};
+  action.sa_handler = SIG_DFL;
+  sigemptyset(&action.sa_mask);
+  sigaction(signal, &action, nullptr);
+}
+
+void FatalFault(int signal, FaultKind kind, void* pc) {
+  bool overflow = kind == fkStackOverflow;
+  WriteStderr(overflow ? "ztl: stack overflow without room to raise it; the process ends\n"
+                       : "ztl: fault inside the fault handler; the process ends\n");
+  if (TFatalFaultHook hook = fatalFaultHook.load()) {
+    try {
+      if (overflow) {
+        EStackOverflow exception(FaultMessage(kind, nullptr, pc));
+        hook(exception, pc);
+      } else {
+        EAccessViolation exception(FaultMessage(kind, nullptr, pc));
+        hook(exception, pc);
+      }
+    } catch (...) {
+    }
+  }
+  RestoreDefaultAction(signal);
+}
+
+void FaultHandler(int signal, siginfo_t* info, void* rawContext) {
+  auto* context = static_cast<ucontext_t*>(rawContext);
+  greg_t* regs = context->uc_mcontext.gregs;
+  ThreadFaultState& state = faultState;
+  auto pc = reinterpret_cast<void*>(regs[REG_RIP]);
+  if (info->si_code <= 0) {
+    // Sent by a process, not raised by an instruction: the default action.
+    RestoreDefaultAction(signal);
+    raise(signal);
+    return;
+  }
+  if (state.inHandler) {
+    FatalFault(signal, fkAccessUnknown, pc);
+    return;
+  }
+  state.inHandler = true;
+  FaultKind kind = Classify(signal, info, context, state);
+  auto sp = static_cast<uintptr_t>(regs[REG_RSP]);
+  void* raiseAddress = pc;
+  uintptr_t resumePc = static_cast<uintptr_t>(regs[REG_RIP]);
+  if (kind == fkAccessExecute && info->si_addr == pc) {
+    // A call or jump to a bad address: continue from the caller, whose return
+    // address the call left on the stack.
+    resumePc = *reinterpret_cast<uintptr_t*>(sp) - 1;
+    sp += sizeof(uintptr_t);
+    raiseAddress = reinterpret_cast<void*>(resumePc + 1);
+  }
+  if (kind == fkStackOverflow && !ReleaseReserve(state)) {
+    state.inHandler = false;
+    FatalFault(signal, kind, pc);
+    return;
+  }
+  uintptr_t frame = ((sp - kRedZone - kThunkFrameSize) & ~uintptr_t{15});
+  if (kind == fkStackOverflow && state.stackLow != 0 && frame < state.stackLow + kRaiseRoom) {
+    state.inHandler = false;
+    FatalFault(signal, kind, pc);
+    return;
+  }
+  auto* slot = reinterpret_cast<uintptr_t*>(frame);
+  slot[0] = static_cast<uintptr_t>(regs[REG_RBP]);
+  slot[1] = resumePc;
+  slot[2] = sp;
+  const int saved[] = {REG_RAX, REG_RDX, REG_RCX, REG_RBX, REG_RSI, REG_RDI, REG_R8,  REG_R9,
+                       REG_R10, REG_R11, REG_R12, REG_R13, REG_R14, REG_R15};
+  for (size_t i = 0; i < sizeof saved / sizeof saved[0]; ++i) slot[3 + i] = static_cast<uintptr_t>(regs[saved[i]]);
+  if (signal == SIGFPE && context->uc_mcontext.fpregs) {
+    // Clear the floating-point exception flags so that the next floating-
+    // point instruction does not trap again.
+    context->uc_mcontext.fpregs->mxcsr &= ~0x3Fu;
+    context->uc_mcontext.fpregs->swd &= static_cast<uint16_t>(~0x80FFu);
+  }
+  regs[REG_RSP] = static_cast<greg_t>(frame);
+  regs[REG_RIP] = reinterpret_cast<greg_t>(&ztl_FaultThunk[0]);
+  regs[REG_RDI] = kind;
+  regs[REG_RSI] = reinterpret_cast<greg_t>(info->si_addr);
+  regs[REG_RDX] = reinterpret_cast<greg_t>(raiseAddress);
+  state.inHandler = false;
+}
+
+String FaultMessage(FaultKind kind, void* dataAddress, void* pc) {
+  auto hex = [](void* p) { return AddressHex(reinterpret_cast<uintptr_t>(p)); };
+  switch (kind) {
+    case fkAccessRead: return "Access violation at address " + hex(pc) + ": read of address " + hex(dataAddress);
+    case fkAccessWrite: return "Access violation at address " + hex(pc) + ": write of address " + hex(dataAddress);
+    case fkAccessExecute:
+      return "Access violation at address " + hex(pc) + ": execution of address " + hex(dataAddress);
+    case fkAccessUnknown: return "Access violation at address " + hex(pc);
+    case fkStackOverflow: return "Stack overflow";
+    case fkPrivileged: return "Privileged instruction";
+    case fkIllegal: return "Illegal instruction";
+    case fkIntDivide: return "Division by zero";
+    case fkIntOverflow: return "Integer overflow";
+    case fkFloatDivide: return "Floating point division by zero";
+    case fkFloatOverflow: return "Floating point overflow";
+    case fkFloatUnderflow: return "Floating point underflow";
+    case fkFloatInvalid: return "Invalid floating point operation";
+    case fkFloatOther: return "Floating point error";
+  }
+  return "Hardware fault";
+}
+
+[[noreturn]] void RaiseFault(FaultKind kind, void* dataAddress, void* pc) {
+  String message = FaultMessage(kind, dataAddress, pc);
+  nextRaiseRestoresReserve = kind == fkStackOverflow;
+  switch (kind) {
+    case fkAccessRead:
+    case fkAccessWrite:
+    case fkAccessExecute:
+    case fkAccessUnknown: RaiseAt(EAccessViolation(message), pc);
+    case fkStackOverflow: RaiseAt(EStackOverflow(message), pc);
+    case fkPrivileged:
+    case fkIllegal: RaiseAt(EPrivilege(message), pc);
+    case fkIntDivide: RaiseAt(EDivByZero(message), pc);
+    case fkIntOverflow: RaiseAt(EIntOverflow(message), pc);
+    case fkFloatDivide: RaiseAt(EZeroDivide(message), pc);
+    case fkFloatOverflow: RaiseAt(EOverflow(message), pc);
+    case fkFloatUnderflow: RaiseAt(EUnderflow(message), pc);
+    case fkFloatInvalid: RaiseAt(EInvalidOp(message), pc);
+    case fkFloatOther: break;
+  }
+  RaiseAt(EMathError(message), pc);
+}
+
+void InstallHandlersOnce() {
+  struct sigaction action {};
+  action.sa_sigaction = &FaultHandler;
+  action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;
+  sigemptyset(&action.sa_mask);
+  for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL})
+    if (sigaction(signal, &action, nullptr) != 0) RaiseLastOSError(Win32ErrorFromErrno(errno));
+}
+
+void InstallHandlers() {
+  static std::once_flag handlers;
+  std::call_once(handlers, InstallHandlersOnce);
+}
+
+}  // namespace
+
+namespace {
+// The main thread's, kept for the life of the process: faults in static
+// destructors still become exceptions.
+__attribute__((used)) TFaultStack* mainThreadFaultStack = nullptr;
+}  // namespace
+
+struct TFaultStack::Impl {
+  AltStack altStack;
+  bool ownsReserve = false;
+};
+
+TFaultStack::TFaultStack() : impl_(new Impl) {
+  InstallHandlers();
+  ThreadFaultState& state = faultState;
+  if (state.stackHigh == 0) {
+    impl_->ownsReserve = true;
+    SetUpReserve(state, IsMainThread() ? rkMapping : rkProtection);
+  }
+}
+
+TFaultStack::~TFaultStack() {
+  if (impl_->ownsReserve) {
+    TearDownReserve(faultState);
+    faultState = ThreadFaultState();
+  }
+  delete impl_;
+}
+
+void InstallFaultHandlers() {
+  InstallHandlers();
+  // The main thread's alternate stack and reserve, for the life of the process.
+  static std::once_flag mainThread;
+  if (IsMainThread()) std::call_once(mainThread, [] { mainThreadFaultStack = new TFaultStack; });
+}
+
+void SetFatalFaultHook(TFatalFaultHook hook) { fatalFaultHook.store(hook); }
+
+}  // namespace ztl
+
+// Called by ztl_FaultThunk on the faulting thread, outside the signal handler.
+extern "C" __attribute__((visibility("hidden"), noreturn, used)) void ztl_RaiseFault(int kind, void* dataAddress,
+                                                                                    void* pc) {
+  ztl::RaiseFault(static_cast<ztl::FaultKind>(kind), dataAddress, pc);
+}
+
 // The C++ runtime's entry points for raising, wrapped. Every throw expression
 // calls __cxa_throw; std::make_exception_ptr calls
 // __cxa_init_primary_exception. Both keep the object's destructor in the

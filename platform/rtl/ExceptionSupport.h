@@ -34,10 +34,21 @@
 //   SIGSEGV by a privileged instruction, SIGILL  EPrivilege
 //   SIGFPE                     EDivByZero, EIntOverflow, EZeroDivide,
 //                              EOverflow, EUnderflow, EInvalidOp, EMathError
-// The signal handler runs on an alternate signal stack, never throws: it
-// rewrites the interrupted context so that the thread continues in a small
-// routine marked as a signal frame for the unwinder, which raises the
-// exception. Destructors between the fault and the handler run as usual.
+// A call or jump to a bad address is raised from the return address the call
+// left (the faulting "instruction" has no code to point at). The signal
+// handler runs on an alternate signal stack and never throws: it rewrites the
+// interrupted context so that the thread continues in a small routine marked
+// as a signal frame for the unwinder, which raises the exception. Destructors
+// between the fault and the handler run as usual.
+//
+// Limits: the compiler drops the handlers around a call it proves unable to
+// throw, and with -fnon-call-exceptions it still takes accesses to a
+// function's own stack frame as unable to fault; so a fault in a function
+// that makes no calls and touches only its own frame (a self-recursion, say)
+// ends the program through std::terminate. Calls through pointers, calls into
+// other units and accesses through pointers all count as able to throw.
+// Code without unwind information (or built without -fnon-call-exceptions)
+// between the fault and the handler ends the program the same way.
 //
 // Stack overflow. The main thread's stack keeps a reserve zone at its end:
 // a mapping placed at the lowest address the stack may reach, which stops
@@ -53,7 +64,11 @@
 //
 // Sanitizers: AddressSanitizer lets a program install its own SIGSEGV handler
 // (allow_user_segv_handler, on by default), so the handlers are installed in
-// sanitizer builds as well and take over from the sanitizer's.
+// sanitizer builds as well and take over from the sanitizer's: a fault is
+// then an exception there too, not a sanitizer report. No ASAN_OPTIONS are
+// needed. Under UndefinedBehaviorSanitizer a null dereference or a division
+// by zero in C++ code is reported before the processor faults; code that
+// wants the fault must be exempt (no_sanitize("undefined")).
 #include <exception>
 
 #include "platform/os/WinTypes.h"

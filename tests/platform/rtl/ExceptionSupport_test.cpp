@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <memory>
 #include <cstdio>
 #include <cstring>
 #include <stdexcept>
@@ -334,6 +335,124 @@ TEST(ExceptionSupportThreads, ThreadsRaiseAtTheSameTime) {
     });
   for (auto& t : threads) t.join();
   EXPECT_EQ(right, 800);
+}
+
+}  // namespace
+}  // namespace ztl
+
+// --- The exception classes as the exception logger's filter sees them --------
+// Fifty classes tested in a fixed order, the first one an exception belongs
+// to deciding.
+namespace ztl {
+namespace {
+
+// The filter's classes in its order: 30 standard ones, 18 of the class
+// library, 2 of graphics.
+std::vector<TClass> FilterOrder() {
+  return {EAbort::StaticClass(),           EOutOfMemory::StaticClass(),     EInOutError::StaticClass(),
+          EIntError::StaticClass(),        EDivByZero::StaticClass(),       ERangeError::StaticClass(),
+          EIntOverflow::StaticClass(),     EMathError::StaticClass(),       EInvalidOp::StaticClass(),
+          EZeroDivide::StaticClass(),      EOverflow::StaticClass(),        EUnderflow::StaticClass(),
+          EInvalidPointer::StaticClass(),  EInvalidCast::StaticClass(),     EConvertError::StaticClass(),
+          EAccessViolation::StaticClass(), EPrivilege::StaticClass(),       EStackOverflow::StaticClass(),
+          EControlC::StaticClass(),        EVariantError::StaticClass(),    EPropReadOnly::StaticClass(),
+          EPropWriteOnly::StaticClass(),   EExternalException::StaticClass(), EAssertionFailed::StaticClass(),
+          EAbstractError::StaticClass(),   EIntfCastError::StaticClass(),   EInvalidContainer::StaticClass(),
+          EInvalidInsert::StaticClass(),   EPackageError::StaticClass(),    EWin32Error::StaticClass(),
+          EStreamError::StaticClass(),     EFCreateError::StaticClass(),    EFOpenError::StaticClass(),
+          EFilerError::StaticClass(),      EReadError::StaticClass(),       EWriteError::StaticClass(),
+          EClassNotFound::StaticClass(),   EMethodNotFound::StaticClass(),  EInvalidImage::StaticClass(),
+          EResNotFound::StaticClass(),     EListError::StaticClass(),       EBitsError::StaticClass(),
+          EStringListError::StaticClass(), EComponentError::StaticClass(),  EParserError::StaticClass(),
+          EOutOfResources::StaticClass(),  EInvalidOperation::StaticClass(), EThread::StaticClass(),
+          EInvalidGraphic::StaticClass(),  EInvalidGraphicOperation::StaticClass()};
+}
+
+TClass ByName(const String& name) {
+  for (TClass cls : FilterOrder())
+    if (cls->ClassName() == name) return cls;
+  ADD_FAILURE() << name << " is not a filter class";
+  return Exception::StaticClass();
+}
+
+// The name of the first filter class an instance of `cls` belongs to.
+String DecidingClass(TClass cls) {
+  std::unique_ptr<TObject> instance(cls->Create());
+  for (TClass candidate : FilterOrder())
+    if (instance->InheritsFrom(candidate)) return candidate->ClassName();
+  return "";
+}
+
+TEST(ExceptionClasses, FiftyDistinctClassesNamedAsTheirFilterElements) {
+  std::vector<TClass> order = FilterOrder();
+  ASSERT_EQ(order.size(), 50u);
+  for (size_t i = 0; i < order.size(); ++i) {
+    EXPECT_EQ(order[i]->ClassName().rfind("E", 0), 0u);
+    EXPECT_TRUE(order[i]->InheritsFrom(Exception::StaticClass())) << order[i]->ClassName();
+    for (size_t j = i + 1; j < order.size(); ++j) EXPECT_NE(order[i]->ClassName(), order[j]->ClassName());
+  }
+}
+
+TEST(ExceptionClasses, FamiliesAreDecidedByTheirEarlierParent) {
+  for (const char* name : {"EDivByZero", "ERangeError", "EIntOverflow"})
+    EXPECT_EQ(DecidingClass(ByName(name)), "EIntError") << name;
+  for (const char* name : {"EInvalidOp", "EZeroDivide", "EOverflow", "EUnderflow"})
+    EXPECT_EQ(DecidingClass(ByName(name)), "EMathError") << name;
+  for (const char* name : {"EFCreateError", "EFOpenError", "EFilerError", "EReadError", "EWriteError",
+                           "EClassNotFound", "EMethodNotFound", "EInvalidImage"})
+    EXPECT_EQ(DecidingClass(ByName(name)), "EStreamError") << name;
+  EXPECT_EQ(DecidingClass(EOutOfResources::StaticClass()), "EOutOfMemory");
+}
+
+TEST(ExceptionClasses, EveryOtherClassDecidesForItself) {
+  for (TClass cls : FilterOrder()) {
+    String name = cls->ClassName();
+    String decider = DecidingClass(cls);
+    bool family = decider == "EIntError" || decider == "EMathError" || decider == "EStreamError" ||
+                  decider == "EOutOfMemory";
+    if (!family) {
+      EXPECT_EQ(decider, name);
+    }
+  }
+  // Hardware exceptions share a parent outside the filter, and the heap
+  // errors do not decide one another.
+  EXPECT_EQ(DecidingClass(EInvalidPointer::StaticClass()), "EInvalidPointer");
+  EXPECT_EQ(DecidingClass(EAccessViolation::StaticClass()), "EAccessViolation");
+}
+
+TEST(ExceptionClasses, ParentsTheHandlersRelyOn) {
+  for (TClass cls : {EIntError::StaticClass(), EMathError::StaticClass(), EAccessViolation::StaticClass(),
+                     EPrivilege::StaticClass(), EStackOverflow::StaticClass(), EControlC::StaticClass(),
+                     EExternalException::StaticClass()})
+    EXPECT_TRUE(cls->InheritsFrom(EExternal::StaticClass())) << cls->ClassName();
+  EXPECT_TRUE(EWin32Error::StaticClass()->InheritsFrom(EOSError::StaticClass()));
+  EXPECT_TRUE(EOutOfMemory::StaticClass()->InheritsFrom(EHeapException::StaticClass()));
+  EXPECT_TRUE(EInvalidPointer::StaticClass()->InheritsFrom(EHeapException::StaticClass()));
+  EXPECT_FALSE(EInvalidPointer::StaticClass()->InheritsFrom(EOutOfMemory::StaticClass()));
+}
+
+TEST(ExceptionClasses, OutsideAllFifty) {
+  EXPECT_EQ(DecidingClass(Exception::StaticClass()), "");
+  EXPECT_EQ(DecidingClass(EOSError::StaticClass()), "");
+  EXPECT_EQ(DecidingClass(EExternal::StaticClass()), "");
+  EXPECT_EQ(DecidingClass(EForeignException::StaticClass()), "");
+  EForeignException foreign("x", ForeignExceptionClass(typeid(int)));
+  for (TClass candidate : FilterOrder()) EXPECT_FALSE(foreign.InheritsFrom(candidate));
+}
+
+TEST(ExceptionClasses, CaughtAsTheirCppParents) {
+  // The C++ classes follow the metaclasses, so a handler for a family parent
+  // catches its members.
+  EXPECT_THROW(throw EDivByZero("d"), EIntError);
+  EXPECT_THROW(throw EReadError("r"), EStreamError);
+  EXPECT_THROW(throw EOutOfResources("o"), EOutOfMemory);
+  EXPECT_THROW(throw EWin32Error("w"), EOSError);
+  EXPECT_THROW(throw EStackOverflow("s"), EExternal);
+  try {
+    throw EZeroDivide("message kept");
+  } catch (const std::exception& e) {
+    EXPECT_STREQ(e.what(), "message kept");
+  }
 }
 
 }  // namespace
