@@ -1,7 +1,7 @@
 #include "demo/DemoForm.h"
 
 #include "platform/classes/ClassBuilder.h"
-#include "platform/rtl/Exceptions.h"
+#include "platform/rtl/SysUtils.h"
 
 namespace demo {
 
@@ -16,24 +16,25 @@ ZTL_END_CLASS
 namespace {
 
 struct TOrder {
-  String Customer;
+  int Number;
+  int CustomerId;
 };
 
-// No order has been loaded: the lookup reads through a null pointer.
-TOrder* LoadedOrder(const String&) { return nullptr; }
-
-// Until hardware faults are raised as exceptions by the platform, the demo
-// raises the access violation itself, at the line that would fault.
-[[noreturn]] void FailOn(const TOrder*) { throw EAccessViolation("Access violation at address 00000000. Read of address 00000000"); }
+// No order has been loaded. The pointer comes back through a volatile, so
+// the compiler cannot see it is null and the read really happens.
+TOrder* LoadedOrder(const String&) {
+  TOrder* volatile none = nullptr;
+  return none;
+}
 
 }  // namespace
 
 TDemoForm::TDemoForm(TComponent* AOwner) : TForm(AOwner) { CreateFromStoredForm(); }
 
 void TDemoForm::btnLookupClick(TObject*) {
+  // Reads through a null pointer: the platform raises EAccessViolation here.
   TOrder* order = LoadedOrder(edtOrder->Text());
-  if (!order) FailOn(order);
-  edtOrder->SetText(order->Customer);
+  edtOrder->SetText("Customer " + IntToStr(order->CustomerId));
 }
 
 }  // namespace demo

@@ -68,6 +68,7 @@ void RunMessageLoop() {
 
 int main(int argc, char** argv) {
   try {
+    InstallFaultHandlers();
     RegisterClass(TZTLogBase::StaticClass());
     RegisterClass(TZTExceptionLog::StaticClass());
     String folder = OutputFolder(argc, argv);
