@@ -131,15 +131,18 @@ TEST_P(LogBaseStressThreads, FourProcesses) {
   ASSERT_TRUE(FileExists(helper)) << helper;
   String form = GetParam() == ztlfText ? "text" : "xml";
   String count = std::to_string(kValuesPerWriter);
+  String start = dir.File("start");
   std::vector<pid_t> children;
   for (int w = 0; w < kProcesses; ++w) {
     String id = std::to_string(w);
     String path = LogPath();
-    char* argv[] = {helper.data(), path.data(), form.data(), id.data(), count.data(), nullptr};
+    char* argv[] = {helper.data(), path.data(), form.data(), id.data(), count.data(), start.data(), nullptr};
     pid_t pid = 0;
     ASSERT_EQ(posix_spawn(&pid, helper.c_str(), nullptr, nullptr, argv, environ), 0);
     children.push_back(pid);
   }
+  // All writers are loaded and waiting: let them go together.
+  test::WriteFileBytes(start, "");
   for (pid_t pid : children) {
     int status = 0;
     ASSERT_EQ(waitpid(pid, &status, 0), pid);

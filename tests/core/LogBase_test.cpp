@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <memory>
 #include <utility>
@@ -162,17 +161,6 @@ TEST(LogBaseConstruction, ActiveOnlyStoresTheFlag) {
   EXPECT_EQ(log.LogFile(), "ztevents.log");
 }
 
-TEST(LogBaseConstruction, PublishedPropertiesComeInLoadingOrder) {
-  TZTLogBase log(nullptr);
-  std::vector<String> names;
-  for (const TPropInfo* prop : log.ClassType()->Properties()) names.push_back(prop->Name);
-  auto at = [&](const String& name) { return std::find(names.begin(), names.end(), name) - names.begin(); };
-  ASSERT_LT(at("Formatting"), static_cast<long>(names.size()));
-  EXPECT_LT(at("Active"), at("LogFile"));
-  EXPECT_LT(at("LogFile"), at("SendTo"));
-  EXPECT_LT(at("SendTo"), at("Formatting"));
-}
-
 // ---- the extension rule of Formatting ------------------------------------
 
 struct ExtensionCase {
@@ -288,15 +276,15 @@ TEST_F(LogBaseTest, RelativeLogFileIsInTheCurrentFolder) {
 
 // ---- the XML form -----------------------------------------------------------
 
-TEST_F(LogBaseTest, XMLHeaderIsThreeLinesOf94Bytes) { EXPECT_EQ(kXMLHeader.size(), 94u); }
-
 TEST_F(LogBaseTest, FirstXMLWriteMakesHeaderElementAndClosingTag) {
   auto log = MakeLog(ztlfXML, "x.xml");
   log->WriteAsString("ERROR", "boom");
-  EXPECT_EQ(ReadFileBytes(log->LogFile()), kXMLHeader +
-                                                "  <ERROR>boom\r\n"
-                                                "  </ERROR>\r\n"
-                                                "</DATA>");
+  String bytes = ReadFileBytes(log->LogFile());
+  EXPECT_EQ(bytes, kXMLHeader +
+                       "  <ERROR>boom\r\n"
+                       "  </ERROR>\r\n"
+                       "</DATA>");
+  EXPECT_EQ(bytes.find("  <ERROR>"), 94u) << "the header is three lines of 94 bytes";
 }
 
 TEST_F(LogBaseTest, SecondXMLWriteReplacesTheClosingTag) {

@@ -1,18 +1,28 @@
 // Appends numbered values to one log, as one of several processes sharing it.
-// Usage: logwriter_helper <log file> <text|xml> <writer id> <count>
-// Each value is "w<id>-<n>" padded to a fixed width; the text form ends each
+// Usage: logwriter_helper <log file> <text|xml> <writer id> <count> [start file]
+// With a start file, the writer waits until that file exists, so that all
+// writers begin together. Each value is "w<id>-<n>" padded to a fixed width; the text form ends each
 // with CR LF. Exits 0 when every write succeeded.
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <thread>
 
 #include "core/LogBase.h"
 #include "platform/classes/TypInfo.h"
+#include "platform/rtl/SysUtils.h"
 
 int main(int argc, char** argv) {
-  if (argc != 5) {
-    std::fprintf(stderr, "usage: %s <log file> <text|xml> <writer id> <count>\n", argv[0]);
+  if (argc != 5 && argc != 6) {
+    std::fprintf(stderr, "usage: %s <log file> <text|xml> <writer id> <count> [start file]\n", argv[0]);
     return 2;
+  }
+  if (argc == 6) {
+    for (int waited = 0; !ztl::FileExists(argv[5]); ++waited) {
+      if (waited == 10000) return 3;  // ten seconds: the test is gone
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   }
   bool xml = ztl::String(argv[2]) == "xml";
   int id = std::atoi(argv[3]);
