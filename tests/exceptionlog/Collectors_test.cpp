@@ -50,12 +50,6 @@ class Collectors : public ::testing::Test {
     SetFormattingTo(*xml_, ztlfXML);
   }
 
-  // Hidden forms leave no focus behind for the next reset to take apart.
-  void TearDown() override {
-    if (!Screen) return;
-    for (int i = 0; i < Screen->CustomFormCount(); ++i) Screen->CustomForms(i)->Hide();
-  }
-
   static void SetFormattingTo(TZTExceptionLog& log, TZTLogFormatting value) {
     SetEnumProp(&log, "Formatting", GetEnumName(EnumTypeInfo(value), value));
   }
