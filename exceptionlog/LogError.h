@@ -1,0 +1,195 @@
+#pragma once
+// The exception logger: its settings (report sections, class filters, the
+// user's notification), the map-file reader it owns, and the collectors that
+// describe the application and the machine for a report.
+#include <cstdint>
+
+#include "core/LogBase.h"
+#include "exceptionlog/ZTMapFile.h"
+#include "platform/classes/Set.h"
+#include "platform/forms/Forms.h"
+
+namespace ztl {
+
+// How the end user learns of an exception.
+enum TZTLErrorDialog : uint8_t { edNone, edStandard, edExtended };
+ZTL_ENUM_NAMES(TZTLErrorDialog, "edNone", "edStandard", "edExtended")
+
+// The sections of a report.
+enum TZTLFormat : uint8_t {
+  lfDate,
+  lfTime,
+  lfPhysAddress,
+  lfExceptionClassName,
+  lfMessage,
+  lfSeparator,
+  lfSourceLine,
+  lfApplication,
+  lfActiveControl,
+  lfComputerInfo,
+  lfOSInfo,
+  lfCPUInfo,
+  lfMemoryInfo,
+  lfVideoCard,
+};
+ZTL_ENUM_NAMES(TZTLFormat, "lfDate", "lfTime", "lfPhysAddress", "lfExceptionClassName", "lfMessage", "lfSeparator",
+               "lfSourceLine", "lfApplication", "lfActiveControl", "lfComputerInfo", "lfOSInfo", "lfCPUInfo",
+               "lfMemoryInfo", "lfVideoCard")
+using TZTLFormats = TSet<TZTLFormat, 14>;
+
+// What the extended error dialog offers.
+enum TZTLAOption : uint8_t { laShowSendEMail, laShowSupportLink, laShowSourceLine };
+ZTL_ENUM_NAMES(TZTLAOption, "laShowSendEMail", "laShowSupportLink", "laShowSourceLine")
+using TZTLAOptions = TSet<TZTLAOption, 3>;
+
+// The filtered exception classes: each element names the class with "ef"
+// replaced by "E". The three groups are tested in this order.
+enum TZTExceptionStandard : uint8_t {
+  efAbort,
+  efOutOfMemory,
+  efInOutError,
+  efIntError,
+  efDivByZero,
+  efRangeError,
+  efIntOverflow,
+  efMathError,
+  efInvalidOp,
+  efZeroDivide,
+  efOverflow,
+  efUnderflow,
+  efInvalidPointer,
+  efInvalidCast,
+  efConvertError,
+  efAccessViolation,
+  efPrivilege,
+  efStackOverflow,
+  efControlC,
+  efVariantError,
+  efPropReadOnly,
+  efPropWriteOnly,
+  efExternalException,
+  efAssertionFailed,
+  efAbstractError,
+  efIntfCastError,
+  efInvalidContainer,
+  efInvalidInsert,
+  efPackageError,
+  efWin32Error,
+};
+ZTL_ENUM_NAMES(TZTExceptionStandard, "efAbort", "efOutOfMemory", "efInOutError", "efIntError", "efDivByZero",
+               "efRangeError", "efIntOverflow", "efMathError", "efInvalidOp", "efZeroDivide", "efOverflow",
+               "efUnderflow", "efInvalidPointer", "efInvalidCast", "efConvertError", "efAccessViolation",
+               "efPrivilege", "efStackOverflow", "efControlC", "efVariantError", "efPropReadOnly", "efPropWriteOnly",
+               "efExternalException", "efAssertionFailed", "efAbstractError", "efIntfCastError",
+               "efInvalidContainer", "efInvalidInsert", "efPackageError", "efWin32Error")
+using TZTExceptionStandards = TSet<TZTExceptionStandard, 30>;
+
+enum TZTExceptionClass : uint8_t {
+  efStreamError,
+  efFCreateError,
+  efFOpenError,
+  efFilerError,
+  efReadError,
+  efWriteError,
+  efClassNotFound,
+  efMethodNotFound,
+  efInvalidImage,
+  efResNotFound,
+  efListError,
+  efBitsError,
+  efStringListError,
+  efComponentError,
+  efParserError,
+  efOutOfResources,
+  efInvalidOperation,
+  efThread,
+};
+ZTL_ENUM_NAMES(TZTExceptionClass, "efStreamError", "efFCreateError", "efFOpenError", "efFilerError", "efReadError",
+               "efWriteError", "efClassNotFound", "efMethodNotFound", "efInvalidImage", "efResNotFound",
+               "efListError", "efBitsError", "efStringListError", "efComponentError", "efParserError",
+               "efOutOfResources", "efInvalidOperation", "efThread")
+using TZTExceptionClasses = TSet<TZTExceptionClass, 18>;
+
+enum TZTExceptionGraphic : uint8_t { efInvalidGraphic, efInvalidGraphicOperation };
+ZTL_ENUM_NAMES(TZTExceptionGraphic, "efInvalidGraphic", "efInvalidGraphicOperation")
+using TZTExceptionGraphics = TSet<TZTExceptionGraphic, 2>;
+
+// Offered each report before it is written: the handler may change the text
+// or refuse it.
+using TZTLSaveExceptionEvent = TMethodRef<void(TObject* Sender, Exception* E, String& LogText, bool& Accept)>;
+
+class TZTExceptionLog : public TZTLogBase {
+  ZTL_DECLARE_CLASS(TZTExceptionLog, TZTLogBase)
+
+ public:
+  inline static constexpr TZTLFormats DefaultFormats{lfDate,         lfTime,          lfPhysAddress, lfMessage,
+                                                     lfSeparator,    lfApplication,   lfActiveControl,
+                                                     lfComputerInfo};
+  inline static constexpr TZTLAOptions DefaultOptions{laShowSendEMail, laShowSupportLink};
+
+  // Creates the map-file reader for the map beside the executable.
+  explicit TZTExceptionLog(TComponent* AOwner);
+  // Frees the map-file reader MapFile holds at that moment.
+  ~TZTExceptionLog() override;
+
+  TZTLErrorDialog ErrorDialog() const { return FErrorDialog; }
+  void SetErrorDialog(TZTLErrorDialog value) { FErrorDialog = value; }
+  TZTExceptionStandards FilterStandard() const { return FFilterStandard; }
+  void SetFilterStandard(TZTExceptionStandards value) { FFilterStandard = value; }
+  TZTExceptionClasses FilterClasses() const { return FFilterClasses; }
+  void SetFilterClasses(TZTExceptionClasses value) { FFilterClasses = value; }
+  TZTExceptionGraphics FilterGraphics() const { return FFilterGraphics; }
+  void SetFilterGraphics(TZTExceptionGraphics value) { FFilterGraphics = value; }
+  TZTLFormats Formats() const { return FFormats; }
+  void SetFormats(TZTLFormats value) { FFormats = value; }
+  TZTLAOptions Options() const { return FOptions; }
+  void SetOptions(TZTLAOptions value) { FOptions = value; }
+  TExceptionEvent OnException() const { return FOnException; }
+  void SetOnException(const TExceptionEvent& value) { FOnException = value; }
+  TZTLSaveExceptionEvent OnSaveException() const { return FOnSaveException; }
+  void SetOnSaveException(const TZTLSaveExceptionEvent& value) { FOnSaveException = value; }
+
+  // Assigning replaces the reference only: the reader held before is neither
+  // freed nor kept, and the component frees the new one.
+  TZTMapFile* MapFile() const { return FMapFile; }
+  void SetMapFile(TZTMapFile* value) { FMapFile = value; }
+
+  // ---- System information collectors ----
+  // Each returns one block of a report; in the text form a block that has
+  // content begins with the separator line "======". Nothing is written or
+  // kept.
+
+  // The executable, the application's title and the command-line parameters.
+  String GetApplicationDetails() const;
+  // The active form and the control that has the focus; empty when neither.
+  String GetActiveControlDetails() const;
+  // The computer's and the user's names.
+  String GetComputerInfo() const;
+  // Page file, address space and physical memory in Kb, and the memory load.
+  String GetMemoryInfo() const;
+  // The Windows edition and build; empty on other systems.
+  String GetOSInfo() const;
+  // The processor family, or with IncludeSpeed the clock rate in MHz measured
+  // over half a second at the highest priority the system grants.
+  String GetCPUInfo(bool IncludeSpeed) const;
+  // One line per display device.
+  String GetVideoCardInfo() const;
+
+ private:
+  String Separator() const;
+  String WithSeparator(const String& block) const;
+
+  bool InternalProcessing = false;
+  TExceptionEvent FoldOnException;
+  TExceptionEvent FOnException;
+  TZTLSaveExceptionEvent FOnSaveException;
+  TZTLErrorDialog FErrorDialog = edExtended;
+  TZTExceptionStandards FFilterStandard = TZTExceptionStandards::All();
+  TZTExceptionClasses FFilterClasses = TZTExceptionClasses::All();
+  TZTExceptionGraphics FFilterGraphics = TZTExceptionGraphics::All();
+  TZTLFormats FFormats = DefaultFormats;
+  TZTLAOptions FOptions = DefaultOptions;
+  TZTMapFile* FMapFile = nullptr;
+};
+
+}  // namespace ztl
