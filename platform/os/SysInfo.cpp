@@ -280,6 +280,11 @@ BOOL GetUserNameW(LPWSTR lpBuffer, LPDWORD pcbBuffer) {
     return FALSE;
   }
   const std::u16string name = ztl::oswide::FromUtf8(ztl::CurrentSystemFacts().UserName());
+  if (name.empty()) {
+    *pcbBuffer = 0;
+    SetLastError(ERROR_NONE_MAPPED);
+    return FALSE;
+  }
   const DWORD needed = static_cast<DWORD>(name.size() + 1);
   const bool copied = ztl::oswide::CopyWithNull(name, lpBuffer, *pcbBuffer);
   *pcbBuffer = needed;

@@ -15,6 +15,8 @@
 
 inline constexpr DWORD MAX_COMPUTERNAME_LENGTH = 15;
 inline constexpr DWORD UNLEN = 256;
+// GetUserNameW: the account has no name the system could give.
+inline constexpr DWORD ERROR_NONE_MAPPED = 1332;
 
 struct MEMORYSTATUS {
   DWORD dwLength;
@@ -152,7 +154,8 @@ class SystemFacts {
   // The host name as the system gives it (GetComputerNameW derives the
   // Windows form from it).
   virtual String HostName() const;
-  // The name of the effective user.
+  // The name of the effective user; empty when the system knows none (then
+  // GetUserNameW fails and reports no size).
   virtual String UserName() const;
   virtual std::vector<TDisplayDeviceFacts> DisplayDevices() const;
 };

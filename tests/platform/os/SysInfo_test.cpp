@@ -139,6 +139,21 @@ TEST(UserName, CountsUtf16UnitsOfAName) {
   EXPECT_EQ(buffer, std::u16string(u"J\u00FCrgen\U0001D518") + u'\0');
 }
 
+TEST(UserName, AnAccountWithoutANameFailsWithoutASize) {
+  FakeFacts facts;
+  facts.user = "";
+  ScopedSystemFacts scope(facts);
+  DWORD size = 0;
+  SetLastError(0);
+  EXPECT_FALSE(GetUserNameW(nullptr, &size));
+  EXPECT_EQ(size, 0u);
+  EXPECT_EQ(GetLastError(), ERROR_NONE_MAPPED);
+  WCHAR buffer[8] = {u'x'};
+  size = 8;
+  EXPECT_FALSE(GetUserNameW(buffer, &size));
+  EXPECT_EQ(size, 0u);
+}
+
 // ---- Memory --------------------------------------------------------------
 
 TEST(MemoryStatus, ExMatchesTheKernelsFigures) {
