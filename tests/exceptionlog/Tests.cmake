@@ -1,6 +1,5 @@
 # The report and collector tests start their helpers, built beside the test
-# program; the report tests
-# read the XML reports with expat.
+# program; the report tests read the XML reports with expat.
 add_dependencies(${name} exceptionlog_report_helper exceptionlog_details_helper)
 find_package(EXPAT REQUIRED)
 target_link_libraries(${name} PRIVATE EXPAT::EXPAT)
