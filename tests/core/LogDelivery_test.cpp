@@ -16,6 +16,8 @@
 #include "tests/core/MapiDouble.h"
 #include "tests/platform/os/FakePrograms.h"
 #include "tests/support/TestDir.h"
+// Last: it brings Xlib's macros.
+#include "tests/platform/os/Xvfb.h"
 
 namespace ztl {
 namespace {
@@ -299,6 +301,30 @@ TEST_F(LogDelivery, TheScreenshotIsATemporaryBitmapOfTheScreen) {
   EXPECT_EQ(shot.Height(), 16);
   EXPECT_EQ(shot.Pixel(23, 15), clBlack);  // no display: a black screen
   // Nothing is left: neither the screenshot nor the name's placeholder.
+  EXPECT_TRUE(TempFiles().empty());
+}
+
+TEST_F(LogDelivery, TheScreenshotShowsTheDisplay) {
+  test::Xvfb xvfb(48, 32);
+  if (!xvfb.Running()) GTEST_SKIP() << "Xvfb could not be started: the screenshot of a display is not tested";
+  ASSERT_TRUE(test::Xvfb::Draw({{4, 6, 10, 8, 255, 255, 0}, {40, 0, 8, 32, 0, 128, 255}}));
+  // The screen object tells the display's size, as a desktop widget set does.
+  HeadlessWidgetSet().SetScreenSize(48, 32);
+  SendTo().SetAttachScreenShot(true);
+  const TSentMail& mail = SendOnce();
+  ASSERT_EQ(mail.Files.size(), 1u);
+  ASSERT_TRUE(mail.Files[0].Bytes.has_value());
+  TMemoryStream stream;
+  stream.WriteBuffer(mail.Files[0].Bytes->data(), static_cast<int64_t>(mail.Files[0].Bytes->size()));
+  stream.SetPosition(0);
+  TBitmap shot;
+  shot.LoadFromStream(stream);
+  ASSERT_EQ(shot.Width(), 48);
+  ASSERT_EQ(shot.Height(), 32);
+  EXPECT_EQ(shot.Pixel(4, 6), RGB(255, 255, 0));
+  EXPECT_EQ(shot.Pixel(13, 13), RGB(255, 255, 0));
+  EXPECT_EQ(shot.Pixel(14, 13), clBlack);
+  EXPECT_EQ(shot.Pixel(47, 31), RGB(0, 128, 255));
   EXPECT_TRUE(TempFiles().empty());
 }
 

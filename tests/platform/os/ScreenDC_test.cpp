@@ -13,11 +13,9 @@
 #include "platform/forms/HeadlessWidgetSet.h"
 #include "platform/forms/Jpeg.h"
 #include "tests/platform/os/FakePrograms.h"
-#include "tests/platform/os/Xvfb.h"
 #include "tests/support/TestDir.h"
-
-// Last: Xlib's macros must not reach the headers above.
-#include <X11/Xlib.h>
+// Last: it brings Xlib's macros.
+#include "tests/platform/os/Xvfb.h"
 
 namespace ztl {
 namespace {
@@ -29,28 +27,11 @@ struct TFilledRect {
   TColor Color;
 };
 
-// Draws the rectangles on the root window of the current display and waits
-// until the server has done it.
 bool DrawOnRoot(const std::vector<TFilledRect>& rects) {
-  ::Display* display = XOpenDisplay(nullptr);
-  if (!display) return false;
-  const int screen = DefaultScreen(display);
-  const Window root = RootWindow(display, screen);
-  GC gc = XCreateGC(display, root, 0, nullptr);
-  for (const TFilledRect& rect : rects) {
-    XColor color{};
-    color.red = static_cast<unsigned short>(GetRValue(rect.Color) * 257);
-    color.green = static_cast<unsigned short>(GetGValue(rect.Color) * 257);
-    color.blue = static_cast<unsigned short>(GetBValue(rect.Color) * 257);
-    XAllocColor(display, DefaultColormap(display, screen), &color);
-    XSetForeground(display, gc, color.pixel);
-    XFillRectangle(display, root, gc, rect.X, rect.Y, static_cast<unsigned>(rect.Width),
-                   static_cast<unsigned>(rect.Height));
-  }
-  XFreeGC(display, gc);
-  XSync(display, False);
-  XCloseDisplay(display);
-  return true;
+  std::vector<test::Xvfb::TFill> fills;
+  for (const TFilledRect& r : rects)
+    fills.push_back({r.X, r.Y, r.Width, r.Height, GetRValue(r.Color), GetGValue(r.Color), GetBValue(r.Color)});
+  return test::Xvfb::Draw(fills);
 }
 
 class ScreenCopy {
@@ -113,11 +94,15 @@ TEST_F(ScreenDCX11, TheSavedBitmapHasTheScreensSizeAndPixels) {
 TEST_F(ScreenDCX11, APartOfTheScreenLandsWhereItIsAsked) {
   TBitmap bitmap;
   bitmap.SetSize(60, 60);
+  for (int y = 0; y < 60; ++y)
+    for (int x = 0; x < 60; ++x) bitmap.SetPixel(x, y, clWhite);
   // Source (5, 15) to destination (2, 3): every pixel moves by (-3, -12).
   ASSERT_TRUE(ScreenCopy::Into(bitmap, 5, 15, 2, 3));
   EXPECT_EQ(bitmap.Pixel(10 - 3, 20 - 12), RGB(255, 0, 0));
   EXPECT_EQ(bitmap.Pixel(39 - 3, 59 - 12), RGB(255, 0, 0));
-  EXPECT_EQ(bitmap.Pixel(0, 0), clBlack);  // left of the destination: untouched
+  EXPECT_EQ(bitmap.Pixel(1, 30), clWhite);  // left of the destination: untouched
+  EXPECT_EQ(bitmap.Pixel(30, 2), clWhite);  // above it
+  EXPECT_EQ(bitmap.Pixel(2, 3), clBlack);   // (5, 15) on the screen
 }
 
 TEST_F(ScreenDCX11, BeyondTheScreenIsBlack) {
@@ -213,9 +198,10 @@ TEST(BitBlt, CopiesBetweenBitmapsWithClipping) {
   indexed.SetPixelFormat(pf1bit);
   indexed.SetSize(2, 1);
   indexed.SetPalette({clBlack, clWhite});
+  source.SetPixel(3, 3, RGB(230, 240, 250));
   ASSERT_EQ(BitBlt(indexed.Canvas()->Handle(), 0, 0, 2, 1, source.Canvas()->Handle(), 2, 3, SRCCOPY), TRUE);
   EXPECT_EQ(indexed.PixelIndex(0, 0), 0);  // RGB(120, 180, 7)
-  EXPECT_EQ(indexed.PixelIndex(1, 0), 1);  // RGB(180, 180, 7)
+  EXPECT_EQ(indexed.PixelIndex(1, 0), 1);  // RGB(230, 240, 250)
 }
 
 TEST(BitBlt, RefusesUnknownContextsOtherOperationsAndDrawingOnTheScreen) {

@@ -1,7 +1,9 @@
 #pragma once
 // A virtual X server for one test: Xvfb on a free display number (it picks
 // one itself and tells it through a pipe), with a black root window of the
-// given size. DISPLAY points at it while it runs.
+// given size that keeps what was drawn when a client leaves (-noreset).
+// DISPLAY points at it while it runs. Include this header last: Xlib's
+// macros (None, Bool, Status, ...) must not reach other headers.
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -15,6 +17,8 @@
 
 #include "tests/platform/os/FakePrograms.h"
 
+#include <X11/Xlib.h>
+
 extern char** environ;
 
 namespace ztl::test {
@@ -26,12 +30,14 @@ class Xvfb {
     if (pipe(fds) != 0) return;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
+    // The read end first: it may be descriptor 3 itself.
     posix_spawn_file_actions_addclose(&actions, fds[0]);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
     posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
     const std::string screen = std::to_string(width) + "x" + std::to_string(height) + "x24";
-    std::vector<std::string> args = {"Xvfb", "-displayfd", "3", "-screen", "0", screen, "-br", "-nolisten", "tcp"};
+    std::vector<std::string> args = {"Xvfb",    "-displayfd", "3",        "-screen", "0",
+                                     screen,    "-br",        "-noreset", "-nolisten", "tcp"};
     std::vector<char*> argv;
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
@@ -61,6 +67,34 @@ class Xvfb {
   Xvfb& operator=(const Xvfb&) = delete;
 
   bool Running() const { return !display_.empty(); }
+
+  struct TFill {
+    int X, Y, Width, Height;
+    int Red, Green, Blue;
+  };
+
+  // Draws the rectangles on the root window and waits until the server has.
+  static bool Draw(const std::vector<TFill>& fills) {
+    ::Display* display = XOpenDisplay(nullptr);
+    if (!display) return false;
+    const int screen = DefaultScreen(display);
+    const Window root = RootWindow(display, screen);
+    GC gc = XCreateGC(display, root, 0, nullptr);
+    for (const TFill& fill : fills) {
+      XColor color{};
+      color.red = static_cast<unsigned short>(fill.Red * 257);
+      color.green = static_cast<unsigned short>(fill.Green * 257);
+      color.blue = static_cast<unsigned short>(fill.Blue * 257);
+      XAllocColor(display, DefaultColormap(display, screen), &color);
+      XSetForeground(display, gc, color.pixel);
+      XFillRectangle(display, root, gc, fill.X, fill.Y, static_cast<unsigned>(fill.Width),
+                     static_cast<unsigned>(fill.Height));
+    }
+    XFreeGC(display, gc);
+    XSync(display, False);
+    XCloseDisplay(display);
+    return true;
+  }
   String Display() const { return ":" + display_; }
 
  private:
