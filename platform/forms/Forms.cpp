@@ -104,6 +104,23 @@ void CreateApplicationObjects() {
 }
 
 void DestroyApplicationObjects() {
+  // Tearing down tells nobody: the handlers' objects may be gone already.
+  if (Screen) {
+    Screen->SetOnActiveControlChange(nullptr);
+    Screen->SetOnActiveFormChange(nullptr);
+  }
+  if (Application) {
+    Application->SetOnActivate(nullptr);
+    Application->SetOnDeactivate(nullptr);
+    Application->SetOnException(nullptr);
+    Application->SetOnIdle(nullptr);
+    Application->SetOnHelp(nullptr);
+    Application->SetOnHint(nullptr);
+    Application->SetOnMessage(nullptr);
+    Application->SetOnMinimize(nullptr);
+    Application->SetOnRestore(nullptr);
+    Application->SetOnShowHint(nullptr);
+  }
   delete Application;
   Application = nullptr;
   delete Screen;
@@ -439,7 +456,10 @@ void TScreen::FormGone(TCustomForm* form) {
 void TScreen::ControlDestroying(TControl* control) {
   if (!activeControl_) return;
   auto* win = dynamic_cast<TWinControl*>(control);
-  if (activeControl_ == control || (win && win->ContainsControl(activeControl_))) SetFocusedControl(nullptr);
+  if (activeControl_ != control && !(win && win->ContainsControl(activeControl_))) return;
+  // The control may be half destroyed: it hears nothing more.
+  activeControl_ = nullptr;
+  if (onActiveControlChange_) onActiveControlChange_(this);
 }
 
 // ---------------------------------------------------------------- application

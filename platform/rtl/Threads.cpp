@@ -83,10 +83,7 @@ bool CheckSynchronize(int timeoutMs) {
 TThread::TThread() = default;
 
 TThread::~TThread() {
-  if (started_ && !Finished()) {
-    Terminate();
-    WaitFor();
-  }
+  TerminateAndWait();
   if (thread_.joinable()) {
     if (thread_.get_id() == std::this_thread::get_id())
       thread_.detach();  // freeing itself at the end of Execute
@@ -99,6 +96,12 @@ void TThread::Start() {
   if (started_) throw EThread("Cannot call Start on a running or terminated thread");
   started_ = true;
   thread_ = std::thread(&TThread::Run, this);
+}
+
+void TThread::TerminateAndWait() {
+  if (!started_ || Finished()) return;
+  Terminate();
+  WaitFor();
 }
 
 void TThread::Terminate() { terminated_.store(true); }

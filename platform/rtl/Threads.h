@@ -7,9 +7,10 @@
 // thread to end (WaitFor), so freeing a thread that sits in Synchronize
 // cannot deadlock.
 //
-// A descendant whose Execute uses the descendant's own members stops the
-// thread in its own destructor (Terminate, wake it, WaitFor): by the time the
-// base destructor runs, those members are gone.
+// A descendant stops the thread at the start of its own destructor with
+// TerminateAndWait (after waking the worker if it sleeps on something of its
+// own): by the time the base destructor runs, the descendant's members and
+// its Execute are gone.
 #include <atomic>
 #include <condition_variable>
 #include <exception>
@@ -62,6 +63,8 @@ class TThread : public TObject {
   // Waits for Execute to end and returns ReturnValue; on the main thread the
   // synchronised calls of all threads are served while waiting.
   int WaitFor();
+  // Terminate and WaitFor, when the thread was started and has not ended.
+  void TerminateAndWait();
 
   // The thread frees itself when Execute has ended.
   bool FreeOnTerminate() const { return freeOnTerminate_; }

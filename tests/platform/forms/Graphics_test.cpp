@@ -1,0 +1,135 @@
+#include "platform/forms/Graphics.h"
+
+#include <gtest/gtest.h>
+
+#include "platform/classes/Streams.h"
+#include "platform/rtl/Exceptions.h"
+#include "tests/support/TestDir.h"
+
+namespace ztl {
+namespace {
+
+TEST(Bitmaps, APaletteBitmapSurvivesSavingAndLoading) {
+  test::TestDir dir;
+  TBitmap bitmap;
+  bitmap.SetPixelFormat(pf8bit);
+  bitmap.SetPalette(std::vector<TColor>(256, clBlack));
+  std::vector<TColor> palette(256, clBlack);
+  palette[1] = clFuchsia;
+  palette[2] = RGB(10, 20, 30);
+  bitmap.SetPalette(palette);
+  bitmap.SetSize(5, 3);  // an odd width: rows are padded
+  bitmap.SetPixel(0, 0, clFuchsia);
+  bitmap.SetPixel(4, 2, RGB(10, 20, 30));
+  bitmap.SaveToFile(dir.File("mark.bmp"));
+
+  TBitmap loaded;
+  loaded.LoadFromFile(dir.File("mark.bmp"));
+  EXPECT_EQ(loaded.PixelFormat(), pf8bit);
+  EXPECT_EQ(loaded.Width(), 5);
+  EXPECT_EQ(loaded.Height(), 3);
+  EXPECT_EQ(loaded.PixelIndex(0, 0), 1);
+  EXPECT_EQ(loaded.Pixel(0, 0), clFuchsia);
+  EXPECT_EQ(loaded.Pixel(4, 2), RGB(10, 20, 30));
+  EXPECT_EQ(loaded.Pixel(2, 1), clBlack);
+  EXPECT_EQ(loaded.TransparentColor(), clBlack) << "the bottom-left pixel";
+  loaded.SetTransparentColor(clFuchsia);
+  EXPECT_EQ(loaded.TransparentMode(), tmFixed);
+  EXPECT_EQ(loaded.TransparentColor(), clFuchsia);
+  // The file is byte for byte what the writer makes again.
+  TMemoryStream again;
+  loaded.SaveToStream(again);
+  EXPECT_EQ(String(reinterpret_cast<const char*>(again.Memory()), again.Data().size()),
+            test::ReadFileBytes(dir.File("mark.bmp")));
+}
+
+TEST(Bitmaps, TrueColourPixelsKeepTheirColour) {
+  for (TPixelFormat format : {pf24bit, pf32bit}) {
+    TBitmap bitmap;
+    bitmap.SetPixelFormat(format);
+    bitmap.SetSize(3, 2);
+    bitmap.SetPixel(1, 0, RGB(1, 2, 3));
+    bitmap.SetPixel(2, 1, clWindowText);  // system colours become their RGB
+    TMemoryStream stream;
+    bitmap.SaveToStream(stream);
+    stream.SetPosition(0);
+    TBitmap loaded;
+    loaded.LoadFromStream(stream);
+    EXPECT_EQ(loaded.Pixel(1, 0), RGB(1, 2, 3));
+    EXPECT_EQ(loaded.Pixel(2, 1), ColorToRGB(clWindowText));
+    EXPECT_THROW(loaded.Pixel(3, 0), EInvalidGraphicOperation);
+  }
+}
+
+TEST(Bitmaps, TopDownAndOneBitFilesAreRead) {
+  // A 2 x 2 monochrome top-down bitmap: first row white-black, second black-white.
+  const unsigned char file[] = {'B', 'M', 70, 0, 0, 0, 0, 0, 0, 0, 62, 0, 0, 0,          // file header
+                                40, 0, 0, 0, 2, 0, 0, 0, 0xFE, 0xFF, 0xFF, 0xFF, 1, 0, 1, 0,  // -2 high
+                                0, 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0, 0, 0, 0, 0,
+                                0, 0, 0, 0, 0xFF, 0xFF, 0xFF, 0,  // palette: black, white
+                                0x80, 0, 0, 0, 0x40, 0, 0, 0};
+  TMemoryStream stream;
+  stream.WriteBuffer(file, sizeof file);
+  stream.SetPosition(0);
+  TBitmap bitmap;
+  bitmap.LoadFromStream(stream);
+  EXPECT_EQ(bitmap.PixelFormat(), pf1bit);
+  EXPECT_EQ(bitmap.Pixel(0, 0), clWhite);
+  EXPECT_EQ(bitmap.Pixel(1, 0), clBlack);
+  EXPECT_EQ(bitmap.Pixel(0, 1), clBlack);
+  EXPECT_EQ(bitmap.Pixel(1, 1), clWhite);
+}
+
+TEST(Bitmaps, AnythingElseIsAnInvalidGraphic) {
+  TStringStream notABitmap("GIF89a.....................................................");
+  TBitmap bitmap;
+  EXPECT_THROW(bitmap.LoadFromStream(notABitmap), EInvalidGraphic);
+  TStringStream truncated("BM\x10\0\0\0\0\0\0\0\x36\0\0\0\x28\0\0\0");
+  EXPECT_THROW(bitmap.LoadFromStream(truncated), EInvalidGraphic);
+  EXPECT_TRUE(bitmap.Empty());
+}
+
+TEST(Pictures, CopyTheirGraphicAndStoreItWithItsClass) {
+  TPicture picture;
+  picture.Bitmap()->SetSize(4, 4);
+  picture.Bitmap()->SetPixel(3, 3, clRed);
+  TPicture copy;
+  copy.Assign(&picture);
+  ASSERT_NE(copy.Graphic(), picture.Graphic());
+  EXPECT_EQ(copy.Bitmap()->Pixel(3, 3), clRed);
+  picture.Bitmap()->SetPixel(3, 3, clLime);
+  EXPECT_EQ(copy.Bitmap()->Pixel(3, 3), clRed) << "a copy, not a share";
+
+  TMemoryStream stream;
+  copy.SaveToStream(stream);
+  stream.SetPosition(0);
+  TPicture read;
+  read.LoadFromStream(stream);
+  EXPECT_EQ(read.Graphic()->ClassName(), "TBitmap");
+  EXPECT_EQ(read.Width(), 4);
+  EXPECT_EQ(read.Bitmap()->Pixel(3, 3), clRed);
+
+  TIcon icon;
+  EXPECT_THROW(icon.Assign(&picture), EConvertError);
+}
+
+TEST(Fonts, SizeFollowsHeightAtNinetySixPixelsPerInch) {
+  TFont font;
+  EXPECT_EQ(font.Name(), "MS Sans Serif");
+  EXPECT_EQ(font.Height(), -11);
+  EXPECT_EQ(font.Size(), 8);
+  font.SetSize(12);
+  EXPECT_EQ(font.Height(), -16);
+}
+
+TEST(Colours, NamesAndNumbersConvertBothWays) {
+  EXPECT_EQ(StringToColor("clHighlightText"), clHighlightText);
+  EXPECT_EQ(ColorToString(clBlue), "clBlue");
+  EXPECT_EQ(ColorToString(RGB(1, 2, 3)), "$00030201");
+  EXPECT_EQ(StringToColor("$00030201"), RGB(1, 2, 3));
+  EXPECT_THROW(StringToColor("clNoSuchColour"), EConvertError);
+  EXPECT_EQ(ColorToRGB(clWindow), clWhite);
+}
+
+}  // namespace
+}  // namespace ztl
