@@ -43,10 +43,11 @@ class TZTAppLog : public TZTLogBase {
   TNotifyEvent OnActiveFormChange() const { return FOnActiveFormChange; }
   void SetOnActiveFormChange(const TNotifyEvent& value) { FOnActiveFormChange = value; }
 
- protected:
   // Installs (True) or removes (False) the handlers; a repeated value and
   // design time change nothing but the flag.
   void SetActive(bool Value) override;
+
+ protected:
   // The main-window hook: reports WM_SETTINGCHANGE; never handles a message.
   virtual bool MessageHook(TMessage& Message);
 

@@ -79,6 +79,8 @@ class TZTLogBase : public TComponent {
   ~TZTLogBase() override;
 
   bool Active() const { return FActive; }
+  // Stores the flag; descendants attach their own meaning and call this first.
+  virtual void SetActive(bool Value);
   const String& LogFile() const { return FLogFile; }
   void SetLogFile(const String& value) { FLogFile = value; }
   // The component owns the delivery settings; an assigned object is taken
@@ -108,8 +110,6 @@ class TZTLogBase : public TComponent {
   String MAPIErrorDescription(int intErrorCode);
 
  protected:
-  // Stores the flag; descendants attach their own meaning and call this first.
-  virtual void SetActive(bool Value);
   // Stores the form and gives LogFile the matching extension (".xml" or
   // ".log"), on every assignment.
   void SetFormatting(TZTLogFormatting Value);
