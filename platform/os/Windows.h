@@ -11,4 +11,5 @@
 #include "platform/os/Mapi.h"
 #include "platform/os/Shell.h"
 #include "platform/os/TempFiles.h"
+#include "platform/os/ScreenDC.h"
 #include "platform/os/Modules.h"
