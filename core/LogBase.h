@@ -98,6 +98,17 @@ class TZTLogBase : public TComponent {
   // Deletes the log file if it exists; reports nothing.
   void ClearLog();
 
+  // Hands one mail with the log to the system's mail client: recipients from
+  // SendTo.EMail, the body from SendTo.EMailBody, the screenshot, the log
+  // file and the additional files attached as the settings ask. A mail
+  // system error is shown in an error box, not returned; the temporary
+  // screenshot is deleted when this returns, also by an exception.
+  void SendLogByMail();
+  // Opens SendTo.WWW with the shell's "open"; the result is not examined.
+  void SendLogByWWW();
+  // The text of a Simple MAPI result code.
+  String MAPIErrorDescription(int intErrorCode);
+
  protected:
   // Stores the form and gives LogFile the matching extension (".xml" or
   // ".log"), on every assignment.

@@ -11,10 +11,6 @@
 #include "platform/rtl/ExceptionSupport.h"
 #include "platform/rtl/FormatUtils.h"
 #include "platform/rtl/SysUtils.h"
-// TMPSTUB
-namespace ztl { namespace { int mailCalls = 0, webCalls = 0; } int TmpMailCalls() { return mailCalls; } int TmpWebCalls() { return webCalls; } }
-#define SendLogByMail() (++mailCalls)
-#define SendLogByWWW() (++webCalls)
 
 namespace ztl {
 
@@ -402,7 +398,7 @@ void TZTExceptionLog::ActivateMail(TObject*, bool IncludeScreenshot) {
   const bool saved = SendTo()->AttachScreenShot();
   SendTo()->SetAttachScreenShot(IncludeScreenshot);
   try {
-    SendLogByMail();  // TMPSTUB
+    SendLogByMail();
   } catch (...) {
     SendTo()->SetAttachScreenShot(saved);
     throw;
@@ -410,6 +406,6 @@ void TZTExceptionLog::ActivateMail(TObject*, bool IncludeScreenshot) {
   SendTo()->SetAttachScreenShot(saved);
 }
 
-void TZTExceptionLog::ActiveWeb(TObject*) { SendLogByWWW(); }  // TMPSTUB
+void TZTExceptionLog::ActiveWeb(TObject*) { SendLogByWWW(); }
 
 }  // namespace ztl

@@ -8,6 +8,7 @@
 #include "platform/classes/Filer.h"
 #include "platform/classes/Streams.h"
 #include "platform/os/Icons.h"
+#include "platform/os/ScreenDC.h"
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/SysUtils.h"
 
@@ -217,6 +218,49 @@ void TGraphic::LoadFromFile(const String& fileName) {
 void TGraphic::SaveToFile(const String& fileName) const {
   TFileStream stream(fileName, fmCreate);
   SaveToStream(stream);
+}
+
+// ---------------------------------------------------------------- canvas
+
+class TCanvas::TBitmapSurface : public osdc::TPixelSurface {
+ public:
+  explicit TBitmapSurface(TBitmap& bitmap) : bitmap_(bitmap) {}
+  int Width() const override { return bitmap_.Width(); }
+  int Height() const override { return bitmap_.Height(); }
+
+  void ReadPixels(int x, int y, int width, int height, std::vector<COLORREF>& pixels) override {
+    pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+    for (int row = 0; row < height; ++row)
+      for (int column = 0; column < width; ++column)
+        pixels[static_cast<size_t>(row) * static_cast<size_t>(width) + static_cast<size_t>(column)] =
+            static_cast<COLORREF>(bitmap_.Pixel(x + column, y + row));
+  }
+
+  // One change for the whole block, not one per pixel.
+  bool WritePixels(int x, int y, int width, int height, const COLORREF* pixels) override {
+    for (int row = 0; row < height; ++row)
+      for (int column = 0; column < width; ++column) {
+        const auto color = static_cast<TColor>(pixels[static_cast<size_t>(row) * static_cast<size_t>(width) +
+                                                      static_cast<size_t>(column)] & 0xFFFFFF);
+        bitmap_.data_[bitmap_.Offset(x + column, y + row)] =
+            bitmap_.Indexed() ? static_cast<uint32_t>(bitmap_.NearestIndex(color)) : static_cast<uint32_t>(color);
+      }
+    bitmap_.Changed();
+    return true;
+  }
+
+ private:
+  TBitmap& bitmap_;
+};
+
+TCanvas::TCanvas(TBitmap& bitmap)
+    : surface_(std::make_unique<TBitmapSurface>(bitmap)), handle_(osdc::CreateSurfaceDC(*surface_)) {}
+
+TCanvas::~TCanvas() { DeleteDC(handle_); }
+
+TCanvas* TBitmap::Canvas() {
+  if (!canvas_) canvas_ = std::make_unique<TCanvas>(*this);
+  return canvas_.get();
 }
 
 // ---------------------------------------------------------------- bitmaps

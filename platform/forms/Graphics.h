@@ -2,6 +2,7 @@
 // Colours, fonts, pictures: device-independent bitmaps (read and written as
 // BMP files) and icons.
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "platform/classes/Method.h"
@@ -158,6 +159,25 @@ ZTL_ENUM_NAMES(TPixelFormat, "pfDevice", "pf1bit", "pf4bit", "pf8bit", "pf15bit"
 enum TTransparentMode : uint8_t { tmAuto, tmFixed };
 ZTL_ENUM_NAMES(TTransparentMode, "tmAuto", "tmFixed")
 
+class TBitmap;
+
+// A bitmap's drawing surface. Its device context lets the system's drawing
+// calls (BitBlt) reach the bitmap's pixels; it is valid while the canvas is.
+class TCanvas {
+ public:
+  explicit TCanvas(TBitmap& bitmap);
+  ~TCanvas();
+  TCanvas(const TCanvas&) = delete;
+  TCanvas& operator=(const TCanvas&) = delete;
+
+  HDC Handle() const { return handle_; }
+
+ private:
+  class TBitmapSurface;
+  std::unique_ptr<TBitmapSurface> surface_;
+  HDC handle_;
+};
+
 // A device-independent bitmap. Palette formats (1, 4, 8 bits) keep their
 // palette and pixel indices, so a loaded file is written back the same way.
 class TBitmap : public TGraphic {
@@ -202,7 +222,11 @@ class TBitmap : public TGraphic {
 
   void Assign(TPersistent* Source) override;
 
+  // Made on first use, owned by the bitmap.
+  TCanvas* Canvas();
+
  private:
+  friend class TCanvas;
   void CheckPixel(int x, int y) const;
   size_t Offset(int x, int y) const { return static_cast<size_t>(y) * static_cast<size_t>(width_) + x; }
   bool Indexed() const { return pixelFormat_ == pf1bit || pixelFormat_ == pf4bit || pixelFormat_ == pf8bit; }
@@ -215,6 +239,7 @@ class TBitmap : public TGraphic {
   std::vector<uint32_t> data_;  // per pixel: a palette index, or an RGB TColor
   TColor transparentColor_ = clDefault;
   TTransparentMode transparentMode_ = tmAuto;
+  std::unique_ptr<TCanvas> canvas_;
 };
 
 // An icon: a handle of the system's (or the widget set's) icon and its image.

@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <atomic>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -249,10 +250,8 @@ lpMapiRecipDesc NewRecipient(const TMailbox& mailbox) {
   return recipient;
 }
 
-}  // namespace
-
-ULONG MapiSendMail(LHANDLE /*lhSession*/, ULONG_PTR /*ulUIParam*/, lpMapiMessage lpMessage, FLAGS flFlags,
-                   ULONG /*ulReserved*/) {
+ULONG ComposedSendMail(LHANDLE /*lhSession*/, ULONG_PTR /*ulUIParam*/, lpMapiMessage lpMessage, FLAGS flFlags,
+                      ULONG /*ulReserved*/) {
   if (!lpMessage) return MAPI_E_INVALID_MESSAGE;
   try {
     return SendMail(*lpMessage, flFlags);
@@ -263,8 +262,8 @@ ULONG MapiSendMail(LHANDLE /*lhSession*/, ULONG_PTR /*ulUIParam*/, lpMapiMessage
   }
 }
 
-ULONG MapiResolveName(LHANDLE /*lhSession*/, ULONG_PTR /*ulUIParam*/, LPSTR lpszName, FLAGS /*flFlags*/,
-                      ULONG /*ulReserved*/, lpMapiRecipDesc* lppRecip) {
+ULONG AddressResolveName(LHANDLE /*lhSession*/, ULONG_PTR /*ulUIParam*/, LPSTR lpszName, FLAGS /*flFlags*/,
+                         ULONG /*ulReserved*/, lpMapiRecipDesc* lppRecip) {
   if (!lppRecip) return MAPI_E_FAILURE;
   try {
     TMailbox mailbox;
@@ -278,7 +277,28 @@ ULONG MapiResolveName(LHANDLE /*lhSession*/, ULONG_PTR /*ulUIParam*/, LPSTR lpsz
   }
 }
 
-ULONG MapiFreeBuffer(LPVOID pv) {
+ULONG OwnFreeBuffer(LPVOID pv) {
   if (!pv) return SUCCESS_SUCCESS;
   return Buffers().Free(pv) ? SUCCESS_SUCCESS : MAPI_E_FAILURE;
 }
+
+constexpr TMapiFunctions kDesktopMail = {ComposedSendMail, AddressResolveName, OwnFreeBuffer};
+
+std::atomic<const TMapiFunctions*> mailSystem{&kDesktopMail};
+
+}  // namespace
+
+const TMapiFunctions* SetMapiFunctions(const TMapiFunctions* functions) {
+  return mailSystem.exchange(functions ? functions : &kDesktopMail);
+}
+
+ULONG MapiSendMail(LHANDLE lhSession, ULONG_PTR ulUIParam, lpMapiMessage lpMessage, FLAGS flFlags, ULONG ulReserved) {
+  return mailSystem.load()->SendMail(lhSession, ulUIParam, lpMessage, flFlags, ulReserved);
+}
+
+ULONG MapiResolveName(LHANDLE lhSession, ULONG_PTR ulUIParam, LPSTR lpszName, FLAGS flFlags, ULONG ulReserved,
+                      lpMapiRecipDesc* lppRecip) {
+  return mailSystem.load()->ResolveName(lhSession, ulUIParam, lpszName, flFlags, ulReserved, lppRecip);
+}
+
+ULONG MapiFreeBuffer(LPVOID pv) { return mailSystem.load()->FreeBuffer(pv); }

@@ -136,3 +136,18 @@ ULONG MapiResolveName(LHANDLE lhSession, ULONG_PTR ulUIParam, LPSTR lpszName, FL
 // Releases memory the mail system handed out; null is accepted. A pointer it
 // did not hand out gives MAPI_E_FAILURE and is left alone.
 ULONG MapiFreeBuffer(LPVOID pv);
+
+// The mail system behind the three entry points. As the runtime's wrappers
+// reach the entry points of the mail library they loaded, the calls above go
+// through this table, which holds the desktop mail system described here
+// until another is installed (a test's stand-in that records what it gets).
+struct TMapiFunctions {
+  ULONG (*SendMail)(LHANDLE lhSession, ULONG_PTR ulUIParam, lpMapiMessage lpMessage, FLAGS flFlags, ULONG ulReserved);
+  ULONG (*ResolveName)(LHANDLE lhSession, ULONG_PTR ulUIParam, LPSTR lpszName, FLAGS flFlags, ULONG ulReserved,
+                       lpMapiRecipDesc* lppRecip);
+  ULONG (*FreeBuffer)(LPVOID pv);
+};
+
+// Installs functions (kept by the caller for as long as it is installed;
+// nullptr: the desktop mail system again) and returns the table it replaces.
+const TMapiFunctions* SetMapiFunctions(const TMapiFunctions* functions);

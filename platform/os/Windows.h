@@ -11,5 +11,6 @@
 #include "platform/os/Mapi.h"
 #include "platform/os/Shell.h"
 #include "platform/os/TempFiles.h"
+#include "platform/os/ScreenDC.h"
 #include "platform/os/Modules.h"
 #include "platform/os/Icons.h"

@@ -1,3 +1,6 @@
 # The log tests read the XML logs back with a real parser.
 find_package(EXPAT REQUIRED)
 target_link_libraries(${name} PRIVATE EXPAT::EXPAT)
+# The screenshot tests draw on a virtual X server's root window.
+find_package(X11 REQUIRED)
+target_link_libraries(${name} PRIVATE X11::X11)

@@ -1,0 +1,52 @@
+#pragma once
+// Device contexts and BitBlt on POSIX.
+//
+// GetDC(nullptr) is the whole screen: the X11 root window of $DISPLAY when a
+// display can be opened, else the widget set's screen (its size, black).
+// Other device contexts draw on pixel surfaces that the framework makes, such
+// as a bitmap's canvas. The screen can be read, not drawn on.
+#include <vector>
+
+#include "platform/os/WinTypes.h"
+
+using COLORREF = DWORD;  // 0x00BBGGRR
+
+inline constexpr DWORD ERROR_INVALID_WINDOW_HANDLE = 1400;
+
+// Raster operations.
+inline constexpr DWORD SRCCOPY = 0x00CC0020;
+
+namespace ztl::osdc {
+
+// Pixels a device context reads and writes, as COLORREF values row by row.
+class TPixelSurface {
+ public:
+  virtual ~TPixelSurface() = default;
+  virtual int Width() const = 0;
+  virtual int Height() const = 0;
+  // The rectangle lies inside the surface; pixels gets width * height values.
+  virtual void ReadPixels(int x, int y, int width, int height, std::vector<COLORREF>& pixels) = 0;
+  // Returns false for a surface that cannot be drawn on.
+  virtual bool WritePixels(int x, int y, int width, int height, const COLORREF* pixels) = 0;
+};
+
+// A device context on surface, which must outlive it; released with DeleteDC.
+HDC CreateSurfaceDC(TPixelSurface& surface);
+
+}  // namespace ztl::osdc
+
+// The device context of the whole screen for hWnd nullptr; windows have none
+// of their own here (nullptr, ERROR_INVALID_WINDOW_HANDLE). Release it with
+// ReleaseDC.
+HDC GetDC(HWND hWnd);
+// Returns 1 when hDC was a screen context and is released, else 0.
+int ReleaseDC(HWND hWnd, HDC hDC);
+// Releases a context made by CreateSurfaceDC.
+BOOL DeleteDC(HDC hdc);
+
+// Copies the cx * cy rectangle at (x1, y1) of hdcSrc to (x, y) of hdc; only
+// SRCCOPY is supported. Parts of the source outside its surface arrive
+// black; parts of the destination outside its surface are left out. FALSE
+// with ERROR_INVALID_HANDLE for an unknown context, ERROR_NOT_SUPPORTED for
+// another raster operation or a destination that cannot be drawn on.
+BOOL BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, int y1, DWORD rop);

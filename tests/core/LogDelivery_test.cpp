@@ -1,0 +1,458 @@
+// Delivery of the log by mail (against a Simple MAPI stand-in) and by web.
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "core/LogBase.h"
+#include "core/LogCnst.h"
+#include "platform/classes/Streams.h"
+#include "platform/forms/Forms.h"
+#include "platform/forms/Graphics.h"
+#include "platform/forms/HeadlessWidgetSet.h"
+#include "platform/forms/Jpeg.h"
+#include "platform/rtl/Exceptions.h"
+#include "tests/core/MapiDouble.h"
+#include "tests/platform/os/FakePrograms.h"
+#include "tests/support/TestDir.h"
+// Last: it brings Xlib's macros.
+#include "tests/platform/os/Xvfb.h"
+
+namespace ztl {
+namespace {
+
+using test::MapiDouble;
+using test::TSentMail;
+using test::TText;
+
+class LogDelivery : public ::testing::Test {
+ protected:
+  LogDelivery()
+      : temp_(MakeFolder(dir_.File("tmp"))), tmpdir_("TMPDIR", temp_), noDisplay_("DISPLAY", std::nullopt) {
+    ResetApplicationState();
+    HeadlessWidgetSet().SetScreenSize(24, 16);
+    log_ = std::make_unique<TZTLogBase>(nullptr);
+    // Most cases look at recipients and texts: no screenshot unless asked.
+    SendTo().SetAttachScreenShot(false);
+    SendTo().SetResolveNames(false);
+  }
+
+  static String MakeFolder(const String& path) {
+    mkdir(path.c_str(), 0700);
+    return path;
+  }
+
+  TZTLSendTo& SendTo() { return *log_->SendTo(); }
+
+  const TSentMail& SendOnce() {
+    log_->SendLogByMail();
+    EXPECT_EQ(mapi_.Sent().size(), 1u);
+    return mapi_.Sent().back();
+  }
+
+  std::vector<String> TempFiles() const {
+    std::vector<String> names;
+    for (const auto& entry : std::filesystem::directory_iterator(temp_)) names.push_back(entry.path().string());
+    return names;
+  }
+
+  const std::vector<TShownWindow>& Shown() { return HeadlessWidgetSet().Shown(); }
+
+  test::TestDir dir_;
+  String temp_;
+  test::ScopedEnv tmpdir_;
+  test::ScopedEnv noDisplay_;
+  MapiDouble mapi_;
+  std::unique_ptr<TZTLogBase> log_;
+};
+
+// ---- Recipients ----------------------------------------------------------
+
+TEST_F(LogDelivery, PrefixesGiveTheRecipientClassWhateverTheirCase) {
+  SendTo().SetEMail("a;CC:b;bcc:c;cC:d;Bcc:e");
+  const TSentMail& mail = SendOnce();
+  ASSERT_EQ(mail.RecipCount, 5u);
+  ASSERT_EQ(mail.Recipients.size(), 5u);
+  const std::pair<ULONG, String> expected[] = {
+      {MAPI_TO, "a"}, {MAPI_CC, "b"}, {MAPI_BCC, "c"}, {MAPI_CC, "d"}, {MAPI_BCC, "e"}};
+  for (size_t i = 0; i < 5; ++i) {
+    SCOPED_TRACE(i);
+    const auto& recipient = mail.Recipients[i];
+    EXPECT_EQ(recipient.Class, expected[i].first);
+    EXPECT_EQ(recipient.Name, TText(expected[i].second));
+    EXPECT_EQ(recipient.Address, TText(expected[i].second));
+    EXPECT_EQ(recipient.Reserved, 0u);
+    EXPECT_EQ(recipient.EIDSize, 0u);
+    EXPECT_EQ(recipient.EntryID, nullptr);
+  }
+}
+
+TEST_F(LogDelivery, SplittingKeepsEmptyRecipientsAndSpacesButNoTrailingEmptyOne) {
+  SendTo().SetEMail("a,,b; CC:c;x@y.z,");
+  const TSentMail& mail = SendOnce();
+  ASSERT_EQ(mail.Recipients.size(), 5u);
+  EXPECT_EQ(mail.Recipients[0].Name, TText("a"));
+  EXPECT_EQ(mail.Recipients[1].Name, TText(""));  // between two separators
+  EXPECT_EQ(mail.Recipients[1].Class, MAPI_TO);
+  EXPECT_EQ(mail.Recipients[2].Name, TText("b"));
+  // The space stays, so the prefix is not recognised.
+  EXPECT_EQ(mail.Recipients[3].Name, TText(" CC:c"));
+  EXPECT_EQ(mail.Recipients[3].Class, MAPI_TO);
+  EXPECT_EQ(mail.Recipients[4].Name, TText("x@y.z"));
+}
+
+TEST_F(LogDelivery, OnlyTheWholePrefixCounts) {
+  SendTo().SetEMail("CC;BCC;CCa:b;BC:c;CC:;cc:BCC:d");
+  const TSentMail& mail = SendOnce();
+  ASSERT_EQ(mail.Recipients.size(), 6u);
+  const std::pair<ULONG, String> expected[] = {{MAPI_TO, "CC"},   {MAPI_TO, "BCC"}, {MAPI_TO, "CCa:b"},
+                                               {MAPI_TO, "BC:c"}, {MAPI_CC, ""},    {MAPI_CC, "BCC:d"}};
+  for (size_t i = 0; i < 6; ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_EQ(mail.Recipients[i].Class, expected[i].first);
+    EXPECT_EQ(mail.Recipients[i].Name, TText(expected[i].second));
+  }
+}
+
+TEST_F(LogDelivery, WithoutRecipientsThereIsNoArray) {
+  SendTo().SetEMail("");
+  const TSentMail& mail = SendOnce();
+  EXPECT_EQ(mail.RecipCount, 0u);
+  EXPECT_TRUE(mail.RecipsNull);
+  EXPECT_TRUE(mapi_.ResolveCalls().empty());
+}
+
+// ---- Name resolution -----------------------------------------------------
+
+TEST_F(LogDelivery, ResolvedNamesCarryTheEntryOfTheMailSystem) {
+  SendTo().SetResolveNames(true);
+  SendTo().SetEMail("ann;CC:bob");
+  const TSentMail& mail = SendOnce();
+  ASSERT_EQ(mapi_.ResolveCalls().size(), 2u);
+  for (const auto& call : mapi_.ResolveCalls()) {
+    EXPECT_EQ(call.Session, 0u);
+    EXPECT_EQ(call.UIParam, 0u);
+    EXPECT_EQ(call.Flags, 0u);
+    EXPECT_EQ(call.Reserved, 0u);
+  }
+  // The prefix is gone before the name is looked up.
+  EXPECT_EQ(mapi_.ResolveCalls()[0].Name, TText("ann"));
+  EXPECT_EQ(mapi_.ResolveCalls()[1].Name, TText("bob"));
+  ASSERT_EQ(mail.Recipients.size(), 2u);
+  const String names[] = {"ann", "bob"};
+  for (size_t i = 0; i < 2; ++i) {
+    const auto& recipient = mail.Recipients[i];
+    EXPECT_EQ(recipient.Name, TText(MapiDouble::DisplayName(names[i])));
+    EXPECT_EQ(recipient.Address, TText(MapiDouble::DisplayName(names[i])));
+    EXPECT_EQ(recipient.EIDSize, MapiDouble::EntryId(names[i]).size());
+    EXPECT_TRUE(recipient.FromLiveEntry) << "the entry was released before the send";
+  }
+  EXPECT_EQ(mail.Recipients[1].Class, MAPI_CC);
+  // Every entry is given back after the send, and nothing else.
+  EXPECT_EQ(mapi_.EntriesHandedOut(), 2);
+  EXPECT_EQ(mapi_.EntriesOutstanding(), 0u);
+  EXPECT_EQ(mapi_.ForeignFrees(), 0);
+}
+
+TEST_F(LogDelivery, UnknownAndAmbiguousNamesAreRetriedWithTheDialog) {
+  SendTo().SetResolveNames(true);
+  SendTo().SetEMail("unknown;ambiguous;picked");
+  mapi_.SetResolveRule([](const String& name, FLAGS flags) -> ULONG {
+    if (name == "picked") return flags == MAPI_DIALOG ? SUCCESS_SUCCESS : MAPI_E_AMBIGUOUS_RECIPIENT;
+    return name == "unknown" ? MAPI_E_UNKNOWN_RECIPIENT : MAPI_E_AMBIGUOUS_RECIPIENT;
+  });
+  const TSentMail& mail = SendOnce();
+  ASSERT_EQ(mapi_.ResolveCalls().size(), 6u);
+  for (size_t i = 0; i < 6; ++i) EXPECT_EQ(mapi_.ResolveCalls()[i].Flags, i % 2 ? MAPI_DIALOG : 0u) << i;
+  EXPECT_EQ(mapi_.ResolveCalls()[1].Name, TText("unknown"));
+  ASSERT_EQ(mail.Recipients.size(), 3u);
+  // Unresolved: only the class is left.
+  for (size_t i = 0; i < 2; ++i) {
+    EXPECT_EQ(mail.Recipients[i].Class, MAPI_TO);
+    EXPECT_EQ(mail.Recipients[i].Name, std::nullopt);
+    EXPECT_EQ(mail.Recipients[i].Address, std::nullopt);
+    EXPECT_EQ(mail.Recipients[i].EntryID, nullptr);
+  }
+  EXPECT_EQ(mail.Recipients[2].Name, TText(MapiDouble::DisplayName("picked")));
+  EXPECT_EQ(mapi_.EntriesOutstanding(), 0u);
+}
+
+TEST_F(LogDelivery, OtherResolutionFailuresAreNotRetriedNorReported) {
+  SendTo().SetResolveNames(true);
+  SendTo().SetEMail("BCC:x");
+  mapi_.SetResolveRule([](const String&, FLAGS) -> ULONG { return MAPI_E_FAILURE; });
+  const TSentMail& mail = SendOnce();
+  EXPECT_EQ(mapi_.ResolveCalls().size(), 1u);
+  ASSERT_EQ(mail.Recipients.size(), 1u);
+  EXPECT_EQ(mail.Recipients[0].Class, MAPI_BCC);
+  EXPECT_EQ(mail.Recipients[0].Name, std::nullopt);
+  EXPECT_TRUE(Shown().empty());
+}
+
+// ---- Texts and flags -----------------------------------------------------
+
+TEST_F(LogDelivery, TheBodyNamesTheRecipientsAndTheLog) {
+  SendTo().SetEMail("a@example.org;CC:b@example.org");
+  SendTo().SetEMailSubject("Crash in \xC3\xBC" "ber");
+  log_->SetLogFile("/var/log/app.log");
+  const TSentMail& mail = SendOnce();
+  EXPECT_EQ(mail.Subject, TText("Crash in \xC3\xBC" "ber"));
+  String body = DefaultEMailBody;
+  body.replace(body.find("%s"), 2, "a@example.org;CC:b@example.org");
+  body.replace(body.find("%s"), 2, "/var/log/app.log");
+  EXPECT_EQ(mail.NoteText, TText(body));
+}
+
+TEST_F(LogDelivery, TheMessageLeavesEverythingElseZero) {
+  SendTo().SetEMail("a");
+  const TSentMail& mail = SendOnce();
+  EXPECT_EQ(mail.Session, 0u);
+  EXPECT_EQ(mail.UIParam, reinterpret_cast<ULONG_PTR>(Application->Handle()));
+  EXPECT_EQ(mail.CallReserved, 0u);
+  EXPECT_EQ(mail.Reserved, 0u);
+  EXPECT_EQ(mail.MessageType, std::nullopt);
+  EXPECT_EQ(mail.DateReceived, std::nullopt);
+  EXPECT_EQ(mail.ConversationID, std::nullopt);
+  EXPECT_EQ(mail.MessageFlags, 0u);
+  EXPECT_EQ(mail.Originator, nullptr);
+}
+
+TEST_F(LogDelivery, FlagsFollowOpenBeforeSend) {
+  log_->SendLogByMail();
+  SendTo().SetEMailOpenBeforeSend(false);
+  log_->SendLogByMail();
+  ASSERT_EQ(mapi_.Sent().size(), 2u);
+  EXPECT_EQ(mapi_.Sent()[0].Flags, 9u);
+  EXPECT_EQ(mapi_.Sent()[1].Flags, 1u);
+}
+
+TEST_F(LogDelivery, ABodyTemplateThatDoesNotFitRaisesAndSendsNothing) {
+  SendTo().SetAttachScreenShot(true);
+  SendTo().SetEMailBody("%d and %s");
+  EXPECT_THROW(log_->SendLogByMail(), EConvertError);
+  EXPECT_TRUE(mapi_.Sent().empty());
+  EXPECT_TRUE(TempFiles().empty());
+}
+
+// ---- Attachments -----------------------------------------------------------
+
+TEST_F(LogDelivery, NoAttachmentsWithoutScreenshotAndLog) {
+  const TSentMail& mail = SendOnce();
+  EXPECT_EQ(mail.FileCount, 0u);
+  EXPECT_TRUE(mail.FilesNull);
+}
+
+TEST_F(LogDelivery, AnEmptyLogFileNameIsNoAttachment) {
+  SendTo().SetAttachLog(true);
+  log_->SetLogFile("");
+  EXPECT_EQ(SendOnce().FileCount, 0u);
+}
+
+TEST_F(LogDelivery, TheLogIsAttachedByItsPathUntested) {
+  SendTo().SetAttachLog(true);
+  log_->SetLogFile("logs/missing.log");
+  const TSentMail& mail = SendOnce();
+  ASSERT_EQ(mail.FileCount, 1u);
+  ASSERT_EQ(mail.Files.size(), 1u);
+  const auto& file = mail.Files[0];
+  EXPECT_EQ(file.PathName, TText("logs/missing.log"));
+  EXPECT_EQ(file.FileName, TText("missing.log"));
+  EXPECT_EQ(file.Position, 0xFFFFFFFFu);
+  EXPECT_EQ(file.Reserved, 0u);
+  EXPECT_EQ(file.Flags, 0u);
+  EXPECT_EQ(file.FileType, nullptr);
+}
+
+TEST_F(LogDelivery, AdditionalFilesFollowTheLog) {
+  SendTo().SetAttachScreenShot(true);
+  SendTo().SetAttachLog(true);
+  log_->SetLogFile(dir_.File("app.log"));
+  SendTo().AdditionalFiles()->Add(dir_.File("first.txt"));
+  SendTo().AdditionalFiles()->Add("");
+  SendTo().AdditionalFiles()->Add("second.dat");
+  const TSentMail& mail = SendOnce();
+  ASSERT_EQ(mail.Files.size(), 4u);
+  EXPECT_EQ(mail.Files[0].PathName->substr(0, temp_.size()), temp_);  // the screenshot first
+  EXPECT_EQ(mail.Files[1].PathName, TText(dir_.File("app.log")));
+  EXPECT_EQ(mail.Files[2].PathName, TText(dir_.File("first.txt")));
+  EXPECT_EQ(mail.Files[2].FileName, TText("first.txt"));
+  EXPECT_EQ(mail.Files[3].PathName, TText("second.dat"));
+  for (const auto& file : mail.Files) EXPECT_EQ(file.Position, 0xFFFFFFFFu);
+}
+
+TEST_F(LogDelivery, TheScreenshotIsATemporaryBitmapOfTheScreen) {
+  SendTo().SetAttachScreenShot(true);
+  const TSentMail& mail = SendOnce();
+  ASSERT_EQ(mail.Files.size(), 1u);
+  const auto& file = mail.Files[0];
+  const std::filesystem::path path(*file.PathName);
+  EXPECT_EQ(path.parent_path().string(), temp_);
+  EXPECT_EQ(path.filename().string().substr(0, 3), "ZTL");
+  EXPECT_EQ(path.extension().string(), ".bmp");
+  EXPECT_EQ(file.FileName, TText(path.filename().string()));
+  ASSERT_TRUE(file.Bytes.has_value()) << "the screenshot was missing during the send";
+  TMemoryStream stream;
+  stream.WriteBuffer(file.Bytes->data(), static_cast<int64_t>(file.Bytes->size()));
+  stream.SetPosition(0);
+  TBitmap shot;
+  shot.LoadFromStream(stream);
+  EXPECT_EQ(shot.Width(), 24);
+  EXPECT_EQ(shot.Height(), 16);
+  EXPECT_EQ(shot.Pixel(23, 15), clBlack);  // no display: a black screen
+  // Nothing is left: neither the screenshot nor the name's placeholder.
+  EXPECT_TRUE(TempFiles().empty());
+}
+
+TEST_F(LogDelivery, TheScreenshotShowsTheDisplay) {
+  test::Xvfb xvfb(48, 32);
+  if (!xvfb.Running()) GTEST_SKIP() << "Xvfb could not be started: the screenshot of a display is not tested";
+  ASSERT_TRUE(test::Xvfb::Draw({{4, 6, 10, 8, 255, 255, 0}, {40, 0, 8, 32, 0, 128, 255}}));
+  // The screen object tells the display's size, as a desktop widget set does.
+  HeadlessWidgetSet().SetScreenSize(48, 32);
+  SendTo().SetAttachScreenShot(true);
+  const TSentMail& mail = SendOnce();
+  ASSERT_EQ(mail.Files.size(), 1u);
+  ASSERT_TRUE(mail.Files[0].Bytes.has_value());
+  TMemoryStream stream;
+  stream.WriteBuffer(mail.Files[0].Bytes->data(), static_cast<int64_t>(mail.Files[0].Bytes->size()));
+  stream.SetPosition(0);
+  TBitmap shot;
+  shot.LoadFromStream(stream);
+  ASSERT_EQ(shot.Width(), 48);
+  ASSERT_EQ(shot.Height(), 32);
+  EXPECT_EQ(shot.Pixel(4, 6), RGB(255, 255, 0));
+  EXPECT_EQ(shot.Pixel(13, 13), RGB(255, 255, 0));
+  EXPECT_EQ(shot.Pixel(14, 13), clBlack);
+  EXPECT_EQ(shot.Pixel(47, 31), RGB(0, 128, 255));
+  EXPECT_TRUE(TempFiles().empty());
+}
+
+TEST_F(LogDelivery, AJpegScreenshotIsARealJpegFile) {
+  SendTo().SetAttachScreenShot(true);
+  SendTo().SetScreenshotFormat(sfJpeg);
+  const TSentMail& mail = SendOnce();
+  ASSERT_EQ(mail.Files.size(), 1u);
+  EXPECT_EQ(std::filesystem::path(*mail.Files[0].PathName).extension().string(), ".jpg");
+  ASSERT_TRUE(mail.Files[0].Bytes.has_value());
+  EXPECT_EQ(mail.Files[0].Bytes->substr(0, 3), "\xFF\xD8\xFF");
+  TMemoryStream stream;
+  stream.WriteBuffer(mail.Files[0].Bytes->data(), static_cast<int64_t>(mail.Files[0].Bytes->size()));
+  stream.SetPosition(0);
+  TJPEGImage shot;
+  shot.LoadFromStream(stream);
+  EXPECT_EQ(shot.Width(), 24);
+  EXPECT_EQ(shot.Height(), 16);
+  EXPECT_TRUE(TempFiles().empty());
+}
+
+// ---- Errors and clean-up -----------------------------------------------------
+
+TEST_F(LogDelivery, EveryFailingCodeIsShownOnceInAnErrorBox) {
+  const std::pair<ULONG, String> cases[] = {
+      {1, "User cancelled request"}, {2, "General MAPI failure"}, {14, "Unknown recipient"},
+      {18, "Text too large."},       {26, "Not supported"},       {7, "Unknown Error Code: 7"},
+      {99, "Unknown Error Code: 99"}};
+  SendTo().SetAttachScreenShot(true);
+  for (const auto& [code, text] : cases) {
+    SCOPED_TRACE(code);
+    const size_t before = Shown().size();
+    mapi_.SetSendResult(code);
+    log_->SendLogByMail();
+    ASSERT_EQ(Shown().size(), before + 1);
+    const TShownWindow& box = Shown().back();
+    EXPECT_EQ(box.Text, text);
+    EXPECT_EQ(box.Icon, MB_ICONERROR);
+    EXPECT_EQ(box.Buttons, std::vector<String>{"OK"});
+    EXPECT_FALSE(box.Open);
+    EXPECT_TRUE(TempFiles().empty());
+  }
+}
+
+TEST_F(LogDelivery, SuccessShowsNothing) {
+  SendTo().SetAttachScreenShot(true);
+  log_->SendLogByMail();
+  EXPECT_TRUE(Shown().empty());
+  EXPECT_TRUE(TempFiles().empty());
+}
+
+TEST_F(LogDelivery, AnExceptionDuringTheSendStillCleansUp) {
+  SendTo().SetAttachScreenShot(true);
+  SendTo().SetResolveNames(true);
+  SendTo().SetEMail("ann");
+  mapi_.SetDuringSend([] { throw EOutOfMemory("no memory"); });
+  EXPECT_THROW(log_->SendLogByMail(), EOutOfMemory);
+  EXPECT_TRUE(TempFiles().empty());
+  EXPECT_EQ(mapi_.EntriesOutstanding(), 0u);
+  EXPECT_TRUE(Shown().empty());
+}
+
+TEST_F(LogDelivery, NoTemporaryFolderForTheScreenshotRaisesAndSendsNothing) {
+  SendTo().SetAttachScreenShot(true);
+  test::ScopedEnv missing("TMPDIR", dir_.File("no-such-folder"));
+  EXPECT_THROW(log_->SendLogByMail(), EOSError);
+  EXPECT_TRUE(mapi_.Sent().empty());
+  EXPECT_TRUE(TempFiles().empty());
+}
+
+TEST(LogDeliveryErrors, DescriptionsOfEveryCode) {
+  TZTLogBase log(nullptr);
+  const char* const expected[] = {"User cancelled request",
+                                  "General MAPI failure",
+                                  "Logon failure",
+                                  "Disk full",
+                                  "Insufficient memory",
+                                  "Access denied",
+                                  nullptr,
+                                  "Too many sessions",
+                                  "Too many files open",
+                                  "Too many recipients",
+                                  "Attachment not found",
+                                  "Failed to open attachment",
+                                  "Failed to write attachment",
+                                  "Unknown recipient",
+                                  "Invalid recipient type",
+                                  "No messages",
+                                  "Invalid message",
+                                  "Text too large.",
+                                  "Invalid session",
+                                  "Type not supported",
+                                  "Ambiguous recipient",
+                                  "Message in use",
+                                  "Network failure",
+                                  "Invalid edit fields",
+                                  "Invalid recipients",
+                                  "Not supported"};
+  for (int code = 1; code <= 26; ++code) {
+    const char* text = expected[code - 1];
+    EXPECT_EQ(log.MAPIErrorDescription(code), text ? String(text) : "Unknown Error Code: " + std::to_string(code));
+  }
+  EXPECT_EQ(log.MAPIErrorDescription(0), "Unknown Error Code: 0");
+  EXPECT_EQ(log.MAPIErrorDescription(27), "Unknown Error Code: 27");
+  EXPECT_EQ(log.MAPIErrorDescription(-5), "Unknown Error Code: -5");
+  EXPECT_EQ(log.MAPIErrorDescription(INT32_MIN), "Unknown Error Code: -2147483648");
+}
+
+// ---- Web -------------------------------------------------------------------
+
+TEST(LogDeliveryWeb, OpensTheSupportPageThroughTheShell) {
+  test::TestDir dir;
+  test::FakePrograms programs(dir);
+  programs.Add("xdg-open");
+  TZTLogBase log(nullptr);
+  log.SendTo()->SetWWW("https://example.com/support?id=1&x=\xC3\xA4 b");
+  log.SendLogByWWW();
+  EXPECT_EQ(programs.Arguments("xdg-open"), std::vector<String>{"https://example.com/support?id=1&x=\xC3\xA4 b"});
+}
+
+TEST(LogDeliveryWeb, AnEmptyPageOpensNothingAndRaisesNothing) {
+  test::TestDir dir;
+  test::FakePrograms programs(dir);
+  programs.Add("xdg-open");
+  TZTLogBase log(nullptr);
+  EXPECT_NO_THROW(log.SendLogByWWW());
+  EXPECT_FALSE(programs.Ran("xdg-open"));
+}
+
+}  // namespace
+}  // namespace ztl
