@@ -136,12 +136,14 @@ void TZTLogBase::WriteAsString(const String& AName, const String& AValue) {
   // when it is empty once it is ours, which also holds when another process
   // created it a moment ago. One open does both, as each write pays for every
   // system call it makes.
-  TFileStream stream(FLogFile, fmOpenReadWrite | fmOpenOrCreate | fmShareDenyWrite);
-  int64_t size = stream.Seek(0, soEnd);
   if (FFormatting == ztlfText) {
+    // The value goes to the end of the file; nothing else is read or moved.
+    TFileStream stream(FLogFile, fmOpenWrite | fmOpenOrCreate | fmAppend | fmShareDenyWrite);
     stream.Write(AValue.data(), static_cast<int64_t>(AValue.size()));
     return;
   }
+  TFileStream stream(FLogFile, fmOpenReadWrite | fmOpenOrCreate | fmShareDenyWrite);
+  int64_t size = stream.Seek(0, soEnd);
   if (size == 0) {
     String header = XMLLogHeader;
     stream.Write(header.data(), static_cast<int64_t>(header.size()));

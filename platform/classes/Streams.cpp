@@ -113,6 +113,7 @@ int OpenFlags(uint32_t mode) {
     default: flags |= O_RDONLY; break;
   }
   if (mode & fmOpenOrCreate) flags |= O_CREAT;
+  if (mode & fmAppend) flags |= O_APPEND;
   return flags;
 }
 

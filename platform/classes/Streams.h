@@ -42,6 +42,9 @@ inline constexpr uint32_t fmShareDenyNone = 0x0040;
 // Opens an existing file or creates an empty one, without truncating
 // (Windows' OPEN_ALWAYS); combine with an access mode.
 inline constexpr uint32_t fmOpenOrCreate = 0x10000;
+// Every write goes to the end of the file, wherever another writer left it
+// (Windows' FILE_APPEND_DATA access); combine with a writing access mode.
+inline constexpr uint32_t fmAppend = 0x20000;
 
 class THandleStream : public TStream {
   ZTL_DECLARE_CLASS(THandleStream, TStream)
