@@ -11,6 +11,8 @@
 // String, enumerations with ZTL_ENUM_NAMES, TSet over such an enumeration,
 // pointers to persistent objects (string lists, collections and components
 // have kinds of their own) and method references.
+#include <algorithm>
+#include <limits>
 #include <type_traits>
 #include <typeinfo>
 
@@ -148,6 +150,8 @@ class TClassBuilder {
         p.SetOrd = [setter](TObject* o, int64_t v) { (static_cast<C*>(o)->*setter)(static_cast<T>(v)); };
     } else if constexpr (std::is_integral_v<T>) {
       p.Kind = tkInteger;
+      p.MinValue = static_cast<int64_t>(std::numeric_limits<T>::min());
+      p.MaxValue = static_cast<int64_t>(std::min<uint64_t>(std::numeric_limits<T>::max(), INT64_MAX));
       p.GetOrd = [get](const TObject* o) -> int64_t { return static_cast<int64_t>(get(o)); };
       if constexpr (writable)
         p.SetOrd = [setter](TObject* o, int64_t v) { (static_cast<C*>(o)->*setter)(static_cast<T>(v)); };

@@ -1,5 +1,6 @@
 #include "platform/classes/Filer.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cstdio>
@@ -285,8 +286,7 @@ class Parser {
         size_t start = pos_;
         while (pos_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[pos_]))) ++pos_;
         if (start == pos_) Error("Invalid character code");
-        int code = std::stoi(text_.substr(start, pos_ - start));
-        AppendUtf8(code);
+        AppendUtf8(CharacterCode(text_.substr(start, pos_ - start)));
       } else {
         size_t save = pos_;
         int saveLine = line_;
@@ -303,9 +303,15 @@ class Parser {
     }
   }
 
-  void AppendUtf8(int code) {
-    if (code < 0 || code > 0x10FFFF) Error("Invalid character code");
-    auto cp = static_cast<uint32_t>(code);
+  // The digits of a #nn part as a code point.
+  uint32_t CharacterCode(const String& digits) const {
+    uint32_t code = 0;
+    auto result = std::from_chars(digits.data(), digits.data() + digits.size(), code);
+    if (result.ec != std::errc() || code > 0x10FFFF) Error("Invalid character code");
+    return code;
+  }
+
+  void AppendUtf8(uint32_t cp) {
     if (cp < 0x80) {
       token_ += static_cast<char>(cp);
     } else if (cp < 0x800) {
@@ -367,12 +373,31 @@ struct Value {
   String hex;                      // binary data
 };
 
+// A component reference, set once every component is read.
 struct Fixup {
   TPersistent* instance;
   const TPropInfo* prop;
   String name;
   int line;
+  // The collections the instance is an item of (or nested in): a collection
+  // read again frees its items, and their references with them.
+  std::vector<const TCollection*> within;
 };
+
+// Nested objects and collections are read recursively; deeper text than any
+// real form is refused before it can exhaust the stack.
+constexpr int MaxNesting = 256;
+
+int HexDigit(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  return std::tolower(static_cast<unsigned char>(c)) - 'a' + 10;
+}
+
+bool HasClassNamed(TClass cls, const String& name) {
+  for (; cls; cls = cls->ClassParent())
+    if (SameText(cls->ClassName(), name)) return true;
+  return false;
+}
 
 }  // namespace
 
@@ -380,22 +405,16 @@ class TReader : public TFiler {
  public:
   TReader(const String& text, TComponent* root) : parser_(text), root_(root) {}
 
+  // On an error, the components this read created are freed (with the root
+  // when it created that too) and the others leave the loading state.
   TComponent* ReadRoot(TComponent* owner) {
-    ExpectObjectKeyword();
-    String name = parser_.ExpectSymbol();
-    parser_.ExpectChar(':');
-    String className = parser_.ExpectSymbol();
-    if (!root_) {
-      TClass cls = FindClass(className);
-      if (!cls->InheritsFrom(TComponent::StaticClass())) parser_.Error(className + " is no component class");
-      root_ = static_cast<TComponent*>(cls->Create(owner));
-    } else if (!SameText(root_->ClassName(), className) && !root_->ClassType()->InheritsFrom(GetClass(className))) {
-      throw EReadError("Stored form of " + className + " cannot be read into a " + root_->ClassName());
+    try {
+      ReadRootObject(owner);
+      ResolveFixups();
+    } catch (...) {
+      Abandon();
+      throw;
     }
-    BeginLoading(root_);
-    root_->SetName(name);
-    ReadBody(root_);
-    ResolveFixups();
     for (TComponent* c : loaded_) {
       c->state_.Exclude(csReading);
       c->Loaded();
@@ -408,11 +427,11 @@ class TReader : public TFiler {
     if (!SameText(Name, definedName_)) return;
     definedFound_ = true;
     if (definedValue_->kind != Value::Binary) throw EReadError("Invalid property value for " + Name);
-    TMemoryStream data;
     const String& hex = definedValue_->hex;
     if (hex.size() % 2) throw EReadError("Invalid binary value for " + Name);
+    TMemoryStream data;
     for (size_t i = 0; i < hex.size(); i += 2) {
-      auto byte = static_cast<uint8_t>(std::stoi(hex.substr(i, 2), nullptr, 16));
+      auto byte = static_cast<uint8_t>(HexDigit(hex[i]) * 16 + HexDigit(hex[i + 1]));
       data.Write(&byte, 1);
     }
     data.SetPosition(0);
@@ -420,6 +439,67 @@ class TReader : public TFiler {
   }
 
  private:
+  // Counts one level of nesting for as long as it lives.
+  class NestingLevel {
+   public:
+    explicit NestingLevel(TReader& reader) : reader_(reader) {
+      if (++reader_.nesting_ > MaxNesting)
+        reader_.parser_.Error("Objects and collections nested deeper than " + IntToStr(MaxNesting) + " levels");
+    }
+    ~NestingLevel() { --reader_.nesting_; }
+    NestingLevel(const NestingLevel&) = delete;
+    NestingLevel& operator=(const NestingLevel&) = delete;
+
+   private:
+    TReader& reader_;
+  };
+
+  void ReadRootObject(TComponent* owner) {
+    ExpectObjectKeyword();
+    String name = parser_.ExpectSymbol();
+    parser_.ExpectChar(':');
+    String className = parser_.ExpectSymbol();
+    if (!root_) {
+      root_ = CreateComponent(className, owner);
+      rootCreated_ = true;
+    } else if (!HasClassNamed(root_->ClassType(), className)) {
+      throw EReadError("Stored form of " + className + " cannot be read into a " + root_->ClassName());
+    }
+    BeginLoading(root_);
+    NameComponent(root_, name);
+    ReadBody(root_);
+  }
+
+  TComponent* CreateComponent(const String& className, TComponent* owner) {
+    TClass cls = FindClass(className);
+    if (!cls->InheritsFrom(TComponent::StaticClass())) parser_.Error(className + " is no component class");
+    return static_cast<TComponent*>(cls->Create(owner));
+  }
+
+  void NameComponent(TComponent* component, const String& name) {
+    try {
+      component->SetName(name);
+    } catch (const EComponentError& e) {
+      throw EReadError("Error reading " + component->ClassName() + " on line " + IntToStr(parser_.Line()) + ": " +
+                       e.Message());
+    }
+  }
+
+  void Abandon() {
+    for (TComponent* c : loaded_) {
+      c->state_.Exclude(csReading);
+      c->state_.Exclude(csLoading);
+    }
+    // Newest first, so that nothing outlives what it was read into.
+    for (auto it = created_.rbegin(); it != created_.rend(); ++it) {
+      TComponent* c = *it;
+      if (const TFieldEntry* field = c->Name().empty() ? nullptr : root_->ClassType()->FindField(c->Name()))
+        field->Set(root_, nullptr);
+      delete c;
+    }
+    if (rootCreated_) delete root_;
+  }
+
   void ExpectObjectKeyword() {
     if (!(parser_.IsSymbol("object") || parser_.IsSymbol("inherited") || parser_.IsSymbol("inline")))
       parser_.Error("'object' expected");
@@ -427,6 +507,7 @@ class TReader : public TFiler {
   }
 
   void BeginLoading(TComponent* c) {
+    if (c->state_.Contains(csReading)) return;  // named twice in the text
     c->state_.Include(csLoading);
     c->state_.Include(csReading);
     loaded_.push_back(c);
@@ -445,16 +526,19 @@ class TReader : public TFiler {
   }
 
   void ReadChild(TComponent* parent) {
+    NestingLevel level(*this);
     ExpectObjectKeyword();
     String name = parser_.ExpectSymbol();
     parser_.ExpectChar(':');
     String className = parser_.ExpectSymbol();
     TComponent* child = root_->FindComponent(name);
+    if (child && !HasClassNamed(child->ClassType(), className))
+      throw EReadError("Error reading " + name + " on line " + IntToStr(parser_.Line()) + ": it is a " +
+                       child->ClassName() + ", not a " + className);
     if (!child) {
-      TClass cls = FindClass(className);
-      if (!cls->InheritsFrom(TComponent::StaticClass())) parser_.Error(className + " is no component class");
-      child = static_cast<TComponent*>(cls->Create(root_));
-      child->SetName(name);
+      child = CreateComponent(className, root_);
+      created_.push_back(child);
+      NameComponent(child, name);
     }
     BeginLoading(child);
     if (parent != root_ || child->HasParent()) child->SetParentComponent(parent);
@@ -488,23 +572,30 @@ class TReader : public TFiler {
   // Walks "A.B.C": A and B name sub-objects (or string lists, or data defined
   // by DefineProperties), C the property that takes the value.
   void ApplyPath(TPersistent* instance, const String& path, int line) {
-    size_t dot = path.find('.');
-    String head = dot == String::npos ? path : path.substr(0, dot);
-    String rest = dot == String::npos ? String() : path.substr(dot + 1);
-    const TPropInfo* p = instance->ClassType()->FindProperty(head);
-    if (!p) {
-      if (rest.empty() && ApplyDefined(instance, head)) return;
-      throw EReadError("Property " + head + " does not exist");
-    }
-    if (!rest.empty()) {
-      if (p->Kind == tkStrings && SameText(rest, "Strings")) return ReadStrings(static_cast<TStrings*>(p->GetObject(instance)));
+    String rest = path;
+    for (;;) {
+      size_t dot = rest.find('.');
+      String head = rest.substr(0, dot);
+      rest = dot == String::npos ? String() : rest.substr(dot + 1);
+      const TPropInfo* p = instance->ClassType()->FindProperty(head);
+      if (!p) {
+        if (rest.empty() && dot == String::npos && ApplyDefined(instance, head)) return;
+        throw EReadError("Property " + head + " does not exist");
+      }
+      if (dot == String::npos) return ApplyValue(instance, *p, line);
+      if (p->Kind == tkStrings && SameText(rest, "Strings")) return ReadStrings(instance, *p);
       if (p->Kind != tkPersistent && p->Kind != tkCollection && p->Kind != tkStrings)
         throw EReadError("Property " + head + " has no sub-properties");
-      auto* sub = static_cast<TPersistent*>(p->GetObject(instance));
-      if (!sub) throw EReadError("Property " + head + " is nil");
-      return ApplyPath(sub, rest, line);
+      instance = SubObject<TPersistent>(instance, *p);
     }
-    ApplyValue(instance, *p, line);
+  }
+
+  // The object an object property holds; it must be there to take values.
+  template <typename T>
+  static T* SubObject(TPersistent* instance, const TPropInfo& p) {
+    auto* sub = static_cast<T*>(p.GetObject(instance));
+    if (!sub) throw EReadError("Property " + p.Name + " is nil");
+    return sub;
   }
 
   bool ApplyDefined(TPersistent* instance, const String& name) {
@@ -512,12 +603,18 @@ class TReader : public TFiler {
     definedName_ = name;
     definedValue_ = &value;
     definedFound_ = false;
-    instance->DefineProperties(this);
+    try {
+      instance->DefineProperties(this);
+    } catch (...) {
+      definedValue_ = nullptr;
+      throw;
+    }
     definedValue_ = nullptr;
     return definedFound_;
   }
 
-  void ReadStrings(TStrings* list) {
+  void ReadStrings(TPersistent* instance, const TPropInfo& p) {
+    TStrings* list = SubObject<TStrings>(instance, p);
     Value value = ReadValue();
     if (value.kind != Value::List) throw EReadError("Invalid property value: string list expected");
     list->BeginUpdate();
@@ -532,7 +629,7 @@ class TReader : public TFiler {
   }
 
   void ApplyValue(TPersistent* instance, const TPropInfo& p, int line) {
-    if (p.Kind == tkCollection) return ReadCollection(static_cast<TCollection*>(p.GetObject(instance)));
+    if (p.Kind == tkCollection) return ReadCollection(SubObject<TCollection>(instance, p));
     Value value = ReadValue();
     if (!p.IsWritable()) throw EPropReadOnly("Property " + p.Name + " is read-only");
     switch (p.Kind) {
@@ -541,10 +638,13 @@ class TReader : public TFiler {
           throw EReadError("Invalid property value");
         p.SetOrd(instance, SameText(value.text, "True") ? 1 : 0);
         break;
-      case tkInteger:
+      case tkInteger: {
         if (value.kind != Value::Int) throw EReadError("Invalid property value");
-        p.SetOrd(instance, ParseInteger(value.text));
+        int64_t number = ParseInteger(value.text);
+        if (number < p.MinValue || number > p.MaxValue) throw EReadError("Value " + value.text + " out of range");
+        p.SetOrd(instance, number);
         break;
+      }
       case tkFloat:
         if (value.kind != Value::Int && value.kind != Value::Float) throw EReadError("Invalid property value");
         p.SetFloat(instance, ParseFloat(value.text));
@@ -564,7 +664,7 @@ class TReader : public TFiler {
         uint64_t bits = 0;
         for (const String& e : value.elements) {
           int ordinal = p.EnumInfo->ValueOf(e);
-          if (ordinal < 0) throw EReadError("Invalid property element " + e);
+          if (ordinal < 0 || ordinal >= 64) throw EReadError("Invalid property element " + e);
           bits |= uint64_t{1} << ordinal;
         }
         p.SetOrd(instance, static_cast<int64_t>(bits));
@@ -576,7 +676,7 @@ class TReader : public TFiler {
         if (SameText(value.text, "nil"))
           p.SetObject(instance, nullptr);
         else
-          fixups_.push_back(Fixup{instance, &p, value.text, line});
+          fixups_.push_back(Fixup{instance, &p, value.text, line, collections_});
         break;
       default: throw EReadError("Invalid property value");
     }
@@ -592,10 +692,13 @@ class TReader : public TFiler {
   }
 
   void ReadCollection(TCollection* collection) {
+    NestingLevel level(*this);
     parser_.ExpectChar('<');
     collection->BeginUpdate();
     try {
+      ForgetFixupsWithin(collection);
       collection->Clear();
+      collections_.push_back(collection);
       while (parser_.IsSymbol("item")) {
         parser_.Next();
         TCollectionItem* item = collection->Add();
@@ -606,11 +709,19 @@ class TReader : public TFiler {
         parser_.Next();
       }
       parser_.ExpectChar('>');
+      collections_.pop_back();
     } catch (...) {
       collection->EndUpdate();
       throw;
     }
     collection->EndUpdate();
+  }
+
+  // The references read into items that the collection is about to free.
+  void ForgetFixupsWithin(const TCollection* collection) {
+    std::erase_if(fixups_, [collection](const Fixup& f) {
+      return std::find(f.within.begin(), f.within.end(), collection) != f.within.end();
+    });
   }
 
   Value ReadValue() {
@@ -627,21 +738,15 @@ class TReader : public TFiler {
         parser_.Next();
         return v;
       case Token::Integer:
-      case Token::Float:
-        v.kind = parser_.Kind() == Token::Integer ? Value::Int : Value::Float;
-        v.text = parser_.Text();
-        parser_.Next();
-        return v;
+      case Token::Float: return ReadNumberValue("");
       case Token::Char: break;
       case Token::End: parser_.Error("Value expected");
     }
     char c = parser_.Char();
     if (c == '-') {
       parser_.Next();
-      Value n = ReadValue();
-      if (n.kind != Value::Int && n.kind != Value::Float) parser_.Error("Number expected");
-      n.text = "-" + n.text;
-      return n;
+      if (parser_.Kind() != Token::Integer && parser_.Kind() != Token::Float) parser_.Error("Number expected");
+      return ReadNumberValue("-");
     }
     if (c == '[') return ReadSetValue();
     if (c == '(') return ReadListValue();
@@ -651,6 +756,14 @@ class TReader : public TFiler {
       return v;
     }
     parser_.Error(String("Invalid value '") + c + "'");
+  }
+
+  Value ReadNumberValue(const String& sign) {
+    Value v;
+    v.kind = parser_.Kind() == Token::Integer ? Value::Int : Value::Float;
+    v.text = sign + parser_.Text();
+    parser_.Next();
+    return v;
   }
 
   Value ReadSetValue() {
@@ -679,41 +792,52 @@ class TReader : public TFiler {
     return v;
   }
 
+  // Decimal or $hex, with an optional minus sign; anything beyond 64 bits
+  // does not fit.
   static int64_t ParseInteger(const String& text) {
     bool negative = !text.empty() && text[0] == '-';
-    String digits = negative ? text.substr(1) : text;
-    int64_t value = 0;
-    const char* first = digits.data();
-    const char* last = digits.data() + digits.size();
+    const char* first = text.data() + (negative ? 1 : 0);
+    const char* last = text.data() + text.size();
     int base = 10;
-    if (!digits.empty() && digits[0] == '$') ++first, base = 16;
-    auto result = std::from_chars(first, last, value, base);
-    if (result.ec != std::errc() || result.ptr != last) throw EReadError("Invalid integer value " + text);
-    return negative ? -value : value;
+    if (first != last && *first == '$') ++first, base = 16;
+    uint64_t magnitude = 0;
+    auto result = std::from_chars(first, last, magnitude, base);
+    const uint64_t limit = negative ? uint64_t{1} << 63 : uint64_t{INT64_MAX};
+    if (result.ec != std::errc() || result.ptr != last || magnitude > limit)
+      throw EReadError("Invalid integer value " + text.substr(0, 40));
+    return negative ? static_cast<int64_t>(0 - magnitude) : static_cast<int64_t>(magnitude);
   }
 
   static double ParseFloat(const String& text) {
     double value = 0;
     auto result = std::from_chars(text.data(), text.data() + text.size(), value);
     if (result.ec != std::errc() || result.ptr != text.data() + text.size())
-      throw EReadError("Invalid floating point value " + text);
+      throw EReadError("Invalid floating point value " + text.substr(0, 40));
     return value;
   }
 
   void ResolveFixups() {
     for (const Fixup& f : fixups_) {
       TComponent* target = SameText(f.name, root_->Name()) ? root_ : root_->FindComponent(f.name);
-      if (!target)
+      String problem = !target ? "unknown component " + f.name
+                       : !target->InheritsFrom(f.prop->PropClass())
+                           ? f.name + " is a " + target->ClassName() + ", not a " + f.prop->PropClass()->ClassName()
+                           : String();
+      if (!problem.empty())
         throw EReadError("Error reading " + Describe(f.instance) + "." + f.prop->Name + " on line " +
-                         IntToStr(f.line) + ": unknown component " + f.name);
+                         IntToStr(f.line) + ": " + problem);
       f.prop->SetObject(f.instance, target);
     }
   }
 
   Parser parser_;
   TComponent* root_;
+  bool rootCreated_ = false;
   std::vector<TComponent*> loaded_;
+  std::vector<TComponent*> created_;  // children this read made, oldest first
   std::vector<Fixup> fixups_;
+  std::vector<const TCollection*> collections_;  // those being read, outermost first
+  int nesting_ = 0;
   String definedName_;
   const Value* definedValue_ = nullptr;
   bool definedFound_ = false;

@@ -60,6 +60,10 @@ struct TPropInfo {
   std::function<TMethod(const TObject*)> GetMethod;
   std::function<void(TObject*, const TMethod&)> SetMethod;
 
+  // The values an integer property's type holds; others do not fit it.
+  int64_t MinValue = INT64_MIN;
+  int64_t MaxValue = INT64_MAX;
+
   // Declared default: a value equal to it is not stored.
   std::optional<int64_t> OrdDefault;
   std::optional<String> StrDefault;

@@ -151,6 +151,148 @@ TEST_F(StoredForms, BadInputRaisesClearErrors) {
   EXPECT_THROW(TextToComponent("object R: TPanelRoot\nend", &wrongRoot), EReadError);
 }
 
+// Reads one widget's lines into a fresh root; the exception, if any, is the
+// caller's to expect.
+void ReadWidget(TPanelRoot& root, const String& lines) {
+  TextToComponent("object R: TPanelRoot\n object First: TWidget\n" + lines + "\n end\n object Second: TWidget\n end\nend",
+                  &root);
+}
+
+String Repeat(const String& piece, size_t times) {
+  String out;
+  for (size_t i = 0; i < times; ++i) out += piece;
+  return out;
+}
+
+TEST_F(StoredForms, CharacterCodesBeyondUnicodeAreParserErrors) {
+  TPanelRoot root(nullptr);
+  ReadWidget(root, "Caption = #1114111#65");
+  EXPECT_EQ(root.First->Caption(), "\xF4\x8F\xBF\xBF" "A");
+  for (const char* code : {"#1114112", "#4294967296", "#99999999999999999999999"}) {
+    TPanelRoot r(nullptr);
+    EXPECT_THROW(ReadWidget(r, String("Caption = ") + code), EParserError) << code;
+  }
+}
+
+TEST_F(StoredForms, NumbersMustFitTheirProperty) {
+  TPanelRoot root(nullptr);
+  ReadWidget(root, "Count = -2147483648\nTag = -9223372036854775808\nRatio = -16");
+  EXPECT_EQ(root.First->Count(), INT32_MIN);
+  EXPECT_EQ(root.First->Tag(), INTPTR_MIN);
+  EXPECT_EQ(root.First->Ratio(), -16.0);
+  for (const char* value : {"Count = 2147483648", "Count = -2147483649", "Count = $100000000", "Count = $",
+                            "Count = -$", "Tag = 9223372036854775808", "Tag = $FFFFFFFFFFFFFFFFF", "Ratio = 1e999"}) {
+    TPanelRoot r(nullptr);
+    EXPECT_THROW(ReadWidget(r, value), EReadError) << value;
+  }
+  // One sign only: a run of them once recursed without bound.
+  TPanelRoot r(nullptr);
+  EXPECT_THROW(ReadWidget(r, "Count = - -1"), EParserError);
+  TPanelRoot deep(nullptr);
+  EXPECT_THROW(ReadWidget(deep, "Count = " + Repeat("-", 1 << 20) + "1"), EParserError);
+}
+
+TEST_F(StoredForms, NestingIsCappedWithAParserError) {
+  // Nesting well within the cap reads.
+  TPanelRoot root(nullptr);
+  ReadWidget(root, "Things = <" + Repeat("item Parts = <", 60) + ">" + Repeat("end>", 60));
+  TCollection* parts = root.First->Things();
+  for (int level = 0; level < 60; ++level) {
+    ASSERT_EQ(parts->Count(), 1) << level;
+    parts = static_cast<TThing*>(parts->Items(0))->Parts();
+  }
+  EXPECT_EQ(parts->Count(), 0);
+  // Hostile depth fails before it can exhaust the stack.
+  TPanelRoot items(nullptr);
+  EXPECT_THROW(ReadWidget(items, "Things = <" + Repeat("item Parts = <", 1 << 18)), EParserError);
+  TPanelRoot objects(nullptr);
+  EXPECT_THROW(TextToComponent("object R: TPanelRoot\n" + Repeat("object A: TWidget\n", 1 << 18), &objects),
+               EParserError);
+}
+
+TEST_F(StoredForms, PathsThroughMissingSubObjectsAreReadErrors) {
+  for (const char* line : {"Spare.Title = 'x'", "NoThings = <item end>", "NoLines.Strings = ('a')",
+                           "Count.Size = 1", "Settings.Nope = 1", "Settings..Title = 'x'"}) {
+    TPanelRoot root(nullptr);
+    EXPECT_THROW(ReadWidget(root, line), EReadError) << line;
+  }
+  // A long path walks in a loop, not by recursion.
+  TPanelRoot root(nullptr);
+  EXPECT_THROW(ReadWidget(root, Repeat("Settings.", 1 << 18) + "Title = 'x'"), EReadError);
+}
+
+TEST_F(StoredForms, BinaryValuesNeedWholeBytes) {
+  TPanelRoot root(nullptr);
+  ReadWidget(root, "Settings.Blob = {\n 00fF\n 7F }");
+  EXPECT_EQ(root.First->Settings()->Blob, (std::vector<uint8_t>{0x00, 0xFF, 0x7F}));
+  EXPECT_NE(ComponentToText(&root).find("Settings.Blob = {\r\n      00FF7F}"), String::npos);
+  TPanelRoot odd(nullptr);
+  EXPECT_THROW(ReadWidget(odd, "Settings.Blob = {ABC}"), EReadError);
+  TPanelRoot notHex(nullptr);
+  EXPECT_THROW(ReadWidget(notHex, "Settings.Blob = {0g}"), EParserError);
+  TPanelRoot open(nullptr);
+  EXPECT_THROW(TextToComponent("object R: TPanelRoot\n object A: TWidget\n Settings.Blob = {00", &open), EParserError);
+}
+
+TEST_F(StoredForms, ReferencesMustNameAComponentOfTheirClass) {
+  TPanelRoot root(nullptr);
+  ReadWidget(root, "Things = <item Partner = Second end>");
+  EXPECT_EQ(static_cast<TThing*>(root.First->Things()->Items(0))->Partner(), root.FindComponent("Second"));
+  TPanelRoot wrong(nullptr);
+  EXPECT_THROW(ReadWidget(wrong, "Buddy = R"), EReadError);
+  EXPECT_EQ(wrong.FindComponent("First"), nullptr);
+}
+
+TEST_F(StoredForms, ACollectionReadAgainForgetsTheReferencesOfItsOldItems) {
+  TPanelRoot root(nullptr);
+  ReadWidget(root, "Things = <item Parts = <item Partner = Second end> end>\nThings = <item Size = 2 end>");
+  ASSERT_EQ(root.First->Things()->Count(), 1);
+  auto* thing = static_cast<TThing*>(root.First->Things()->Items(0));
+  EXPECT_EQ(thing->Size(), 2);
+  EXPECT_EQ(thing->Parts()->Count(), 0);
+}
+
+TEST_F(StoredForms, AFailedReadFreesWhatItCreated) {
+  TPanelRoot root(nullptr);
+  auto* kept = new TWidget(&root);
+  kept->SetName("Kept");
+  EXPECT_THROW(TextToComponent("object R: TPanelRoot\n object Kept: TWidget\n end\n object First: TWidget\n end\n"
+                               " object Other: TWidget\n Count = 'x'\n end\nend",
+                               &root),
+               EReadError);
+  ASSERT_EQ(root.ComponentCount(), 1);
+  EXPECT_EQ(root.Components(0), kept);
+  EXPECT_EQ(root.First, nullptr);  // the published field no longer names the freed child
+  EXPECT_FALSE(root.ComponentState().Contains(csLoading));
+  EXPECT_FALSE(kept->ComponentState().Contains(csLoading));
+  EXPECT_FALSE(kept->ComponentState().Contains(csReading));
+
+  TComponent owner(nullptr);
+  EXPECT_THROW(CreateComponentFromText("object P: TPanelRoot\n object A: TWidget\n Nope = 1\n end\nend", &owner),
+               EReadError);
+  EXPECT_EQ(owner.ComponentCount(), 0);
+  // Without an owner nothing would free the root: the leak checker watches this.
+  EXPECT_THROW(CreateComponentFromText("object P: TPanelRoot\n object A: TWidget\n", nullptr), EParserError);
+}
+
+TEST_F(StoredForms, AChildNamedTwiceIsOneComponentOfOneClass) {
+  TPanelRoot root(nullptr);
+  TextToComponent("object R: TPanelRoot\n object First: TWidget\n Count = 1\n end\n"
+                  " object First: TWidget\n Ratio = 2\n end\nend",
+                  &root);
+  ASSERT_EQ(root.ComponentCount(), 1);
+  EXPECT_EQ(root.First->Count(), 1);
+  EXPECT_EQ(root.First->Ratio(), 2.0);
+  EXPECT_EQ(root.First->Trace, std::vector<String>{"Loaded"});
+  TPanelRoot clash(nullptr);
+  EXPECT_THROW(TextToComponent("object R: TPanelRoot\n object First: TWidget\n end\n"
+                               " object First: TPanelRoot\n end\nend",
+                               &clash),
+               EReadError);
+  TPanelRoot badName(nullptr);
+  EXPECT_THROW(TextToComponent("object R: TPanelRoot\n object A.B: TWidget\n end\nend", &badName), EReadError);
+}
+
 TEST_F(StoredForms, ModuleResourcesAreFoundByName) {
   static const unsigned char form[] = "object W: TWidget\n Count = 9\nend";
   static const TResourceEntry entries[] = {{"TESTFORM", form, sizeof form - 1}};

@@ -1,6 +1,8 @@
 #include "tests/platform/classes/Model.h"
 
 #include "platform/classes/ClassBuilder.h"
+#include "platform/classes/Filer.h"
+#include "platform/classes/Streams.h"
 
 namespace ztl::test {
 
@@ -16,18 +18,38 @@ void TSettings::Assign(TPersistent* Source) {
   title_ = other->title_;
   enabled_ = other->enabled_;
   files_->Assign(other->files_);
+  Blob = other->Blob;
+}
+
+void TSettings::DefineProperties(TFiler* Filer) {
+  Filer->DefineBinaryProperty(
+      "Blob",
+      [this](TStream& data) {
+        Blob.assign(static_cast<size_t>(data.Size()), 0);
+        data.ReadBuffer(Blob.data(), data.Size());
+      },
+      [this](TStream& data) { data.WriteBuffer(Blob.data(), static_cast<int64_t>(Blob.size())); }, !Blob.empty());
 }
 
 ZTL_BEGIN_CLASS(TThing, TCollectionItem)
   .Property("Size", &Self::Size, &Self::SetSize).Default(1)
   .Property("Label", &Self::Label, &Self::SetLabel)
+  .Property("Partner", &Self::Partner, &Self::SetPartner)
+  .Property("Parts", &Self::Parts)
 ZTL_END_CLASS
+
+TThing::TThing(TCollection* Collection)
+    : TCollectionItem(Collection), parts_(new TOwnedCollection(this, TThing::StaticClass())) {}
+
+TThing::~TThing() { delete parts_; }
 
 void TThing::Assign(TPersistent* Source) {
   auto* other = dynamic_cast<TThing*>(Source);
   if (!other) return TCollectionItem::Assign(Source);
   size_ = other->size_;
   label_ = other->label_;
+  partner_ = other->partner_;
+  parts_->Assign(other->parts_);
 }
 
 ZTL_BEGIN_CLASS(TWidget, TComponent)
@@ -41,6 +63,9 @@ ZTL_BEGIN_CLASS(TWidget, TComponent)
   .Property("Things", &Self::Things)
   .Property("Buddy", &Self::Buddy, &Self::SetBuddy)
   .Property("OnPing", &Self::OnPing, &Self::SetOnPing)
+  .Property("Spare", &Self::Spare)
+  .Property("NoThings", &Self::NoThings)
+  .Property("NoLines", &Self::NoLines)
 ZTL_END_CLASS
 
 TWidget::TWidget(TComponent* AOwner)

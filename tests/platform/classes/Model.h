@@ -28,26 +28,44 @@ class TSettings : public TPersistent {
   void SetFiles(TStrings* v) { files_->Assign(v); }
   void Assign(TPersistent* Source) override;
 
+  // Bytes stored beside the published properties as "Blob = { hex }".
+  std::vector<uint8_t> Blob;
+
+ protected:
+  void DefineProperties(TFiler* Filer) override;
+
  private:
   String title_ = "untitled";
   bool enabled_ = true;
   TStringList* files_;
 };
 
+class TWidget;
+
+// Items nest: every thing has parts, which are things again.
 class TThing : public TCollectionItem {
   ZTL_DECLARE_CLASS(TThing, TCollectionItem)
 
  public:
-  explicit TThing(TCollection* Collection) : TCollectionItem(Collection) {}
+  explicit TThing(TCollection* Collection);
+  ~TThing() override;
+  TThing(const TThing&) = delete;
+  TThing& operator=(const TThing&) = delete;
+
   int Size() const { return size_; }
   void SetSize(int v) { size_ = v; }
   const String& Label() const { return label_; }
   void SetLabel(const String& v) { label_ = v; }
+  TWidget* Partner() const { return partner_; }
+  void SetPartner(TWidget* v) { partner_ = v; }
+  TCollection* Parts() const { return parts_; }
   void Assign(TPersistent* Source) override;
 
  private:
   int size_ = 1;
   String label_;
+  TWidget* partner_ = nullptr;
+  TCollection* parts_;
 };
 
 class TWidget : public TComponent {
@@ -75,6 +93,10 @@ class TWidget : public TComponent {
   void SetBuddy(TWidget* v);
   TNotifyEvent OnPing() const { return onPing_; }
   void SetOnPing(const TNotifyEvent& v) { onPing_ = v; }
+  // Sub-objects that are never there, for stored forms that name them anyway.
+  TSettings* Spare() const { return nullptr; }
+  TCollection* NoThings() const { return nullptr; }
+  TStrings* NoLines() const { return nullptr; }
 
   // What happened, for tests of the loading order.
   std::vector<String> Trace;
