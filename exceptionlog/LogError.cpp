@@ -383,7 +383,9 @@ String TZTExceptionLog::Section(const String& Tag, const String& Value) const {
 
 String TZTExceptionLog::ComposeReport(Exception* E) const {
   char description[kDescriptionCapacity];
-  ExceptionErrorMessage(ExceptObject(), ExceptAddr(), description, kDescriptionCapacity);
+  // Taken by its length: a message may hold NUL bytes.
+  const int descriptionLength = ExceptionErrorMessage(ExceptObject(), ExceptAddr(), description, kDescriptionCapacity);
+  const String descriptionText(description, static_cast<size_t>(descriptionLength));
 
   String report;
   auto add = [&](TZTLFormat element, const char* tag, auto value) {
@@ -393,7 +395,7 @@ String TZTExceptionLog::ComposeReport(Exception* E) const {
   add(lfTime, "TIME", [] { return FormatDateTime("tt", Time()); });
   add(lfPhysAddress, "ADDRESS", [] { return Format("Phys.addr: %p", {static_cast<const void*>(ExceptAddr())}); });
   add(lfExceptionClassName, "CLASSNAME", [&] { return Format("Classname: %s", {E->ClassName()}); });
-  add(lfMessage, "MESSAGE", [&] { return Format("Message: %s", {String(description)}); });
+  add(lfMessage, "MESSAGE", [&] { return Format("Message: %s", {descriptionText}); });
   add(lfSourceLine, "LINE", [&] { return GetFormattedSource(); });
   add(lfApplication, "APPLICATION", [&] { return GetApplicationDetails(); });
   add(lfActiveControl, "CONTROL", [&] { return GetActiveControlDetails(); });

@@ -1,6 +1,6 @@
 // Reports of exceptions whose message is not plain text: bytes that are not
-// UTF-8 and control characters, as a message built from a file or a network
-// reply may hold.
+// UTF-8, control characters and NUL bytes, as a message built from a file or a
+// network reply may hold.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -45,14 +45,24 @@ TEST_F(ReportMessages, XMLLogStaysWellFormedWhateverTheMessageHolds) {
   RaiseInLoop("stray \xFF byte, cut \xC3 sequence");
   RaiseInLoop("bell \x07 and escape \x1B");
   RaiseInLoop("t\xC3\xA9xt & <tags>");  // valid: kept as it is
+  RaiseInLoop(String("nul \0 inside", 12));
   const String written = ReadFileBytes(dir_.File("errors.xml"));
   const test::ParsedXMLLog parsed = test::ParseXMLLog(written);
   ASSERT_TRUE(parsed.WellFormed) << parsed.Error;
-  ASSERT_EQ(parsed.Elements.size(), 3u);
+  ASSERT_EQ(parsed.Elements.size(), 4u);
   EXPECT_NE(parsed.Elements[0].second.find("stray "), String::npos);
   EXPECT_NE(parsed.Elements[0].second.find(" byte, cut "), String::npos);
   EXPECT_NE(parsed.Elements[1].second.find(" and escape "), String::npos);
   EXPECT_NE(parsed.Elements[2].second.find("t\xC3\xA9xt & <tags>"), String::npos);
+  EXPECT_NE(parsed.Elements[3].second.find(" inside"), String::npos);
+}
+
+TEST_F(ReportMessages, TextLogKeepsWhatFollowsANulByte) {
+  auto log = NewLog("errors.log", ztlfText);
+  RaiseInLoop(String("before\0after", 12));
+  const String written = ReadFileBytes(dir_.File("errors.log"));
+  EXPECT_NE(written.find("before"), String::npos);
+  EXPECT_NE(written.find("after"), String::npos) << "the message was cut at its NUL byte";
 }
 
 }  // namespace
