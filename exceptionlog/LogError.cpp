@@ -1,6 +1,7 @@
 #include "exceptionlog/LogError.h"
 
 #include <array>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -271,17 +272,57 @@ int FirstMatch(const Exception* E, const std::array<TClass, N>& classes) {
   return -1;
 }
 
+// The length of the well-formed UTF-8 sequence of two or more bytes at
+// text[i], or 0.
+size_t Utf8SequenceLength(const String& text, size_t i) {
+  const auto lead = static_cast<unsigned char>(text[i]);
+  const size_t length = lead >= 0xF0 && lead <= 0xF4   ? 4
+                        : lead >= 0xE0 && lead <= 0xEF ? 3
+                        : lead >= 0xC2 && lead <= 0xDF ? 2
+                                                       : 0;
+  if (length == 0 || length > text.size() - i) return 0;
+  uint32_t code = lead & (0xFFu >> (length + 1));
+  for (size_t k = 1; k < length; ++k) {
+    const auto next = static_cast<unsigned char>(text[i + k]);
+    if ((next & 0xC0) != 0x80) return 0;
+    code = (code << 6) | (next & 0x3Fu);
+  }
+  constexpr uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
+  if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
+  return length;
+}
+
 // Markup characters of a value, so that a message holding them keeps the
-// log's XML well formed.
+// log's XML well formed; so are bytes that XML cannot hold at all (control
+// characters, bytes outside a UTF-8 sequence), which become U+FFFD.
 String EscapeXML(const String& value) {
   String escaped;
   escaped.reserve(value.size());
-  for (char c : value) {
+  for (size_t i = 0; i < value.size(); ++i) {
+    const char c = value[i];
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte >= 0x80) {
+      const size_t length = Utf8SequenceLength(value, i);
+      if (length == 0) {
+        escaped += "\xEF\xBF\xBD";
+        continue;
+      }
+      escaped.append(value, i, length);
+      i += length - 1;
+      continue;
+    }
     switch (c) {
       case '&': escaped += "&amp;"; break;
       case '<': escaped += "&lt;"; break;
       case '>': escaped += "&gt;"; break;
-      default: escaped += c;
+      case '\t':
+      case '\n':
+      case '\r': escaped += c; break;
+      default:
+        if (byte < 0x20)
+          escaped += "\xEF\xBF\xBD";
+        else
+          escaped += c;
     }
   }
   return escaped;
@@ -342,7 +383,9 @@ String TZTExceptionLog::Section(const String& Tag, const String& Value) const {
 
 String TZTExceptionLog::ComposeReport(Exception* E) const {
   char description[kDescriptionCapacity];
-  ExceptionErrorMessage(ExceptObject(), ExceptAddr(), description, kDescriptionCapacity);
+  // Taken by its length: a message may hold NUL bytes.
+  const int descriptionLength = ExceptionErrorMessage(ExceptObject(), ExceptAddr(), description, kDescriptionCapacity);
+  const String descriptionText(description, static_cast<size_t>(descriptionLength));
 
   String report;
   auto add = [&](TZTLFormat element, const char* tag, auto value) {
@@ -352,7 +395,7 @@ String TZTExceptionLog::ComposeReport(Exception* E) const {
   add(lfTime, "TIME", [] { return FormatDateTime("tt", Time()); });
   add(lfPhysAddress, "ADDRESS", [] { return Format("Phys.addr: %p", {static_cast<const void*>(ExceptAddr())}); });
   add(lfExceptionClassName, "CLASSNAME", [&] { return Format("Classname: %s", {E->ClassName()}); });
-  add(lfMessage, "MESSAGE", [&] { return Format("Message: %s", {String(description)}); });
+  add(lfMessage, "MESSAGE", [&] { return Format("Message: %s", {descriptionText}); });
   add(lfSourceLine, "LINE", [&] { return GetFormattedSource(); });
   add(lfApplication, "APPLICATION", [&] { return GetApplicationDetails(); });
   add(lfActiveControl, "CONTROL", [&] { return GetActiveControlDetails(); });

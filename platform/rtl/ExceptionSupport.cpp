@@ -21,6 +21,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <new>
 #include <typeindex>
 #include <unordered_map>
 
@@ -177,12 +178,26 @@ void ForgetThrownObject(void* object) {
   if (record.restoresStackReserve) RestoreStackReserve();
 }
 
-void RecordThrow(void* object, void* returnAddress, DestructorFn destructor) {
+thread_local bool recordingThrow = false;
+
+// False when the raise goes unrecorded: when memory has run out, the record
+// cannot be made, and the std::bad_alloc that says so is itself a raise made
+// while the registry is locked.
+bool RecordThrow(void* object, void* returnAddress, DestructorFn destructor) {
+  if (recordingThrow) return false;
   void* address = nextRaiseAddress ? nextRaiseAddress : ThrowSite(returnAddress);
   bool restoresReserve = nextRaiseRestoresReserve;
   nextRaiseAddress = nullptr;
   nextRaiseRestoresReserve = false;
-  Registry().Add(object, address, destructor, restoresReserve);
+  recordingThrow = true;
+  try {
+    Registry().Add(object, address, destructor, restoresReserve);
+  } catch (const std::bad_alloc&) {
+    recordingThrow = false;
+    return false;
+  }
+  recordingThrow = false;
+  return true;
 }
 
 String DemangledName(const std::type_info& type) {
@@ -817,8 +832,8 @@ namespace __cxxabiv1 {
 extern "C" __attribute__((visibility("default"), noreturn)) void __cxa_throw(void* object, std::type_info* type,
                                                                            void (*destructor)(void*)) {
   static const ztl::ThrowFn next = ztl::NextDefinition<ztl::ThrowFn>("__cxa_throw");
-  ztl::RecordThrow(object, __builtin_return_address(0), destructor);
-  next(object, type, &ztl::ForgetThrownObject);
+  const bool recorded = ztl::RecordThrow(object, __builtin_return_address(0), destructor);
+  next(object, type, recorded ? &ztl::ForgetThrownObject : destructor);
   __builtin_unreachable();
 }
 
@@ -828,8 +843,8 @@ extern "C" __attribute__((visibility("default"))) __cxa_refcounted_exception* __
   // The runtime's own __cxa_throw calls this too, after the platform's
   // __cxa_throw has recorded the object.
   if (destructor == &ztl::ForgetThrownObject) return next(object, type, destructor);
-  ztl::RecordThrow(object, __builtin_return_address(0), destructor);
-  return next(object, type, &ztl::ForgetThrownObject);
+  const bool recorded = ztl::RecordThrow(object, __builtin_return_address(0), destructor);
+  return next(object, type, recorded ? &ztl::ForgetThrownObject : destructor);
 }
 
 }  // namespace __cxxabiv1
