@@ -362,7 +362,9 @@ void TZTExceptionLog::DoException(TObject* Sender, Exception* E) {
     Application->ShowException(E);
     return;
   }
-  if (FOptions.Contains(laShowSourceLine) || FFormats.Contains(lfSourceLine)) FMapFile->LoadExceptionData(nullptr);
+  // An application may have taken the reader away (MapFile set to nil).
+  if (FMapFile && (FOptions.Contains(laShowSourceLine) || FFormats.Contains(lfSourceLine)))
+    FMapFile->LoadExceptionData(nullptr);
   if (!LogFile().empty()) {
     String report = ComposeReport(E);
     bool accept = true;
@@ -413,7 +415,7 @@ String TZTExceptionLog::ComposeReport(Exception* E) const {
 }
 
 String TZTExceptionLog::GetFormattedSource() const {
-  if (!FMapFile->ExceptionAnalyzed()) return {};
+  if (!FMapFile || !FMapFile->ExceptionAnalyzed()) return {};
   String text = "\r\n";
   if (!FMapFile->ExceptUnitName().empty()) text += "Unit: " + FMapFile->ExceptUnitName() + "\r\n";
   if (!FMapFile->ExceptMethodName().empty()) text += "Procedure: " + FMapFile->ExceptMethodName() + "\r\n";

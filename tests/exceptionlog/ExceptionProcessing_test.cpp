@@ -525,6 +525,16 @@ TEST_F(SourceLine, AMissingMapStillAnalysesToASingleLineBreak) {
   EXPECT_EQ(LogText(), "\r\n\r\n \r\n");
 }
 
+TEST_F(SourceLine, WithoutAMapReaderTheSourceIsEmptyAndTheReportStillWritten) {
+  auto log = NewLog();
+  delete log->MapFile();
+  log->SetMapFile(nullptr);
+  log->SetFormats({lfSourceLine});
+  RaiseInLoop(Raise<EConvertError>());
+  EXPECT_EQ(log->GetFormattedSource(), "");
+  EXPECT_EQ(LogText(), "\r\n \r\n");
+}
+
 TEST_F(SourceLine, TheDialogShowsTheSourceOnlyWithShowSourceLine) {
   auto log = LogWithMap(OrdersMap(true, true));
   log->SetErrorDialog(edExtended);
