@@ -56,11 +56,12 @@
 // it, so that the raise and the unwinding have room, and the reserve is put
 // back when the exception object is destroyed. Threads that hold a
 // TFaultStack keep a reserve of their own (a protected band above the
-// thread's guard page). Where no reserve is available (a thread without a
-// TFaultStack, a second overflow before the reserve is back, an unlimited
-// stack size) the fault cannot become an exception: the handler writes a
-// report through the fatal-fault hook (and a line on the standard error) and
-// the process ends with the signal.
+// thread's guard page). Where no reserve is available (a second overflow
+// before the reserve is back, an unlimited stack size) the fault cannot become
+// an exception: the handler writes a report through the fatal-fault hook (and
+// a line on the standard error) and the process ends with the signal. A thread
+// without a TFaultStack has no alternate signal stack at all: its stack
+// overflow ends the process without a report.
 //
 // Sanitizers: AddressSanitizer lets a program install its own SIGSEGV handler
 // (allow_user_segv_handler, on by default), so the handlers are installed in
