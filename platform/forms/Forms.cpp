@@ -359,7 +359,15 @@ void TCustomForm::WndProc(TMessage& message) {
       }
       if ((message.WParam & 0xFFF0) == SC_CLOSE) return Close();
       return;
-    case CM_RELEASE: delete this; return;
+    case CM_RELEASE:
+      // The modal loop still runs on this form: end it, free the form after.
+      if (modal_) {
+        if (modalResult_ == mrNone) modalResult_ = mrCancel;
+        Release();
+        return;
+      }
+      delete this;
+      return;
     default: TWinControl::WndProc(message);
   }
 }

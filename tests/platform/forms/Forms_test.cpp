@@ -106,6 +106,17 @@ TEST_F(Forms, AButtonWithoutModalResultKeepsTheFormOpen) {
   EXPECT_EQ(counter.clicks, 2);
 }
 
+TEST_F(Forms, AModalFormReleasedInItsLoopEndsTheLoopBeforeItIsFreed) {
+  TForm* form = MakeDialog();
+  const int forms = Screen->CustomFormCount();
+  Headless().PostInspect([](TCustomForm& f) { f.Release(); });
+  Headless().PostInspect([](TCustomForm& f) { f.Release(); });  // twice frees once
+  EXPECT_EQ(form->ShowModal(), mrCancel);
+  EXPECT_EQ(Screen->CustomFormCount(), forms) << "still there when ShowModal returns";
+  Application->ProcessMessages();
+  EXPECT_EQ(Screen->CustomFormCount(), forms - 1);
+}
+
 TEST_F(Forms, ClickingAHiddenControlIsAnErrorTheLoopReports) {
   TForm* form = MakeDialog();
   form->FindComponent("OK")->Is<TButton>();
