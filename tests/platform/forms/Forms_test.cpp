@@ -179,6 +179,27 @@ TEST_F(Forms, FocusMovesBetweenFormsAndControlsAndTheScreenTellsIt) {
   EXPECT_FALSE(static_cast<TButton*>(first->FindComponent("OK"))->Focused());
 }
 
+TEST_F(Forms, AnActiveFormBeingFreedHearsNoMoreDeactivation) {
+  struct Watcher : TObject {
+    TEdit* note = nullptr;
+    std::vector<String> seen;
+    void Deactivate(TObject*) { seen.push_back(note->Text()); }  // a handler reads its form's controls
+  } watcher;
+  TForm* back = MakeDialog();
+  back->Show();
+  auto* front = new TForm(Application);
+  watcher.note = Add<TEdit>(front, "Note");
+  watcher.note->SetText("note");
+  front->SetOnDeactivate(MakeMethod<&Watcher::Deactivate>(&watcher));
+  front->Show();
+  back->SetFocus();
+  front->SetFocus();
+  delete front;  // its controls are gone before the screen hears of it
+  EXPECT_EQ(watcher.seen, std::vector<String>{"note"});
+  EXPECT_EQ(Screen->ActiveCustomForm(), back);
+  EXPECT_EQ(Screen->ActiveControl()->Name(), "OK");
+}
+
 TEST_F(Forms, CanFocusNeedsVisibleAndEnabledControlsUpToTheForm) {
   TForm* form = MakeDialog();
   auto* panel = Add<TPanel>(form, "Panel");
