@@ -359,7 +359,15 @@ void TCustomForm::WndProc(TMessage& message) {
       }
       if ((message.WParam & 0xFFF0) == SC_CLOSE) return Close();
       return;
-    case CM_RELEASE: delete this; return;
+    case CM_RELEASE:
+      // The modal loop still runs on this form: end it, free the form after.
+      if (modal_) {
+        if (modalResult_ == mrNone) modalResult_ = mrCancel;
+        Release();
+        return;
+      }
+      delete this;
+      return;
     default: TWinControl::WndProc(message);
   }
 }
@@ -395,9 +403,16 @@ int TScreen::Height() const { return WidgetSet().ScreenHeight(); }
 void TScreen::AddForm(TCustomForm* form) { forms_.push_back(form); }
 
 void TScreen::RemoveForm(TCustomForm* form) {
-  FormGone(form);
   forms_.erase(std::remove(forms_.begin(), forms_.end(), form), forms_.end());
   zOrder_.erase(std::remove(zOrder_.begin(), zOrder_.end(), form), zOrder_.end());
+  if (activeForm_ != form) return;
+  // The form is being freed and its controls are gone: it hears no deactivation.
+  activeForm_ = nullptr;
+  TCustomForm* next = nullptr;
+  for (auto it = zOrder_.rbegin(); it != zOrder_.rend() && !next; ++it)
+    if ((*it)->Visible()) next = *it;
+  ActivateForm(next);
+  if (!next && onActiveFormChange_) onActiveFormChange_(this);
 }
 
 void TScreen::ActivateForm(TCustomForm* form) {

@@ -453,6 +453,11 @@ void TBitmap::LoadFromStream(TStream& stream) {
 
   stream.SetPosition(start + pixelOffset);
   const size_t rowBytes = RowBytes(width, bits);
+  // The sizes come from the file: the pixels must be there before the image
+  // is allocated.
+  const int64_t available = stream.Size() - stream.Position();
+  if (available < 0 || static_cast<uint64_t>(available) < rowBytes * static_cast<uint64_t>(height))
+    throw EInvalidGraphic("Bitmap image is not valid: file too short");
   std::vector<uint8_t> row(rowBytes);
   std::vector<uint32_t> data(static_cast<size_t>(width) * static_cast<size_t>(height));
   for (int fileRow = 0; fileRow < height; ++fileRow) {

@@ -84,6 +84,7 @@ TThread::TThread() = default;
 
 TThread::~TThread() {
   TerminateAndWait();
+  std::lock_guard guard(joinLock_);
   if (thread_.joinable()) {
     if (thread_.get_id() == std::this_thread::get_id())
       thread_.detach();  // freeing itself at the end of Execute
@@ -92,9 +93,15 @@ TThread::~TThread() {
   }
 }
 
+void TThread::Join() {
+  std::lock_guard guard(joinLock_);
+  if (thread_.joinable()) thread_.join();
+}
+
 void TThread::Start() {
   if (started_) throw EThread("Cannot call Start on a running or terminated thread");
   started_ = true;
+  std::lock_guard guard(joinLock_);  // a thread freeing itself at once waits for thread_ to be set
   thread_ = std::thread(&TThread::Run, this);
 }
 
@@ -114,7 +121,10 @@ bool TThread::Finished() const {
 
 int TThread::WaitFor() {
   if (!started_) return returnValue_;
-  if (thread_.get_id() == std::this_thread::get_id()) throw EThread("A thread cannot wait for itself");
+  {
+    std::lock_guard guard(joinLock_);
+    if (thread_.get_id() == std::this_thread::get_id()) throw EThread("A thread cannot wait for itself");
+  }
   SyncState& s = Sync();
   if (IsMainThread()) {
     for (;;) {
@@ -129,7 +139,7 @@ int TThread::WaitFor() {
     std::unique_lock lock(s.lock);
     s.mainCv.wait(lock, [&] { return finished_; });
   }
-  if (thread_.joinable()) thread_.join();
+  Join();
   return returnValue_;
 }
 

@@ -90,8 +90,10 @@ class TThread : public TObject {
 
  private:
   void Run();
+  void Join();
 
   std::thread thread_;
+  std::mutex joinLock_;  // WaitFor may run in several threads at once
   std::atomic<bool> terminated_{false};
   bool started_ = false;
   bool finished_ = false;  // guarded by the synchronisation lock

@@ -106,6 +106,17 @@ TEST_F(Forms, AButtonWithoutModalResultKeepsTheFormOpen) {
   EXPECT_EQ(counter.clicks, 2);
 }
 
+TEST_F(Forms, AModalFormReleasedInItsLoopEndsTheLoopBeforeItIsFreed) {
+  TForm* form = MakeDialog();
+  const int forms = Screen->CustomFormCount();
+  Headless().PostInspect([](TCustomForm& f) { f.Release(); });
+  Headless().PostInspect([](TCustomForm& f) { f.Release(); });  // twice frees once
+  EXPECT_EQ(form->ShowModal(), mrCancel);
+  EXPECT_EQ(Screen->CustomFormCount(), forms) << "still there when ShowModal returns";
+  Application->ProcessMessages();
+  EXPECT_EQ(Screen->CustomFormCount(), forms - 1);
+}
+
 TEST_F(Forms, ClickingAHiddenControlIsAnErrorTheLoopReports) {
   TForm* form = MakeDialog();
   form->FindComponent("OK")->Is<TButton>();
@@ -166,6 +177,27 @@ TEST_F(Forms, FocusMovesBetweenFormsAndControlsAndTheScreenTellsIt) {
                                               "control Other", "form Dialog", "control Check", "control -"}));
   EXPECT_EQ(Screen->ActiveControl(), nullptr);
   EXPECT_FALSE(static_cast<TButton*>(first->FindComponent("OK"))->Focused());
+}
+
+TEST_F(Forms, AnActiveFormBeingFreedHearsNoMoreDeactivation) {
+  struct Watcher : TObject {
+    TEdit* note = nullptr;
+    std::vector<String> seen;
+    void Deactivate(TObject*) { seen.push_back(note->Text()); }  // a handler reads its form's controls
+  } watcher;
+  TForm* back = MakeDialog();
+  back->Show();
+  auto* front = new TForm(Application);
+  watcher.note = Add<TEdit>(front, "Note");
+  watcher.note->SetText("note");
+  front->SetOnDeactivate(MakeMethod<&Watcher::Deactivate>(&watcher));
+  front->Show();
+  back->SetFocus();
+  front->SetFocus();
+  delete front;  // its controls are gone before the screen hears of it
+  EXPECT_EQ(watcher.seen, std::vector<String>{"note"});
+  EXPECT_EQ(Screen->ActiveCustomForm(), back);
+  EXPECT_EQ(Screen->ActiveControl()->Name(), "OK");
 }
 
 TEST_F(Forms, CanFocusNeedsVisibleAndEnabledControlsUpToTheForm) {

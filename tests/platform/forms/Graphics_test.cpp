@@ -89,6 +89,31 @@ TEST(Bitmaps, AnythingElseIsAnInvalidGraphic) {
   EXPECT_TRUE(bitmap.Empty());
 }
 
+// The headers of an uncompressed bitmap file, without palette or pixels.
+std::string BitmapHeaders(int32_t width, int32_t height, uint16_t bits, uint32_t pixelOffset) {
+  std::string file = "BM";
+  auto put = [&file](uint32_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) file += static_cast<char>((v >> (8 * i)) & 0xFF);
+  };
+  put(0, 4), put(0, 4), put(pixelOffset, 4);
+  put(40, 4), put(static_cast<uint32_t>(width), 4), put(static_cast<uint32_t>(height), 4), put(1, 2), put(bits, 2);
+  put(0, 4), put(0, 4), put(0, 4), put(0, 4), put(0, 4), put(0, 4);
+  return file;
+}
+
+TEST(Bitmaps, SizesTheFileCannotHoldAreRejectedBeforeAnyPixelIsRead) {
+  for (uint16_t bits : {1, 24, 32}) {
+    TStringStream huge(BitmapHeaders(65535, 65535, bits, 54) + std::string(1024, '\x7F'));
+    TBitmap bitmap;
+    EXPECT_THROW(bitmap.LoadFromStream(huge), EInvalidGraphic) << bits << " bits";
+    EXPECT_TRUE(bitmap.Empty());
+  }
+  // A pixel offset past the end of the file.
+  TStringStream farAway(BitmapHeaders(2, 2, 24, 0xFFFFFFF0u) + std::string(16, '\0'));
+  TBitmap bitmap;
+  EXPECT_THROW(bitmap.LoadFromStream(farAway), EInvalidGraphic);
+}
+
 TEST(Pictures, CopyTheirGraphicAndStoreItWithItsClass) {
   TPicture picture;
   picture.Bitmap()->SetSize(4, 4);
