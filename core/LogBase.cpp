@@ -84,8 +84,8 @@ ZTL_BEGIN_CLASS(TZTLSendTo, TPersistent)
   .Property("ScreenshotFormat", &Self::ScreenshotFormat, &Self::SetScreenshotFormat).Default(sfBitmap)
   .Property("AttachLog", &Self::AttachLog, &Self::SetAttachLog).Default(false)
   .Property("ResolveNames", &Self::ResolveNames, &Self::SetResolveNames).Default(true)
-  .Property("AdditionalFiles", &Self::AdditionalFiles, &Self::SetAdditionalFiles)
   .Property("Options", &Self::Options, &Self::SetOptions).Default(TZTLDialogOptions{doScreenshot, doEmail, doWeb})
+  .Property("AdditionalFiles", &Self::AdditionalFiles, &Self::SetAdditionalFiles)
 ZTL_END_CLASS
 
 TZTLSendTo::TZTLSendTo()

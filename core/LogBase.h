@@ -88,6 +88,9 @@ class TZTLogBase : public TComponent {
   TZTLSendTo* SendTo() const { return FSendTo; }
   void SetSendTo(TZTLSendTo* value);
   TZTLogFormatting Formatting() const { return FFormatting; }
+  // Stores the form and gives LogFile the matching extension (".xml" or
+  // ".log"), on every assignment.
+  void SetFormatting(TZTLogFormatting Value);
 
   // Appends one named value to the log file; an empty value writes nothing.
   // Failures of the file layer propagate; the lock is released either way.
@@ -108,11 +111,6 @@ class TZTLogBase : public TComponent {
   void SendLogByWWW();
   // The text of a Simple MAPI result code.
   String MAPIErrorDescription(int intErrorCode);
-
- protected:
-  // Stores the form and gives LogFile the matching extension (".xml" or
-  // ".log"), on every assignment.
-  void SetFormatting(TZTLogFormatting Value);
 
  private:
   void AppendXMLElement(TStream& stream, const String& name, const String& value);

@@ -40,7 +40,6 @@ using test::XMLElementBytes;
 class TOpenLog : public TZTLogBase {
  public:
   using TZTLogBase::TZTLogBase;
-  using TZTLogBase::SetFormatting;
 };
 
 // Runs work on a thread of its own and waits for it. A write lock that a

@@ -46,6 +46,8 @@ TEST_F(LogBaseStorage, WriteReadWriteGivesTheSameText) {
   log->SendTo()->AdditionalFiles()->Add("/tmp/extra.txt");
   log->SendTo()->SetOptions({doEmail});
   String first = ComponentToText(&holder);
+  EXPECT_LT(first.find("SendTo.AttachLog"), first.find("SendTo.Options"));
+  EXPECT_LT(first.find("SendTo.Options"), first.find("SendTo.AdditionalFiles"));
 
   TComponent again(nullptr);
   TextToComponent(first, &again);
@@ -101,7 +103,7 @@ TEST_F(LogBaseStorage, PublishedOrderIsActiveLogFileSendToFormatting) {
   for (const TPropInfo* p : TZTLSendTo::StaticClass()->Properties()) sendTo.push_back(p->Name);
   EXPECT_EQ(sendTo, (std::vector<String>{"EMail", "EMailSubject", "EMailBody", "EMailOpenBeforeSend", "WWW",
                                          "AttachScreenShot", "ScreenshotFormat", "AttachLog", "ResolveNames",
-                                         "AdditionalFiles", "Options"}));
+                                         "Options", "AdditionalFiles"}));
 }
 
 }  // namespace

@@ -28,7 +28,6 @@ class TOpenLog : public TZTLogBase {
  public:
   using TZTLogBase::TZTLogBase;
   using TZTLogBase::SetActive;
-  using TZTLogBase::SetFormatting;
 };
 
 // Records what reaches the virtual WriteAsString instead of writing.

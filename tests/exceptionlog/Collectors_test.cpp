@@ -47,11 +47,7 @@ class Collectors : public ::testing::Test {
     ResetApplicationState();
     text_ = new TZTExceptionLog(Application);
     xml_ = new TZTExceptionLog(Application);
-    SetFormattingTo(*xml_, ztlfXML);
-  }
-
-  static void SetFormattingTo(TZTExceptionLog& log, TZTLogFormatting value) {
-    SetEnumProp(&log, "Formatting", GetEnumName(EnumTypeInfo(value), value));
+    xml_->SetFormatting(ztlfXML);
   }
 
   // The block of both forms: the text form is the XML form after the separator.
