@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -148,15 +149,36 @@ bool WaitForLock(int fd, int operation, int milliseconds, bool& waited) {
   }
 }
 
+// What the open needs to know of the file it has locked: whether it is a
+// folder, whether it still has a name (a deleted file has no link left) and,
+// after a wait, which file it is. Asking only for those fields keeps the
+// check cheap on the write path, which opens the file for every write.
+struct LockedFile {
+  bool isFolder = false;
+  bool unlinked = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+};
+
+bool DescribeOpened(int handle, bool needIdentity, LockedFile& file) {
+  struct statx info {};
+  unsigned int mask = STATX_TYPE | STATX_NLINK | (needIdentity ? STATX_INO : 0u);
+  if (::statx(handle, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, mask, &info) != 0) return false;
+  file.isFolder = S_ISDIR(info.stx_mode);
+  file.unlinked = info.stx_nlink == 0;
+  file.device = makedev(info.stx_dev_major, info.stx_dev_minor);
+  file.inode = info.stx_ino;
+  return true;
+}
+
 // Whether the name still refers to the locked file. A holder may have deleted
-// or replaced the file before releasing it (a deleted file has no link left);
-// after a wait the name itself is looked up again, as a holder may also have
-// renamed the file away meanwhile.
-bool StillNamed(const String& fileName, const struct stat& opened, bool waited) {
-  if (opened.st_nlink == 0) return false;
+// or replaced the file before releasing it; after a wait the name itself is
+// looked up again, as a holder may also have renamed the file away meanwhile.
+bool StillNamed(const String& fileName, const LockedFile& opened, bool waited) {
+  if (opened.unlinked) return false;
   if (!waited) return true;
   struct stat current {};
-  return ::stat(fileName.c_str(), &current) == 0 && current.st_dev == opened.st_dev && current.st_ino == opened.st_ino;
+  return ::stat(fileName.c_str(), &current) == 0 && current.st_dev == opened.device && current.st_ino == opened.inode;
 }
 
 [[noreturn]] void OpenFailed(const String& fileName, uint32_t mode, int err) {
@@ -178,9 +200,9 @@ TFileStream::TFileStream(const String& fileName, uint32_t mode) : THandleStream(
     if (lock && !WaitForLock(handle_, lock, ShareWaitMilliseconds, waited)) FailAndClose(fileName, mode, errno);
     // Looked at once the lock is held, so that it describes the file as this
     // stream will find it.
-    struct stat opened {};
-    if (::fstat(handle_, &opened) != 0) FailAndClose(fileName, mode, errno);
-    if (S_ISDIR(opened.st_mode)) FailAndClose(fileName, mode, EISDIR);
+    LockedFile opened;
+    if (!DescribeOpened(handle_, waited, opened)) FailAndClose(fileName, mode, errno);
+    if (opened.isFolder) FailAndClose(fileName, mode, EISDIR);
     if (!lock || StillNamed(fileName, opened, waited)) break;
     ::close(handle_);
     handle_ = -1;
