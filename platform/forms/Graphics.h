@@ -9,10 +9,7 @@
 #include "platform/classes/Persistent.h"
 #include "platform/classes/Set.h"
 #include "platform/classes/TypInfo.h"
-#include "platform/os/WinTypes.h"
-
-struct HICON__;
-using HICON = HICON__*;
+#include "platform/os/WinNames.h"
 
 namespace ztl {
 

@@ -2,7 +2,7 @@
 // Window messages: the queued message record, the message passed to window
 // procedures and hooks, and the message numbers of the published Windows
 // definitions that the framework dispatches.
-#include "platform/os/WinTypes.h"
+#include "platform/os/WinNames.h"
 
 namespace ztl {
 

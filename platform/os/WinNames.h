@@ -1,0 +1,30 @@
+#pragma once
+// The Windows type names the framework's own headers use (message records,
+// window and device handles), declared inside namespace ztl so that a user's
+// file can include the framework next to X11, GLib or GTK headers, which
+// define BOOL, TRUE and their like themselves. The same names exist in the
+// global namespace for the services (os/WinTypes.h); both spell the same
+// types, so code that sees both may use either.
+#include <cstdint>
+
+// The handle tags of the Windows definitions; declaring them is harmless next
+// to <windows.h>, which declares the same.
+struct HWND__;
+struct HDC__;
+struct HICON__;
+
+namespace ztl {
+
+using BYTE = uint8_t;
+using WORD = uint16_t;
+using DWORD = uint32_t;
+using UINT = uint32_t;
+using UINT_PTR = uintptr_t;
+using WPARAM = uintptr_t;
+using LPARAM = intptr_t;
+using LRESULT = intptr_t;
+using HWND = ::HWND__*;
+using HDC = ::HDC__*;
+using HICON = ::HICON__*;
+
+}  // namespace ztl
