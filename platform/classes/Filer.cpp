@@ -577,7 +577,7 @@ class TReader : public TFiler {
       size_t dot = rest.find('.');
       String head = rest.substr(0, dot);
       rest = dot == String::npos ? String() : rest.substr(dot + 1);
-      const TPropInfo* p = instance->ClassType()->FindProperty(head);
+      const TPropInfo* p = GetPropInfo(instance->ClassType(), head);
       if (!p) {
         if (rest.empty() && dot == String::npos && ApplyDefined(instance, head)) return;
         throw EReadError("Property " + head + " does not exist");

@@ -25,12 +25,12 @@
 #include <typeindex>
 #include <unordered_map>
 
-#include "platform/classes/ClassBuilder.h"
+#include "platform/os/WinTypes.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace ztl {
 
-ZTL_DEFINE_CLASS(EForeignException, Exception)
+ZTL_DEFINE_PLAIN_CLASS(EForeignException, Exception)
 
 // ---------------------------------------------------------------------------
 // Raise addresses and converted foreign exceptions, per thrown object.
@@ -248,7 +248,7 @@ TClass ForeignExceptionClass(const std::type_info& type) {
   static auto* classes = new std::map<std::type_index, TClass>;
   std::lock_guard<std::mutex> lock(mutex);
   TClass& cls = (*classes)[std::type_index(type)];
-  if (!cls) cls = new TMetaClass(DemangledName(type), EForeignException::StaticClass(), nullptr, {}, {}, {});
+  if (!cls) cls = new TMetaClass(DemangledName(type), EForeignException::StaticClass(), nullptr);
   return cls;
 }
 

@@ -70,9 +70,9 @@
 // needed. Under UndefinedBehaviorSanitizer a null dereference or a division
 // by zero in C++ code is reported before the processor faults; code that
 // wants the fault must be exempt (no_sanitize("undefined")).
+#include <cstdint>
 #include <exception>
 
-#include "platform/os/WinTypes.h"
 #include "platform/rtl/Exceptions.h"
 
 namespace ztl {
@@ -133,11 +133,11 @@ TClass ForeignExceptionClass(const std::type_info& type);
 int ExceptionErrorMessage(TObject* exceptObject, void* exceptAddr, char* buffer, int size);
 
 // The system's message for an error code.
-String SysErrorMessage(DWORD errorCode);
+String SysErrorMessage(uint32_t errorCode);
 // Raise EOSError with the system's message and the thread's last error code
 // (or the given code).
 [[noreturn]] void RaiseLastOSError();
-[[noreturn]] void RaiseLastOSError(DWORD errorCode);
+[[noreturn]] void RaiseLastOSError(uint32_t errorCode);
 [[noreturn]] void RaiseLastWin32Error();
 
 // Installs the hardware fault handlers for the process and an alternate
