@@ -27,6 +27,7 @@
 
 #include "platform/os/WinTypes.h"
 #include "platform/rtl/SysUtils.h"
+#include "platform/rtl/Unicode.h"
 
 namespace ztl {
 
@@ -310,15 +311,6 @@ String AddressHex(uintptr_t value) {
   return text;
 }
 
-// The length of the longest prefix of `text` no longer than `limit` bytes that
-// does not end inside a UTF-8 sequence.
-size_t Utf8Prefix(const String& text, size_t limit) {
-  if (text.size() <= limit) return text.size();
-  size_t length = limit;
-  while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) --length;
-  return length;
-}
-
 struct SystemMessage {
   DWORD code;
   const char* text;
@@ -365,7 +357,7 @@ int ExceptionErrorMessage(TObject* exceptObject, void* exceptAddr, char* buffer,
   auto* exception = dynamic_cast<Exception*>(exceptObject);
   String text = "Exception " + className + " in module " + module + " at " + AddressHex(offset) +
                 "." + (exception && !exception->Message().empty() ? " " + exception->Message() : String());
-  size_t length = Utf8Prefix(text, static_cast<size_t>(size) - 1);
+  size_t length = unicode::Utf8Prefix(text, static_cast<size_t>(size) - 1);
   std::memcpy(buffer, text.data(), length);
   buffer[length] = 0;
   return static_cast<int>(length);
