@@ -12,6 +12,7 @@
 #include "platform/rtl/ExceptionSupport.h"
 #include "platform/rtl/FormatUtils.h"
 #include "platform/rtl/SysUtils.h"
+#include "platform/rtl/Unicode.h"
 
 namespace ztl {
 
@@ -272,26 +273,6 @@ int FirstMatch(const Exception* E, const std::array<TClass, N>& classes) {
   return -1;
 }
 
-// The length of the well-formed UTF-8 sequence of two or more bytes at
-// text[i], or 0.
-size_t Utf8SequenceLength(const String& text, size_t i) {
-  const auto lead = static_cast<unsigned char>(text[i]);
-  const size_t length = lead >= 0xF0 && lead <= 0xF4   ? 4
-                        : lead >= 0xE0 && lead <= 0xEF ? 3
-                        : lead >= 0xC2 && lead <= 0xDF ? 2
-                                                       : 0;
-  if (length == 0 || length > text.size() - i) return 0;
-  uint32_t code = lead & (0xFFu >> (length + 1));
-  for (size_t k = 1; k < length; ++k) {
-    const auto next = static_cast<unsigned char>(text[i + k]);
-    if ((next & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (next & 0x3Fu);
-  }
-  constexpr uint32_t smallest[] = {0, 0, 0x80, 0x800, 0x10000};
-  if (code < smallest[length] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  return length;
-}
-
 // Markup characters of a value, so that a message holding them keeps the
 // log's XML well formed; so are bytes that XML cannot hold at all (control
 // characters, bytes outside a UTF-8 sequence), which become U+FFFD.
@@ -302,7 +283,7 @@ String EscapeXML(const String& value) {
     const char c = value[i];
     const auto byte = static_cast<unsigned char>(c);
     if (byte >= 0x80) {
-      const size_t length = Utf8SequenceLength(value, i);
+      const size_t length = unicode::Utf8SequenceLength(value, i);
       if (length == 0) {
         escaped += "\xEF\xBF\xBD";
         continue;

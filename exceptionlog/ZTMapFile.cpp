@@ -7,6 +7,7 @@
 #include "platform/classes/Streams.h"
 #include "platform/rtl/ExceptionSupport.h"
 #include "platform/rtl/SysUtils.h"
+#include "platform/rtl/Unicode.h"
 
 namespace ztl {
 
@@ -27,55 +28,12 @@ constexpr std::string_view LineNumbersHeader = "Line numbers for";
 
 // ---- Decoding -------------------------------------------------------------
 
-// The length of the well-formed UTF-8 sequence starting at text[i], or 0.
-size_t Utf8SequenceLength(std::string_view text, size_t i) {
-  const auto lead = static_cast<unsigned char>(text[i]);
-  if (lead < 0x80) return 1;
-  size_t length = 0;
-  uint32_t code = 0;
-  uint32_t smallest = 0;
-  if ((lead & 0xE0) == 0xC0) {
-    length = 2, code = lead & 0x1Fu, smallest = 0x80;
-  } else if ((lead & 0xF0) == 0xE0) {
-    length = 3, code = lead & 0x0Fu, smallest = 0x800;
-  } else if ((lead & 0xF8) == 0xF0) {
-    length = 4, code = lead & 0x07u, smallest = 0x10000;
-  } else {
-    return 0;
-  }
-  if (length > text.size() - i) return 0;
-  for (size_t k = 1; k < length; ++k) {
-    const auto next = static_cast<unsigned char>(text[i + k]);
-    if ((next & 0xC0) != 0x80) return 0;
-    code = (code << 6) | (next & 0x3Fu);
-  }
-  if (code < smallest || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return 0;
-  return length;
-}
-
 // The file's bytes as UTF-8 text: a byte that does not belong to a
 // well-formed UTF-8 sequence is taken as a Latin-1 character.
 String DecodeMapText(String bytes) {
   if (bytes.starts_with("\xEF\xBB\xBF")) bytes.erase(0, 3);
-  size_t i = 0;
-  size_t length = 0;
-  while (i < bytes.size() && (length = Utf8SequenceLength(bytes, i)) != 0) i += length;
-  if (i == bytes.size()) return bytes;
-
-  String text(bytes, 0, i);
-  text.reserve(bytes.size() + bytes.size() / 8);
-  while (i < bytes.size()) {
-    length = Utf8SequenceLength(bytes, i);
-    if (length != 0) {
-      text.append(bytes, i, length);
-      i += length;
-      continue;
-    }
-    const auto latin1 = static_cast<unsigned char>(bytes[i++]);
-    text += static_cast<char>(0xC0 | (latin1 >> 6));
-    text += static_cast<char>(0x80 | (latin1 & 0x3F));
-  }
-  return text;
+  if (unicode::IsValidUtf8(bytes)) return bytes;
+  return unicode::Utf8WithLatin1Fallback(bytes);
 }
 
 String ReadMapText(const String& fileName) {
@@ -172,7 +130,6 @@ class TUpdateScope {
 
 constexpr size_t EndOfLine = std::string_view::npos;
 
-bool IsContinuationByte(char c) { return (static_cast<unsigned char>(c) & 0xC0) == 0x80; }
 bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= ' '; }
 
 bool IsBlank(std::string_view line) {
@@ -193,7 +150,7 @@ std::string_view Column(std::string_view line, size_t first, size_t last = EndOf
   size_t begin = line.size();
   size_t position = 0;
   for (size_t i = 0; i < line.size(); ++i) {
-    if (IsContinuationByte(line[i])) continue;
+    if (unicode::IsContinuationByte(line[i])) continue;
     ++position;
     if (position == first) begin = i;
     if (position == last + 1) return line.substr(begin, i - begin);
@@ -245,7 +202,7 @@ std::optional<String> SegmentUnitName(std::string_view line) {
   size_t end = acbp;
   if (end > 0) {
     --end;
-    while (end > 0 && IsContinuationByte(line[end])) --end;
+    while (end > 0 && unicode::IsContinuationByte(line[end])) --end;
   }
   const size_t begin = module + 2;
   if (end <= begin) return String();

@@ -21,6 +21,7 @@
 #include "platform/classes/Set.h"
 #include "platform/classes/Strings.h"
 #include "platform/classes/TypInfo.h"
+#include "platform/rtl/SysUtils.h"
 
 namespace ztl {
 
@@ -129,8 +130,22 @@ class TClassBuilder {
   }
 
   TMetaClass* Build() {
-    return new TMetaClass(name_, parent_, detail::ConstructorOf<C>(), std::move(properties_), std::move(methods_),
-                          std::move(fields_));
+    std::vector<std::shared_ptr<const TPropInfo>> own;
+    std::vector<const TPropInfo*> all;
+    if (parent_) all = parent_->Properties();
+    for (auto& p : properties_) {
+      // A redeclared property replaces the inherited one in its place.
+      auto same = std::find_if(all.begin(), all.end(), [&](const TPropInfo* q) { return SameText(q->Name, p->Name); });
+      if (same != all.end())
+        *same = p.get();
+      else
+        all.push_back(p.get());
+      // Made into a shared_ptr here, where TPropInfo is complete: the metaclass
+      // frees it without knowing the type.
+      own.push_back(std::shared_ptr<const TPropInfo>(std::move(p)));
+    }
+    return new TMetaClass(name_, parent_, detail::ConstructorOf<C>(), std::move(own), std::move(all),
+                          std::move(methods_), std::move(fields_));
   }
 
  private:

@@ -1,7 +1,7 @@
 #pragma once
 // A container for non-visual components, usually read from a stored form.
 #include "platform/classes/Component.h"
-#include "platform/classes/Method.h"
+#include "platform/rtl/Method.h"
 
 namespace ztl {
 

@@ -13,6 +13,7 @@
 #include "platform/classes/TypInfo.h"
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/SysUtils.h"
+#include "platform/rtl/Unicode.h"
 
 namespace ztl {
 
@@ -286,7 +287,7 @@ class Parser {
         size_t start = pos_;
         while (pos_ < text_.size() && std::isdigit(static_cast<unsigned char>(text_[pos_]))) ++pos_;
         if (start == pos_) Error("Invalid character code");
-        AppendUtf8(CharacterCode(text_.substr(start, pos_ - start)));
+        unicode::AppendUtf8(token_, CharacterCode(text_.substr(start, pos_ - start)));
       } else {
         size_t save = pos_;
         int saveLine = line_;
@@ -309,24 +310,6 @@ class Parser {
     auto result = std::from_chars(digits.data(), digits.data() + digits.size(), code);
     if (result.ec != std::errc() || code > 0x10FFFF) Error("Invalid character code");
     return code;
-  }
-
-  void AppendUtf8(uint32_t cp) {
-    if (cp < 0x80) {
-      token_ += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-      token_ += static_cast<char>(0xC0 | (cp >> 6));
-      token_ += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-      token_ += static_cast<char>(0xE0 | (cp >> 12));
-      token_ += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      token_ += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-      token_ += static_cast<char>(0xF0 | (cp >> 18));
-      token_ += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-      token_ += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-      token_ += static_cast<char>(0x80 | (cp & 0x3F));
-    }
   }
 
   void ReadNumber() {
@@ -577,7 +560,7 @@ class TReader : public TFiler {
       size_t dot = rest.find('.');
       String head = rest.substr(0, dot);
       rest = dot == String::npos ? String() : rest.substr(dot + 1);
-      const TPropInfo* p = instance->ClassType()->FindProperty(head);
+      const TPropInfo* p = GetPropInfo(instance->ClassType(), head);
       if (!p) {
         if (rest.empty() && dot == String::npos && ApplyDefined(instance, head)) return;
         throw EReadError("Property " + head + " does not exist");

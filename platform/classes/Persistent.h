@@ -1,6 +1,6 @@
 #pragma once
 // Objects that can copy their settings and be stored with a form.
-#include "platform/classes/Object.h"
+#include "platform/rtl/Object.h"
 
 namespace ztl {
 

@@ -4,7 +4,7 @@
 #include <initializer_list>
 #include <vector>
 
-#include "platform/classes/Object.h"
+#include "platform/rtl/Object.h"
 
 namespace ztl {
 

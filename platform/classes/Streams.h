@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/classes/Object.h"
+#include "platform/rtl/Object.h"
 
 namespace ztl {
 

@@ -38,7 +38,12 @@ bool TPropInfo::IsStored(const TObject* instance) const {
   }
 }
 
-const TPropInfo* GetPropInfo(TClass cls, const String& name) { return cls ? cls->FindProperty(name) : nullptr; }
+const TPropInfo* GetPropInfo(TClass cls, const String& name) {
+  if (!cls) return nullptr;
+  for (const TPropInfo* p : cls->Properties())
+    if (SameText(p->Name, name)) return p;
+  return nullptr;
+}
 
 const TPropInfo* GetPropInfo(const TObject* instance, const String& name) {
   return instance ? GetPropInfo(instance->ClassType(), name) : nullptr;

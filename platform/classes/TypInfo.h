@@ -6,7 +6,7 @@
 #include <typeinfo>
 #include <vector>
 
-#include "platform/classes/Object.h"
+#include "platform/rtl/Object.h"
 
 namespace ztl {
 

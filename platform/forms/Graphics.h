@@ -5,7 +5,7 @@
 #include <memory>
 #include <vector>
 
-#include "platform/classes/Method.h"
+#include "platform/rtl/Method.h"
 #include "platform/classes/Persistent.h"
 #include "platform/classes/Set.h"
 #include "platform/classes/TypInfo.h"

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "platform/forms/HeadlessWidgetSet.h"
+#include "platform/os/ScreenDC.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace ztl {
@@ -26,6 +27,15 @@ HandleTable& Handles() {
   static auto* table = new HandleTable;
   return *table;
 }
+
+void CurrentScreenSize(int& width, int& height) {
+  width = WidgetSet().ScreenWidth();
+  height = WidgetSet().ScreenHeight();
+}
+
+// The screen device context shows the widget set's screen when there is no
+// display; it sits below this layer, so it is told at start-up.
+[[maybe_unused]] const bool screenSizeRegistered = (osdc::SetHeadlessScreenSize(&CurrentScreenSize), true);
 
 struct ButtonSpec {
   const char* Caption;

@@ -1,11 +1,10 @@
 #include "platform/os/ScreenDC.h"
 
 #include <algorithm>
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <set>
-
-#include "platform/forms/WidgetSet.h"
 
 // Last: Xlib's macros (None, Bool, Status, ...) must not reach other headers.
 #include <X11/Xlib.h>
@@ -48,10 +47,14 @@ TContexts& Contexts() {
   return contexts;
 }
 
-// A screen without a display: the widget set's size, all black.
+std::atomic<ztl::osdc::TScreenSizeSource> headlessScreenSize{nullptr};
+
+// A screen without a display: the registered size, all black.
 class THeadlessScreen : public TPixelSurface {
  public:
-  THeadlessScreen() : width_(ztl::WidgetSet().ScreenWidth()), height_(ztl::WidgetSet().ScreenHeight()) {}
+  THeadlessScreen() {
+    if (auto source = headlessScreenSize.load()) source(width_, height_);
+  }
   int Width() const override { return width_; }
   int Height() const override { return height_; }
   void ReadPixels(int, int, int width, int height, std::vector<COLORREF>& pixels) override {
@@ -60,8 +63,8 @@ class THeadlessScreen : public TPixelSurface {
   bool WritePixels(int, int, int, int, const COLORREF*) override { return false; }
 
  private:
-  int width_;
-  int height_;
+  int width_ = 0;
+  int height_ = 0;
 };
 
 // Xlib reports a failed request to a process-wide handler whose default ends
@@ -166,6 +169,8 @@ BOOL Failed(DWORD error) {
 }  // namespace
 
 namespace ztl::osdc {
+
+void SetHeadlessScreenSize(TScreenSizeSource source) { headlessScreenSize.store(source); }
 
 HDC CreateSurfaceDC(TPixelSurface& surface) {
   auto context = std::make_unique<HDC__>();

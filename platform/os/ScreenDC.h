@@ -2,7 +2,8 @@
 // Device contexts and BitBlt on POSIX.
 //
 // GetDC(nullptr) is the whole screen: the X11 root window of $DISPLAY when a
-// display can be opened, else the widget set's screen (its size, black).
+// display can be opened, else a black screen of the size that the widget set
+// registered (SetHeadlessScreenSize).
 // Other device contexts draw on pixel surfaces that the framework makes, such
 // as a bitmap's canvas. The screen can be read, not drawn on.
 #include <vector>
@@ -32,6 +33,13 @@ class TPixelSurface {
 
 // A device context on surface, which must outlive it; released with DeleteDC.
 HDC CreateSurfaceDC(TPixelSurface& surface);
+
+// Tells the size of the screen shown when no display can be opened.
+using TScreenSizeSource = void (*)(int& width, int& height);
+// Registers where that size comes from: the widget set in use, which lives in
+// a higher layer and registers itself at start-up. Until then such a screen
+// is empty (0 x 0). Safe to call from any thread.
+void SetHeadlessScreenSize(TScreenSizeSource source);
 
 }  // namespace ztl::osdc
 

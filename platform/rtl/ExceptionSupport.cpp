@@ -25,12 +25,13 @@
 #include <typeindex>
 #include <unordered_map>
 
-#include "platform/classes/ClassBuilder.h"
+#include "platform/os/WinTypes.h"
 #include "platform/rtl/SysUtils.h"
+#include "platform/rtl/Unicode.h"
 
 namespace ztl {
 
-ZTL_DEFINE_CLASS(EForeignException, Exception)
+ZTL_DEFINE_PLAIN_CLASS(EForeignException, Exception)
 
 // ---------------------------------------------------------------------------
 // Raise addresses and converted foreign exceptions, per thrown object.
@@ -248,7 +249,7 @@ TClass ForeignExceptionClass(const std::type_info& type) {
   static auto* classes = new std::map<std::type_index, TClass>;
   std::lock_guard<std::mutex> lock(mutex);
   TClass& cls = (*classes)[std::type_index(type)];
-  if (!cls) cls = new TMetaClass(DemangledName(type), EForeignException::StaticClass(), nullptr, {}, {}, {});
+  if (!cls) cls = new TMetaClass(DemangledName(type), EForeignException::StaticClass(), nullptr);
   return cls;
 }
 
@@ -310,15 +311,6 @@ String AddressHex(uintptr_t value) {
   return text;
 }
 
-// The length of the longest prefix of `text` no longer than `limit` bytes that
-// does not end inside a UTF-8 sequence.
-size_t Utf8Prefix(const String& text, size_t limit) {
-  if (text.size() <= limit) return text.size();
-  size_t length = limit;
-  while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80) --length;
-  return length;
-}
-
 struct SystemMessage {
   DWORD code;
   const char* text;
@@ -365,7 +357,7 @@ int ExceptionErrorMessage(TObject* exceptObject, void* exceptAddr, char* buffer,
   auto* exception = dynamic_cast<Exception*>(exceptObject);
   String text = "Exception " + className + " in module " + module + " at " + AddressHex(offset) +
                 "." + (exception && !exception->Message().empty() ? " " + exception->Message() : String());
-  size_t length = Utf8Prefix(text, static_cast<size_t>(size) - 1);
+  size_t length = unicode::Utf8Prefix(text, static_cast<size_t>(size) - 1);
   std::memcpy(buffer, text.data(), length);
   buffer[length] = 0;
   return static_cast<int>(length);
@@ -622,12 +614,47 @@ FaultKind Classify(int signal, const siginfo_t* info, const ucontext_t* context,
   return (error & 0x2) ? fkAccessWrite : fkAccessRead;
 }
 
-void WriteStderr(const char* text) {
-  ssize_t ignored = write(STDERR_FILENO, text, std::strlen(text));
-  (void)ignored;
+// The fatal path runs in a signal handler, maybe while another thread holds
+// the allocator's or stdio's lock: it allocates nothing and calls only
+// async-signal-safe functions.
+
+// Appends text to a fixed buffer, cutting what does not fit.
+void AppendFixed(char* buffer, size_t size, size_t& used, const char* text) {
+  while (*text && used + 1 < size) buffer[used++] = *text++;
+  buffer[used] = 0;
 }
 
-String FaultMessage(FaultKind kind, void* dataAddress, void* pc);
+void AppendFixedHex(char* buffer, size_t size, size_t& used, uintptr_t value) {
+  char digits[2 * sizeof value + 1];
+  for (size_t i = 0; i < 2 * sizeof value; ++i)
+    digits[i] = "0123456789ABCDEF"[(value >> (4 * (2 * sizeof value - 1 - i))) & 0xF];
+  digits[2 * sizeof value] = 0;
+  AppendFixed(buffer, size, used, digits);
+}
+
+// "ztl: <what> at <address>; the process ends", on the standard error.
+void WriteFatalLine(const char* what, void* pc) {
+  char line[160];
+  size_t used = 0;
+  AppendFixed(line, sizeof line, used, "ztl: ");
+  AppendFixed(line, sizeof line, used, what);
+  AppendFixed(line, sizeof line, used, " at ");
+  AppendFixedHex(line, sizeof line, used, reinterpret_cast<uintptr_t>(pc));
+  AppendFixed(line, sizeof line, used, "; the process ends\n");
+  for (size_t written = 0; written < used;) {
+    const ssize_t n = write(STDERR_FILENO, line + written, used - written);
+    if (n <= 0 && errno != EINTR) return;
+    if (n > 0) written += static_cast<size_t>(n);
+  }
+}
+
+// The exceptions handed to the fatal-fault hook, made when the handlers are
+// installed: the fatal path cannot make them.
+struct FatalExceptions {
+  EStackOverflow overflow{"Stack overflow"};
+  EAccessViolation access{"Access violation inside the fault handler"};
+};
+std::atomic<FatalExceptions*> fatalExceptions{nullptr};
 
 // A fault that cannot become an exception: report and let the signal end the
 // process (the handler returns with the default action, and the faulting
@@ -640,22 +667,14 @@ void RestoreDefaultAction(int signal) {
 }
 
 void FatalFault(int signal, FaultKind kind, void* pc) {
-  bool overflow = kind == fkStackOverflow;
-  WriteStderr(overflow ? "ztl: stack overflow without room to raise it; the process ends\n"
-                       : "ztl: fault inside the fault handler; the process ends\n");
-  if (TFatalFaultHook hook = fatalFaultHook.load()) {
-    try {
-      if (overflow) {
-        EStackOverflow exception(FaultMessage(kind, nullptr, pc));
-        hook(exception, pc);
-      } else {
-        EAccessViolation exception(FaultMessage(kind, nullptr, pc));
-        hook(exception, pc);
-      }
-    } catch (...) {
-    }
-  }
+  const int savedErrno = errno;
+  const bool overflow = kind == fkStackOverflow;
+  WriteFatalLine(overflow ? "stack overflow without room to raise it" : "fault inside the fault handler", pc);
+  TFatalFaultHook hook = fatalFaultHook.load();
+  FatalExceptions* made = fatalExceptions.load();
+  if (hook && made) hook(overflow ? static_cast<Exception&>(made->overflow) : made->access, pc);
   RestoreDefaultAction(signal);
+  errno = savedErrno;
 }
 
 void FaultHandler(int signal, siginfo_t* info, void* rawContext) {
@@ -762,6 +781,12 @@ String FaultMessage(FaultKind kind, void* dataAddress, void* pc) {
 }
 
 void InstallHandlersOnce() {
+  // Never freed: the handlers stay installed for the life of the process.
+  auto* made = new FatalExceptions;
+  // Their metaclasses too: a hook asks for the class, and making it allocates.
+  made->overflow.ClassType();
+  made->access.ClassType();
+  fatalExceptions.store(made);
   struct sigaction action {};
   action.sa_sigaction = &FaultHandler;
   action.sa_flags = SA_SIGINFO | SA_ONSTACK | SA_NODEFER;

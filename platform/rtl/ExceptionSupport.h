@@ -58,8 +58,8 @@
 // TFaultStack keep a reserve of their own (a protected band above the
 // thread's guard page). Where no reserve is available (a second overflow
 // before the reserve is back, an unlimited stack size) the fault cannot become
-// an exception: the handler writes a report through the fatal-fault hook (and
-// a line on the standard error) and the process ends with the signal. A thread
+// an exception: the handler writes a line on the standard error and calls the
+// fatal-fault hook, allocating nothing, and the process ends with the signal. A thread
 // without a TFaultStack has no alternate signal stack at all: its stack
 // overflow ends the process without a report.
 //
@@ -70,9 +70,9 @@
 // needed. Under UndefinedBehaviorSanitizer a null dereference or a division
 // by zero in C++ code is reported before the processor faults; code that
 // wants the fault must be exempt (no_sanitize("undefined")).
+#include <cstdint>
 #include <exception>
 
-#include "platform/os/WinTypes.h"
 #include "platform/rtl/Exceptions.h"
 
 namespace ztl {
@@ -133,11 +133,11 @@ TClass ForeignExceptionClass(const std::type_info& type);
 int ExceptionErrorMessage(TObject* exceptObject, void* exceptAddr, char* buffer, int size);
 
 // The system's message for an error code.
-String SysErrorMessage(DWORD errorCode);
+String SysErrorMessage(uint32_t errorCode);
 // Raise EOSError with the system's message and the thread's last error code
 // (or the given code).
 [[noreturn]] void RaiseLastOSError();
-[[noreturn]] void RaiseLastOSError(DWORD errorCode);
+[[noreturn]] void RaiseLastOSError(uint32_t errorCode);
 [[noreturn]] void RaiseLastWin32Error();
 
 // Installs the hardware fault handlers for the process and an alternate
@@ -164,8 +164,14 @@ class TFaultStack {
 };
 
 // Called on the alternate signal stack when a fault cannot be raised as an
-// exception (see Stack overflow above), just before the process ends: a last
-// chance to write a report. It must not return by throwing.
+// exception (see Stack overflow above), just before the process ends and
+// after the line on the standard error: a last chance to write a report.
+// It runs inside the signal handler, maybe while another thread holds the
+// allocator's or stdio's lock, so it may only make async-signal-safe calls
+// (write, open, close, ...): no allocation, no stdio, no locks, no throw.
+// `exception` was made in advance (an EStackOverflow, or an EAccessViolation
+// for a fault inside the fault handler) and `address` is where the fault
+// happened.
 using TFatalFaultHook = void (*)(Exception& exception, void* address);
 void SetFatalFaultHook(TFatalFaultHook hook);
 

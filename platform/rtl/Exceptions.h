@@ -6,7 +6,7 @@
 // the class name and is-a tests work as for any framework object.
 #include <exception>
 
-#include "platform/classes/Object.h"
+#include "platform/rtl/Object.h"
 
 namespace ztl {
 

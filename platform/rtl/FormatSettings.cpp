@@ -7,6 +7,8 @@
 #include <cstring>
 #include <vector>
 
+#include "platform/rtl/Unicode.h"
+
 namespace ztl {
 
 namespace {
@@ -191,16 +193,7 @@ class TEnvironmentLocale {
   String Text(nl_item item) const {
     String raw = nl_langinfo_l(item, locale_);
     if (utf8_) return raw;
-    String result;
-    for (unsigned char c : raw) {
-      if (c < 0x80) {
-        result += static_cast<char>(c);
-      } else {
-        result += static_cast<char>(0xC0 | (c >> 6));
-        result += static_cast<char>(0x80 | (c & 0x3F));
-      }
-    }
-    return result;
+    return unicode::Latin1ToUtf8(raw);
   }
 
  private:

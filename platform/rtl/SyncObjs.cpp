@@ -1,19 +1,17 @@
 #include "platform/rtl/SyncObjs.h"
 
-#include "platform/classes/ClassBuilder.h"
-
 namespace ztl {
 
-ZTL_DEFINE_CLASS(TCriticalSection, TObject)
+ZTL_DEFINE_PLAIN_CLASS(TCriticalSection, TObject)
 
-TCriticalSection::TCriticalSection() { InitializeCriticalSection(&section_); }
+TCriticalSection::TCriticalSection() = default;
 
-TCriticalSection::~TCriticalSection() { DeleteCriticalSection(&section_); }
+TCriticalSection::~TCriticalSection() = default;
 
-void TCriticalSection::Acquire() { EnterCriticalSection(&section_); }
+void TCriticalSection::Acquire() { mutex_.lock(); }
 
-void TCriticalSection::Release() { LeaveCriticalSection(&section_); }
+void TCriticalSection::Release() { mutex_.unlock(); }
 
-bool TCriticalSection::TryEnter() { return TryEnterCriticalSection(&section_) != FALSE; }
+bool TCriticalSection::TryEnter() { return mutex_.try_lock(); }
 
 }  // namespace ztl

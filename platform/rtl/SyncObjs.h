@@ -1,12 +1,13 @@
 #pragma once
 // Locks for the threads of one process.
-#include "platform/classes/Object.h"
-#include "platform/os/Windows.h"
+#include <mutex>
+
+#include "platform/rtl/Object.h"
 
 namespace ztl {
 
-// A reentrant lock over the system's critical section: the thread that holds
-// it may enter again and must leave as often as it entered.
+// A reentrant lock: the thread that holds it may enter again and must leave as
+// often as it entered.
 class TCriticalSection : public TObject {
   ZTL_DECLARE_CLASS(TCriticalSection, TObject)
 
@@ -24,7 +25,7 @@ class TCriticalSection : public TObject {
   bool TryEnter();
 
  private:
-  CRITICAL_SECTION section_;
+  std::recursive_mutex mutex_;
 };
 
 // Holds a critical section for the lifetime of the guard.

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/rtl/Exceptions.h"
+#include "platform/rtl/Unicode.h"
 
 namespace ztl {
 
@@ -18,46 +19,6 @@ namespace {
 char AsciiUpper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 bool IsBlankOrControl(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-bool IsContinuation(unsigned char c) { return (c & 0xC0) == 0x80; }
-
-// The code point of the well-formed UTF-8 sequence at s[i], with its length;
-// 0 as length when the bytes there are not one.
-std::pair<char32_t, size_t> DecodeUtf8(const String& s, size_t i) {
-  auto lead = static_cast<unsigned char>(s[i]);
-  size_t length = lead >= 0xF8 ? 0 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
-  if (length == 0 || i + length > s.size()) return {0, 0};
-  char32_t cp = lead & (0x7F >> length);
-  for (size_t k = 1; k < length; ++k) {
-    auto c = static_cast<unsigned char>(s[i + k]);
-    if (!IsContinuation(c)) return {0, 0};
-    cp = (cp << 6) | (c & 0x3F);
-  }
-  static constexpr char32_t shortest[5] = {0, 0, 0x80, 0x800, 0x10000};
-  bool valid = cp >= shortest[length] && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF);
-  return valid ? std::pair{cp, length} : std::pair<char32_t, size_t>{0, 0};
-}
-
-void AppendUtf8(String& out, char32_t cp) {
-  if (cp < 0x80) {
-    out += static_cast<char>(cp);
-  } else if (cp < 0x800) {
-    out += static_cast<char>(0xC0 | (cp >> 6));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else if (cp < 0x10000) {
-    out += static_cast<char>(0xE0 | (cp >> 12));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (cp >> 18));
-    out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (cp & 0x3F));
-  }
-}
-
-bool IsHighSurrogate(char16_t c) { return c >= 0xD800 && c <= 0xDBFF; }
-bool IsLowSurrogate(char16_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
 bool PathExists(const String& name) {
   struct stat info {};
@@ -206,41 +167,9 @@ String StringReplaceAll(const String& s, const String& from, const String& to) {
   return result;
 }
 
-std::u16string Utf8ToUtf16(const String& s) {
-  std::u16string result;
-  result.reserve(s.size());
-  for (size_t i = 0; i < s.size();) {
-    auto [cp, length] = DecodeUtf8(s, i);
-    if (length == 0) {
-      cp = static_cast<unsigned char>(s[i]);  // a stray byte stands for its Latin-1 character
-      length = 1;
-    }
-    if (cp >= 0x10000) {
-      result += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
-      result += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-    } else {
-      result += static_cast<char16_t>(cp);
-    }
-    i += length;
-  }
-  return result;
-}
+std::u16string Utf8ToUtf16(const String& s) { return unicode::Utf8ToUtf16(s); }
 
-String Utf16ToUtf8(const std::u16string& s) {
-  String result;
-  result.reserve(s.size());
-  for (size_t i = 0; i < s.size(); ++i) {
-    char32_t cp = s[i];
-    if (IsHighSurrogate(s[i]) && i + 1 < s.size() && IsLowSurrogate(s[i + 1])) {
-      cp = 0x10000 + ((static_cast<char32_t>(s[i]) - 0xD800) << 10) + (s[i + 1] - 0xDC00);
-      ++i;
-    } else if (IsHighSurrogate(s[i]) || IsLowSurrogate(s[i])) {
-      cp = 0xFFFD;
-    }
-    AppendUtf8(result, cp);
-  }
-  return result;
-}
+String Utf16ToUtf8(const std::u16string& s) { return unicode::Utf16ToUtf8(s); }
 
 String Utf16ToUtf8(const char16_t* s) { return s == nullptr ? String() : Utf16ToUtf8(std::u16string(s)); }
 

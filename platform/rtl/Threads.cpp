@@ -3,12 +3,11 @@
 #include <chrono>
 #include <deque>
 
-#include "platform/classes/ClassBuilder.h"
 #include "platform/rtl/Exceptions.h"
 
 namespace ztl {
 
-ZTL_DEFINE_CLASS(TThread, TObject)
+ZTL_DEFINE_PLAIN_CLASS(TThread, TObject)
 
 namespace {
 

@@ -18,7 +18,7 @@
 #include <mutex>
 #include <thread>
 
-#include "platform/classes/Object.h"
+#include "platform/rtl/Object.h"
 
 namespace ztl {
 

@@ -11,6 +11,8 @@
 #include <thread>
 #include <vector>
 
+#include "platform/os/WinTypes.h"
+
 namespace ztl {
 namespace {
 

@@ -1,17 +1,15 @@
-#include "platform/classes/Object.h"
+#include "platform/rtl/Object.h"
 
-#include <algorithm>
 #include <map>
 #include <mutex>
 
-#include "platform/classes/TypInfo.h"
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace ztl {
 
 TClass TObject::StaticClass() {
-  static const TMetaClass* const meta = new TMetaClass("TObject", nullptr, nullptr, {}, {}, {});
+  static const TMetaClass* const meta = new TMetaClass("TObject", nullptr, nullptr);
   return meta;
 }
 
@@ -19,26 +17,22 @@ String TObject::ClassName() const { return ClassType()->ClassName(); }
 
 bool TObject::InheritsFrom(TClass cls) const { return ClassType()->InheritsFrom(cls); }
 
+TMetaClass::TMetaClass(String name, TClass parent, Constructor constructor)
+    : name_(std::move(name)), parent_(parent), constructor_(constructor) {
+  if (parent_) allProperties_ = parent_->Properties();
+}
+
 TMetaClass::TMetaClass(String name, TClass parent, Constructor constructor,
-                       std::vector<std::unique_ptr<TPropInfo>> properties, std::vector<TMethodEntry> methods,
+                       std::vector<std::shared_ptr<const TPropInfo>> ownProperties,
+                       std::vector<const TPropInfo*> allProperties, std::vector<TMethodEntry> methods,
                        std::vector<TFieldEntry> fields)
     : name_(std::move(name)),
       parent_(parent),
       constructor_(constructor),
-      ownProperties_(std::move(properties)),
+      ownProperties_(std::move(ownProperties)),
+      allProperties_(std::move(allProperties)),
       methods_(std::move(methods)),
-      fields_(std::move(fields)) {
-  if (parent_) allProperties_ = parent_->Properties();
-  for (const auto& p : ownProperties_) {
-    // A redeclared property replaces the inherited one in its place.
-    auto same = std::find_if(allProperties_.begin(), allProperties_.end(),
-                             [&](const TPropInfo* q) { return SameText(q->Name, p->Name); });
-    if (same != allProperties_.end())
-      *same = p.get();
-    else
-      allProperties_.push_back(p.get());
-  }
-}
+      fields_(std::move(fields)) {}
 
 TMetaClass::~TMetaClass() = default;
 
@@ -51,12 +45,6 @@ bool TMetaClass::InheritsFrom(TClass other) const {
 TObject* TMetaClass::Create(TObject* arg) const {
   if (!constructor_) throw EAbstractError("Cannot create an instance of " + name_);
   return constructor_(arg);
-}
-
-const TPropInfo* TMetaClass::FindProperty(const String& name) const {
-  for (const TPropInfo* p : allProperties_)
-    if (SameText(p->Name, name)) return p;
-  return nullptr;
 }
 
 const TMethodEntry* TMetaClass::FindMethod(const String& name) const {

@@ -2,13 +2,20 @@
 // The root of the class hierarchy and its metaclasses.
 //
 // Every framework class declares itself with ZTL_DECLARE_CLASS in its body and
-// defines its metaclass in its .cpp with ZTL_BEGIN_CLASS ... ZTL_END_CLASS
-// (see ClassBuilder.h), listing its published properties and methods.
+// defines its metaclass in its .cpp: with ZTL_DEFINE_PLAIN_CLASS below when it
+// publishes nothing and is made, if at all, by its default constructor (the
+// exceptions, threads and locks of this layer), or with ZTL_BEGIN_CLASS ...
+// ZTL_END_CLASS of classes/ClassBuilder.h, which lists published properties,
+// methods and fields. A metaclass only holds the published properties: what
+// they are (TPropInfo) and how they are looked up by name belong to
+// classes/TypInfo.h.
 #include <functional>
 #include <memory>
+#include <type_traits>
+#include <typeinfo>
 #include <vector>
 
-#include "platform/classes/Method.h"
+#include "platform/rtl/Method.h"
 #include "platform/rtl/Types.h"
 
 namespace ztl {
@@ -63,8 +70,16 @@ class TMetaClass {
   // collection of a collection item; other classes ignore it.
   using Constructor = TObject* (*)(TObject* arg);
 
-  TMetaClass(String name, TClass parent, Constructor constructor, std::vector<std::unique_ptr<TPropInfo>> properties,
-             std::vector<TMethodEntry> methods, std::vector<TFieldEntry> fields);
+  // A class that publishes nothing of its own; it has its parent's properties.
+  TMetaClass(String name, TClass parent, Constructor constructor);
+  // A class with published members. ownProperties are those it declares;
+  // allProperties the whole list, inherited ones first, that the builder
+  // merged from the parent's list and ownProperties (every entry is kept alive
+  // by this class or one of its ancestors).
+  TMetaClass(String name, TClass parent, Constructor constructor,
+             std::vector<std::shared_ptr<const TPropInfo>> ownProperties,
+             std::vector<const TPropInfo*> allProperties, std::vector<TMethodEntry> methods,
+             std::vector<TFieldEntry> fields);
   ~TMetaClass();
   TMetaClass(const TMetaClass&) = delete;
   TMetaClass& operator=(const TMetaClass&) = delete;
@@ -78,9 +93,9 @@ class TMetaClass {
   // for a class that cannot be constructed this way.
   TObject* Create(TObject* arg = nullptr) const;
 
-  // Published properties, inherited ones first, in declaration order.
+  // Published properties, inherited ones first, in declaration order; looked
+  // up by name with GetPropInfo (classes/TypInfo.h).
   const std::vector<const TPropInfo*>& Properties() const { return allProperties_; }
-  const TPropInfo* FindProperty(const String& name) const;
   const TMethodEntry* FindMethod(const String& name) const;
   const TMethodEntry* FindMethodByCode(TCodePointer code) const;
   const TFieldEntry* FindField(const String& name) const;
@@ -89,7 +104,7 @@ class TMetaClass {
   String name_;
   TClass parent_;
   Constructor constructor_;
-  std::vector<std::unique_ptr<TPropInfo>> ownProperties_;
+  std::vector<std::shared_ptr<const TPropInfo>> ownProperties_;
   std::vector<const TPropInfo*> allProperties_;
   std::vector<TMethodEntry> methods_;
   std::vector<TFieldEntry> fields_;
@@ -102,4 +117,31 @@ TClass GetClass(const String& name);
 // Like GetClass, but raises EClassNotFound for an unknown name.
 TClass FindClass(const String& name);
 
+namespace detail {
+
+template <typename C>
+TObject* ConstructByDefault(TObject* /*arg*/) {
+  return new C();
+}
+
+// The virtual constructor of a class that is made by its default constructor,
+// or none for an abstract class or one without a default constructor.
+template <typename C>
+constexpr TMetaClass::Constructor DefaultConstructorOf() {
+  if constexpr (std::is_abstract_v<C> || !std::is_default_constructible_v<C>)
+    return nullptr;
+  else
+    return &ConstructByDefault<C>;
+}
+
+}  // namespace detail
+
 }  // namespace ztl
+
+// Defines StaticClass() of a class that publishes nothing of its own.
+#define ZTL_DEFINE_PLAIN_CLASS(ThisClass, ParentClass)                                                     \
+  ::ztl::TClass ThisClass::StaticClass() {                                                                 \
+    static const ::ztl::TMetaClass* const meta =                                                           \
+        new ::ztl::TMetaClass(#ThisClass, ParentClass::StaticClass(), ::ztl::detail::DefaultConstructorOf<ThisClass>()); \
+    return meta;                                                                                           \
+  }
