@@ -4,10 +4,11 @@
 // one component, each chained to the handler installed before it.
 #include "core/LogBase.h"
 #include "platform/forms/Forms.h"
+#include "platform/rtl/Export.h"
 
 namespace ztl {
 
-class TZTAppLog : public TZTLogBase {
+class ZTL_API TZTAppLog : public TZTLogBase {
   ZTL_DECLARE_CLASS(TZTAppLog, TZTLogBase)
 
  public:

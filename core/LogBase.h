@@ -8,6 +8,7 @@
 #include "platform/classes/Set.h"
 #include "platform/classes/Strings.h"
 #include "platform/classes/TypInfo.h"
+#include "platform/rtl/Export.h"
 
 namespace ztl {
 
@@ -24,7 +25,7 @@ ZTL_ENUM_NAMES(TZTLDialogOption, "doScreenshot", "doEmail", "doWeb")
 using TZTLDialogOptions = TSet<TZTLDialogOption, 3>;
 
 // How a log is handed to a person: by mail or through a support web page.
-class TZTLSendTo : public TPersistent {
+class ZTL_API TZTLSendTo : public TPersistent {
   ZTL_DECLARE_CLASS(TZTLSendTo, TPersistent)
 
  public:
@@ -71,7 +72,7 @@ class TZTLSendTo : public TPersistent {
   TZTLDialogOptions FOptions;
 };
 
-class TZTLogBase : public TComponent {
+class ZTL_API TZTLogBase : public TComponent {
   ZTL_DECLARE_CLASS(TZTLogBase, TComponent)
 
  public:

@@ -1,16 +1,17 @@
 #pragma once
 // Texts and constants shared by the log components.
+#include "platform/rtl/Export.h"
 #include "platform/rtl/Types.h"
 
 namespace ztl {
 
 // The log file name a new component starts with.
-extern const char* const DefaultLogFileName;
+extern ZTL_API const char* const DefaultLogFileName;
 // The body template of a mail with the log; its two %s take the recipients
 // and the log file's path.
-extern const char* const DefaultEMailBody;
+extern ZTL_API const char* const DefaultEMailBody;
 // The three lines that open an XML log, each with CR LF.
-extern const char* const XMLLogHeader;
-extern const char* const XMLLogClosingTag;
+extern ZTL_API const char* const XMLLogHeader;
+extern ZTL_API const char* const XMLLogClosingTag;
 
 }  // namespace ztl

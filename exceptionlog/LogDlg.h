@@ -6,6 +6,7 @@
 #include "platform/forms/ExtCtrls.h"
 #include "platform/forms/Forms.h"
 #include "platform/forms/StdCtrls.h"
+#include "platform/rtl/Export.h"
 
 namespace ztl {
 
@@ -13,7 +14,7 @@ namespace ztl {
 using TZTOnActivateMail = TMethodRef<void(TObject* Sender, bool IncludeScreenshot)>;
 
 // What the dialog offers, taken from the exception logger's settings.
-struct TZTErrorDialogContent {
+struct ZTL_API TZTErrorDialogContent {
   bool ShowSendEMail = false;    // laShowSendEMail in the logger's Options
   bool ShowSupportLink = false;  // laShowSupportLink in the logger's Options
   TZTLDialogOptions SendToOptions;
@@ -22,7 +23,7 @@ struct TZTErrorDialogContent {
   String ErrorText;
 };
 
-class TfrmZTLogErrorDialog : public TForm {
+class ZTL_API TfrmZTLogErrorDialog : public TForm {
   ZTL_DECLARE_CLASS(TfrmZTLogErrorDialog, TForm)
 
  public:

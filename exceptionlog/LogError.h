@@ -8,6 +8,7 @@
 #include "exceptionlog/ZTMapFile.h"
 #include "platform/classes/Set.h"
 #include "platform/forms/Forms.h"
+#include "platform/rtl/Export.h"
 
 namespace ztl {
 
@@ -118,7 +119,7 @@ using TZTExceptionGraphics = TSet<TZTExceptionGraphic, 2>;
 // or refuse it.
 using TZTLSaveExceptionEvent = TMethodRef<void(TObject* Sender, Exception* E, String& LogText, bool& Accept)>;
 
-class TZTExceptionLog : public TZTLogBase {
+class ZTL_API TZTExceptionLog : public TZTLogBase {
   ZTL_DECLARE_CLASS(TZTExceptionLog, TZTLogBase)
 
  public:

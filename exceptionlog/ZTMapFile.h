@@ -11,12 +11,13 @@
 
 #include "platform/classes/Strings.h"
 #include "platform/rtl/Exceptions.h"
+#include "platform/rtl/Export.h"
 
 namespace ztl {
 
-ZTL_DECLARE_EXCEPTION(EMapFileException, Exception)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_API, EMapFileException, Exception)
 
-class TZTMapFile : public TObject {
+class ZTL_API TZTMapFile : public TObject {
   ZTL_DECLARE_CLASS(TZTMapFile, TObject)
 
  public:

@@ -3,12 +3,13 @@
 #include <vector>
 
 #include "platform/classes/Persistent.h"
+#include "platform/rtl/Export.h"
 
 namespace ztl {
 
 class TCollection;
 
-class TCollectionItem : public TPersistent {
+class ZTL_PLATFORM_API TCollectionItem : public TPersistent {
   ZTL_DECLARE_CLASS(TCollectionItem, TPersistent)
 
  public:
@@ -40,7 +41,7 @@ class TCollectionItem : public TPersistent {
 
 using TCollectionItemClass = TClass;
 
-class TCollection : public TPersistent {
+class ZTL_PLATFORM_API TCollection : public TPersistent {
   ZTL_DECLARE_CLASS(TCollection, TPersistent)
 
  public:
@@ -88,7 +89,7 @@ class TCollection : public TPersistent {
 };
 
 // A collection with an owner (the persistent object that publishes it).
-class TOwnedCollection : public TCollection {
+class ZTL_PLATFORM_API TOwnedCollection : public TCollection {
   ZTL_DECLARE_CLASS(TOwnedCollection, TCollection)
 
  public:

@@ -7,6 +7,7 @@
 #include "platform/classes/Persistent.h"
 #include "platform/classes/Set.h"
 #include "platform/classes/TypInfo.h"
+#include "platform/rtl/Export.h"
 
 namespace ztl {
 
@@ -29,7 +30,7 @@ using TComponentState = TSet<TComponentStateElement, 11>;
 
 enum TOperation : uint8_t { opInsert, opRemove };
 
-class TComponent : public TPersistent {
+class ZTL_PLATFORM_API TComponent : public TPersistent {
   ZTL_DECLARE_CLASS(TComponent, TPersistent)
 
  public:
@@ -107,6 +108,6 @@ using TComponentClass = TClass;
 
 // Whether text is a valid component name: a letter or underscore, then
 // letters, digits and underscores.
-bool IsValidIdent(const String& text);
+ZTL_PLATFORM_API bool IsValidIdent(const String& text);
 
 }  // namespace ztl

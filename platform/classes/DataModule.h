@@ -1,11 +1,12 @@
 #pragma once
 // A container for non-visual components, usually read from a stored form.
 #include "platform/classes/Component.h"
+#include "platform/rtl/Export.h"
 #include "platform/rtl/Method.h"
 
 namespace ztl {
 
-class TDataModule : public TComponent {
+class ZTL_PLATFORM_API TDataModule : public TComponent {
   ZTL_DECLARE_CLASS(TDataModule, TComponent)
 
  public:

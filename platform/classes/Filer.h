@@ -22,6 +22,7 @@
 #include <functional>
 
 #include "platform/classes/Component.h"
+#include "platform/rtl/Export.h"
 
 namespace ztl {
 
@@ -29,7 +30,7 @@ class TStream;
 
 // Handed to TPersistent::DefineProperties to store data beside the published
 // properties.
-class TFiler {
+class ZTL_PLATFORM_API TFiler {
  public:
   virtual ~TFiler() = default;
   // ReadData gets a stream over the stored bytes; WriteData fills one.
@@ -39,18 +40,18 @@ class TFiler {
 };
 
 // The text form of Root and every component stored inside it.
-String ComponentToText(TComponent* Root);
+ZTL_PLATFORM_API String ComponentToText(TComponent* Root);
 // Reads text into an existing root component, creating the components stored
 // inside it (their classes must be registered with RegisterClass). Raises
 // EParserError for malformed text and EReadError (or a descendant) for values
 // that do not fit.
-void TextToComponent(const String& Text, TComponent* Root);
+ZTL_PLATFORM_API void TextToComponent(const String& Text, TComponent* Root);
 // Creates the root of the class named in the text, owned by Owner, and reads it.
-TComponent* CreateComponentFromText(const String& Text, TComponent* Owner);
+ZTL_PLATFORM_API TComponent* CreateComponentFromText(const String& Text, TComponent* Owner);
 // Reads the module resource ResName (a stored form) into Instance.
-void ReadComponentRes(const String& ResName, TComponent* Instance);
+ZTL_PLATFORM_API void ReadComponentRes(const String& ResName, TComponent* Instance);
 // Reads the stored form named after Instance's class (its class name, upper
 // case) when there is one; returns whether it found one.
-bool InitInheritedComponent(TComponent* Instance);
+ZTL_PLATFORM_API bool InitInheritedComponent(TComponent* Instance);
 
 }  // namespace ztl

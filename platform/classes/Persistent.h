@@ -1,12 +1,13 @@
 #pragma once
 // Objects that can copy their settings and be stored with a form.
+#include "platform/rtl/Export.h"
 #include "platform/rtl/Object.h"
 
 namespace ztl {
 
 class TFiler;
 
-class TPersistent : public TObject {
+class ZTL_PLATFORM_API TPersistent : public TObject {
   ZTL_DECLARE_CLASS(TPersistent, TObject)
 
  public:

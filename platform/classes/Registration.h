@@ -4,19 +4,20 @@
 #include <initializer_list>
 #include <vector>
 
+#include "platform/rtl/Export.h"
 #include "platform/rtl/Object.h"
 
 namespace ztl {
 
-struct TPaletteEntry {
+struct ZTL_PLATFORM_API TPaletteEntry {
   String Page;
   TClass ComponentClass;
 };
 
-void RegisterComponents(const String& Page, std::initializer_list<TClass> ComponentClasses);
+ZTL_PLATFORM_API void RegisterComponents(const String& Page, std::initializer_list<TClass> ComponentClasses);
 // What the design environment shows, in registration order.
-std::vector<TPaletteEntry> RegisteredComponents();
+ZTL_PLATFORM_API std::vector<TPaletteEntry> RegisteredComponents();
 // Forgets every palette entry (the design environment unloading its modules).
-void ClearRegisteredComponents();
+ZTL_PLATFORM_API void ClearRegisteredComponents();
 
 }  // namespace ztl

@@ -5,17 +5,18 @@
 #include <cstdint>
 
 #include "platform/classes/Streams.h"
+#include "platform/rtl/Export.h"
 
 namespace ztl {
 
-struct TResourceEntry {
+struct ZTL_PLATFORM_API TResourceEntry {
   const char* Name;  // upper case
   const unsigned char* Data;
   size_t Size;
 };
 
 // Registers a module's resources while the module is loaded.
-class TResourceRegistration {
+class ZTL_PLATFORM_API TResourceRegistration {
  public:
   TResourceRegistration(const char* Module, const TResourceEntry* Entries, size_t Count);
   ~TResourceRegistration();
@@ -27,10 +28,10 @@ class TResourceRegistration {
 };
 
 // The resource of that name (case-insensitive) in any loaded module, or nullptr.
-const TResourceEntry* FindResourceEntry(const String& Name);
+ZTL_PLATFORM_API const TResourceEntry* FindResourceEntry(const String& Name);
 
 // A read-only stream over a resource; raises EResNotFound when there is none.
-class TResourceStream : public TMemoryStream {
+class ZTL_PLATFORM_API TResourceStream : public TMemoryStream {
   ZTL_DECLARE_CLASS(TResourceStream, TMemoryStream)
 
  public:

@@ -3,13 +3,14 @@
 #include <cstdint>
 #include <vector>
 
+#include "platform/rtl/Export.h"
 #include "platform/rtl/Object.h"
 
 namespace ztl {
 
 enum TSeekOrigin : uint8_t { soBeginning, soCurrent, soEnd };
 
-class TStream : public TObject {
+class ZTL_PLATFORM_API TStream : public TObject {
   ZTL_DECLARE_CLASS(TStream, TObject)
 
  public:
@@ -46,7 +47,7 @@ inline constexpr uint32_t fmOpenOrCreate = 0x10000;
 // (Windows' FILE_APPEND_DATA access); combine with a writing access mode.
 inline constexpr uint32_t fmAppend = 0x20000;
 
-class THandleStream : public TStream {
+class ZTL_PLATFORM_API THandleStream : public TStream {
   ZTL_DECLARE_CLASS(THandleStream, TStream)
 
  public:
@@ -67,7 +68,7 @@ class THandleStream : public TStream {
 // writers and a shared lock for readers. A stream that finds the file locked
 // waits for its turn up to ShareWaitMilliseconds, then raises EFOpenError
 // (EFCreateError for fmCreate).
-class TFileStream : public THandleStream {
+class ZTL_PLATFORM_API TFileStream : public THandleStream {
   ZTL_DECLARE_CLASS(TFileStream, THandleStream)
 
  public:
@@ -86,7 +87,7 @@ class TFileStream : public THandleStream {
   String fileName_;
 };
 
-class TMemoryStream : public TStream {
+class ZTL_PLATFORM_API TMemoryStream : public TStream {
   ZTL_DECLARE_CLASS(TMemoryStream, TStream)
 
  public:
@@ -111,7 +112,7 @@ class TMemoryStream : public TStream {
 };
 
 // A stream over text held in memory.
-class TStringStream : public TMemoryStream {
+class ZTL_PLATFORM_API TStringStream : public TMemoryStream {
   ZTL_DECLARE_CLASS(TStringStream, TMemoryStream)
 
  public:

@@ -3,13 +3,14 @@
 #include <vector>
 
 #include "platform/classes/Persistent.h"
+#include "platform/rtl/Export.h"
 
 namespace ztl {
 
 class TStream;
 
 // The abstract list; the text form joins lines with CR LF.
-class TStrings : public TPersistent {
+class ZTL_PLATFORM_API TStrings : public TPersistent {
   ZTL_DECLARE_CLASS(TStrings, TPersistent)
 
  public:
@@ -58,7 +59,7 @@ class TStrings : public TPersistent {
 
 enum TDuplicates : uint8_t { dupIgnore, dupAccept, dupError };
 
-class TStringList : public TStrings {
+class ZTL_PLATFORM_API TStringList : public TStrings {
   ZTL_DECLARE_CLASS(TStringList, TStrings)
 
  public:

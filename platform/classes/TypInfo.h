@@ -6,6 +6,7 @@
 #include <typeinfo>
 #include <vector>
 
+#include "platform/rtl/Export.h"
 #include "platform/rtl/Object.h"
 
 namespace ztl {
@@ -25,7 +26,7 @@ enum TTypeKind : uint8_t {
 };
 
 // The names of an enumeration's elements, in ordinal order.
-struct TEnumInfo {
+struct ZTL_PLATFORM_API TEnumInfo {
   String TypeName;
   std::vector<String> Names;
   // The ordinal of a name (case-insensitive), or -1.
@@ -36,12 +37,12 @@ struct TEnumInfo {
 //   enum TZTLogFormatting : uint8_t { ztlfText, ztlfXML };
 //   ZTL_ENUM_NAMES(TZTLogFormatting, "ztlfText", "ztlfXML");
 #define ZTL_ENUM_NAMES(Enum, ...)                                                      \
-  inline const ::ztl::TEnumInfo& EnumTypeInfo(Enum) {                                  \
+  ZTL_VISIBLE inline const ::ztl::TEnumInfo& EnumTypeInfo(Enum) {                                  \
     static const ::ztl::TEnumInfo info{#Enum, {__VA_ARGS__}};                          \
     return info;                                                                       \
   }
 
-struct TPropInfo {
+struct ZTL_PLATFORM_API TPropInfo {
   String Name;
   TTypeKind Kind = tkInteger;
   const TEnumInfo* EnumInfo = nullptr;          // enumerations and sets
@@ -78,29 +79,29 @@ struct TPropInfo {
 };
 
 // Lookup by name; nullptr when the class publishes no such property.
-const TPropInfo* GetPropInfo(const TObject* instance, const String& name);
-const TPropInfo* GetPropInfo(TClass cls, const String& name);
+ZTL_PLATFORM_API const TPropInfo* GetPropInfo(const TObject* instance, const String& name);
+ZTL_PLATFORM_API const TPropInfo* GetPropInfo(TClass cls, const String& name);
 
 // Reading and writing by name; an unknown property or a mismatched kind raises
 // EPropertyError.
-int64_t GetOrdProp(const TObject* instance, const String& name);
-void SetOrdProp(TObject* instance, const String& name, int64_t value);
-String GetStrProp(const TObject* instance, const String& name);
-void SetStrProp(TObject* instance, const String& name, const String& value);
-double GetFloatProp(const TObject* instance, const String& name);
-void SetFloatProp(TObject* instance, const String& name, double value);
-TObject* GetObjectProp(const TObject* instance, const String& name);
-void SetObjectProp(TObject* instance, const String& name, TObject* value);
-TMethod GetMethodProp(const TObject* instance, const String& name);
-void SetMethodProp(TObject* instance, const String& name, const TMethod& value);
-String GetEnumProp(const TObject* instance, const String& name);
-void SetEnumProp(TObject* instance, const String& name, const String& value);
+ZTL_PLATFORM_API int64_t GetOrdProp(const TObject* instance, const String& name);
+ZTL_PLATFORM_API void SetOrdProp(TObject* instance, const String& name, int64_t value);
+ZTL_PLATFORM_API String GetStrProp(const TObject* instance, const String& name);
+ZTL_PLATFORM_API void SetStrProp(TObject* instance, const String& name, const String& value);
+ZTL_PLATFORM_API double GetFloatProp(const TObject* instance, const String& name);
+ZTL_PLATFORM_API void SetFloatProp(TObject* instance, const String& name, double value);
+ZTL_PLATFORM_API TObject* GetObjectProp(const TObject* instance, const String& name);
+ZTL_PLATFORM_API void SetObjectProp(TObject* instance, const String& name, TObject* value);
+ZTL_PLATFORM_API TMethod GetMethodProp(const TObject* instance, const String& name);
+ZTL_PLATFORM_API void SetMethodProp(TObject* instance, const String& name, const TMethod& value);
+ZTL_PLATFORM_API String GetEnumProp(const TObject* instance, const String& name);
+ZTL_PLATFORM_API void SetEnumProp(TObject* instance, const String& name, const String& value);
 
 // The name of an element, or an empty string when out of range.
-String GetEnumName(const TEnumInfo& info, int64_t value);
-int GetEnumValue(const TEnumInfo& info, const String& name);
+ZTL_PLATFORM_API String GetEnumName(const TEnumInfo& info, int64_t value);
+ZTL_PLATFORM_API int GetEnumValue(const TEnumInfo& info, const String& name);
 // A set's value as "[a,b]" and back.
-String SetToString(const TEnumInfo& info, uint64_t bits, bool brackets = true);
-uint64_t StringToSet(const TEnumInfo& info, const String& text);
+ZTL_PLATFORM_API String SetToString(const TEnumInfo& info, uint64_t bits, bool brackets = true);
+ZTL_PLATFORM_API uint64_t StringToSet(const TEnumInfo& info, const String& text);
 
 }  // namespace ztl

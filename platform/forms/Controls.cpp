@@ -4,6 +4,7 @@
 
 #include "platform/classes/ClassBuilder.h"
 #include "platform/forms/Forms.h"
+#include "platform/forms/WindowHandles.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace ztl {

@@ -8,6 +8,7 @@
 #include "platform/forms/Graphics.h"
 #include "platform/forms/Messages.h"
 #include "platform/forms/WidgetSet.h"
+#include "platform/rtl/Export.h"
 
 namespace ztl {
 
@@ -46,14 +47,14 @@ inline constexpr TCursor crCross = -3;
 inline constexpr TCursor crIBeam = -4;
 inline constexpr TCursor crHourGlass = -11;
 inline constexpr TCursor crHandPoint = -21;
-bool CursorToIdent(TCursor cursor, String& ident);
-bool IdentToCursor(const String& ident, TCursor& cursor);
+ZTL_PLATFORM_API bool CursorToIdent(TCursor cursor, String& ident);
+ZTL_PLATFORM_API bool IdentToCursor(const String& ident, TCursor& cursor);
 
 // The parts of a hint text "short|long".
-String GetShortHint(const String& hint);
-String GetLongHint(const String& hint);
+ZTL_PLATFORM_API String GetShortHint(const String& hint);
+ZTL_PLATFORM_API String GetLongHint(const String& hint);
 
-class TControl : public TComponent {
+class ZTL_PLATFORM_API TControl : public TComponent {
   ZTL_DECLARE_CLASS(TControl, TComponent)
 
  public:
@@ -181,7 +182,7 @@ class TControl : public TComponent {
 using TControlClass = TClass;
 
 // A control without a window of its own, drawn on its parent.
-class TGraphicControl : public TControl {
+class ZTL_PLATFORM_API TGraphicControl : public TControl {
   ZTL_DECLARE_CLASS(TGraphicControl, TControl)
 
  public:
@@ -189,7 +190,7 @@ class TGraphicControl : public TControl {
 };
 
 // A control with a window: it can hold other controls and take the focus.
-class TWinControl : public TControl {
+class ZTL_PLATFORM_API TWinControl : public TControl {
   ZTL_DECLARE_CLASS(TWinControl, TControl)
 
  public:
@@ -260,7 +261,7 @@ class TWinControl : public TControl {
 };
 
 // A windowed control that draws itself.
-class TCustomControl : public TWinControl {
+class ZTL_PLATFORM_API TCustomControl : public TWinControl {
   ZTL_DECLARE_CLASS(TCustomControl, TWinControl)
 
  public:
@@ -268,6 +269,6 @@ class TCustomControl : public TWinControl {
 };
 
 // The form a control sits on, or nullptr.
-TCustomForm* GetParentForm(const TControl* control);
+ZTL_PLATFORM_API TCustomForm* GetParentForm(const TControl* control);
 
 }  // namespace ztl

@@ -2,6 +2,7 @@
 // Message dialogs.
 #include "platform/classes/Set.h"
 #include "platform/forms/Forms.h"
+#include "platform/rtl/Export.h"
 
 namespace ztl {
 
@@ -14,7 +15,7 @@ using TMsgDlgButtons = TSet<TMsgDlgBtn, 11>;
 
 // The dialog MessageDlg shows: a form with a label "Message" and one button
 // per requested button, named after it ("Yes", "No", "OK", "Cancel", ...).
-class TMessageForm : public TForm {
+class ZTL_PLATFORM_API TMessageForm : public TForm {
   ZTL_DECLARE_CLASS(TMessageForm, TForm)
 
  public:
@@ -29,10 +30,10 @@ class TMessageForm : public TForm {
 // The caption follows the type ("Warning", "Error", "Information", "Confirm",
 // else the application's title); Cancel (else No, else OK) is the cancel
 // button and OK (else Yes) the default one. The caller frees the form.
-TForm* CreateMessageDialog(const String& Msg, TMsgDlgType DlgType, TMsgDlgButtons Buttons);
+ZTL_PLATFORM_API TForm* CreateMessageDialog(const String& Msg, TMsgDlgType DlgType, TMsgDlgButtons Buttons);
 // Shows the dialog modally and returns the modal result of the pressed button.
-int MessageDlg(const String& Msg, TMsgDlgType DlgType, TMsgDlgButtons Buttons, int HelpCtx = 0);
+ZTL_PLATFORM_API int MessageDlg(const String& Msg, TMsgDlgType DlgType, TMsgDlgButtons Buttons, int HelpCtx = 0);
 // The message box icon (MB_ICON...) of a message dialog type.
-UINT MessageDlgIcon(TMsgDlgType DlgType);
+ZTL_PLATFORM_API UINT MessageDlgIcon(TMsgDlgType DlgType);
 
 }  // namespace ztl

@@ -3,13 +3,14 @@
 #include <memory>
 
 #include "platform/forms/Controls.h"
+#include "platform/rtl/Export.h"
 
 namespace ztl {
 
 enum TBevelCut : uint8_t { bvNone, bvLowered, bvRaised, bvSpace };
 ZTL_ENUM_NAMES(TBevelCut, "bvNone", "bvLowered", "bvRaised", "bvSpace")
 
-class TPanel : public TCustomControl {
+class ZTL_PLATFORM_API TPanel : public TCustomControl {
   ZTL_DECLARE_CLASS(TPanel, TCustomControl)
 
  public:
@@ -34,7 +35,7 @@ class TPanel : public TCustomControl {
   TAlignment alignment_ = taCenter;
 };
 
-class TImage : public TGraphicControl {
+class ZTL_PLATFORM_API TImage : public TGraphicControl {
   ZTL_DECLARE_CLASS(TImage, TGraphicControl)
 
  public:

@@ -8,6 +8,8 @@
 #include "platform/classes/ClassBuilder.h"
 #include "platform/forms/HeadlessWidgetSet.h"
 #include "platform/forms/StdCtrls.h"
+#include "platform/forms/Testing.h"
+#include "platform/forms/WindowHandles.h"
 #include "platform/classes/Filer.h"
 #include "platform/rtl/ExceptionSupport.h"
 #include "platform/rtl/SysUtils.h"

@@ -7,12 +7,13 @@
 
 #include "platform/forms/Controls.h"
 #include "platform/rtl/Exceptions.h"
+#include "platform/rtl/Export.h"
 
 namespace ztl {
 
 using NativeInt = intptr_t;
 
-struct THintInfo {
+struct ZTL_PLATFORM_API THintInfo {
   TControl* HintControl = nullptr;
   TPoint HintPos;
   int HintMaxWidth = 0;
@@ -63,7 +64,7 @@ using TCloseEvent = TMethodRef<void(TObject* Sender, TCloseAction& Action)>;
 inline constexpr UINT CM_BASE = 0xB000;
 inline constexpr UINT CM_RELEASE = CM_BASE + 33;
 
-class TCustomForm : public TWinControl {
+class ZTL_PLATFORM_API TCustomForm : public TWinControl {
   ZTL_DECLARE_CLASS(TCustomForm, TWinControl)
 
  public:
@@ -156,7 +157,7 @@ class TCustomForm : public TWinControl {
   TCloseQueryEvent onCloseQuery_;
 };
 
-class TForm : public TCustomForm {
+class ZTL_PLATFORM_API TForm : public TCustomForm {
   ZTL_DECLARE_CLASS(TForm, TCustomForm)
 
  public:
@@ -164,7 +165,7 @@ class TForm : public TCustomForm {
 };
 using TFormClass = TClass;
 
-class TScreen : public TComponent {
+class ZTL_PLATFORM_API TScreen : public TComponent {
   ZTL_DECLARE_CLASS(TScreen, TComponent)
 
  public:
@@ -210,7 +211,7 @@ class TScreen : public TComponent {
   TNotifyEvent onActiveFormChange_;
 };
 
-class TApplication : public TComponent {
+class ZTL_PLATFORM_API TApplication : public TComponent {
   ZTL_DECLARE_CLASS(TApplication, TComponent)
 
  public:
@@ -348,12 +349,7 @@ class TApplication : public TComponent {
 };
 
 // The framework's process-wide objects. Screen may be absent (nullptr).
-extern TApplication* Application;
-extern TScreen* Screen;
-
-// Frees the application and the screen with everything they own, empties the
-// message queue, installs a fresh headless widget set and creates a new
-// application and screen: a clean start, for tests.
-void ResetApplicationState();
+extern ZTL_PLATFORM_API TApplication* Application;
+extern ZTL_PLATFORM_API TScreen* Screen;
 
 }  // namespace ztl

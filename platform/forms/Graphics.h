@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/rtl/Export.h"
 #include "platform/rtl/Method.h"
 #include "platform/classes/Persistent.h"
 #include "platform/classes/Set.h"
@@ -64,14 +65,14 @@ inline constexpr int GetGValue(TColor c) { return (c >> 8) & 0xFF; }
 inline constexpr int GetBValue(TColor c) { return (c >> 16) & 0xFF; }
 
 // The RGB value of a colour; system colours take the classic Windows values.
-TColor ColorToRGB(TColor color);
+ZTL_PLATFORM_API TColor ColorToRGB(TColor color);
 // Colour names ("clBlue") and back, as stored with forms.
-bool ColorToIdent(TColor color, String& ident);
-bool IdentToColor(const String& ident, TColor& color);
+ZTL_PLATFORM_API bool ColorToIdent(TColor color, String& ident);
+ZTL_PLATFORM_API bool IdentToColor(const String& ident, TColor& color);
 // A name when there is one, else "$00BBGGRR".
-String ColorToString(TColor color);
+ZTL_PLATFORM_API String ColorToString(TColor color);
 // Raises EConvertError for a text that is neither a name nor a number.
-TColor StringToColor(const String& text);
+ZTL_PLATFORM_API TColor StringToColor(const String& text);
 
 enum TFontStyle : uint8_t { fsBold, fsItalic, fsUnderline, fsStrikeOut };
 ZTL_ENUM_NAMES(TFontStyle, "fsBold", "fsItalic", "fsUnderline", "fsStrikeOut")
@@ -81,7 +82,7 @@ using TFontCharset = uint8_t;
 inline constexpr TFontCharset ANSI_CHARSET = 0;
 inline constexpr TFontCharset DEFAULT_CHARSET = 1;
 
-class TFont : public TPersistent {
+class ZTL_PLATFORM_API TFont : public TPersistent {
   ZTL_DECLARE_CLASS(TFont, TPersistent)
 
  public:
@@ -124,7 +125,7 @@ class TFont : public TPersistent {
 };
 
 // The base of pictures that can be drawn, loaded and saved.
-class TGraphic : public TPersistent {
+class ZTL_PLATFORM_API TGraphic : public TPersistent {
   ZTL_DECLARE_CLASS(TGraphic, TPersistent)
 
  public:
@@ -160,7 +161,7 @@ class TBitmap;
 
 // A bitmap's drawing surface. Its device context lets the system's drawing
 // calls (BitBlt) reach the bitmap's pixels; it is valid while the canvas is.
-class TCanvas {
+class ZTL_PLATFORM_API TCanvas {
  public:
   explicit TCanvas(TBitmap& bitmap);
   ~TCanvas();
@@ -177,7 +178,7 @@ class TCanvas {
 
 // A device-independent bitmap. Palette formats (1, 4, 8 bits) keep their
 // palette and pixel indices, so a loaded file is written back the same way.
-class TBitmap : public TGraphic {
+class ZTL_PLATFORM_API TBitmap : public TGraphic {
   ZTL_DECLARE_CLASS(TBitmap, TGraphic)
 
  public:
@@ -240,7 +241,7 @@ class TBitmap : public TGraphic {
 };
 
 // An icon: a handle of the system's (or the widget set's) icon and its image.
-class TIcon : public TGraphic {
+class ZTL_PLATFORM_API TIcon : public TGraphic {
   ZTL_DECLARE_CLASS(TIcon, TGraphic)
 
  public:
@@ -268,7 +269,7 @@ class TIcon : public TGraphic {
 };
 
 // A picture holds one graphic of any class.
-class TPicture : public TPersistent {
+class ZTL_PLATFORM_API TPicture : public TPersistent {
   ZTL_DECLARE_CLASS(TPicture, TPersistent)
 
  public:

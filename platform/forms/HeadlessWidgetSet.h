@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/forms/WidgetSet.h"
+#include "platform/rtl/Export.h"
 
 namespace ztl {
 
@@ -16,7 +17,7 @@ class TCustomForm;
 enum TShownKind : uint8_t { skForm, skMessageBox };
 
 // A modal window as it was shown.
-struct TShownWindow {
+struct ZTL_PLATFORM_API TShownWindow {
   TShownKind Kind = skForm;
   String Caption;
   // A message box's text; for a form, the text of its control named "Message".
@@ -29,7 +30,7 @@ struct TShownWindow {
   bool Open = true;
 };
 
-class THeadlessBackend : public TWidgetBackend {
+class ZTL_PLATFORM_API THeadlessBackend : public TWidgetBackend {
  public:
   void Changed(TControlChange what) override { ++changes_[what]; }
   void SetFocus() override { ++focusCount_; }
@@ -41,7 +42,7 @@ class THeadlessBackend : public TWidgetBackend {
   int focusCount_ = 0;
 };
 
-class THeadlessWidgetSet : public TWidgetSet {
+class ZTL_PLATFORM_API THeadlessWidgetSet : public TWidgetSet {
  public:
   struct THelpCall {
     WORD Command;
@@ -116,6 +117,6 @@ class THeadlessWidgetSet : public TWidgetSet {
 
 // The current widget set as the headless one; raises EInvalidOperation when
 // another is installed.
-THeadlessWidgetSet& HeadlessWidgetSet();
+ZTL_PLATFORM_API THeadlessWidgetSet& HeadlessWidgetSet();
 
 }  // namespace ztl

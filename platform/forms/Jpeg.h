@@ -1,10 +1,11 @@
 #pragma once
 // JPEG pictures (JFIF files), written and read through libjpeg.
 #include "platform/forms/Graphics.h"
+#include "platform/rtl/Export.h"
 
 namespace ztl {
 
-class TJPEGImage : public TGraphic {
+class ZTL_PLATFORM_API TJPEGImage : public TGraphic {
   ZTL_DECLARE_CLASS(TJPEGImage, TGraphic)
 
  public:

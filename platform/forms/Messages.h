@@ -3,22 +3,23 @@
 // procedures and hooks, and the message numbers of the published Windows
 // definitions that the framework dispatches.
 #include "platform/os/WinNames.h"
+#include "platform/rtl/Export.h"
 
 namespace ztl {
 
-struct TPoint {
+struct ZTL_PLATFORM_API TPoint {
   int X = 0;
   int Y = 0;
   bool operator==(const TPoint&) const = default;
 };
 
-struct TSize {
+struct ZTL_PLATFORM_API TSize {
   int cx = 0;
   int cy = 0;
   bool operator==(const TSize&) const = default;
 };
 
-struct TRect {
+struct ZTL_PLATFORM_API TRect {
   int Left = 0;
   int Top = 0;
   int Right = 0;
@@ -33,7 +34,7 @@ inline TRect Rect(int left, int top, int right, int bottom) { return TRect{left,
 inline TRect Bounds(int left, int top, int width, int height) { return TRect{left, top, left + width, top + height}; }
 
 // A message as it waits in the application's queue.
-struct TMsg {
+struct ZTL_PLATFORM_API TMsg {
   HWND hwnd = nullptr;
   UINT message = 0;
   WPARAM wParam = 0;
@@ -43,7 +44,7 @@ struct TMsg {
 };
 
 // A message handed to a window procedure or a window hook.
-struct TMessage {
+struct ZTL_PLATFORM_API TMessage {
   UINT Msg = 0;
   WPARAM WParam = 0;
   LPARAM LParam = 0;

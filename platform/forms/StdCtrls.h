@@ -5,6 +5,7 @@
 
 #include "platform/classes/Strings.h"
 #include "platform/forms/Controls.h"
+#include "platform/rtl/Export.h"
 
 namespace ztl {
 
@@ -18,7 +19,7 @@ enum TTextLayout : uint8_t { tlTop, tlCenter, tlBottom };
 ZTL_ENUM_NAMES(TTextLayout, "tlTop", "tlCenter", "tlBottom")
 
 // The edit controls: a single-line edit box and, below it, the memo.
-class TCustomEdit : public TWinControl {
+class ZTL_PLATFORM_API TCustomEdit : public TWinControl {
   ZTL_DECLARE_CLASS(TCustomEdit, TWinControl)
 
  public:
@@ -43,7 +44,7 @@ class TCustomEdit : public TWinControl {
   TNotifyEvent onChange_;
 };
 
-class TEdit : public TCustomEdit {
+class ZTL_PLATFORM_API TEdit : public TCustomEdit {
   ZTL_DECLARE_CLASS(TEdit, TCustomEdit)
 
  public:
@@ -51,7 +52,7 @@ class TEdit : public TCustomEdit {
 };
 
 // A multi-line edit box; its text is its lines joined by CR LF.
-class TMemo : public TCustomEdit {
+class ZTL_PLATFORM_API TMemo : public TCustomEdit {
   ZTL_DECLARE_CLASS(TMemo, TCustomEdit)
 
  public:
@@ -75,7 +76,7 @@ class TMemo : public TCustomEdit {
   bool wordWrap_ = true;
 };
 
-class TButton : public TWinControl {
+class ZTL_PLATFORM_API TButton : public TWinControl {
   ZTL_DECLARE_CLASS(TButton, TWinControl)
 
  public:
@@ -97,7 +98,7 @@ class TButton : public TWinControl {
   TModalResult modalResult_ = mrNone;
 };
 
-class TCheckBox : public TWinControl {
+class ZTL_PLATFORM_API TCheckBox : public TWinControl {
   ZTL_DECLARE_CLASS(TCheckBox, TWinControl)
 
  public:
@@ -118,7 +119,7 @@ class TCheckBox : public TWinControl {
   TAlignment alignment_ = taRightJustify;
 };
 
-class TComboBox : public TWinControl {
+class ZTL_PLATFORM_API TComboBox : public TWinControl {
   ZTL_DECLARE_CLASS(TComboBox, TWinControl)
 
  public:
@@ -144,7 +145,7 @@ class TComboBox : public TWinControl {
   TNotifyEvent onChange_;
 };
 
-class TLabel : public TGraphicControl {
+class ZTL_PLATFORM_API TLabel : public TGraphicControl {
   ZTL_DECLARE_CLASS(TLabel, TGraphicControl)
 
  public:
@@ -169,7 +170,7 @@ class TLabel : public TGraphicControl {
   TTextLayout layout_ = tlTop;
 };
 
-class TGroupBox : public TCustomControl {
+class ZTL_PLATFORM_API TGroupBox : public TCustomControl {
   ZTL_DECLARE_CLASS(TGroupBox, TCustomControl)
 
  public:

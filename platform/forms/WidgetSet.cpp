@@ -17,17 +17,6 @@ std::unique_ptr<TWidgetSet>& Current() {
   return *current;
 }
 
-struct HandleTable {
-  std::mutex lock;
-  uintptr_t next = 0x1000;
-  std::map<HWND, TWinControl*> windows;
-};
-
-HandleTable& Handles() {
-  static auto* table = new HandleTable;
-  return *table;
-}
-
 void CurrentScreenSize(int& width, int& height) {
   width = WidgetSet().ScreenWidth();
   height = WidgetSet().ScreenHeight();
@@ -48,29 +37,6 @@ TWidgetSet& WidgetSet() { return *Current(); }
 
 void SetWidgetSet(std::unique_ptr<TWidgetSet> widgetSet) {
   if (widgetSet) Current() = std::move(widgetSet);
-}
-
-HWND AllocateWindowHandle(TWinControl* control) {
-  HandleTable& t = Handles();
-  std::lock_guard guard(t.lock);
-  t.next += 4;
-  HWND handle = reinterpret_cast<HWND>(t.next);
-  t.windows[handle] = control;
-  return handle;
-}
-
-void ReleaseWindowHandle(HWND handle) {
-  HandleTable& t = Handles();
-  std::lock_guard guard(t.lock);
-  t.windows.erase(handle);
-}
-
-TWinControl* FindControl(HWND handle) {
-  if (!handle) return nullptr;
-  HandleTable& t = Handles();
-  std::lock_guard guard(t.lock);
-  auto it = t.windows.find(handle);
-  return it == t.windows.end() ? nullptr : it->second;
 }
 
 namespace {

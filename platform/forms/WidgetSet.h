@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/forms/Messages.h"
+#include "platform/rtl/Export.h"
 #include "platform/rtl/Types.h"
 
 namespace ztl {
@@ -49,14 +50,14 @@ inline constexpr int IDNO = 7;
 enum TControlChange : uint8_t { ccBounds, ccVisible, ccEnabled, ccText, ccFont, ccColor, ccParent, ccPicture, ccState };
 
 // One control's counterpart in the widget set.
-class TWidgetBackend {
+class ZTL_PLATFORM_API TWidgetBackend {
  public:
   virtual ~TWidgetBackend() = default;
   virtual void Changed(TControlChange what) = 0;
   virtual void SetFocus() = 0;
 };
 
-class TWidgetSet {
+class ZTL_PLATFORM_API TWidgetSet {
  public:
   virtual ~TWidgetSet() = default;
 
@@ -84,22 +85,15 @@ class TWidgetSet {
 };
 
 // The current widget set: the headless one unless another was installed.
-TWidgetSet& WidgetSet();
-void SetWidgetSet(std::unique_ptr<TWidgetSet> widgetSet);
-
-// Window handles: one table for the process. A handle is never reused, so a
-// message posted to a destroyed window finds nothing.
-HWND AllocateWindowHandle(TWinControl* control);
-void ReleaseWindowHandle(HWND handle);
-// The control behind a handle, or nullptr.
-TWinControl* FindControl(HWND handle);
+ZTL_PLATFORM_API TWidgetSet& WidgetSet();
+ZTL_PLATFORM_API void SetWidgetSet(std::unique_ptr<TWidgetSet> widgetSet);
 
 // The button captions of a message box style, in order ("OK", "Cancel", ...).
-std::vector<String> MessageBoxButtons(UINT flags);
+ZTL_PLATFORM_API std::vector<String> MessageBoxButtons(UINT flags);
 // The ID of a message box button caption, or 0.
-int MessageBoxButtonID(const String& caption);
+ZTL_PLATFORM_API int MessageBoxButtonID(const String& caption);
 // The result of a box closed without a choice: Cancel when it has one, else
 // OK for an OK box, else the last button.
-int MessageBoxCancelResult(UINT flags);
+ZTL_PLATFORM_API int MessageBoxCancelResult(UINT flags);
 
 }  // namespace ztl

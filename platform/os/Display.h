@@ -10,8 +10,9 @@
 
 #include "platform/os/SysInfo.h"
 #include "platform/os/WinTypes.h"
+#include "platform/rtl/Export.h"
 
-struct DISPLAY_DEVICEW {
+struct ZTL_PLATFORM_API DISPLAY_DEVICEW {
   DWORD cb;
   WCHAR DeviceName[32];
   WCHAR DeviceString[128];
@@ -44,13 +45,13 @@ inline constexpr DWORD EDD_GET_DEVICE_INTERFACE_NAME = 0x00000001;
 // Fills the record of device iDevNum; FALSE past the last one. The record's
 // cb must be set; a record shorter than 840 bytes but reaching DeviceID gets
 // everything except DeviceID and DeviceKey.
-BOOL EnumDisplayDevicesW(LPCWSTR lpDevice, DWORD iDevNum, PDISPLAY_DEVICEW lpDisplayDevice, DWORD dwFlags);
+ZTL_PLATFORM_API BOOL EnumDisplayDevicesW(LPCWSTR lpDevice, DWORD iDevNum, PDISPLAY_DEVICEW lpDisplayDevice, DWORD dwFlags);
 
 namespace ztl {
 
 // The display outputs found below a folder laid out as /sys/class/drm:
 // adapters "cardN" (their device's PCI ids and driver), connectors
 // "cardN-<type>-<index>" (status, enabled, edid).
-std::vector<TDisplayDeviceFacts> ScanDrmDisplayDevices(const String& drmFolder);
+ZTL_PLATFORM_API std::vector<TDisplayDeviceFacts> ScanDrmDisplayDevices(const String& drmFolder);
 
 }  // namespace ztl

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/os/WinTypes.h"
+#include "platform/rtl/Export.h"
 
 struct HICON__;
 using HICON = HICON__*;
@@ -26,12 +27,12 @@ inline constexpr DWORD ERROR_RESOURCE_NAME_NOT_FOUND = 1814;
 // A stock icon for a null module; nullptr (last error
 // ERROR_RESOURCE_NAME_NOT_FOUND) for an unknown identifier or a module's own
 // icons, which the platform does not hold.
-HICON LoadIconW(HINSTANCE hInstance, LPCWSTR lpIconName);
+ZTL_PLATFORM_API HICON LoadIconW(HINSTANCE hInstance, LPCWSTR lpIconName);
 
 namespace ztl {
 
 // The pixels of an icon LoadIconW returned, row by row from the top, each
 // 0x00BBGGRR; false for anything else.
-bool GetIconPixels(HICON icon, int& width, int& height, std::vector<uint32_t>& pixels);
+ZTL_PLATFORM_API bool GetIconPixels(HICON icon, int& width, int& height, std::vector<uint32_t>& pixels);
 
 }  // namespace ztl

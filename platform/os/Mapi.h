@@ -9,12 +9,13 @@
 //
 // Narrow texts are in the system's ANSI code page, which on POSIX is UTF-8.
 #include "platform/os/WinTypes.h"
+#include "platform/rtl/Export.h"
 
 using LHANDLE = ULONG_PTR;
 using LPLHANDLE = LHANDLE*;
 using FLAGS = ULONG;
 
-struct MapiFileDesc {
+struct ZTL_PLATFORM_API MapiFileDesc {
   ULONG ulReserved;
   ULONG flFlags;
   ULONG nPosition;  // 0xFFFFFFFF: not placed in the text
@@ -24,7 +25,7 @@ struct MapiFileDesc {
 };
 using lpMapiFileDesc = MapiFileDesc*;
 
-struct MapiRecipDesc {
+struct ZTL_PLATFORM_API MapiRecipDesc {
   ULONG ulReserved;
   ULONG ulRecipClass;
   LPSTR lpszName;
@@ -34,7 +35,7 @@ struct MapiRecipDesc {
 };
 using lpMapiRecipDesc = MapiRecipDesc*;
 
-struct MapiMessage {
+struct ZTL_PLATFORM_API MapiMessage {
   ULONG ulReserved;
   LPSTR lpszSubject;
   LPSTR lpszNoteText;
@@ -123,25 +124,25 @@ inline constexpr ULONG MAPI_E_NOT_SUPPORTED = 26;
 // reports the compose window given up (xdg-email's exit code 4); for a
 // failed submission the code fitting sendmail's exit code (unknown user or
 // host, unavailable service or network, permission), else MAPI_E_FAILURE.
-ULONG MapiSendMail(LHANDLE lhSession, ULONG_PTR ulUIParam, lpMapiMessage lpMessage, FLAGS flFlags, ULONG ulReserved);
+ZTL_PLATFORM_API ULONG MapiSendMail(LHANDLE lhSession, ULONG_PTR ulUIParam, lpMapiMessage lpMessage, FLAGS flFlags, ULONG ulReserved);
 
 // Resolves a text that is an e-mail address, bare or "Name <address>", into
 // a recipient descriptor (class MAPI_TO, the name, "SMTP:" and the address,
 // and an entry identifier) to be released with MapiFreeBuffer. There is no
 // address book to show, so MAPI_DIALOG answers as without it: any other text
 // gives MAPI_E_UNKNOWN_RECIPIENT.
-ULONG MapiResolveName(LHANDLE lhSession, ULONG_PTR ulUIParam, LPSTR lpszName, FLAGS flFlags, ULONG ulReserved,
+ZTL_PLATFORM_API ULONG MapiResolveName(LHANDLE lhSession, ULONG_PTR ulUIParam, LPSTR lpszName, FLAGS flFlags, ULONG ulReserved,
                       lpMapiRecipDesc* lppRecip);
 
 // Releases memory the mail system handed out; null is accepted. A pointer it
 // did not hand out gives MAPI_E_FAILURE and is left alone.
-ULONG MapiFreeBuffer(LPVOID pv);
+ZTL_PLATFORM_API ULONG MapiFreeBuffer(LPVOID pv);
 
 // The mail system behind the three entry points. As the runtime's wrappers
 // reach the entry points of the mail library they loaded, the calls above go
 // through this table, which holds the desktop mail system described here
 // until another is installed (a test's stand-in that records what it gets).
-struct TMapiFunctions {
+struct ZTL_PLATFORM_API TMapiFunctions {
   ULONG (*SendMail)(LHANDLE lhSession, ULONG_PTR ulUIParam, lpMapiMessage lpMessage, FLAGS flFlags, ULONG ulReserved);
   ULONG (*ResolveName)(LHANDLE lhSession, ULONG_PTR ulUIParam, LPSTR lpszName, FLAGS flFlags, ULONG ulReserved,
                        lpMapiRecipDesc* lppRecip);
@@ -150,4 +151,4 @@ struct TMapiFunctions {
 
 // Installs functions (kept by the caller for as long as it is installed;
 // nullptr: the desktop mail system again) and returns the table it replaces.
-const TMapiFunctions* SetMapiFunctions(const TMapiFunctions* functions);
+ZTL_PLATFORM_API const TMapiFunctions* SetMapiFunctions(const TMapiFunctions* functions);

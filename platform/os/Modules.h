@@ -10,16 +10,17 @@
 // loaded at a random address.
 #include <cstdint>
 
+#include "platform/rtl/Export.h"
 #include "platform/rtl/Types.h"
 
 namespace ztl {
 
 // The start of the code of the main program.
-uintptr_t MainModuleCodeBase();
+ZTL_PLATFORM_API uintptr_t MainModuleCodeBase();
 // The start of the code of the loaded module (program or shared object) that
 // holds Address; 0 when no loaded module holds it.
-uintptr_t ModuleCodeBase(const void* Address);
+ZTL_PLATFORM_API uintptr_t ModuleCodeBase(const void* Address);
 // The full path of the module that holds Address; empty when none does.
-String ModuleFileNameOf(const void* Address);
+ZTL_PLATFORM_API String ModuleFileNameOf(const void* Address);
 
 }  // namespace ztl

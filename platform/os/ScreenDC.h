@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/os/WinTypes.h"
+#include "platform/rtl/Export.h"
 
 using COLORREF = DWORD;  // 0x00BBGGRR
 
@@ -20,7 +21,7 @@ inline constexpr DWORD SRCCOPY = 0x00CC0020;
 namespace ztl::osdc {
 
 // Pixels a device context reads and writes, as COLORREF values row by row.
-class TPixelSurface {
+class ZTL_PLATFORM_API TPixelSurface {
  public:
   virtual ~TPixelSurface() = default;
   virtual int Width() const = 0;
@@ -32,29 +33,29 @@ class TPixelSurface {
 };
 
 // A device context on surface, which must outlive it; released with DeleteDC.
-HDC CreateSurfaceDC(TPixelSurface& surface);
+ZTL_PLATFORM_API HDC CreateSurfaceDC(TPixelSurface& surface);
 
 // Tells the size of the screen shown when no display can be opened.
 using TScreenSizeSource = void (*)(int& width, int& height);
 // Registers where that size comes from: the widget set in use, which lives in
 // a higher layer and registers itself at start-up. Until then such a screen
 // is empty (0 x 0). Safe to call from any thread.
-void SetHeadlessScreenSize(TScreenSizeSource source);
+ZTL_PLATFORM_API void SetHeadlessScreenSize(TScreenSizeSource source);
 
 }  // namespace ztl::osdc
 
 // The device context of the whole screen for hWnd nullptr; windows have none
 // of their own here (nullptr, ERROR_INVALID_WINDOW_HANDLE). Release it with
 // ReleaseDC.
-HDC GetDC(HWND hWnd);
+ZTL_PLATFORM_API HDC GetDC(HWND hWnd);
 // Returns 1 when hDC was a screen context and is released, else 0.
-int ReleaseDC(HWND hWnd, HDC hDC);
+ZTL_PLATFORM_API int ReleaseDC(HWND hWnd, HDC hDC);
 // Releases a context made by CreateSurfaceDC.
-BOOL DeleteDC(HDC hdc);
+ZTL_PLATFORM_API BOOL DeleteDC(HDC hdc);
 
 // Copies the cx * cy rectangle at (x1, y1) of hdcSrc to (x, y) of hdc; only
 // SRCCOPY is supported. Parts of the source outside its surface arrive
 // black; parts of the destination outside its surface are left out. FALSE
 // with ERROR_INVALID_HANDLE for an unknown context, ERROR_NOT_SUPPORTED for
 // another raster operation or a destination that cannot be drawn on.
-BOOL BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, int y1, DWORD rop);
+ZTL_PLATFORM_API BOOL BitBlt(HDC hdc, int x, int y, int cx, int cy, HDC hdcSrc, int x1, int y1, DWORD rop);

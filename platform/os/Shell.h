@@ -3,6 +3,7 @@
 // desktop's default application through "xdg-open" (found through PATH,
 // started without a shell, not waited for).
 #include "platform/os/WinTypes.h"
+#include "platform/rtl/Export.h"
 
 // Show commands.
 inline constexpr INT SW_HIDE = 0;
@@ -40,5 +41,5 @@ inline constexpr INT SE_ERR_DLLNOTFOUND = 32;
 // program to pass them to) and when xdg-open is missing; SE_ERR_ACCESSDENIED
 // or SE_ERR_OOM when it cannot be started. The thread's last error is set
 // on failure.
-HINSTANCE ShellExecuteW(HWND hwnd, LPCWSTR lpOperation, LPCWSTR lpFile, LPCWSTR lpParameters, LPCWSTR lpDirectory,
+ZTL_PLATFORM_API HINSTANCE ShellExecuteW(HWND hwnd, LPCWSTR lpOperation, LPCWSTR lpFile, LPCWSTR lpParameters, LPCWSTR lpDirectory,
                         INT nShowCmd);

@@ -6,11 +6,12 @@
 
 #include <vector>
 
+#include "platform/rtl/Export.h"
 #include "platform/rtl/Types.h"
 
 namespace ztl::osspawn {
 
-struct TRunResult {
+struct ZTL_PLATFORM_API TRunResult {
   int SpawnError = 0;  // errno when the program could not be started
   bool Exited = false;
   int ExitCode = -1;   // when Exited
@@ -19,10 +20,10 @@ struct TRunResult {
 
 // Runs program with the arguments (argv[0] is the program's name), feeds
 // input to its standard input when given, and waits for its end.
-TRunResult Run(const String& program, const std::vector<String>& arguments, const String* input = nullptr);
+ZTL_PLATFORM_API TRunResult Run(const String& program, const std::vector<String>& arguments, const String* input = nullptr);
 
 // Starts program without waiting; its end is collected in the background so
 // no zombie is left. Returns 0 or the errno of the start.
-int StartDetached(const String& program, const std::vector<String>& arguments);
+ZTL_PLATFORM_API int StartDetached(const String& program, const std::vector<String>& arguments);
 
 }  // namespace ztl::osspawn

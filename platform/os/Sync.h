@@ -3,14 +3,15 @@
 #include <pthread.h>
 
 #include "platform/os/WinTypes.h"
+#include "platform/rtl/Export.h"
 
-struct CRITICAL_SECTION {
+struct ZTL_PLATFORM_API CRITICAL_SECTION {
   pthread_mutex_t Mutex;
 };
 using LPCRITICAL_SECTION = CRITICAL_SECTION*;
 
-void InitializeCriticalSection(LPCRITICAL_SECTION section);
-void EnterCriticalSection(LPCRITICAL_SECTION section);
-BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section);
-void LeaveCriticalSection(LPCRITICAL_SECTION section);
-void DeleteCriticalSection(LPCRITICAL_SECTION section);
+ZTL_PLATFORM_API void InitializeCriticalSection(LPCRITICAL_SECTION section);
+ZTL_PLATFORM_API void EnterCriticalSection(LPCRITICAL_SECTION section);
+ZTL_PLATFORM_API BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section);
+ZTL_PLATFORM_API void LeaveCriticalSection(LPCRITICAL_SECTION section);
+ZTL_PLATFORM_API void DeleteCriticalSection(LPCRITICAL_SECTION section);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "platform/os/WinTypes.h"
+#include "platform/rtl/Export.h"
 #include "platform/rtl/Types.h"
 
 // ---- Records and values -------------------------------------------------
@@ -18,7 +19,7 @@ inline constexpr DWORD UNLEN = 256;
 // GetUserNameW: the account has no name the system could give.
 inline constexpr DWORD ERROR_NONE_MAPPED = 1332;
 
-struct MEMORYSTATUS {
+struct ZTL_PLATFORM_API MEMORYSTATUS {
   DWORD dwLength;
   DWORD dwMemoryLoad;
   SIZE_T dwTotalPhys;
@@ -30,7 +31,7 @@ struct MEMORYSTATUS {
 };
 using LPMEMORYSTATUS = MEMORYSTATUS*;
 
-struct MEMORYSTATUSEX {
+struct ZTL_PLATFORM_API MEMORYSTATUSEX {
   DWORD dwLength;
   DWORD dwMemoryLoad;
   DWORDLONG ullTotalPhys;
@@ -43,7 +44,7 @@ struct MEMORYSTATUSEX {
 };
 using LPMEMORYSTATUSEX = MEMORYSTATUSEX*;
 
-struct SYSTEM_INFO {
+struct ZTL_PLATFORM_API SYSTEM_INFO {
   union {
     DWORD dwOemId;
     struct {
@@ -102,17 +103,17 @@ inline constexpr int VER_PLATFORM_POSIX = 100;
 // On POSIX: VER_PLATFORM_POSIX, the kernel release's first three numbers as
 // major, minor and build ("6.1.42-amd64" gives 6, 1, 42) and the rest of the
 // release text, without its leading '-' or '.', as the service-pack string.
-extern int Win32Platform;
-extern int Win32MajorVersion;
-extern int Win32MinorVersion;
-extern int Win32BuildNumber;
-extern ztl::String Win32CSDVersion;
+extern ZTL_PLATFORM_API int Win32Platform;
+extern ZTL_PLATFORM_API int Win32MajorVersion;
+extern ZTL_PLATFORM_API int Win32MinorVersion;
+extern ZTL_PLATFORM_API int Win32BuildNumber;
+extern ZTL_PLATFORM_API ztl::String Win32CSDVersion;
 
 namespace ztl {
 
 // ---- The seam ----------------------------------------------------------
 
-struct TVersionFacts {
+struct ZTL_PLATFORM_API TVersionFacts {
   int Platform = VER_PLATFORM_POSIX;
   int Major = 0;
   int Minor = 0;
@@ -121,7 +122,7 @@ struct TVersionFacts {
 };
 
 // Byte counts.
-struct TMemoryFacts {
+struct ZTL_PLATFORM_API TMemoryFacts {
   uint64_t TotalPhys = 0;
   uint64_t AvailPhys = 0;
   uint64_t TotalPageFile = 0;
@@ -132,7 +133,7 @@ struct TMemoryFacts {
 
 // One display device as EnumDisplayDevicesW reports it, with the monitors
 // attached to it (listed when the device's name is passed).
-struct TDisplayDeviceFacts {
+struct ZTL_PLATFORM_API TDisplayDeviceFacts {
   String DeviceName;
   String DeviceString;
   DWORD StateFlags = 0;
@@ -144,7 +145,7 @@ struct TDisplayDeviceFacts {
 // The facts of the machine. Each function answers this machine's value; a
 // test derives, overrides what it wants to fix, and installs the object with
 // ScopedSystemFacts.
-class SystemFacts {
+class ZTL_PLATFORM_API SystemFacts {
  public:
   virtual ~SystemFacts() = default;
   virtual TVersionFacts Version() const;
@@ -161,12 +162,12 @@ class SystemFacts {
 };
 
 // The facts in force: the installed ones, else the machine's.
-const SystemFacts& CurrentSystemFacts();
+ZTL_PLATFORM_API const SystemFacts& CurrentSystemFacts();
 
 // Installs facts for its lifetime (restoring the previous ones after) and
 // refills the version record from them. Install from one thread, before the
 // code under test runs.
-class ScopedSystemFacts {
+class ZTL_PLATFORM_API ScopedSystemFacts {
  public:
   explicit ScopedSystemFacts(const SystemFacts& facts);
   ~ScopedSystemFacts();
@@ -178,43 +179,43 @@ class ScopedSystemFacts {
 };
 
 // Parses a kernel release text into the version record's parts.
-TVersionFacts VersionFromKernelRelease(const String& release);
+ZTL_PLATFORM_API TVersionFacts VersionFromKernelRelease(const String& release);
 
 }  // namespace ztl
 
 // ---- Functions ---------------------------------------------------------
 
-BOOL GetComputerNameW(LPWSTR lpBuffer, LPDWORD nSize);
-BOOL GetUserNameW(LPWSTR lpBuffer, LPDWORD pcbBuffer);
+ZTL_PLATFORM_API BOOL GetComputerNameW(LPWSTR lpBuffer, LPDWORD nSize);
+ZTL_PLATFORM_API BOOL GetUserNameW(LPWSTR lpBuffer, LPDWORD pcbBuffer);
 
 // Figures above 4 GiB - 1 are capped there, as for a 32-bit program.
-void GlobalMemoryStatus(LPMEMORYSTATUS lpBuffer);
+ZTL_PLATFORM_API void GlobalMemoryStatus(LPMEMORYSTATUS lpBuffer);
 // dwLength must be sizeof(MEMORYSTATUSEX).
-BOOL GlobalMemoryStatusEx(LPMEMORYSTATUSEX lpBuffer);
+ZTL_PLATFORM_API BOOL GlobalMemoryStatusEx(LPMEMORYSTATUSEX lpBuffer);
 
-void GetSystemInfo(LPSYSTEM_INFO lpSystemInfo);
+ZTL_PLATFORM_API void GetSystemInfo(LPSYSTEM_INFO lpSystemInfo);
 
-HANDLE GetCurrentProcess();
-HANDLE GetCurrentThread();
-DWORD GetCurrentProcessId();
-DWORD GetCurrentThreadId();
+ZTL_PLATFORM_API HANDLE GetCurrentProcess();
+ZTL_PLATFORM_API HANDLE GetCurrentThread();
+ZTL_PLATFORM_API DWORD GetCurrentProcessId();
+ZTL_PLATFORM_API DWORD GetCurrentThreadId();
 
 // Priorities accept the pseudo handles of the current process and thread. A
 // class or priority maps to a nice value; a change the system refuses (an
 // unprivileged process cannot raise itself) leaves the priority as it was
 // and still answers TRUE, as Windows quietly grants a lower class than asked.
-DWORD GetPriorityClass(HANDLE hProcess);
-BOOL SetPriorityClass(HANDLE hProcess, DWORD dwPriorityClass);
-int GetThreadPriority(HANDLE hThread);
-BOOL SetThreadPriority(HANDLE hThread, int nPriority);
+ZTL_PLATFORM_API DWORD GetPriorityClass(HANDLE hProcess);
+ZTL_PLATFORM_API BOOL SetPriorityClass(HANDLE hProcess, DWORD dwPriorityClass);
+ZTL_PLATFORM_API int GetThreadPriority(HANDLE hThread);
+ZTL_PLATFORM_API BOOL SetThreadPriority(HANDLE hThread, int nPriority);
 
-void Sleep(DWORD dwMilliseconds);
+ZTL_PLATFORM_API void Sleep(DWORD dwMilliseconds);
 
 // The processor's time-stamp counter (RDTSC); on processors without one, a
 // monotonic nanosecond count.
-ULONGLONG ReadTimeStampCounter();
+ZTL_PLATFORM_API ULONGLONG ReadTimeStampCounter();
 
 // The command line: ParamStr(0) is the executable's path, 1..ParamCount the
 // parameters; an index out of range gives an empty text.
-int ParamCount();
-ztl::String ParamStr(int index);
+ZTL_PLATFORM_API int ParamCount();
+ZTL_PLATFORM_API ztl::String ParamStr(int index);

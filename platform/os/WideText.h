@@ -4,21 +4,22 @@
 #include <string>
 
 #include "platform/os/WinTypes.h"
+#include "platform/rtl/Export.h"
 #include "platform/rtl/Types.h"
 
 namespace ztl::oswide {
 
 // Invalid UTF-8 bytes are taken as Latin-1 characters; unpaired surrogates
 // become U+FFFD on the way back.
-std::u16string FromUtf8(const String& text);
-String ToUtf8(const WCHAR* text);
-String ToUtf8(const WCHAR* text, size_t length);
+ZTL_PLATFORM_API std::u16string FromUtf8(const String& text);
+ZTL_PLATFORM_API String ToUtf8(const WCHAR* text);
+ZTL_PLATFORM_API String ToUtf8(const WCHAR* text, size_t length);
 
 // The length of a null-terminated UTF-16 text.
-size_t Length(const WCHAR* text);
+ZTL_PLATFORM_API size_t Length(const WCHAR* text);
 
 // Copies text and its null into buffer when capacity (in characters, null
 // included) allows; returns false otherwise.
-bool CopyWithNull(const std::u16string& text, WCHAR* buffer, size_t capacity);
+ZTL_PLATFORM_API bool CopyWithNull(const std::u16string& text, WCHAR* buffer, size_t capacity);
 
 }  // namespace ztl::oswide

@@ -4,6 +4,8 @@
 // os/Windows.h; this header is the POSIX counterpart.
 #include <cstdint>
 
+#include "platform/rtl/Export.h"
+
 using BYTE = uint8_t;
 using WORD = uint16_t;
 using DWORD = uint32_t;
@@ -86,7 +88,7 @@ inline constexpr DWORD WAIT_TIMEOUT = 258;
 inline constexpr DWORD WAIT_FAILED = 0xFFFFFFFF;
 
 // The thread's last error code.
-DWORD GetLastError();
-void SetLastError(DWORD code);
+ZTL_PLATFORM_API DWORD GetLastError();
+ZTL_PLATFORM_API void SetLastError(DWORD code);
 // The Windows error code that stands for a POSIX errno value.
-DWORD Win32ErrorFromErrno(int err);
+ZTL_PLATFORM_API DWORD Win32ErrorFromErrno(int err);

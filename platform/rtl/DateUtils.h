@@ -3,36 +3,37 @@
 // being the time of day. Before that day the value is negative and its
 // fraction still counts forwards from midnight (-1.25 is 29 December 1899,
 // 6:00).
+#include "platform/rtl/Export.h"
 #include "platform/rtl/FormatSettings.h"
 
 namespace ztl {
 
 // The local date and time, to the millisecond; the date alone; the time alone.
-TDateTime Now();
-TDateTime Date();
-TDateTime Time();
+ZTL_PLATFORM_API TDateTime Now();
+ZTL_PLATFORM_API TDateTime Date();
+ZTL_PLATFORM_API TDateTime Time();
 
-bool IsLeapYear(int year);
-int DaysInMonth(int year, int month);
+ZTL_PLATFORM_API bool IsLeapYear(int year);
+ZTL_PLATFORM_API int DaysInMonth(int year, int month);
 // Years 1 to 9999; raise EConvertError for a date or time that does not exist.
-TDateTime EncodeDate(int year, int month, int day);
-TDateTime EncodeTime(int hour, int minute, int second, int millisecond);
-bool TryEncodeDate(int year, int month, int day, TDateTime& value);
-bool TryEncodeTime(int hour, int minute, int second, int millisecond, TDateTime& value);
+ZTL_PLATFORM_API TDateTime EncodeDate(int year, int month, int day);
+ZTL_PLATFORM_API TDateTime EncodeTime(int hour, int minute, int second, int millisecond);
+ZTL_PLATFORM_API bool TryEncodeDate(int year, int month, int day, TDateTime& value);
+ZTL_PLATFORM_API bool TryEncodeTime(int hour, int minute, int second, int millisecond, TDateTime& value);
 // The value is rounded to the millisecond first. A value outside the years
 // 1 to 9999 (or not a number) decodes as zeros.
-void DecodeDate(TDateTime value, int& year, int& month, int& day);
-void DecodeTime(TDateTime value, int& hour, int& minute, int& second, int& millisecond);
-int DayOfWeek(TDateTime value);  // 1 = Sunday
+ZTL_PLATFORM_API void DecodeDate(TDateTime value, int& year, int& month, int& day);
+ZTL_PLATFORM_API void DecodeTime(TDateTime value, int& hour, int& minute, int& second, int& millisecond);
+ZTL_PLATFORM_API int DayOfWeek(TDateTime value);  // 1 = Sunday
 
 // The short date format, a space and the long time format; the time is left
 // out when it is exactly midnight (FormatDateTime "c").
-String DateTimeToStr(TDateTime value);
-String DateTimeToStr(TDateTime value, const TFormatSettings& settings);
-String DateToStr(TDateTime value);  // the short date format
-String DateToStr(TDateTime value, const TFormatSettings& settings);
-String TimeToStr(TDateTime value);  // the long time format
-String TimeToStr(TDateTime value, const TFormatSettings& settings);
+ZTL_PLATFORM_API String DateTimeToStr(TDateTime value);
+ZTL_PLATFORM_API String DateTimeToStr(TDateTime value, const TFormatSettings& settings);
+ZTL_PLATFORM_API String DateToStr(TDateTime value);  // the short date format
+ZTL_PLATFORM_API String DateToStr(TDateTime value, const TFormatSettings& settings);
+ZTL_PLATFORM_API String TimeToStr(TDateTime value);  // the long time format
+ZTL_PLATFORM_API String TimeToStr(TDateTime value, const TFormatSettings& settings);
 
 // Format specifiers, in either case unless noted:
 //   c        short date; then a blank and the long time unless it is midnight
@@ -50,7 +51,7 @@ String TimeToStr(TDateTime value, const TFormatSettings& settings);
 //   /        DateSeparator;  :  TimeSeparator
 //   'x' "x"  literal text
 // Any other character stands for itself. An empty format means "c".
-String FormatDateTime(const String& format, TDateTime value);
-String FormatDateTime(const String& format, TDateTime value, const TFormatSettings& settings);
+ZTL_PLATFORM_API String FormatDateTime(const String& format, TDateTime value);
+ZTL_PLATFORM_API String FormatDateTime(const String& format, TDateTime value, const TFormatSettings& settings);
 
 }  // namespace ztl

@@ -74,29 +74,30 @@
 #include <exception>
 
 #include "platform/rtl/Exceptions.h"
+#include "platform/rtl/Export.h"
 
 namespace ztl {
 
 // The framework exception handled by the innermost active handler of the
 // calling thread; nullptr outside handling.
-Exception* ExceptObject();
+ZTL_PLATFORM_API Exception* ExceptObject();
 // The code address the exception being handled was raised from; nullptr
 // outside handling or when it is not known.
-void* ExceptAddr();
+ZTL_PLATFORM_API void* ExceptAddr();
 
 // The same for an exception kept in an exception_ptr (nullptr for an empty
 // one). The object lives as long as the exception does.
-Exception* ExceptionObjectOf(const std::exception_ptr& exception);
-void* ExceptionAddressOf(const std::exception_ptr& exception);
+ZTL_PLATFORM_API Exception* ExceptionObjectOf(const std::exception_ptr& exception);
+ZTL_PLATFORM_API void* ExceptionAddressOf(const std::exception_ptr& exception);
 
 // True when the platform's __cxa_throw is the one the process uses, so that
 // raise addresses are recorded.
-bool ThrowSitesRecorded();
+ZTL_PLATFORM_API bool ThrowSitesRecorded();
 
 // Throws `exception` with `address` as its raise address (instead of the
 // address of the throw itself): for routines that raise on behalf of their
 // caller, such as RaiseLastOSError.
-void SetNextRaiseAddress(void* address);
+ZTL_PLATFORM_API void SetNextRaiseAddress(void* address);
 template <typename E>
 [[noreturn]] void RaiseAt(E exception, void* address) {
   SetNextRaiseAddress(address);
@@ -108,7 +109,7 @@ template <typename E>
 // type, derived from EForeignException's) and its message is the original
 // text (what() of a std::exception, the text of a thrown string, else the
 // type's name).
-class EForeignException : public Exception {
+class ZTL_PLATFORM_API EForeignException : public Exception {
  public:
   // As ZTL_DECLARE_CLASS, except that the class is the instance's own.
   using inherited = Exception;
@@ -124,26 +125,26 @@ class EForeignException : public Exception {
 // The metaclass standing for a thrown C++ type: the framework class for a
 // framework exception, else a class named after the type, derived from
 // EForeignException.
-TClass ForeignExceptionClass(const std::type_info& type);
+ZTL_PLATFORM_API TClass ForeignExceptionClass(const std::type_info& type);
 
 // Fills `buffer` with the standard one-paragraph description of an exception
 // (its class, the module and the module-relative address it was raised from,
 // and its message), cut to `size` characters including the terminating null
 // (never in the middle of a UTF-8 sequence). Returns the length written.
-int ExceptionErrorMessage(TObject* exceptObject, void* exceptAddr, char* buffer, int size);
+ZTL_PLATFORM_API int ExceptionErrorMessage(TObject* exceptObject, void* exceptAddr, char* buffer, int size);
 
 // The system's message for an error code.
-String SysErrorMessage(uint32_t errorCode);
+ZTL_PLATFORM_API String SysErrorMessage(uint32_t errorCode);
 // Raise EOSError with the system's message and the thread's last error code
 // (or the given code).
-[[noreturn]] void RaiseLastOSError();
-[[noreturn]] void RaiseLastOSError(uint32_t errorCode);
-[[noreturn]] void RaiseLastWin32Error();
+[[noreturn]] ZTL_PLATFORM_API void RaiseLastOSError();
+[[noreturn]] ZTL_PLATFORM_API void RaiseLastOSError(uint32_t errorCode);
+[[noreturn]] ZTL_PLATFORM_API void RaiseLastWin32Error();
 
 // Installs the hardware fault handlers for the process and an alternate
 // signal stack and stack reserve for the calling thread (normally the main
 // thread). Calling it again does nothing.
-void InstallFaultHandlers();
+ZTL_PLATFORM_API void InstallFaultHandlers();
 
 // Gives the calling thread an alternate signal stack and a stack reserve
 // while it lives, so that faults in it, stack overflow included, become
@@ -151,7 +152,7 @@ void InstallFaultHandlers();
 // destruction. Create it on the thread's own stack (e.g. first thing in
 // TThread::Execute) and let it end before the thread does. Installs the
 // fault handlers if that has not been done.
-class TFaultStack {
+class ZTL_PLATFORM_API TFaultStack {
  public:
   TFaultStack();
   ~TFaultStack();
@@ -173,6 +174,6 @@ class TFaultStack {
 // for a fault inside the fault handler) and `address` is where the fault
 // happened.
 using TFatalFaultHook = void (*)(Exception& exception, void* address);
-void SetFatalFaultHook(TFatalFaultHook hook);
+ZTL_PLATFORM_API void SetFatalFaultHook(TFatalFaultHook hook);
 
 }  // namespace ztl

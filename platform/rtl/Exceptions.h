@@ -6,11 +6,12 @@
 // the class name and is-a tests work as for any framework object.
 #include <exception>
 
+#include "platform/rtl/Export.h"
 #include "platform/rtl/Object.h"
 
 namespace ztl {
 
-class Exception : public TObject, public std::exception {
+class ZTL_PLATFORM_API Exception : public TObject, public std::exception {
   ZTL_DECLARE_CLASS(Exception, TObject)
 
  public:
@@ -29,52 +30,54 @@ class Exception : public TObject, public std::exception {
 };
 
 // Declares an exception class that takes its parent's constructors.
-#define ZTL_DECLARE_EXCEPTION(Name, Parent) \
-  class Name : public Parent {              \
-    ZTL_DECLARE_CLASS(Name, Parent)         \
-   public:                                  \
-    using Parent::Parent;                   \
+#define ZTL_DECLARE_EXCEPTION(Name, Parent) ZTL_DECLARE_EXCEPTION_IN(, Name, Parent)
+// The same for an exception class a library exports: Api is its export macro.
+#define ZTL_DECLARE_EXCEPTION_IN(Api, Name, Parent) \
+  class Api Name : public Parent {                  \
+    ZTL_DECLARE_CLASS(Name, Parent)                 \
+   public:                                          \
+    using Parent::Parent;                           \
   };
 
-ZTL_DECLARE_EXCEPTION(EAbort, Exception)
-ZTL_DECLARE_EXCEPTION(EHeapException, Exception)
-ZTL_DECLARE_EXCEPTION(EOutOfMemory, EHeapException)
-ZTL_DECLARE_EXCEPTION(EInvalidPointer, EHeapException)
-ZTL_DECLARE_EXCEPTION(EOutOfResources, EOutOfMemory)
-ZTL_DECLARE_EXCEPTION(EInOutError, Exception)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EAbort, Exception)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EHeapException, Exception)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EOutOfMemory, EHeapException)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EInvalidPointer, EHeapException)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EOutOfResources, EOutOfMemory)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EInOutError, Exception)
 
 // Hardware and processor exceptions.
-ZTL_DECLARE_EXCEPTION(EExternal, Exception)
-ZTL_DECLARE_EXCEPTION(EIntError, EExternal)
-ZTL_DECLARE_EXCEPTION(EDivByZero, EIntError)
-ZTL_DECLARE_EXCEPTION(ERangeError, EIntError)
-ZTL_DECLARE_EXCEPTION(EIntOverflow, EIntError)
-ZTL_DECLARE_EXCEPTION(EMathError, EExternal)
-ZTL_DECLARE_EXCEPTION(EInvalidOp, EMathError)
-ZTL_DECLARE_EXCEPTION(EZeroDivide, EMathError)
-ZTL_DECLARE_EXCEPTION(EOverflow, EMathError)
-ZTL_DECLARE_EXCEPTION(EUnderflow, EMathError)
-ZTL_DECLARE_EXCEPTION(EAccessViolation, EExternal)
-ZTL_DECLARE_EXCEPTION(EPrivilege, EExternal)
-ZTL_DECLARE_EXCEPTION(EStackOverflow, EExternal)
-ZTL_DECLARE_EXCEPTION(EControlC, EExternal)
-ZTL_DECLARE_EXCEPTION(EExternalException, EExternal)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EExternal, Exception)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EIntError, EExternal)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EDivByZero, EIntError)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, ERangeError, EIntError)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EIntOverflow, EIntError)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EMathError, EExternal)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EInvalidOp, EMathError)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EZeroDivide, EMathError)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EOverflow, EMathError)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EUnderflow, EMathError)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EAccessViolation, EExternal)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EPrivilege, EExternal)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EStackOverflow, EExternal)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EControlC, EExternal)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EExternalException, EExternal)
 
-ZTL_DECLARE_EXCEPTION(EInvalidCast, Exception)
-ZTL_DECLARE_EXCEPTION(EConvertError, Exception)
-ZTL_DECLARE_EXCEPTION(EVariantError, Exception)
-ZTL_DECLARE_EXCEPTION(EPropertyError, Exception)
-ZTL_DECLARE_EXCEPTION(EPropReadOnly, Exception)
-ZTL_DECLARE_EXCEPTION(EPropWriteOnly, Exception)
-ZTL_DECLARE_EXCEPTION(EAssertionFailed, Exception)
-ZTL_DECLARE_EXCEPTION(EAbstractError, Exception)
-ZTL_DECLARE_EXCEPTION(EIntfCastError, Exception)
-ZTL_DECLARE_EXCEPTION(EInvalidContainer, Exception)
-ZTL_DECLARE_EXCEPTION(EInvalidInsert, Exception)
-ZTL_DECLARE_EXCEPTION(EPackageError, Exception)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EInvalidCast, Exception)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EConvertError, Exception)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EVariantError, Exception)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EPropertyError, Exception)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EPropReadOnly, Exception)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EPropWriteOnly, Exception)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EAssertionFailed, Exception)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EAbstractError, Exception)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EIntfCastError, Exception)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EInvalidContainer, Exception)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EInvalidInsert, Exception)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EPackageError, Exception)
 
 // A failed operating-system call: the system's message and its error code.
-class EOSError : public Exception {
+class ZTL_PLATFORM_API EOSError : public Exception {
   ZTL_DECLARE_CLASS(EOSError, Exception)
 
  public:
@@ -85,29 +88,29 @@ class EOSError : public Exception {
  private:
   uint32_t errorCode_;
 };
-ZTL_DECLARE_EXCEPTION(EWin32Error, EOSError)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EWin32Error, EOSError)
 
 // Streams, files and stored forms.
-ZTL_DECLARE_EXCEPTION(EStreamError, Exception)
-ZTL_DECLARE_EXCEPTION(EFCreateError, EStreamError)
-ZTL_DECLARE_EXCEPTION(EFOpenError, EStreamError)
-ZTL_DECLARE_EXCEPTION(EFilerError, EStreamError)
-ZTL_DECLARE_EXCEPTION(EReadError, EFilerError)
-ZTL_DECLARE_EXCEPTION(EWriteError, EFilerError)
-ZTL_DECLARE_EXCEPTION(EClassNotFound, EFilerError)
-ZTL_DECLARE_EXCEPTION(EMethodNotFound, EFilerError)
-ZTL_DECLARE_EXCEPTION(EInvalidImage, EFilerError)
-ZTL_DECLARE_EXCEPTION(EResNotFound, Exception)
-ZTL_DECLARE_EXCEPTION(EListError, Exception)
-ZTL_DECLARE_EXCEPTION(EBitsError, Exception)
-ZTL_DECLARE_EXCEPTION(EStringListError, Exception)
-ZTL_DECLARE_EXCEPTION(EComponentError, Exception)
-ZTL_DECLARE_EXCEPTION(EParserError, Exception)
-ZTL_DECLARE_EXCEPTION(EInvalidOperation, Exception)
-ZTL_DECLARE_EXCEPTION(EThread, Exception)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EStreamError, Exception)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EFCreateError, EStreamError)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EFOpenError, EStreamError)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EFilerError, EStreamError)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EReadError, EFilerError)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EWriteError, EFilerError)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EClassNotFound, EFilerError)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EMethodNotFound, EFilerError)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EInvalidImage, EFilerError)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EResNotFound, Exception)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EListError, Exception)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EBitsError, Exception)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EStringListError, Exception)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EComponentError, Exception)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EParserError, Exception)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EInvalidOperation, Exception)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EThread, Exception)
 
 // Graphics.
-ZTL_DECLARE_EXCEPTION(EInvalidGraphic, Exception)
-ZTL_DECLARE_EXCEPTION(EInvalidGraphicOperation, Exception)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EInvalidGraphic, Exception)
+ZTL_DECLARE_EXCEPTION_IN(ZTL_PLATFORM_API, EInvalidGraphicOperation, Exception)
 
 }  // namespace ztl

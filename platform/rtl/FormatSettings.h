@@ -2,6 +2,7 @@
 // The process's number and date formats.
 #include <array>
 
+#include "platform/rtl/Export.h"
 #include "platform/rtl/Types.h"
 
 namespace ztl {
@@ -10,7 +11,7 @@ namespace ztl {
 // DateSeparator and ':' for TimeSeparator (see FormatDateTime). The member
 // defaults are those of an English system; the process's settings are read
 // from the environment's locale instead.
-struct TFormatSettings {
+struct ZTL_PLATFORM_API TFormatSettings {
   char DecimalSeparator = '.';
   char ThousandSeparator = ',';
   char DateSeparator = '/';
@@ -41,18 +42,18 @@ struct TFormatSettings {
 // them at any time. Under the "C" locale they are: decimal '.', thousands ',',
 // short date "MM/dd/yy", long date "dddd MMMM d yyyy", long time "hh:nn:ss",
 // short time "hh:nn", "AM"/"PM", English names, no currency symbol.
-TFormatSettings& FormatSettings();
+ZTL_PLATFORM_API TFormatSettings& FormatSettings();
 // A fresh read of the environment's locale (the "C" locale when it names none
 // or names one that is not installed).
-TFormatSettings GetLocaleFormatSettings();
+ZTL_PLATFORM_API TFormatSettings GetLocaleFormatSettings();
 
 // Translates a C library time format (strftime directives such as "%d.%m.%Y")
 // into this runtime's date and time format letters ("dd/MM/yyyy"): the given
 // separators become '/' and ':', other literal text is quoted, and directives
 // without a counterpart (time zone, week numbers) are left out.
-String TranslateStrftimeFormat(const String& format, char dateSeparator, char timeSeparator);
+ZTL_PLATFORM_API String TranslateStrftimeFormat(const String& format, char dateSeparator, char timeSeparator);
 // The separator a strftime date or time format uses between its fields: the
 // first punctuation character outside the directives, or 0 when there is none.
-char StrftimeFormatSeparator(const String& format);
+ZTL_PLATFORM_API char StrftimeFormatSeparator(const String& format);
 
 }  // namespace ztl

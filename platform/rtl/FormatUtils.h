@@ -4,12 +4,13 @@
 #include <initializer_list>
 #include <variant>
 
+#include "platform/rtl/Export.h"
 #include "platform/rtl/FormatSettings.h"
 
 namespace ztl {
 
 // One argument of Format: an integer, a floating-point number, a text or a pointer.
-class TVarRec {
+class ZTL_PLATFORM_API TVarRec {
  public:
   TVarRec(int v) : value_(int64_t{v}) {}
   TVarRec(long v) : value_(int64_t{v}) {}
@@ -46,30 +47,30 @@ class TVarRec {
 // and precisions of text count characters, not bytes. A specifier that does
 // not fit its argument, a missing argument or an unknown type raises
 // EConvertError "Format '<format>' invalid or incompatible with argument".
-String Format(const String& format, std::initializer_list<TVarRec> args);
-String Format(const String& format, std::initializer_list<TVarRec> args, const TFormatSettings& settings);
+ZTL_PLATFORM_API String Format(const String& format, std::initializer_list<TVarRec> args);
+ZTL_PLATFORM_API String Format(const String& format, std::initializer_list<TVarRec> args, const TFormatSettings& settings);
 
 // Conversions.
-String IntToStr(int64_t value);
+ZTL_PLATFORM_API String IntToStr(int64_t value);
 // Upper-case hexadecimal, at least `digits` digits.
-String IntToHex(uint64_t value, int digits);
+ZTL_PLATFORM_API String IntToHex(uint64_t value, int digits);
 // General format: the shortest of fixed and scientific notation with up to 15
 // significant digits; scientific when the value has more integer digits than
 // that or is below 0.00001 ("1E20", "1.5E-7"). NaN and infinities give "NAN",
 // "INF" and "-INF". The settings' decimal separator.
-String FloatToStr(double value);
-String FloatToStr(double value, const TFormatSettings& settings);
+ZTL_PLATFORM_API String FloatToStr(double value);
+ZTL_PLATFORM_API String FloatToStr(double value, const TFormatSettings& settings);
 // Accepts blanks around the number, the settings' decimal separator, an
 // exponent, and "NAN", "INF", "-INF" in any case. Raises EConvertError
 // "'<text>' is not a valid floating point value".
-double StrToFloat(const String& text);
-double StrToFloat(const String& text, const TFormatSettings& settings);
-bool TryStrToFloat(const String& text, double& value);
-bool TryStrToFloat(const String& text, double& value, const TFormatSettings& settings);
+ZTL_PLATFORM_API double StrToFloat(const String& text);
+ZTL_PLATFORM_API double StrToFloat(const String& text, const TFormatSettings& settings);
+ZTL_PLATFORM_API bool TryStrToFloat(const String& text, double& value);
+ZTL_PLATFORM_API bool TryStrToFloat(const String& text, double& value, const TFormatSettings& settings);
 // Decimal, or hexadecimal after "$" or "0x", with an optional sign and leading
 // blanks. Raises EConvertError "'<text>' is not a valid integer value".
-int64_t StrToInt(const String& text);
-int64_t StrToIntDef(const String& text, int64_t fallback);
-bool TryStrToInt(const String& text, int64_t& value);
+ZTL_PLATFORM_API int64_t StrToInt(const String& text);
+ZTL_PLATFORM_API int64_t StrToIntDef(const String& text, int64_t fallback);
+ZTL_PLATFORM_API bool TryStrToInt(const String& text, int64_t& value);
 
 }  // namespace ztl

@@ -3,6 +3,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "platform/rtl/Export.h"
+
 namespace ztl {
 
 class TObject;
@@ -10,7 +12,7 @@ class TObject;
 // Type-erased code address; each bound member function has its own.
 using TCodePointer = void (*)();
 
-struct TMethod {
+struct ZTL_PLATFORM_API TMethod {
   TCodePointer Code = nullptr;
   TObject* Data = nullptr;
   bool operator==(const TMethod&) const = default;
@@ -31,7 +33,7 @@ class TMethodRef;
 
 // An event type: assigned when its code is set; called only when assigned.
 template <typename R, typename... A>
-class TMethodRef<R(A...)> {
+class ZTL_VISIBLE TMethodRef<R(A...)> {
  public:
   using Thunk = R (*)(TObject*, A...);
 
@@ -67,14 +69,21 @@ class TMethodRef<R(A...)> {
   bool operator==(const TMethodRef& other) const { return code_ == other.code_ && data_ == other.data_; }
 
  private:
+  // One code address per bound member in the whole process: the trampoline
+  // is visible from every module and defined outside the class, as inline
+  // member functions are hidden in the libraries.
   template <auto Member, typename C>
-  static R Trampoline(TObject* obj, A... args) {
-    return (static_cast<C*>(obj)->*Member)(std::forward<A>(args)...);
-  }
+  static R Trampoline(TObject* obj, A... args);
 
   Thunk code_ = nullptr;
   TObject* data_ = nullptr;
 };
+
+template <typename R, typename... A>
+template <auto Member, typename C>
+R TMethodRef<R(A...)>::Trampoline(TObject* obj, A... args) {
+  return (static_cast<C*>(obj)->*Member)(std::forward<A>(args)...);
+}
 
 // MakeMethod<&TClass::Handler>(object) gives the method reference of the handler.
 template <auto Member>

@@ -15,6 +15,7 @@
 #include <typeinfo>
 #include <vector>
 
+#include "platform/rtl/Export.h"
 #include "platform/rtl/Method.h"
 #include "platform/rtl/Types.h"
 
@@ -32,7 +33,7 @@ using TClass = const TMetaClass*;
   static ::ztl::TClass StaticClass();                                 \
   ::ztl::TClass ClassType() const override { return StaticClass(); }
 
-class TObject {
+class ZTL_PLATFORM_API TObject {
  public:
   TObject() = default;
   TObject(const TObject&) = default;
@@ -51,7 +52,7 @@ class TObject {
 };
 
 // A published method: its name, its code and its signature.
-struct TMethodEntry {
+struct ZTL_PLATFORM_API TMethodEntry {
   String Name;
   TCodePointer Code;
   const std::type_info* Signature;
@@ -59,12 +60,12 @@ struct TMethodEntry {
 
 // A published field: a component reference of the class bound by name when a
 // stored form is read.
-struct TFieldEntry {
+struct ZTL_PLATFORM_API TFieldEntry {
   String Name;
   std::function<void(TObject* instance, TObject* value)> Set;
 };
 
-class TMetaClass {
+class ZTL_PLATFORM_API TMetaClass {
  public:
   // The virtual constructor. The argument is the owner of a component or the
   // collection of a collection item; other classes ignore it.
@@ -111,11 +112,11 @@ class TMetaClass {
 };
 
 // The class registry that stored forms use to find classes by name.
-void RegisterClass(TClass cls);
-void UnRegisterClass(TClass cls);
-TClass GetClass(const String& name);
+ZTL_PLATFORM_API void RegisterClass(TClass cls);
+ZTL_PLATFORM_API void UnRegisterClass(TClass cls);
+ZTL_PLATFORM_API TClass GetClass(const String& name);
 // Like GetClass, but raises EClassNotFound for an unknown name.
-TClass FindClass(const String& name);
+ZTL_PLATFORM_API TClass FindClass(const String& name);
 
 namespace detail {
 

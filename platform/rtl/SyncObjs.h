@@ -2,13 +2,14 @@
 // Locks for the threads of one process.
 #include <mutex>
 
+#include "platform/rtl/Export.h"
 #include "platform/rtl/Object.h"
 
 namespace ztl {
 
 // A reentrant lock: the thread that holds it may enter again and must leave as
 // often as it entered.
-class TCriticalSection : public TObject {
+class ZTL_PLATFORM_API TCriticalSection : public TObject {
   ZTL_DECLARE_CLASS(TCriticalSection, TObject)
 
  public:
@@ -29,7 +30,7 @@ class TCriticalSection : public TObject {
 };
 
 // Holds a critical section for the lifetime of the guard.
-class TCriticalSectionGuard {
+class ZTL_PLATFORM_API TCriticalSectionGuard {
  public:
   explicit TCriticalSectionGuard(TCriticalSection& section) : section_(section) { section_.Acquire(); }
   ~TCriticalSectionGuard() { section_.Release(); }

@@ -18,6 +18,7 @@
 #include <mutex>
 #include <thread>
 
+#include "platform/rtl/Export.h"
 #include "platform/rtl/Object.h"
 
 namespace ztl {
@@ -26,23 +27,23 @@ using TThreadMethod = TMethodRef<void()>;
 
 // The thread that runs the message loop: the one that loaded the framework,
 // unless an application names another.
-std::thread::id MainThreadID();
-void SetMainThreadID(std::thread::id id);
-bool IsMainThread();
+ZTL_PLATFORM_API std::thread::id MainThreadID();
+ZTL_PLATFORM_API void SetMainThreadID(std::thread::id id);
+ZTL_PLATFORM_API bool IsMainThread();
 
 // Runs the synchronised calls that are waiting; on the main thread only.
 // Waits up to timeoutMs for one to arrive when none is there. Returns whether
 // any call was run.
-bool CheckSynchronize(int timeoutMs = 0);
+ZTL_PLATFORM_API bool CheckSynchronize(int timeoutMs = 0);
 // Whether a synchronised call is waiting for the main thread.
-bool SynchronizePending();
+ZTL_PLATFORM_API bool SynchronizePending();
 
 // Called (from the worker) whenever a synchronised call is queued, so that a
 // message loop sleeping on its own queue wakes up and serves it.
 using TWakeMainThread = void (*)();
-void SetWakeMainThread(TWakeMainThread wake);
+ZTL_PLATFORM_API void SetWakeMainThread(TWakeMainThread wake);
 
-class TThread : public TObject {
+class ZTL_PLATFORM_API TThread : public TObject {
   ZTL_DECLARE_CLASS(TThread, TObject)
 
  public:

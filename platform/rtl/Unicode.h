@@ -12,6 +12,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/rtl/Export.h"
+
 namespace ztl::unicode {
 
 inline constexpr char32_t ReplacementCharacter = 0xFFFD;
@@ -27,32 +29,32 @@ inline bool IsLowSurrogate(char32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 // bytes there are not one (a continuation or invalid lead byte, a truncated
 // sequence, an overlong form, a surrogate, a value past U+10FFFF).
 // pos < text.size().
-size_t Utf8SequenceLength(std::string_view text, size_t pos, char32_t* code = nullptr);
+ZTL_PLATFORM_API size_t Utf8SequenceLength(std::string_view text, size_t pos, char32_t* code = nullptr);
 
 // Whether all of text is well-formed UTF-8.
-bool IsValidUtf8(std::string_view text);
+ZTL_PLATFORM_API bool IsValidUtf8(std::string_view text);
 
 // Appends the UTF-8 bytes of code (at most U+10FFFF). A surrogate code point
 // is encoded as given: callers that need well-formed text do not pass one.
-void AppendUtf8(std::string& out, char32_t code);
+ZTL_PLATFORM_API void AppendUtf8(std::string& out, char32_t code);
 // Appends the UTF-16 units of code (at most U+10FFFF): a pair past U+FFFF.
-void AppendUtf16(std::u16string& out, char32_t code);
+ZTL_PLATFORM_API void AppendUtf16(std::u16string& out, char32_t code);
 
 // UTF-8 to UTF-16; a byte outside a well-formed sequence stands for its
 // Latin-1 character.
-std::u16string Utf8ToUtf16(std::string_view text);
+ZTL_PLATFORM_API std::u16string Utf8ToUtf16(std::string_view text);
 // UTF-16 to UTF-8; an unpaired surrogate becomes U+FFFD.
-std::string Utf16ToUtf8(std::u16string_view text);
+ZTL_PLATFORM_API std::string Utf16ToUtf8(std::u16string_view text);
 
 // Text in Latin-1 as UTF-8.
-std::string Latin1ToUtf8(std::string_view text);
+ZTL_PLATFORM_API std::string Latin1ToUtf8(std::string_view text);
 // Bytes that are mostly UTF-8 as well-formed UTF-8: a byte outside a
 // well-formed sequence is taken as a Latin-1 character.
-std::string Utf8WithLatin1Fallback(std::string_view text);
+ZTL_PLATFORM_API std::string Utf8WithLatin1Fallback(std::string_view text);
 
 // The length of the longest prefix of text no longer than limit bytes that
 // does not end inside a UTF-8 sequence (it ends before a lead byte, an ASCII
 // character or the end of text).
-size_t Utf8Prefix(std::string_view text, size_t limit);
+ZTL_PLATFORM_API size_t Utf8Prefix(std::string_view text, size_t limit);
 
 }  // namespace ztl::unicode

@@ -12,6 +12,7 @@
 #include "platform/forms/Graphics.h"
 #include "platform/forms/HeadlessWidgetSet.h"
 #include "platform/forms/Jpeg.h"
+#include "platform/forms/Testing.h"
 #include "platform/rtl/Exceptions.h"
 #include "tests/core/MapiDouble.h"
 #include "tests/platform/os/FakePrograms.h"

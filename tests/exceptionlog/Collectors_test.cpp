@@ -14,6 +14,7 @@
 
 #include "exceptionlog/LogError.h"
 #include "platform/forms/StdCtrls.h"
+#include "platform/forms/Testing.h"
 #include "platform/os/Windows.h"
 #include "platform/rtl/SysUtils.h"
 

@@ -11,6 +11,7 @@
 #include "exceptionlog/LogError.h"
 #include "platform/classes/TypInfo.h"
 #include "platform/forms/HeadlessWidgetSet.h"
+#include "platform/forms/Testing.h"
 #include "tests/core/MapiDouble.h"
 #include "tests/platform/os/FakePrograms.h"
 #include "tests/support/TestDir.h"

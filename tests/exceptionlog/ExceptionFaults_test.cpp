@@ -9,6 +9,7 @@
 #include <functional>
 
 #include "exceptionlog/LogError.h"
+#include "platform/forms/Testing.h"
 #include "platform/rtl/ExceptionSupport.h"
 #include "platform/rtl/SysUtils.h"
 #include "tests/support/TestDir.h"

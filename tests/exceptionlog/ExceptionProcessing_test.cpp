@@ -9,6 +9,7 @@
 #include "exceptionlog/LogError.h"
 #include "platform/classes/ClassBuilder.h"
 #include "platform/forms/HeadlessWidgetSet.h"
+#include "platform/forms/Testing.h"
 #include "platform/os/Modules.h"
 #include "platform/os/SysInfo.h"
 #include "platform/rtl/DateUtils.h"

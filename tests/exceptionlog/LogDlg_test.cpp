@@ -8,6 +8,7 @@
 #include "platform/classes/Filer.h"
 #include "platform/classes/Resources.h"
 #include "platform/forms/HeadlessWidgetSet.h"
+#include "platform/forms/Testing.h"
 #include "platform/os/Icons.h"
 
 namespace ztl {

@@ -7,6 +7,7 @@
 
 #include "exceptionlog/LogError.h"
 #include "platform/classes/ClassBuilder.h"
+#include "platform/forms/Testing.h"
 #include "platform/rtl/SysUtils.h"
 #include "tests/core/LogFiles.h"
 #include "tests/support/TestDir.h"

@@ -5,6 +5,8 @@
 #include "platform/forms/Forms.h"
 #include "platform/forms/HeadlessWidgetSet.h"
 #include "platform/forms/StdCtrls.h"
+#include "platform/forms/Testing.h"
+#include "platform/forms/WindowHandles.h"
 
 namespace ztl {
 namespace {

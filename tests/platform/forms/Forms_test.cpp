@@ -9,6 +9,7 @@
 #include "platform/forms/ExtCtrls.h"
 #include "platform/forms/HeadlessWidgetSet.h"
 #include "platform/forms/StdCtrls.h"
+#include "platform/forms/Testing.h"
 #include "tests/support/TestDir.h"
 
 namespace ztl {

@@ -1,5 +1,6 @@
 // The screen copy: the X11 root window under a virtual X server, the
 // headless screen without a display, and BitBlt's clipping and checks.
+#include "platform/forms/Testing.h"
 #include "platform/os/ScreenDC.h"
 
 #include <gtest/gtest.h>

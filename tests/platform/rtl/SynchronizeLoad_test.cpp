@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "platform/forms/Forms.h"
+#include "platform/forms/Testing.h"
 #include "platform/rtl/Threads.h"
 
 namespace ztl {

@@ -1,3 +1,4 @@
+#include "platform/forms/Testing.h"
 #include "platform/rtl/Threads.h"
 
 #include <gtest/gtest.h>
