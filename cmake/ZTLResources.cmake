@@ -4,9 +4,12 @@
 # becomes the resource "ZTL_FAILED".
 #
 #   ztl_add_resources(<target> <module-name> <file>...)
-set(ZTL_EMBED_SCRIPT ${CMAKE_CURRENT_LIST_DIR}/EmbedResources.cmake)
-
+#
+# The generated source includes "platform/classes/Resources.h": <target> links
+# ZTLogger::platform (directly or through ZTLogger::ztlogger).
 function(ztl_add_resources target module)
+  # The script lies beside this file, in the source tree or installed.
+  set(script ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/EmbedResources.cmake)
   set(files ${ARGN})
   if(NOT files)
     return()
@@ -14,8 +17,8 @@ function(ztl_add_resources target module)
   set(out ${CMAKE_CURRENT_BINARY_DIR}/${module}_resources.cpp)
   add_custom_command(
     OUTPUT ${out}
-    COMMAND ${CMAKE_COMMAND} -DOUTPUT=${out} -DMODULE=${module} "-DFILES=${files}" -P ${ZTL_EMBED_SCRIPT}
-    DEPENDS ${files} ${ZTL_EMBED_SCRIPT}
+    COMMAND ${CMAKE_COMMAND} -DOUTPUT=${out} -DMODULE=${module} "-DFILES=${files}" -P ${script}
+    DEPENDS ${files} ${script}
     COMMENT "Embedding resources of ${module}"
     VERBATIM)
   target_sources(${target} PRIVATE ${out})

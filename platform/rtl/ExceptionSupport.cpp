@@ -379,10 +379,17 @@ namespace {
 }  // namespace
 
 // Each raises on behalf of its caller: the raise address is the caller's.
-// noipa keeps identical bodies from being folded into calls of one another.
-__attribute__((noipa)) void RaiseLastOSError() { RaiseOSError(GetLastError(), __builtin_return_address(0)); }
-__attribute__((noipa)) void RaiseLastOSError(DWORD errorCode) { RaiseOSError(errorCode, __builtin_return_address(0)); }
-__attribute__((noipa)) void RaiseLastWin32Error() { RaiseOSError(GetLastError(), __builtin_return_address(0)); }
+// GCC's noipa keeps identical bodies from being folded into calls of one
+// another; Clang folds no functions by default, and has no noipa.
+#if defined(__clang__)
+#define ZTL_RAISES_FOR_CALLER __attribute__((noinline))
+#else
+#define ZTL_RAISES_FOR_CALLER __attribute__((noipa))
+#endif
+ZTL_RAISES_FOR_CALLER void RaiseLastOSError() { RaiseOSError(GetLastError(), __builtin_return_address(0)); }
+ZTL_RAISES_FOR_CALLER void RaiseLastOSError(DWORD errorCode) { RaiseOSError(errorCode, __builtin_return_address(0)); }
+ZTL_RAISES_FOR_CALLER void RaiseLastWin32Error() { RaiseOSError(GetLastError(), __builtin_return_address(0)); }
+#undef ZTL_RAISES_FOR_CALLER
 
 }  // namespace ztl
 // ---------------------------------------------------------------------------

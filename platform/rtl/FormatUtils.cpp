@@ -41,7 +41,7 @@ struct TDecimalDigits {
       int i = count - 1;
       for (; i >= 0 && Digits[static_cast<size_t>(i)] == '9'; --i) Digits[static_cast<size_t>(i)] = '0';
       if (i < 0) {
-        Digits.insert(0, "1");
+        Digits.insert(Digits.begin(), '1');
         ++Exponent;
       } else {
         ++Digits[static_cast<size_t>(i)];
@@ -136,7 +136,7 @@ String FixedFormat(double value, int decimals, bool grouped, const TFormatSettin
   };
   String integer;
   for (int i = 0; i < d.Exponent; ++i) integer += digitAt(i);
-  if (integer.empty()) integer = "0";
+  if (integer.empty()) integer.push_back('0');
   String result = (d.Negative && !d.Digits.empty()) ? "-" : "";
   result += grouped ? GroupThousands(integer, settings.ThousandSeparator) : integer;
   if (decimals > 0) result += settings.DecimalSeparator;
@@ -256,7 +256,9 @@ class TFormatter {
       ++pos_;
       leftAligned = true;
     }
-    std::optional<int> width = first ? first : Number();
+    // The first number was the width unless an index or '-' came first.
+    std::optional<int> width = first;
+    if (!width) width = Number();
     std::optional<int> precision;
     if (Peek() == '.') {
       ++pos_;
@@ -275,7 +277,9 @@ class TFormatter {
       case 'd': case 'D': {
         int64_t value = NextArgAs<int64_t>();
         uint64_t magnitude = value < 0 ? 0 - static_cast<uint64_t>(value) : static_cast<uint64_t>(value);
-        return (value < 0 ? "-" : "") + ZeroPadded(DigitsOf(magnitude, 10), precision);
+        String text = ZeroPadded(DigitsOf(magnitude, 10), precision);
+        if (value < 0) text.insert(text.begin(), '-');
+        return text;
       }
       case 'u': case 'U': return ZeroPadded(DigitsOf(static_cast<uint64_t>(NextArgAs<int64_t>()), 10), precision);
       case 'x': case 'X': return ZeroPadded(DigitsOf(static_cast<uint64_t>(NextArgAs<int64_t>()), 16), precision);

@@ -1,3 +1,6 @@
+// The exception logger in the application's message loop: installing and
+// chaining handlers, writing reports and telling the user. The class filter
+// and the source positions have files of their own.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -16,18 +19,16 @@
 #include "platform/rtl/ExceptionSupport.h"
 #include "platform/rtl/SysUtils.h"
 #include "tests/core/LogFiles.h"
+#include "tests/exceptionlog/ExceptionProcessing.h"
 #include "tests/support/TestDir.h"
 
 namespace ztl {
-
-// An application's own exception class, outside every filtered family.
-ZTL_DECLARE_EXCEPTION(EOrderRejected, Exception)
-ZTL_DEFINE_CLASS(EOrderRejected, Exception)
-
 namespace {
 
 using test::ReadFileBytes;
 using test::TestDir;
+using test::ExceptionProcessing;
+using test::Raise;
 
 // Records what the handlers around the logger see.
 class Recorder : public TObject {
@@ -57,50 +58,6 @@ class Recorder : public TObject {
   const String* replacement = nullptr;
   bool accept = true;
   bool throwInOwn = false;
-};
-
-template <typename E>
-std::function<void()> Raise(String message = "raised") {
-  return [message] { throw E(message); };
-}
-
-class ExceptionProcessing : public ::testing::Test {
- protected:
-  void SetUp() override {
-    ResetApplicationState();
-    savedSettings_ = FormatSettings();
-    // Fixed date and time texts: the formats are literals.
-    FormatSettings().ShortDateFormat = "'07.12.2026'";
-    FormatSettings().LongTimeFormat = "'08:20:55'";
-  }
-  void TearDown() override {
-    FormatSettings() = savedSettings_;
-    ResetApplicationState();
-  }
-
-  // A logger that writes to its own file and tells the user nothing.
-  std::unique_ptr<TZTExceptionLog> NewLog(const String& file = "errors.log") {
-    auto log = std::make_unique<TZTExceptionLog>(nullptr);
-    SetOrdProp(log.get(), "Active", 1);
-    log->SetLogFile(dir_.File(file));
-    log->SetErrorDialog(edNone);
-    return log;
-  }
-
-  // Runs raise inside the application's message loop; then, while the
-  // processing shows a window, the actions posted by whileShown.
-  static void RaiseInLoop(const std::function<void()>& raise, const std::function<void()>& whileShown = {}) {
-    Application->QueueCall(raise);
-    if (whileShown) whileShown();
-    Application->ProcessMessages();
-  }
-
-  static std::vector<TShownWindow> Shown() { return HeadlessWidgetSet().Shown(); }
-  String LogText(const String& file = "errors.log") const { return ReadFileBytes(dir_.File(file)); }
-  bool LogExists(const String& file = "errors.log") const { return FileExists(dir_.File(file)); }
-
-  TestDir dir_;
-  TFormatSettings savedSettings_;
 };
 
 // ---------------------------------------------------------------- installation and chaining
@@ -186,89 +143,6 @@ TEST_F(ExceptionProcessing, DestroyingALoggerWithAnotherOnTopEmptiesTheSlot) {
   ASSERT_EQ(Shown().size(), 1u);
   EXPECT_EQ(Shown()[0].Text, "unhandled.");
 }
-
-// ---------------------------------------------------------------- the filter
-
-struct FilterCase {
-  const char* name;
-  std::function<void()> raise;
-  std::function<void(TZTExceptionLog&)> configure;
-  bool processed;
-};
-
-class ExceptionFilter : public ExceptionProcessing, public ::testing::WithParamInterface<FilterCase> {};
-
-template <typename E>
-FilterCase Standard(const char* name, TZTExceptionStandard removed, bool processed) {
-  return {name, Raise<E>(), [removed](TZTExceptionLog& l) {
-            auto f = l.FilterStandard();
-            f.Exclude(removed);
-            l.SetFilterStandard(f);
-          },
-          processed};
-}
-
-template <typename E>
-FilterCase Classes(const char* name, TZTExceptionClass removed, bool processed) {
-  return {name, Raise<E>(), [removed](TZTExceptionLog& l) {
-            auto f = l.FilterClasses();
-            f.Exclude(removed);
-            l.SetFilterClasses(f);
-          },
-          processed};
-}
-
-void ClearAllFilters(TZTExceptionLog& l) {
-  l.SetFilterStandard({});
-  l.SetFilterClasses({});
-  l.SetFilterGraphics({});
-}
-
-TEST_P(ExceptionFilter, TheFirstMatchingClassDecides) {
-  const FilterCase& c = GetParam();
-  auto log = NewLog();
-  c.configure(*log);
-  RaiseInLoop(c.raise);
-  EXPECT_EQ(LogExists(), c.processed);
-  // A rejected exception gets the standard box instead.
-  EXPECT_EQ(Shown().size(), c.processed ? 0u : 1u);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Families, ExceptionFilter,
-    ::testing::Values(
-        Standard<EDivByZero>("DivByZeroWithoutItsOwnElement", efDivByZero, true),
-        Standard<EDivByZero>("DivByZeroWithoutIntError", efIntError, false),
-        Standard<ERangeError>("RangeErrorWithoutIntError", efIntError, false),
-        Standard<ERangeError>("RangeErrorWithoutItsOwnElement", efRangeError, true),
-        Standard<EIntOverflow>("IntOverflowWithoutIntError", efIntError, false),
-        Standard<EInvalidOp>("InvalidOpWithoutMathError", efMathError, false),
-        Standard<EZeroDivide>("ZeroDivideWithoutMathError", efMathError, false),
-        Standard<EOverflow>("OverflowWithoutItsOwnElement", efOverflow, true),
-        Standard<EUnderflow>("UnderflowWithoutMathError", efMathError, false),
-        Standard<EOutOfResources>("OutOfResourcesWithoutOutOfMemory", efOutOfMemory, false),
-        Classes<EOutOfResources>("OutOfResourcesWithoutItsOwnElement", efOutOfResources, true),
-        Standard<EAccessViolation>("AccessViolationRemoved", efAccessViolation, false),
-        Standard<EWin32Error>("Win32ErrorRemoved", efWin32Error, false),
-        Classes<EFCreateError>("FCreateErrorWithoutStreamError", efStreamError, false),
-        Classes<EFOpenError>("FOpenErrorWithoutItsOwnElement", efFOpenError, true),
-        Classes<EFilerError>("FilerErrorWithoutStreamError", efStreamError, false),
-        Classes<EReadError>("ReadErrorWithoutFilerError", efFilerError, true),
-        Classes<EWriteError>("WriteErrorWithoutStreamError", efStreamError, false),
-        Classes<EClassNotFound>("ClassNotFoundWithoutStreamError", efStreamError, false),
-        Classes<EMethodNotFound>("MethodNotFoundWithoutStreamError", efStreamError, false),
-        Classes<EInvalidImage>("InvalidImageWithoutStreamError", efStreamError, false),
-        Classes<EInvalidOperation>("InvalidOperationRemoved", efInvalidOperation, false),
-        FilterCase{"InvalidGraphicRemoved", Raise<EInvalidGraphic>(),
-                   [](TZTExceptionLog& l) { l.SetFilterGraphics({efInvalidGraphicOperation}); }, false},
-        FilterCase{"InvalidGraphicOperationKept", Raise<EInvalidGraphicOperation>(),
-                   [](TZTExceptionLog& l) { l.SetFilterGraphics({efInvalidGraphicOperation}); }, true},
-        FilterCase{"OwnClassWithEveryFilterEmpty", Raise<EOrderRejected>(), ClearAllFilters, true},
-        FilterCase{"ForeignExceptionWithEveryFilterEmpty", [] { throw std::runtime_error("plain"); },
-                   ClearAllFilters, true},
-        FilterCase{"BaseExceptionClassWithEveryFilterEmpty", Raise<Exception>(), ClearAllFilters, true},
-        FilterCase{"ExternalButNoneOfItsElements", Raise<EExternal>(), ClearAllFilters, true}),
-    [](const ::testing::TestParamInfo<FilterCase>& info) { return String(info.param.name); });
 
 // ---------------------------------------------------------------- writing and telling the user
 
@@ -461,94 +335,6 @@ TEST_F(ExceptionProcessing, AnErrorInsideProcessingLeavesItAndDoesNotSilenceTheL
   log->SetLogFile(dir_.File("later.log"));
   RaiseInLoop(Raise<EConvertError>("after"));
   EXPECT_TRUE(LogExists("later.log"));
-}
-
-// ---------------------------------------------------------------- source positions
-
-// A map whose unit Orders covers the first 0x2000 bytes of code.
-String OrdersMap(bool withSegments, bool withLines) {
-  String text =
-      " Start         Length     Name                   Class\r\n"
-      " 0001:00000000 00010000H .text                   CODE\r\n\r\nDetailed map of segments\r\n\r\n";
-  if (withSegments) text += " 0001:00000000 00002000 C=CODE     S=.text    G=(none)   M=Orders ACBP=A9\r\n";
-  text +=
-      "\r\n  Address         Publics by Name\r\n\r\n 0001:00000000       NotByValue\r\n\r\n"
-      "  Address         Publics by Value\r\n\r\n\r\n"
-      " 0001:00001000       Orders.Post\r\n 0001:00001800       Orders.Cancel\r\n\r\n";
-  if (withLines) text += "Line numbers for Orders(Orders.pas) segment .text\r\n\r\n    41 0001:00001000    42 0001:00001010\r\n\r\n";
-  return text;
-}
-
-class SourceLine : public ExceptionProcessing {
- protected:
-  std::unique_ptr<TZTExceptionLog> LogWithMap(const String& map) {
-    auto log = NewLog();
-    test::WriteFileBytes(dir_.File("app.map"), map);
-    log->MapFile()->SetMapFileName(dir_.File("app.map"));
-    return log;
-  }
-  static void RaiseAtOffset(uint32_t offset, const std::function<void()>& whileShown = {}) {
-    void* const address = reinterpret_cast<void*>(MainModuleCodeBase() + offset);
-    RaiseInLoop([address] { RaiseAt(EAccessViolation("Access violation"), address); }, whileShown);
-  }
-};
-
-TEST_F(SourceLine, NothingIsAnalysedUntilAnExceptionAsksForIt) {
-  auto log = LogWithMap(OrdersMap(true, true));
-  EXPECT_EQ(log->GetFormattedSource(), "");
-  RaiseAtOffset(0x1010);  // neither lfSourceLine nor laShowSourceLine
-  EXPECT_EQ(log->GetFormattedSource(), "");
-}
-
-TEST_F(SourceLine, TheLineSectionNamesUnitProcedureAndLine) {
-  auto log = LogWithMap(OrdersMap(true, true));
-  log->SetFormats({lfSourceLine});
-  RaiseAtOffset(0x1010);
-  const String expected = "\r\nUnit: Orders\r\nProcedure: Orders.Post\r\nLine No: 42";
-  EXPECT_EQ(log->GetFormattedSource(), expected);
-  EXPECT_EQ(LogText(), "\r\n" + expected + " \r\n");
-}
-
-TEST_F(SourceLine, OnlyAProcedureGivesOneLineWithItsBreak) {
-  auto log = LogWithMap(OrdersMap(false, false));
-  log->SetOptions({laShowSourceLine});
-  log->SetFormats({});
-  RaiseAtOffset(0x1004);
-  EXPECT_EQ(log->GetFormattedSource(), "\r\nProcedure: Orders.Post\r\n");
-}
-
-TEST_F(SourceLine, AMissingMapStillAnalysesToASingleLineBreak) {
-  auto log = NewLog();
-  log->MapFile()->SetMapFileName(dir_.File("none.map"));
-  log->SetFormats({lfSourceLine});
-  RaiseInLoop(Raise<EConvertError>());
-  EXPECT_EQ(log->GetFormattedSource(), "\r\n");
-  EXPECT_EQ(LogText(), "\r\n\r\n \r\n");
-}
-
-TEST_F(SourceLine, WithoutAMapReaderTheSourceIsEmptyAndTheReportStillWritten) {
-  auto log = NewLog();
-  delete log->MapFile();
-  log->SetMapFile(nullptr);
-  log->SetFormats({lfSourceLine});
-  RaiseInLoop(Raise<EConvertError>());
-  EXPECT_EQ(log->GetFormattedSource(), "");
-  EXPECT_EQ(LogText(), "\r\n \r\n");
-}
-
-TEST_F(SourceLine, TheDialogShowsTheSourceOnlyWithShowSourceLine) {
-  auto log = LogWithMap(OrdersMap(true, true));
-  log->SetErrorDialog(edExtended);
-  String memo;
-  auto inspect = [&](TCustomForm& form) { memo = dynamic_cast<TfrmZTLogErrorDialog&>(form).lblErrorText->Text(); };
-  auto postInspect = [&] { HeadlessWidgetSet().PostInspect(inspect); };
-  log->SetFormats({lfSourceLine});
-  RaiseAtOffset(0x1010, postInspect);
-  EXPECT_EQ(memo, "Access violation");
-
-  log->SetOptions({laShowSourceLine});
-  RaiseAtOffset(0x1010, postInspect);
-  EXPECT_EQ(memo, "Access violation\r\nUnit: Orders\r\nProcedure: Orders.Post\r\nLine No: 42");
 }
 
 }  // namespace

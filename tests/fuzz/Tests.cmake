@@ -1,6 +1,11 @@
-# With Clang, the fuzz target is also built for libFuzzer and run briefly;
-# with GCC, ZTMapFileFuzz_test drives it with mutated maps.
-if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+# With Clang, the fuzz target is also built for libFuzzer and run briefly
+# (not in a ThreadSanitizer build, which runs the threaded tests only); with
+# GCC, ZTMapFileFuzz_test drives it with mutated maps.
+set(ztl_libfuzzer OFF)
+if(CMAKE_CXX_COMPILER_ID MATCHES "Clang" AND NOT ZTL_SANITIZE STREQUAL "thread")
+  set(ztl_libfuzzer ON)
+endif()
+if(ztl_libfuzzer)
   add_executable(fuzz_ZTMapFile ${dir}/ZTMapFile_fuzz.cpp)
   target_compile_options(fuzz_ZTMapFile PRIVATE -fsanitize=fuzzer)
   target_link_options(fuzz_ZTMapFile PRIVATE -fsanitize=fuzzer)
@@ -11,7 +16,7 @@ endif()
 # The stored-form reader's target reads into the classes test model.
 set(ztl_form_model ${PROJECT_SOURCE_DIR}/tests/platform/classes/Model.cpp)
 target_sources(${name} PRIVATE ${ztl_form_model})
-if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
+if(ztl_libfuzzer)
   add_executable(fuzz_Filer ${dir}/Filer_fuzz.cpp ${ztl_form_model})
   target_compile_definitions(fuzz_Filer PRIVATE ZTL_FUZZ_ENTRY)
   target_compile_options(fuzz_Filer PRIVATE -fsanitize=fuzzer)

@@ -2,13 +2,14 @@
 # component library, and run ztl-mapinfo.
 ztl_add_map_file(${name})
 target_compile_options(${name} PRIVATE -g)
-add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/lib/libztlogger.map
-  COMMAND $<TARGET_FILE:ztl-mkmap> $<TARGET_FILE:ztlogger> ${CMAKE_BINARY_DIR}/lib/libztlogger.map
+add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/lib/libztlogger.map
+  COMMAND $<TARGET_FILE:ztl-mkmap> $<TARGET_FILE:ztlogger> ${PROJECT_BINARY_DIR}/lib/libztlogger.map
   DEPENDS ztlogger ztl-mkmap
   COMMENT "Writing the map file of the component library"
   VERBATIM)
-add_custom_target(${name}_library_map DEPENDS ${CMAKE_BINARY_DIR}/lib/libztlogger.map)
+add_custom_target(${name}_library_map DEPENDS ${PROJECT_BINARY_DIR}/lib/libztlogger.map)
 add_dependencies(${name} ${name}_library_map ztl-mapinfo)
 target_compile_definitions(${name} PRIVATE
   ZTL_MAPINFO_PATH="$<TARGET_FILE:ztl-mapinfo>"
-  ZTL_LIBRARY_MAP_PATH="${CMAKE_BINARY_DIR}/lib/libztlogger.map")
+  ZTL_LIBRARY_MAP_PATH="${PROJECT_BINARY_DIR}/lib/libztlogger.map"
+  ZTL_LIBRARY_FILE_NAME="$<TARGET_SONAME_FILE_NAME:ztlogger>")

@@ -22,9 +22,11 @@ namespace {
 extern "C" char __start_ztl_test_raisers[];
 extern "C" char __stop_ztl_test_raisers[];
 
+// A raise address is a return address: after a call that never returns at
+// the end of a raiser it lies just past it, so the byte before it is checked.
 bool InRaisers(const void* address) {
   auto* p = static_cast<const char*>(address);
-  return p >= __start_ztl_test_raisers && p < __stop_ztl_test_raisers;
+  return p > __start_ztl_test_raisers && p <= __stop_ztl_test_raisers;
 }
 
 String ModuleFileOf(const void* address) {

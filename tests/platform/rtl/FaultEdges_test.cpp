@@ -18,6 +18,10 @@ namespace ztl {
 namespace {
 
 int* volatile nullTarget = nullptr;
+// Both operands are read at run time: with a constant dividend, Clang turns
+// 1 / x into compares (only 1 and -1 divide 1 without undefined behaviour)
+// and nothing would fault.
+volatile int one = 1;
 volatile int zero = 0;
 
 // A thread whose Execute faults; it keeps no TFaultStack.
@@ -28,7 +32,7 @@ class TFaultingThread : public TThread {
  protected:
   __attribute__((noinline, no_sanitize("undefined"))) void Execute() override {
     if (divide_) {
-      SetReturnValue(1 / zero);
+      SetReturnValue(one / zero);
     } else {
       *nullTarget = 1;
     }

@@ -1,0 +1,54 @@
+# Installation: the two libraries, their headers (under include/ztlogger, so
+# that "core/LogBase.h" and "platform/rtl/SysUtils.h" keep their paths), the
+# tools, the CMake helpers, a CMake package (find_package(ZTLogger)) and a
+# pkg-config file (ztlogger.pc).
+include(CMakePackageConfigHelpers)
+
+set(ZTL_CMAKE_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/ZTLogger)
+
+set(ztl_install_targets ztl_platform ztlogger)
+foreach(tool ztl-mkmap ztl-mapinfo)
+  if(TARGET ${tool})
+    list(APPEND ztl_install_targets ${tool})
+  endif()
+endforeach()
+install(TARGETS ${ztl_install_targets} EXPORT ZTLoggerTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
+  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+
+# Every header of the library folders, wherever it is moved within them.
+foreach(dir platform ${ZTL_SUBSYSTEMS})
+  if(IS_DIRECTORY ${PROJECT_SOURCE_DIR}/${dir})
+    install(DIRECTORY ${PROJECT_SOURCE_DIR}/${dir}
+      DESTINATION ${ZTL_INCLUDE_INSTALL_DIR} COMPONENT development
+      FILES_MATCHING PATTERN "*.h")
+  endif()
+endforeach()
+
+install(EXPORT ZTLoggerTargets NAMESPACE ZTLogger::
+  DESTINATION ${ZTL_CMAKE_INSTALL_DIR} COMPONENT development)
+configure_package_config_file(
+  ${PROJECT_SOURCE_DIR}/cmake/package/ZTLoggerConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/ZTLoggerConfig.cmake
+  INSTALL_DESTINATION ${ZTL_CMAKE_INSTALL_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/ZTLoggerConfigVersion.cmake
+  COMPATIBILITY SameMinorVersion)
+install(FILES
+  ${PROJECT_BINARY_DIR}/ZTLoggerConfig.cmake
+  ${PROJECT_BINARY_DIR}/ZTLoggerConfigVersion.cmake
+  ${PROJECT_SOURCE_DIR}/cmake/ZTLMapFile.cmake
+  ${PROJECT_SOURCE_DIR}/cmake/ZTLResources.cmake
+  ${PROJECT_SOURCE_DIR}/cmake/EmbedResources.cmake
+  DESTINATION ${ZTL_CMAKE_INSTALL_DIR} COMPONENT development)
+
+# pkg-config: the same flags as the CMake package, the fault options included.
+get_target_property(ztl_fault_options ztl_platform INTERFACE_COMPILE_OPTIONS)
+list(JOIN ztl_fault_options " " ZTL_PC_CFLAGS)
+# The file finds the prefix from its own place, so the tree can be moved.
+file(RELATIVE_PATH ZTL_PC_TO_PREFIX
+  ${CMAKE_INSTALL_FULL_LIBDIR}/pkgconfig ${CMAKE_INSTALL_PREFIX})
+string(REGEX REPLACE "/$" "" ZTL_PC_TO_PREFIX "${ZTL_PC_TO_PREFIX}")
+configure_file(${PROJECT_SOURCE_DIR}/cmake/package/ztlogger.pc.in
+  ${PROJECT_BINARY_DIR}/ztlogger.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/ztlogger.pc
+  DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)

@@ -1,0 +1,136 @@
+// The attachments of a log sent by mail: the log, additional files and the
+// screenshot (headless, and of a real X display when Xvfb runs).
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "core/LogBase.h"
+#include "platform/classes/Streams.h"
+#include "platform/forms/Graphics.h"
+#include "platform/forms/Jpeg.h"
+#include "tests/core/LogDelivery.h"
+#include "tests/core/MapiDouble.h"
+#include "tests/support/TestDir.h"
+// Last: it brings Xlib's macros.
+#include "tests/platform/os/Xvfb.h"
+
+namespace ztl {
+namespace {
+
+using test::LogDelivery;
+using test::TSentMail;
+using test::TText;
+
+// ---- Attachments -----------------------------------------------------------
+
+TEST_F(LogDelivery, NoAttachmentsWithoutScreenshotAndLog) {
+  const TSentMail& mail = SendOnce();
+  EXPECT_EQ(mail.FileCount, 0u);
+  EXPECT_TRUE(mail.FilesNull);
+}
+
+TEST_F(LogDelivery, AnEmptyLogFileNameIsNoAttachment) {
+  SendTo().SetAttachLog(true);
+  log_->SetLogFile("");
+  EXPECT_EQ(SendOnce().FileCount, 0u);
+}
+
+TEST_F(LogDelivery, TheLogIsAttachedByItsPathUntested) {
+  SendTo().SetAttachLog(true);
+  log_->SetLogFile("logs/missing.log");
+  const TSentMail& mail = SendOnce();
+  ASSERT_EQ(mail.FileCount, 1u);
+  ASSERT_EQ(mail.Files.size(), 1u);
+  const auto& file = mail.Files[0];
+  EXPECT_EQ(file.PathName, TText("logs/missing.log"));
+  EXPECT_EQ(file.FileName, TText("missing.log"));
+  EXPECT_EQ(file.Position, 0xFFFFFFFFu);
+  EXPECT_EQ(file.Reserved, 0u);
+  EXPECT_EQ(file.Flags, 0u);
+  EXPECT_EQ(file.FileType, nullptr);
+}
+
+TEST_F(LogDelivery, AdditionalFilesFollowTheLog) {
+  SendTo().SetAttachScreenShot(true);
+  SendTo().SetAttachLog(true);
+  log_->SetLogFile(dir_.File("app.log"));
+  SendTo().AdditionalFiles()->Add(dir_.File("first.txt"));
+  SendTo().AdditionalFiles()->Add("");
+  SendTo().AdditionalFiles()->Add("second.dat");
+  const TSentMail& mail = SendOnce();
+  ASSERT_EQ(mail.Files.size(), 4u);
+  EXPECT_EQ(mail.Files[0].PathName->substr(0, temp_.size()), temp_);  // the screenshot first
+  EXPECT_EQ(mail.Files[1].PathName, TText(dir_.File("app.log")));
+  EXPECT_EQ(mail.Files[2].PathName, TText(dir_.File("first.txt")));
+  EXPECT_EQ(mail.Files[2].FileName, TText("first.txt"));
+  EXPECT_EQ(mail.Files[3].PathName, TText("second.dat"));
+  for (const auto& file : mail.Files) EXPECT_EQ(file.Position, 0xFFFFFFFFu);
+}
+
+TEST_F(LogDelivery, TheScreenshotIsATemporaryBitmapOfTheScreen) {
+  SendTo().SetAttachScreenShot(true);
+  const TSentMail& mail = SendOnce();
+  ASSERT_EQ(mail.Files.size(), 1u);
+  const auto& file = mail.Files[0];
+  const std::filesystem::path path(*file.PathName);
+  EXPECT_EQ(path.parent_path().string(), temp_);
+  EXPECT_EQ(path.filename().string().substr(0, 3), "ZTL");
+  EXPECT_EQ(path.extension().string(), ".bmp");
+  EXPECT_EQ(file.FileName, TText(path.filename().string()));
+  ASSERT_TRUE(file.Bytes.has_value()) << "the screenshot was missing during the send";
+  TMemoryStream stream;
+  stream.WriteBuffer(file.Bytes->data(), static_cast<int64_t>(file.Bytes->size()));
+  stream.SetPosition(0);
+  TBitmap shot;
+  shot.LoadFromStream(stream);
+  EXPECT_EQ(shot.Width(), 24);
+  EXPECT_EQ(shot.Height(), 16);
+  EXPECT_EQ(shot.Pixel(23, 15), clBlack);  // no display: a black screen
+  // Nothing is left: neither the screenshot nor the name's placeholder.
+  EXPECT_TRUE(TempFiles().empty());
+}
+
+TEST_F(LogDelivery, TheScreenshotShowsTheDisplay) {
+  test::Xvfb xvfb(48, 32);
+  if (!xvfb.Running()) GTEST_SKIP() << "Xvfb could not be started: the screenshot of a display is not tested";
+  ASSERT_TRUE(test::Xvfb::Draw({{4, 6, 10, 8, 255, 255, 0}, {40, 0, 8, 32, 0, 128, 255}}));
+  // The screen object tells the display's size, as a desktop widget set does.
+  HeadlessWidgetSet().SetScreenSize(48, 32);
+  SendTo().SetAttachScreenShot(true);
+  const TSentMail& mail = SendOnce();
+  ASSERT_EQ(mail.Files.size(), 1u);
+  ASSERT_TRUE(mail.Files[0].Bytes.has_value());
+  TMemoryStream stream;
+  stream.WriteBuffer(mail.Files[0].Bytes->data(), static_cast<int64_t>(mail.Files[0].Bytes->size()));
+  stream.SetPosition(0);
+  TBitmap shot;
+  shot.LoadFromStream(stream);
+  ASSERT_EQ(shot.Width(), 48);
+  ASSERT_EQ(shot.Height(), 32);
+  EXPECT_EQ(shot.Pixel(4, 6), RGB(255, 255, 0));
+  EXPECT_EQ(shot.Pixel(13, 13), RGB(255, 255, 0));
+  EXPECT_EQ(shot.Pixel(14, 13), clBlack);
+  EXPECT_EQ(shot.Pixel(47, 31), RGB(0, 128, 255));
+  EXPECT_TRUE(TempFiles().empty());
+}
+
+TEST_F(LogDelivery, AJpegScreenshotIsARealJpegFile) {
+  SendTo().SetAttachScreenShot(true);
+  SendTo().SetScreenshotFormat(sfJpeg);
+  const TSentMail& mail = SendOnce();
+  ASSERT_EQ(mail.Files.size(), 1u);
+  EXPECT_EQ(std::filesystem::path(*mail.Files[0].PathName).extension().string(), ".jpg");
+  ASSERT_TRUE(mail.Files[0].Bytes.has_value());
+  EXPECT_EQ(mail.Files[0].Bytes->substr(0, 3), "\xFF\xD8\xFF");
+  TMemoryStream stream;
+  stream.WriteBuffer(mail.Files[0].Bytes->data(), static_cast<int64_t>(mail.Files[0].Bytes->size()));
+  stream.SetPosition(0);
+  TJPEGImage shot;
+  shot.LoadFromStream(stream);
+  EXPECT_EQ(shot.Width(), 24);
+  EXPECT_EQ(shot.Height(), 16);
+  EXPECT_TRUE(TempFiles().empty());
+}
+
+}  // namespace
+}  // namespace ztl
