@@ -26,6 +26,7 @@
 #include <unordered_map>
 
 #include "platform/os/WinTypes.h"
+#include "platform/rtl/FaultFrame.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/rtl/Unicode.h"
 
@@ -421,8 +422,14 @@ enum FaultKind : int {
 constexpr size_t kAltStackSize = 256 * 1024;
 constexpr size_t kReserveSize = 64 * 1024;
 constexpr size_t kRedZone = 128;
-// The register frame the handler leaves for ztl_FaultThunk (see FaultThunk.S).
-constexpr size_t kThunkFrameSize = 144;
+// The register frame the handler leaves for ztl_FaultThunk.
+constexpr size_t kThunkFrameSize = ZTL_FAULT_FRAME_SIZE;
+static_assert(ZTL_FAULT_FRAME_RBP == 0 && ZTL_FAULT_FRAME_PC == 8 && ZTL_FAULT_FRAME_RSP == 16,
+              "the handler fills the frame's first three slots in this order");
+static_assert(ZTL_FAULT_FRAME_REGS == 24, "the saved registers follow the first three slots");
+static_assert(ZTL_FAULT_FRAME_REGS + 8 * ZTL_FAULT_FRAME_REG_COUNT <= ZTL_FAULT_FRAME_SIZE,
+              "the saved registers fit the frame");
+static_assert(ZTL_FAULT_FRAME_SIZE % 16 == 0, "the thunk calls with a 16-byte aligned stack");
 // Room the raise needs below the faulting stack pointer.
 constexpr uintptr_t kRaiseRoom = 32 * 1024;
 
@@ -723,12 +730,13 @@ void FaultHandler(int signal, siginfo_t* info, void* rawContext) {
     return;
   }
   auto* slot = reinterpret_cast<uintptr_t*>(frame);
-  slot[0] = static_cast<uintptr_t>(regs[REG_RBP]);
-  slot[1] = resumePc;
-  slot[2] = sp;
+  slot[ZTL_FAULT_FRAME_RBP / 8] = static_cast<uintptr_t>(regs[REG_RBP]);
+  slot[ZTL_FAULT_FRAME_PC / 8] = resumePc;
+  slot[ZTL_FAULT_FRAME_RSP / 8] = sp;
   const int saved[] = {REG_RAX, REG_RDX, REG_RCX, REG_RBX, REG_RSI, REG_RDI, REG_R8,  REG_R9,
                        REG_R10, REG_R11, REG_R12, REG_R13, REG_R14, REG_R15};
-  for (size_t i = 0; i < sizeof saved / sizeof saved[0]; ++i) slot[3 + i] = static_cast<uintptr_t>(regs[saved[i]]);
+  static_assert(sizeof saved / sizeof saved[0] == ZTL_FAULT_FRAME_REG_COUNT, "FaultFrame.h lists these registers");
+  for (size_t i = 0; i < sizeof saved / sizeof saved[0]; ++i) slot[ZTL_FAULT_FRAME_REGS / 8 + i] = static_cast<uintptr_t>(regs[saved[i]]);
   if (signal == SIGFPE && context->uc_mcontext.fpregs) {
     // Clear the floating-point exception flags so that the next floating-
     // point instruction does not trap again.
