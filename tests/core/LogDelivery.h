@@ -12,6 +12,7 @@
 #include "core/LogBase.h"
 #include "platform/forms/Forms.h"
 #include "platform/forms/HeadlessWidgetSet.h"
+#include "platform/forms/Testing.h"
 #include "tests/core/MapiDouble.h"
 #include "tests/platform/os/FakePrograms.h"
 #include "tests/support/TestDir.h"

@@ -11,6 +11,7 @@
 #include "exceptionlog/LogError.h"
 #include "platform/classes/ClassBuilder.h"
 #include "platform/forms/HeadlessWidgetSet.h"
+#include "platform/forms/Testing.h"
 #include "platform/rtl/ExceptionSupport.h"
 #include "platform/rtl/SysUtils.h"
 #include "tests/support/TestDir.h"
