@@ -11,6 +11,7 @@
 #include "platform/rtl/DateUtils.h"
 #include "platform/rtl/ExceptionSupport.h"
 #include "platform/rtl/FormatUtils.h"
+#include "platform/rtl/ScopeExit.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/rtl/Unicode.h"
 
@@ -423,13 +424,8 @@ void TZTExceptionLog::ShowErrorDialog(Exception* E) {
 void TZTExceptionLog::ActivateMail(TObject*, bool IncludeScreenshot) {
   const bool saved = SendTo()->AttachScreenShot();
   SendTo()->SetAttachScreenShot(IncludeScreenshot);
-  try {
-    SendLogByMail();
-  } catch (...) {
-    SendTo()->SetAttachScreenShot(saved);
-    throw;
-  }
-  SendTo()->SetAttachScreenShot(saved);
+  ScopeExit restoreScreenshot([&] { SendTo()->SetAttachScreenShot(saved); });
+  SendLogByMail();
 }
 
 void TZTExceptionLog::ActiveWeb(TObject*) { SendLogByWWW(); }
