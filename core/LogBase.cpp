@@ -81,10 +81,10 @@ ZTL_END_CLASS
 
 TZTLSendTo::TZTLSendTo()
     : FEMailBody(DefaultEMailBody),
-      FAdditionalFiles(new TStringList),
+      FAdditionalFiles(std::make_unique<TStringList>()),
       FOptions{doScreenshot, doEmail, doWeb} {}
 
-TZTLSendTo::~TZTLSendTo() { delete FAdditionalFiles; }
+TZTLSendTo::~TZTLSendTo() = default;
 
 void TZTLSendTo::SetAdditionalFiles(TStrings* Value) { FAdditionalFiles->Assign(Value); }
 
@@ -101,16 +101,15 @@ TZTLogBase::TZTLogBase(TComponent* AOwner) : TComponent(AOwner) {
   // built yet; every override treats deactivating a fresh component as doing
   // nothing, so the outcome is the same.
   TZTLogBase::SetActive(false);
-  FSendTo = new TZTLSendTo;
+  FSendTo = std::make_unique<TZTLSendTo>();
   FFormatting = ztlfText;
 }
 
-TZTLogBase::~TZTLogBase() { delete FSendTo; }
+TZTLogBase::~TZTLogBase() = default;
 
 void TZTLogBase::SetSendTo(TZTLSendTo* value) {
-  if (value == FSendTo) return;
-  delete FSendTo;
-  FSendTo = value;
+  if (value == FSendTo.get()) return;
+  FSendTo.reset(value);
 }
 
 void TZTLogBase::SetActive(bool Value) { FActive = Value; }

@@ -30,7 +30,7 @@ ZTL_END_CLASS
 
 // ---------------------------------------------------------------- lifecycle
 
-TZTExceptionLog::TZTExceptionLog(TComponent* AOwner) : TZTLogBase(AOwner), FMapFile(new TZTMapFile) {
+TZTExceptionLog::TZTExceptionLog(TComponent* AOwner) : TZTLogBase(AOwner), FMapFile(std::make_unique<TZTMapFile>()) {
   FMapFile->SetMapFileName(ChangeFileExt(Application->ExeName(), ".map"));
   // Map offsets count from where the program's code really starts, so that
   // lines are right in position-independent programs loaded anywhere.
@@ -52,7 +52,13 @@ TZTExceptionLog::~TZTExceptionLog() {
     else
       Application->SetOnException(nullptr);
   }
-  delete FMapFile;
+}
+
+void TZTExceptionLog::SetMapFile(TZTMapFile* value) {
+  if (value == FMapFile.get()) return;
+  // The reader held before stays with whoever holds it.
+  static_cast<void>(FMapFile.release());
+  FMapFile.reset(value);
 }
 
 // ---------------------------------------------------------------- system information collectors

@@ -454,7 +454,7 @@ struct TFaultStack::Impl {
   bool ownsReserve = false;
 };
 
-TFaultStack::TFaultStack() : impl_(new Impl) {
+TFaultStack::TFaultStack() : impl_(std::make_unique<Impl>()) {
   InstallHandlers();
   ThreadFaultState& state = faultState;
   if (state.stackHigh == 0) {
@@ -468,7 +468,6 @@ TFaultStack::~TFaultStack() {
     TearDownReserve(faultState);
     faultState = ThreadFaultState();
   }
-  delete impl_;
 }
 
 void InstallFaultHandlers() {

@@ -46,6 +46,8 @@
 // needed. Under UndefinedBehaviorSanitizer a null dereference or a division
 // by zero in C++ code is reported before the processor faults; code that
 // wants the fault must be exempt (no_sanitize("undefined")).
+#include <memory>
+
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/Export.h"
 
@@ -71,7 +73,7 @@ class ZTL_PLATFORM_API TFaultStack {
 
  private:
   struct Impl;
-  Impl* impl_;
+  std::unique_ptr<Impl> impl_;
 };
 
 // Called on the alternate signal stack when a fault cannot be raised as an
