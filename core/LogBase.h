@@ -3,6 +3,7 @@
 // its two forms, the write operations under the process-wide write lock, and
 // the delivery settings.
 #include <cstdint>
+#include <memory>
 
 #include "platform/classes/Component.h"
 #include "platform/classes/Set.h"
@@ -52,7 +53,7 @@ class ZTL_API TZTLSendTo : public TPersistent {
   void SetAttachLog(bool value) { FAttachLog = value; }
   bool ResolveNames() const { return FResolveNames; }
   void SetResolveNames(bool value) { FResolveNames = value; }
-  TStrings* AdditionalFiles() const { return FAdditionalFiles; }
+  TStrings* AdditionalFiles() const { return FAdditionalFiles.get(); }
   // Copies the lines of Value into the owned list.
   void SetAdditionalFiles(TStrings* Value);
   TZTLDialogOptions Options() const { return FOptions; }
@@ -68,7 +69,7 @@ class ZTL_API TZTLSendTo : public TPersistent {
   TZTLScreenshotFormat FScreenshotFormat = sfBitmap;
   bool FAttachLog = false;
   bool FResolveNames = true;
-  TStringList* FAdditionalFiles;
+  std::unique_ptr<TStringList> FAdditionalFiles;
   TZTLDialogOptions FOptions;
 };
 
@@ -86,7 +87,7 @@ class ZTL_API TZTLogBase : public TComponent {
   void SetLogFile(const String& value) { FLogFile = value; }
   // The component owns the delivery settings; an assigned object is taken
   // over as it is (no copy) and freed with the component.
-  TZTLSendTo* SendTo() const { return FSendTo; }
+  TZTLSendTo* SendTo() const { return FSendTo.get(); }
   void SetSendTo(TZTLSendTo* value);
   TZTLogFormatting Formatting() const { return FFormatting; }
   // Stores the form and gives LogFile the matching extension (".xml" or
@@ -117,7 +118,7 @@ class ZTL_API TZTLogBase : public TComponent {
   void AppendXMLElement(TStream& stream, const String& name, const String& value);
 
   bool FActive = false;
-  TZTLSendTo* FSendTo = nullptr;
+  std::unique_ptr<TZTLSendTo> FSendTo;
   String FLogFile;
   TZTLogFormatting FFormatting = ztlfText;
 };

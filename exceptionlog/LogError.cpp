@@ -11,6 +11,7 @@
 #include "platform/rtl/DateUtils.h"
 #include "platform/rtl/ExceptionSupport.h"
 #include "platform/rtl/FormatUtils.h"
+#include "platform/rtl/ScopeExit.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/rtl/Unicode.h"
 
@@ -29,7 +30,7 @@ ZTL_END_CLASS
 
 // ---------------------------------------------------------------- lifecycle
 
-TZTExceptionLog::TZTExceptionLog(TComponent* AOwner) : TZTLogBase(AOwner), FMapFile(new TZTMapFile) {
+TZTExceptionLog::TZTExceptionLog(TComponent* AOwner) : TZTLogBase(AOwner), FMapFile(std::make_unique<TZTMapFile>()) {
   FMapFile->SetMapFileName(ChangeFileExt(Application->ExeName(), ".map"));
   // Map offsets count from where the program's code really starts, so that
   // lines are right in position-independent programs loaded anywhere.
@@ -51,7 +52,13 @@ TZTExceptionLog::~TZTExceptionLog() {
     else
       Application->SetOnException(nullptr);
   }
-  delete FMapFile;
+}
+
+void TZTExceptionLog::SetMapFile(TZTMapFile* value) {
+  if (value == FMapFile.get()) return;
+  // The reader held before stays with whoever holds it.
+  static_cast<void>(FMapFile.release());
+  FMapFile.reset(value);
 }
 
 // ---------------------------------------------------------------- system information collectors
@@ -423,13 +430,8 @@ void TZTExceptionLog::ShowErrorDialog(Exception* E) {
 void TZTExceptionLog::ActivateMail(TObject*, bool IncludeScreenshot) {
   const bool saved = SendTo()->AttachScreenShot();
   SendTo()->SetAttachScreenShot(IncludeScreenshot);
-  try {
-    SendLogByMail();
-  } catch (...) {
-    SendTo()->SetAttachScreenShot(saved);
-    throw;
-  }
-  SendTo()->SetAttachScreenShot(saved);
+  ScopeExit restoreScreenshot([&] { SendTo()->SetAttachScreenShot(saved); });
+  SendLogByMail();
 }
 
 void TZTExceptionLog::ActiveWeb(TObject*) { SendLogByWWW(); }

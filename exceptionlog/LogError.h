@@ -3,6 +3,7 @@
 // user's notification), the map-file reader it owns, and the collectors that
 // describe the application and the machine for a report.
 #include <cstdint>
+#include <memory>
 
 #include "core/LogBase.h"
 #include "exceptionlog/ZTMapFile.h"
@@ -152,8 +153,8 @@ class ZTL_API TZTExceptionLog : public TZTLogBase {
 
   // Assigning replaces the reference only: the reader held before is neither
   // freed nor kept, and the component frees the new one.
-  TZTMapFile* MapFile() const { return FMapFile; }
-  void SetMapFile(TZTMapFile* value) { FMapFile = value; }
+  TZTMapFile* MapFile() const { return FMapFile.get(); }
+  void SetMapFile(TZTMapFile* value);
 
   // The source position found by the last map-file analysis: a line break,
   // then the "Unit: ", "Procedure: " and "Line No: " lines of what is known;
@@ -209,7 +210,7 @@ class ZTL_API TZTExceptionLog : public TZTLogBase {
   TZTExceptionGraphics FFilterGraphics = TZTExceptionGraphics::All();
   TZTLFormats FFormats = DefaultFormats;
   TZTLAOptions FOptions = DefaultOptions;
-  TZTMapFile* FMapFile = nullptr;
+  std::unique_ptr<TZTMapFile> FMapFile;
 };
 
 }  // namespace ztl

@@ -4,6 +4,7 @@
 
 #include "platform/classes/ClassBuilder.h"
 #include "platform/rtl/Exceptions.h"
+#include "platform/rtl/ScopeExit.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace ztl {
@@ -67,14 +68,11 @@ TCollectionItem* TCollection::Add() {
 TCollectionItem* TCollection::Insert(int index) {
   BeginUpdate();
   TCollectionItem* item = nullptr;
-  try {
+  {
+    ScopeExit endUpdate([&] { EndUpdate(); });
     item = Add();
     item->SetIndex(index);
-  } catch (...) {
-    EndUpdate();
-    throw;
   }
-  EndUpdate();
   return item;
 }
 
@@ -108,14 +106,9 @@ void TCollection::Assign(TPersistent* Source) {
   auto* other = dynamic_cast<TCollection*>(Source);
   if (!other) return TPersistent::Assign(Source);
   BeginUpdate();
-  try {
-    Clear();
-    for (TCollectionItem* item : other->items_) Add()->Assign(item);
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  ScopeExit endUpdate([&] { EndUpdate(); });
+  Clear();
+  for (TCollectionItem* item : other->items_) Add()->Assign(item);
 }
 
 String TCollection::GetNamePath() const {

@@ -12,6 +12,7 @@
 #include "platform/classes/Strings.h"
 #include "platform/classes/TypInfo.h"
 #include "platform/rtl/Exceptions.h"
+#include "platform/rtl/ScopeExit.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/rtl/Unicode.h"
 
@@ -586,13 +587,10 @@ class TReader : public TFiler {
     definedName_ = name;
     definedValue_ = &value;
     definedFound_ = false;
-    try {
+    {
+      ScopeExit clearDefined([&] { definedValue_ = nullptr; });
       instance->DefineProperties(this);
-    } catch (...) {
-      definedValue_ = nullptr;
-      throw;
     }
-    definedValue_ = nullptr;
     return definedFound_;
   }
 
@@ -601,14 +599,9 @@ class TReader : public TFiler {
     Value value = ReadValue();
     if (value.kind != Value::List) throw EReadError("Invalid property value: string list expected");
     list->BeginUpdate();
-    try {
-      list->Clear();
-      for (const String& s : value.elements) list->Add(s);
-    } catch (...) {
-      list->EndUpdate();
-      throw;
-    }
-    list->EndUpdate();
+    ScopeExit endUpdate([&] { list->EndUpdate(); });
+    list->Clear();
+    for (const String& s : value.elements) list->Add(s);
   }
 
   void ApplyValue(TPersistent* instance, const TPropInfo& p, int line) {
@@ -678,26 +671,21 @@ class TReader : public TFiler {
     NestingLevel level(*this);
     parser_.ExpectChar('<');
     collection->BeginUpdate();
-    try {
-      ForgetFixupsWithin(collection);
-      collection->Clear();
-      collections_.push_back(collection);
-      while (parser_.IsSymbol("item")) {
-        parser_.Next();
-        TCollectionItem* item = collection->Add();
-        while (!parser_.IsSymbol("end")) {
-          if (parser_.Kind() == Token::End) parser_.Error("'end' expected");
-          ReadPropertyLine(item);
-        }
-        parser_.Next();
+    ScopeExit endUpdate([&] { collection->EndUpdate(); });
+    ForgetFixupsWithin(collection);
+    collection->Clear();
+    collections_.push_back(collection);
+    while (parser_.IsSymbol("item")) {
+      parser_.Next();
+      TCollectionItem* item = collection->Add();
+      while (!parser_.IsSymbol("end")) {
+        if (parser_.Kind() == Token::End) parser_.Error("'end' expected");
+        ReadPropertyLine(item);
       }
-      parser_.ExpectChar('>');
-      collections_.pop_back();
-    } catch (...) {
-      collection->EndUpdate();
-      throw;
+      parser_.Next();
     }
-    collection->EndUpdate();
+    parser_.ExpectChar('>');
+    collections_.pop_back();
   }
 
   // The references read into items that the collection is about to free.

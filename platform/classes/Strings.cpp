@@ -5,6 +5,7 @@
 #include "platform/classes/ClassBuilder.h"
 #include "platform/classes/Streams.h"
 #include "platform/rtl/Exceptions.h"
+#include "platform/rtl/ScopeExit.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace ztl {
@@ -26,13 +27,8 @@ int TStrings::AddObject(const String& value, TObject* object) {
 
 void TStrings::AddStrings(const TStrings& other) {
   BeginUpdate();
-  try {
-    for (int i = 0; i < other.Count(); ++i) AddObject(other.Get(i), other.GetObject(i));
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  ScopeExit endUpdate([&] { EndUpdate(); });
+  for (int i = 0; i < other.Count(); ++i) AddObject(other.Get(i), other.GetObject(i));
 }
 
 int TStrings::IndexOf(const String& value) const {
@@ -52,23 +48,18 @@ String TStrings::Text() const {
 
 void TStrings::SetText(const String& value) {
   BeginUpdate();
-  try {
-    Clear();
-    size_t start = 0;
-    while (start < value.size()) {
-      size_t end = value.find_first_of("\r\n", start);
-      if (end == String::npos) {
-        Add(value.substr(start));
-        break;
-      }
-      Add(value.substr(start, end - start));
-      start = end + ((value[end] == '\r' && end + 1 < value.size() && value[end + 1] == '\n') ? 2 : 1);
+  ScopeExit endUpdate([&] { EndUpdate(); });
+  Clear();
+  size_t start = 0;
+  while (start < value.size()) {
+    size_t end = value.find_first_of("\r\n", start);
+    if (end == String::npos) {
+      Add(value.substr(start));
+      break;
     }
-  } catch (...) {
-    EndUpdate();
-    throw;
+    Add(value.substr(start, end - start));
+    start = end + ((value[end] == '\r' && end + 1 < value.size() && value[end + 1] == '\n') ? 2 : 1);
   }
-  EndUpdate();
 }
 
 String TStrings::CommaText() const {
@@ -127,14 +118,9 @@ void TStrings::Assign(TPersistent* Source) {
   if (!other) return TPersistent::Assign(Source);
   if (other == this) return;
   BeginUpdate();
-  try {
-    Clear();
-    AddStrings(*other);
-  } catch (...) {
-    EndUpdate();
-    throw;
-  }
-  EndUpdate();
+  ScopeExit endUpdate([&] { EndUpdate(); });
+  Clear();
+  AddStrings(*other);
 }
 
 bool TStrings::Equals(const TStrings& other) const {

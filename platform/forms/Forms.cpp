@@ -12,6 +12,7 @@
 #include "platform/forms/WindowHandles.h"
 #include "platform/classes/Filer.h"
 #include "platform/rtl/ExceptionSupport.h"
+#include "platform/rtl/ScopeExit.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/rtl/Threads.h"
 
@@ -280,7 +281,8 @@ int TCustomForm::ShowModal() {
       Screen->ActivateForm(previous);
     ws.ModalEnded(*this, modalResult_);
   };
-  try {
+  {
+    ScopeExit finishModal([&] { finish(); });
     Show();
     while (modalResult_ == mrNone) {
       if (!Application->ProcessMessage() && Application->DoIdle() && modalResult_ == mrNone && ws.ModalIdle())
@@ -288,11 +290,7 @@ int TCustomForm::ShowModal() {
       if (Application->Terminated()) modalResult_ = mrCancel;
       if (modalResult_ != mrNone) CloseModal();
     }
-  } catch (...) {
-    finish();
-    throw;
   }
-  finish();
   return modalResult_;
 }
 

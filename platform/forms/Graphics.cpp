@@ -605,7 +605,7 @@ void TIcon::Assign(TPersistent* Source) {
 
 // ---------------------------------------------------------------- pictures
 
-TPicture::~TPicture() { delete graphic_; }
+TPicture::~TPicture() = default;
 
 void TPicture::Changed() {
   if (onChange_) onChange_(this);
@@ -613,34 +613,33 @@ void TPicture::Changed() {
 
 void TPicture::GraphicChanged(TObject*) { Changed(); }
 
-void TPicture::Adopt(TGraphic* graphic) {
-  delete graphic_;
-  graphic_ = graphic;
+void TPicture::Adopt(std::unique_ptr<TGraphic> graphic) {
+  graphic_ = std::move(graphic);
   if (graphic_) graphic_->SetOnChange(MakeMethod<&TPicture::GraphicChanged>(this));
   Changed();
 }
 
 void TPicture::SetGraphic(TGraphic* value) {
-  if (value == graphic_) return;
+  if (value == graphic_.get()) return;
   if (!value) return Adopt(nullptr);
   std::unique_ptr<TObject> made(value->ClassType()->Create());
   auto* copy = dynamic_cast<TGraphic*>(made.get());
   if (!copy) throw EInvalidGraphic("Cannot copy a " + value->ClassName());
   copy->Assign(value);
   made.release();
-  Adopt(copy);
+  Adopt(std::unique_ptr<TGraphic>(copy));
 }
 
 TBitmap* TPicture::Bitmap() {
-  if (auto* bitmap = dynamic_cast<TBitmap*>(graphic_)) return bitmap;
-  Adopt(new TBitmap);
-  return static_cast<TBitmap*>(graphic_);
+  if (auto* bitmap = dynamic_cast<TBitmap*>(graphic_.get())) return bitmap;
+  Adopt(std::make_unique<TBitmap>());
+  return static_cast<TBitmap*>(graphic_.get());
 }
 
 TIcon* TPicture::Icon() {
-  if (auto* icon = dynamic_cast<TIcon*>(graphic_)) return icon;
-  Adopt(new TIcon);
-  return static_cast<TIcon*>(graphic_);
+  if (auto* icon = dynamic_cast<TIcon*>(graphic_.get())) return icon;
+  Adopt(std::make_unique<TIcon>());
+  return static_cast<TIcon*>(graphic_.get());
 }
 
 void TPicture::LoadFromFile(const String& fileName) {
@@ -653,7 +652,7 @@ void TPicture::LoadFromFile(const String& fileName) {
   else
     throw EInvalidGraphic("Unknown picture file extension (" + ext + ")");
   graphic->LoadFromFile(fileName);
-  Adopt(graphic.release());
+  Adopt(std::move(graphic));
 }
 
 void TPicture::SaveToFile(const String& fileName) const {
@@ -672,7 +671,7 @@ void TPicture::LoadFromStream(TStream& stream) {
   auto* graphic = static_cast<TGraphic*>(made.get());
   graphic->LoadFromStream(stream);
   made.release();
-  Adopt(graphic);
+  Adopt(std::unique_ptr<TGraphic>(graphic));
 }
 
 void TPicture::SaveToStream(TStream& stream) const {
@@ -691,7 +690,7 @@ void TPicture::DefineProperties(TFiler* Filer) {
 
 void TPicture::Assign(TPersistent* Source) {
   if (!Source) return SetGraphic(nullptr);
-  if (auto* picture = dynamic_cast<TPicture*>(Source)) return SetGraphic(picture->graphic_);
+  if (auto* picture = dynamic_cast<TPicture*>(Source)) return SetGraphic(picture->graphic_.get());
   if (auto* graphic = dynamic_cast<TGraphic*>(Source)) return SetGraphic(graphic);
   TPersistent::Assign(Source);
 }

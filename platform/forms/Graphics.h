@@ -278,7 +278,7 @@ class ZTL_PLATFORM_API TPicture : public TPersistent {
   TPicture(const TPicture&) = delete;
   TPicture& operator=(const TPicture&) = delete;
 
-  TGraphic* Graphic() const { return graphic_; }
+  TGraphic* Graphic() const { return graphic_.get(); }
   // Copies value (nullptr empties the picture).
   void SetGraphic(TGraphic* value);
   // The graphic as a bitmap; a picture holding something else is emptied and
@@ -306,11 +306,11 @@ class ZTL_PLATFORM_API TPicture : public TPersistent {
   void SetOnChange(const TNotifyEvent& value) { onChange_ = value; }
 
  private:
-  void Adopt(TGraphic* graphic);
+  void Adopt(std::unique_ptr<TGraphic> graphic);
   void GraphicChanged(TObject* Sender);
   void Changed();
 
-  TGraphic* graphic_ = nullptr;
+  std::unique_ptr<TGraphic> graphic_;
   TNotifyEvent onChange_;
 };
 

@@ -5,6 +5,7 @@
 #include "platform/forms/Dialogs.h"
 #include "platform/forms/Forms.h"
 #include "platform/forms/StdCtrls.h"
+#include "platform/rtl/ScopeExit.h"
 
 namespace ztl {
 
@@ -88,7 +89,8 @@ int THeadlessWidgetSet::MessageBox(const String& text, const String& caption, UI
     shown_[record].Result = result;
     shown_[record].Open = false;
   };
-  try {
+  {
+    ScopeExit finishModal([&] { finish(); });
     while (result == 0) {
       if (!Application) {
         result = MessageBoxCancelResult(flags);
@@ -98,11 +100,7 @@ int THeadlessWidgetSet::MessageBox(const String& text, const String& caption, UI
         result = MessageBoxCancelResult(flags);
       if (result == 0 && Application->Terminated()) result = MessageBoxCancelResult(flags);
     }
-  } catch (...) {
-    finish();
-    throw;
   }
-  finish();
   return result;
 }
 

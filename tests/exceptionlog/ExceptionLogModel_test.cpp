@@ -268,5 +268,20 @@ TEST(ExceptionLogMapFile, AssigningReplacesTheReferenceAndTheComponentFreesWhatI
   delete first;
 }
 
+TEST(ExceptionLogMapFile, AssigningTheHeldReaderAgainKeepsIt) {
+  bool freed = false;
+  {
+    TZTExceptionLog log(nullptr);
+    TZTMapFile* own = log.MapFile();
+    auto* reader = new TWatchedMapFile(freed);
+    log.SetMapFile(reader);
+    delete own;  // the component let go of it
+    log.SetMapFile(reader);
+    EXPECT_FALSE(freed) << "the reader in use stays alive";
+    EXPECT_EQ(log.MapFile(), reader);
+  }
+  EXPECT_TRUE(freed) << "freed with the component, once";
+}
+
 }  // namespace
 }  // namespace ztl

@@ -14,6 +14,7 @@
 #include "platform/forms/Testing.h"
 #include "platform/rtl/ExceptionSupport.h"
 #include "platform/rtl/SysUtils.h"
+#include "platform/rtl/Testing.h"
 #include "tests/support/TestDir.h"
 
 namespace ztl::test {

@@ -18,6 +18,7 @@
 #include "platform/rtl/DateUtils.h"
 #include "platform/rtl/ExceptionSupport.h"
 #include "platform/rtl/SysUtils.h"
+#include "platform/rtl/Testing.h"
 #include "tests/core/LogFiles.h"
 #include "tests/exceptionlog/ExceptionProcessing.h"
 #include "tests/support/TestDir.h"

@@ -11,6 +11,7 @@
 #include "platform/forms/HeadlessWidgetSet.h"
 #include "platform/os/Modules.h"
 #include "platform/rtl/ExceptionSupport.h"
+#include "platform/rtl/Testing.h"
 #include "tests/exceptionlog/ExceptionProcessing.h"
 #include "tests/support/TestDir.h"
 

@@ -11,6 +11,7 @@
 #include "platform/os/SysInfo.h"
 #include "platform/rtl/DateUtils.h"
 #include "platform/rtl/ExceptionSupport.h"
+#include "platform/rtl/Testing.h"
 
 namespace {
 

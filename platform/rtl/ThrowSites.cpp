@@ -1,0 +1,300 @@
+#include "platform/rtl/ThrowSites.h"
+
+#include <cxxabi.h>
+#include <dlfcn.h>
+#include <unwind.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <new>
+#include <typeindex>
+#include <unordered_map>
+
+#include "platform/rtl/Testing.h"
+#include "platform/rtl/ThrowSitesInternal.h"
+
+namespace ztl {
+
+ZTL_DEFINE_PLAIN_CLASS(EForeignException, Exception)
+
+// Raise addresses and converted foreign exceptions, per thrown object.
+namespace {
+
+using DestructorFn = void (*)(void*);
+
+struct ThrowRecord {
+  void* address = nullptr;
+  DestructorFn destructor = nullptr;
+  std::unique_ptr<Exception> converted;
+  internal::TRaiseReleaseHook onRelease = nullptr;
+};
+
+// Keyed by the thrown object. Global rather than per thread: an exception_ptr
+// may carry the object to another thread, where it is destroyed.
+class ThrowRegistry {
+ public:
+  void Add(void* object, void* address, DestructorFn destructor, internal::TRaiseReleaseHook onRelease) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ThrowRecord& record = records_[object];
+    record.address = address;
+    record.destructor = destructor;
+    record.converted.reset();
+    record.onRelease = onRelease;
+  }
+
+  // Removes the record of an object being destroyed.
+  ThrowRecord Take(void* object) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ThrowRecord record;
+    auto it = records_.find(object);
+    if (it == records_.end()) return record;
+    record = std::move(it->second);
+    records_.erase(it);
+    return record;
+  }
+
+  bool Find(void* object, void*& address) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = records_.find(object);
+    if (it == records_.end()) return false;
+    address = it->second.address;
+    return true;
+  }
+
+  // The converted object of `object`, storing `made` when there is none yet.
+  // Returns nullptr (leaving `made` alone) for an object without a record.
+  Exception* Converted(void* object, std::unique_ptr<Exception>& made) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = records_.find(object);
+    if (it == records_.end()) return nullptr;
+    if (!it->second.converted) it->second.converted = std::move(made);
+    return it->second.converted.get();
+  }
+
+ private:
+  std::mutex mutex_;
+  std::unordered_map<void*, ThrowRecord> records_;
+};
+
+// Never destroyed: exception objects may outlive static destruction.
+ThrowRegistry& Registry() {
+  static ThrowRegistry* const registry = new ThrowRegistry;
+  return *registry;
+}
+
+thread_local void* nextRaiseAddress = nullptr;
+thread_local internal::TRaiseReleaseHook nextRaiseOnRelease = nullptr;
+
+// The thrown object of an exception_ptr. libstdc++ keeps exactly that pointer
+// as the exception_ptr's only member.
+void* ThrownObject(const std::exception_ptr& exception) {
+  static_assert(sizeof(std::exception_ptr) == sizeof(void*));
+  void* object;
+  std::memcpy(&object, static_cast<const void*>(&exception), sizeof object);
+  return object;
+}
+
+void* ModuleBaseOf(const void* address) {
+  Dl_info info;
+  if (!address || !dladdr(address, &info)) return nullptr;
+  return info.dli_fbase;
+}
+
+void* OwnModuleBase() {
+  static void* const base = ModuleBaseOf(reinterpret_cast<const void*>(&OwnModuleBase));
+  return base;
+}
+
+using ThrowFn = void (*)(void*, std::type_info*, DestructorFn);
+using InitPrimaryFn = __cxxabiv1::__cxa_refcounted_exception* (*)(void*, std::type_info*, DestructorFn);
+
+template <typename Fn>
+Fn NextDefinition(const char* name) {
+  void* symbol = dlsym(RTLD_NEXT, name);
+  if (!symbol) {
+    std::fprintf(stderr, "ztl: the C++ runtime's %s cannot be found\n", name);
+    std::abort();
+  }
+  return reinterpret_cast<Fn>(symbol);
+}
+
+// The module whose __cxa_throw comes first in symbol lookup when it is not
+// the platform: a sanitizer runtime wrapping the C++ runtime's throw. Its
+// frame sits between the throw expression and the platform's __cxa_throw.
+void* WrapperModuleBase() {
+  static void* const base = [] {
+    void* first = ModuleBaseOf(dlsym(RTLD_DEFAULT, "__cxa_throw"));
+    void* runtime = ModuleBaseOf(dlsym(RTLD_NEXT, "__cxa_throw"));
+    return first == OwnModuleBase() || first == runtime ? nullptr : first;
+  }();
+  return base;
+}
+
+struct FrameSearch {
+  void* found = nullptr;
+};
+
+_Unwind_Reason_Code SkipThrowFrames(_Unwind_Context* context, void* argument) {
+  auto* search = static_cast<FrameSearch*>(argument);
+  void* ip = reinterpret_cast<void*>(_Unwind_GetIP(context));
+  void* base = ModuleBaseOf(ip);
+  if (base == OwnModuleBase() || base == WrapperModuleBase()) return _URC_NO_REASON;
+  search->found = ip;
+  return _URC_END_OF_STACK;
+}
+
+// The address of the throw expression, given the return address of the
+// platform's __cxa_throw.
+void* ThrowSite(void* returnAddress) {
+  if (!WrapperModuleBase() || ModuleBaseOf(returnAddress) != WrapperModuleBase()) return returnAddress;
+  FrameSearch search;
+  _Unwind_Backtrace(&SkipThrowFrames, &search);
+  return search.found ? search.found : returnAddress;
+}
+
+// Installed as the destructor of every thrown object: forgets its record.
+void ForgetThrownObject(void* object) {
+  ThrowRecord record = Registry().Take(object);
+  if (record.destructor) record.destructor(object);
+  if (record.onRelease) record.onRelease();
+}
+
+thread_local bool recordingThrow = false;
+
+// False when the raise goes unrecorded: when memory has run out, the record
+// cannot be made, and the std::bad_alloc that says so is itself a raise made
+// while the registry is locked.
+bool RecordThrow(void* object, void* returnAddress, DestructorFn destructor) {
+  if (recordingThrow) return false;
+  void* address = nextRaiseAddress ? nextRaiseAddress : ThrowSite(returnAddress);
+  internal::TRaiseReleaseHook onRelease = nextRaiseOnRelease;
+  nextRaiseAddress = nullptr;
+  nextRaiseOnRelease = nullptr;
+  recordingThrow = true;
+  try {
+    Registry().Add(object, address, destructor, onRelease);
+  } catch (const std::bad_alloc&) {
+    recordingThrow = false;
+    return false;
+  }
+  recordingThrow = false;
+  return true;
+}
+
+String DemangledName(const std::type_info& type) {
+  int status = 0;
+  std::unique_ptr<char, decltype(&std::free)> name(abi::__cxa_demangle(type.name(), nullptr, nullptr, &status),
+                                                   &std::free);
+  return status == 0 && name ? String(name.get()) : String(type.name());
+}
+
+// A framework exception standing for a thrown value of another type.
+std::unique_ptr<Exception> ConvertForeign(const std::exception_ptr& exception) {
+  String message;
+  const std::type_info* type = nullptr;
+  try {
+    std::rethrow_exception(exception);
+  } catch (const std::exception& e) {
+    message = e.what();
+    type = abi::__cxa_current_exception_type();
+  } catch (const char* text) {
+    message = text ? text : "";
+    type = abi::__cxa_current_exception_type();
+  } catch (const String& text) {
+    message = text;
+    type = abi::__cxa_current_exception_type();
+  } catch (...) {
+    type = abi::__cxa_current_exception_type();
+    message = type ? DemangledName(*type) : String("unknown exception");
+  }
+  TClass cls = type ? ForeignExceptionClass(*type) : EForeignException::StaticClass();
+  return std::make_unique<EForeignException>(message, cls);
+}
+
+// Conversions of objects thrown past the platform's __cxa_throw (when it is
+// not the one in use): kept until the thread converts another one.
+thread_local void* unrecordedObject = nullptr;
+thread_local std::unique_ptr<Exception> unrecordedConversion;
+
+}  // namespace
+
+void internal::SetNextRaiseSite(void* address, TRaiseReleaseHook onRelease) {
+  nextRaiseAddress = address;
+  nextRaiseOnRelease = onRelease;
+}
+
+void SetNextRaiseAddress(void* address) { internal::SetNextRaiseSite(address); }
+
+bool ThrowSitesRecorded() {
+  return ModuleBaseOf(dlsym(RTLD_DEFAULT, "__cxa_throw")) == OwnModuleBase() || WrapperModuleBase() != nullptr;
+}
+
+TClass ForeignExceptionClass(const std::type_info& type) {
+  static std::mutex mutex;
+  static auto* classes = new std::map<std::type_index, TClass>;
+  std::lock_guard<std::mutex> lock(mutex);
+  TClass& cls = (*classes)[std::type_index(type)];
+  if (!cls) cls = new TMetaClass(DemangledName(type), EForeignException::StaticClass(), nullptr);
+  return cls;
+}
+
+Exception* ExceptionObjectOf(const std::exception_ptr& exception) {
+  if (!exception) return nullptr;
+  try {
+    std::rethrow_exception(exception);
+  } catch (Exception& e) {
+    return &e;
+  } catch (...) {
+  }
+  void* object = ThrownObject(exception);
+  std::unique_ptr<Exception> made = ConvertForeign(exception);
+  if (Exception* converted = Registry().Converted(object, made)) return converted;
+  if (unrecordedObject != object || !unrecordedConversion) {
+    unrecordedObject = object;
+    unrecordedConversion = std::move(made);
+  }
+  return unrecordedConversion.get();
+}
+
+void* ExceptionAddressOf(const std::exception_ptr& exception) {
+  void* address = nullptr;
+  if (exception) Registry().Find(ThrownObject(exception), address);
+  return address;
+}
+
+Exception* ExceptObject() { return ExceptionObjectOf(std::current_exception()); }
+
+void* ExceptAddr() { return ExceptionAddressOf(std::current_exception()); }
+
+}  // namespace ztl
+
+// The C++ runtime's entry points for raising, wrapped. Every throw expression
+// calls __cxa_throw; std::make_exception_ptr calls
+// __cxa_init_primary_exception. Both keep the object's destructor in the
+// exception's header, so installing ForgetThrownObject there tells when the
+// object goes away.
+namespace __cxxabiv1 {
+
+extern "C" __attribute__((visibility("default"), noreturn)) void __cxa_throw(void* object, std::type_info* type,
+                                                                           void (*destructor)(void*)) {
+  static const ztl::ThrowFn next = ztl::NextDefinition<ztl::ThrowFn>("__cxa_throw");
+  const bool recorded = ztl::RecordThrow(object, __builtin_return_address(0), destructor);
+  next(object, type, recorded ? &ztl::ForgetThrownObject : destructor);
+  __builtin_unreachable();
+}
+
+extern "C" __attribute__((visibility("default"))) __cxa_refcounted_exception* __cxa_init_primary_exception(
+    void* object, std::type_info* type, void (*destructor)(void*)) noexcept {
+  static const ztl::InitPrimaryFn next = ztl::NextDefinition<ztl::InitPrimaryFn>("__cxa_init_primary_exception");
+  // The runtime's own __cxa_throw calls this too, after the platform's
+  // __cxa_throw has recorded the object.
+  if (destructor == &ztl::ForgetThrownObject) return next(object, type, destructor);
+  const bool recorded = ztl::RecordThrow(object, __builtin_return_address(0), destructor);
+  return next(object, type, recorded ? &ztl::ForgetThrownObject : destructor);
+}
+
+}  // namespace __cxxabiv1
