@@ -693,10 +693,18 @@ bool TApplication::HelpCommand(WORD Command, NativeInt Data) {
 void TApplication::HandleException(TObject* Sender) {
   Exception* e = ExceptObject();
   if (!e || e->Is<EAbort>()) return;
-  if (onException_)
-    onException_(Sender, e);
-  else
-    ShowException(e);
+  try {
+    if (onException_)
+      onException_(Sender, e);
+    else
+      ShowException(e);
+  } catch (...) {
+    // The application's own handling failed (its log could not be written,
+    // its handler raised or faulted): the loop must outlive that, so the
+    // error that escaped is shown the standard way instead.
+    Exception* escaped = ExceptObject();
+    if (escaped && !escaped->Is<EAbort>()) ShowException(escaped);
+  }
 }
 
 void TApplication::ShowException(Exception* E) {
