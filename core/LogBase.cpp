@@ -72,6 +72,29 @@ bool EndsWithClosingTag(TStream& stream, int64_t size) {
   return closingTag.compare(0, String::npos, tail, static_cast<size_t>(tagSize)) == 0;
 }
 
+// Runs write, which writes from start on; when it fails, puts back the file
+// as it was (its first start bytes, then replaced, which the write was to
+// take the place of), so that a cut value never stays in the log to spoil
+// the next one, and raises what the write raised.
+template <typename Write>
+void WriteWhole(TStream& stream, int64_t start, const String& replaced, Write&& write) {
+  try {
+    write();
+  } catch (...) {
+    // The write's error is the one raised: a file that cannot be put back
+    // (no size to cut, as on a device) is no news to the caller beyond it.
+    try {
+      stream.SetSize(start);
+      if (!replaced.empty()) {
+        stream.Seek(start, soBeginning);
+        stream.WriteBuffer(replaced.data(), static_cast<int64_t>(replaced.size()));
+      }
+    } catch (const EStreamError&) {
+    }
+    throw;
+  }
+}
+
 }  // namespace
 
 ZTL_BEGIN_CLASS(TZTLSendTo, TPersistent)
@@ -139,22 +162,28 @@ void TZTLogBase::WriteAsString(const String& AName, const String& AValue) {
   if (FFormatting == ztlfText) {
     // The value goes to the end of the file; nothing else is read or moved.
     TFileStream stream(FLogFile, fmOpenWrite | fmOpenOrCreate | fmAppend | fmShareDenyWrite);
-    stream.Write(AValue.data(), static_cast<int64_t>(AValue.size()));
+    const int64_t size = stream.Seek(0, soEnd);
+    WriteWhole(stream, size, String(), [&] { stream.Write(AValue.data(), static_cast<int64_t>(AValue.size())); });
     return;
   }
   TFileStream stream(FLogFile, fmOpenReadWrite | fmOpenOrCreate | fmShareDenyWrite);
-  int64_t size = stream.Seek(0, soEnd);
-  if (size == 0) {
-    String header = XMLLogHeader;
-    stream.Write(header.data(), static_cast<int64_t>(header.size()));
-  } else if (EndsWithClosingTag(stream, size)) {
+  const int64_t size = stream.Seek(0, soEnd);
+  int64_t start = size;
+  String replaced;
+  if (size > 0 && EndsWithClosingTag(stream, size)) {
     // The new element takes the place of the closing tag.
-    stream.Seek(size - static_cast<int64_t>(closingTag.size()), soBeginning);
-  } else {
-    // Not a log of ours: leave every byte of it as it is.
-    stream.Seek(size, soBeginning);
+    start = size - static_cast<int64_t>(closingTag.size());
+    replaced = closingTag;
   }
-  AppendXMLElement(stream, AName, AValue);
+  // Anything else is not a log of ours: every byte of it stays as it is.
+  stream.Seek(start, soBeginning);
+  WriteWhole(stream, start, replaced, [&] {
+    if (size == 0) {
+      String header = XMLLogHeader;
+      stream.Write(header.data(), static_cast<int64_t>(header.size()));
+    }
+    AppendXMLElement(stream, AName, AValue);
+  });
 }
 
 void TZTLogBase::AppendXMLElement(TStream& stream, const String& name, const String& value) {
