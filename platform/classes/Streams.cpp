@@ -103,10 +103,16 @@ void THandleStream::SetSize(int64_t value) {
 
 namespace {
 
+// The reason given for a name that is no regular file; no errno value has
+// that meaning. (A FIFO without a reader refuses a writer with ENXIO.)
+constexpr int kNotRegularFile = -1;
+
 bool IsCreate(uint32_t mode) { return (mode & fmCreate) == fmCreate; }
 
 int OpenFlags(uint32_t mode) {
-  int flags = O_CLOEXEC;
+  // Without blocking: opening a FIFO waits for its other end, and the caller
+  // may hold a lock that many wait for. No effect on a regular file.
+  int flags = O_CLOEXEC | O_NONBLOCK;
   if (IsCreate(mode)) return flags | O_RDWR | O_CREAT;
   switch (mode & 3) {
     case fmOpenWrite: flags |= O_WRONLY; break;
@@ -155,6 +161,7 @@ bool WaitForLock(int fd, int operation, int milliseconds, bool& waited) {
 // check cheap on the write path, which opens the file for every write.
 struct LockedFile {
   bool isFolder = false;
+  bool isRegular = false;
   bool unlinked = false;
   dev_t device = 0;
   ino_t inode = 0;
@@ -165,6 +172,7 @@ bool DescribeOpened(int handle, bool needIdentity, LockedFile& file) {
   unsigned int mask = STATX_TYPE | STATX_NLINK | (needIdentity ? STATX_INO : 0u);
   if (::statx(handle, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, mask, &info) != 0) return false;
   file.isFolder = S_ISDIR(info.stx_mode);
+  file.isRegular = S_ISREG(info.stx_mode);
   file.unlinked = info.stx_nlink == 0;
   file.device = makedev(info.stx_dev_major, info.stx_dev_minor);
   file.inode = info.stx_ino;
@@ -182,7 +190,10 @@ bool StillNamed(const String& fileName, const LockedFile& opened, bool waited) {
 }
 
 [[noreturn]] void OpenFailed(const String& fileName, uint32_t mode, int err) {
-  String reason = err == EWOULDBLOCK ? "The file is in use by another process" : ErrnoText(err);
+  if (err == ENXIO) err = kNotRegularFile;
+  String reason = err == EWOULDBLOCK       ? "The file is in use by another process"
+                  : err == kNotRegularFile ? "It is not a regular file"
+                                           : ErrnoText(err);
   // Open-or-create failed at creating only when there was no file to open.
   bool created = IsCreate(mode) || ((mode & fmOpenOrCreate) && !FileExists(fileName));
   if (created) throw EFCreateError("Cannot create file \"" + fileName + "\". " + reason);
@@ -203,6 +214,8 @@ TFileStream::TFileStream(const String& fileName, uint32_t mode) : THandleStream(
     LockedFile opened;
     if (!DescribeOpened(handle_, waited, opened)) FailAndClose(fileName, mode, errno);
     if (opened.isFolder) FailAndClose(fileName, mode, EISDIR);
+    // A device, FIFO or socket is no file to keep data in.
+    if (!opened.isRegular) FailAndClose(fileName, mode, kNotRegularFile);
     if (!lock || StillNamed(fileName, opened, waited)) break;
     ::close(handle_);
     handle_ = -1;

@@ -67,7 +67,9 @@ class ZTL_PLATFORM_API THandleStream : public TStream {
 // the stream is open: deny-write and exclusive take an exclusive lock for
 // writers and a shared lock for readers. A stream that finds the file locked
 // waits for its turn up to ShareWaitMilliseconds, then raises EFOpenError
-// (EFCreateError for fmCreate).
+// (EFCreateError for fmCreate). The name must lead to a regular file (links
+// are followed): a folder, device, FIFO or socket raises at once, without
+// waiting for a FIFO's other end.
 class ZTL_PLATFORM_API TFileStream : public THandleStream {
   ZTL_DECLARE_CLASS(TFileStream, THandleStream)
 

@@ -3,9 +3,12 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sched.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #if defined(__linux__)
@@ -134,14 +137,70 @@ TEST_F(LogBaseFailureThreads, FolderAsLogFileRaisesAndLeavesTheFolder) {
   }
 }
 
-TEST_F(LogBaseFailureThreads, FailedWriteIntoTheFileRaisesAfterClosingIt) {
-  // /dev/full opens and locks like a file, then refuses every byte.
-  if (!FileExists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+TEST_F(LogBaseFailureThreads, SpecialFilesAreRefusedAtOnceAndClearLogLeavesThem) {
+  const String fifo = dir.File("fifo.log");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
   for (TZTLogFormatting form : {ztlfText, ztlfXML}) {
     TOpenLog log(nullptr);
     log.SetFormatting(form);
-    log.SetLogFile("/dev/full");
-    EXPECT_THROW(log.WriteAsString("N", "v"), EWriteError);
+    log.SetLogFile(fifo);
+    // Waiting for a reader would hold the write lock of every log of the
+    // process; the other logs must go on (checked after the raise).
+    RunOnAnotherThread([&] {
+      try {
+        log.WriteAsString("N", "v");
+        ADD_FAILURE() << "a FIFO was written as a log";
+      } catch (const EFOpenError& e) {
+        EXPECT_NE(e.Message().find("not a regular file"), String::npos) << e.Message();
+      }
+    });
+    ExpectUsableFromAnotherThread(log);
+  }
+  // A character device made here (the null device), where the system lets
+  // the test make one.
+  const String device = dir.File("device.log");
+  const bool haveDevice = ::mknod(device.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
+  for (const String& path : {fifo, device}) {
+    if (path == device && !haveDevice) continue;
+    TOpenLog log(nullptr);
+    log.SetLogFile(path);
+    RunOnAnotherThread([&] { log.ClearLog(); });
+    struct stat info {};
+    EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path << " was deleted";
+  }
+}
+
+// A limit of no bytes on the size of the files the process writes, while it
+// lives: files open and lock as usual, then refuse every byte.
+class NoFileGrowth {
+ public:
+  NoFileGrowth() {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    savedSignal_ = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit none{0, saved_.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &none);
+  }
+  ~NoFileGrowth() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    ::signal(SIGXFSZ, savedSignal_);
+  }
+  NoFileGrowth(const NoFileGrowth&) = delete;
+  NoFileGrowth& operator=(const NoFileGrowth&) = delete;
+
+ private:
+  rlimit saved_{};
+  sighandler_t savedSignal_;
+};
+
+TEST_F(LogBaseFailureThreads, FailedWriteIntoTheFileRaisesAfterClosingIt) {
+  for (TZTLogFormatting form : {ztlfText, ztlfXML}) {
+    TOpenLog log(nullptr);
+    log.SetFormatting(form);
+    log.SetLogFile(dir.File("limited.log"));
+    {
+      NoFileGrowth limit;
+      EXPECT_THROW(log.WriteAsString("N", "v"), EWriteError);
+    }
     ExpectUsableFromAnotherThread(log);
   }
 }
