@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <mutex>
 
 #include "platform/classes/ClassBuilder.h"
@@ -693,6 +694,12 @@ bool TApplication::HelpCommand(WORD Command, NativeInt Data) {
 void TApplication::HandleException(TObject* Sender) {
   Exception* e = ExceptObject();
   if (!e || e->Is<EAbort>()) return;
+  if (!IsMainThread()) {
+    // Handlers and displays run on the main thread only: the exception is
+    // raised again there, from the loop, which handles it as its own.
+    QueueCall([caught = std::current_exception()] { std::rethrow_exception(caught); });
+    return;
+  }
   try {
     if (onException_)
       onException_(Sender, e);

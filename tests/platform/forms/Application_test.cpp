@@ -140,6 +140,25 @@ TEST_F(ApplicationLoop, AnExceptionEscapingOnExceptionIsShownAndTheLoopGoesOn) {
   EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
 }
 
+// In a child process: the standard display used to abort a worker thread.
+TEST_F(ApplicationLoop, HandleExceptionOnAWorkerThreadHandsTheExceptionToTheMainThread) {
+  auto child = [] {
+    std::thread worker([] {
+      try {
+        throw EConvertError("from a worker");
+      } catch (...) {
+        Application->HandleException(nullptr);
+      }
+    });
+    worker.join();
+    const bool waited = HeadlessWidgetSet().Shown().empty();
+    Application->ProcessMessages();
+    const auto& shown = HeadlessWidgetSet().Shown();
+    std::exit(waited && shown.size() == 1 && shown[0].Text == "from a worker." ? 0 : 1);
+  };
+  EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
+}
+
 TEST_F(ApplicationLoop, ActivationMinimiseAndRestoreComeFromTheSystemsMessages) {
   Sink sink;
   Application->SetOnActivate(MakeMethod<&Sink::Activate>(&sink));
