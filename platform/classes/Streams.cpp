@@ -196,6 +196,12 @@ bool StillNamed(const String& fileName, const LockedFile& opened, bool waited) {
                                            : ErrnoText(err);
   // Open-or-create failed at creating only when there was no file to open.
   bool created = IsCreate(mode) || ((mode & fmOpenOrCreate) && !FileExists(fileName));
+  // A folder is neither created nor opened: the message says what it is.
+  if (err == EISDIR) {
+    const String what = "\"" + fileName + "\" is a directory, not a file";
+    if (created) throw EFCreateError(what);
+    throw EFOpenError(what);
+  }
   if (created) throw EFCreateError("Cannot create file \"" + fileName + "\". " + reason);
   throw EFOpenError("Cannot open file \"" + fileName + "\". " + reason);
 }

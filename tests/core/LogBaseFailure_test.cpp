@@ -132,6 +132,11 @@ TEST_F(LogBaseFailureThreads, FolderAsLogFileRaisesAndLeavesTheFolder) {
     log.SetFormatting(form);
     log.SetLogFile(dir.File("logs.d"));
     EXPECT_THROW(log.WriteAsString("N", "v"), EFCreateError);
+    try {
+      log.WriteAsString("N", "v");
+    } catch (const EFCreateError& e) {
+      EXPECT_EQ(e.Message(), "\"" + dir.File("logs.d") + "\" is a directory, not a file");
+    }
     EXPECT_TRUE(DirectoryExists(dir.File("logs.d")));
     ExpectUsableFromAnotherThread(log);
   }
