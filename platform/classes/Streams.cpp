@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -240,6 +242,52 @@ void TFileStream::FailAndClose(const String& fileName, uint32_t mode, int err) {
 
 TFileStream::~TFileStream() {
   if (handle_ >= 0) ::close(handle_);  // closing releases the lock
+}
+
+namespace {
+
+// A stream on a descriptor it owns.
+class TOwnedHandleStream : public THandleStream {
+ public:
+  explicit TOwnedHandleStream(int handle) : THandleStream(handle) {}
+  ~TOwnedHandleStream() override { ::close(handle_); }
+  TOwnedHandleStream(const TOwnedHandleStream&) = delete;
+  TOwnedHandleStream& operator=(const TOwnedHandleStream&) = delete;
+};
+
+String RandomDigits() {
+  uint64_t number = 0;
+  for (size_t got = 0; got < sizeof number;) {
+    const ssize_t n = ::getrandom(reinterpret_cast<char*>(&number) + got, sizeof number - got, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw EFCreateError("Cannot create a file name: " + ErrnoText(errno));
+    got += static_cast<size_t>(n);
+  }
+  char digits[17];
+  std::snprintf(digits, sizeof digits, "%016llX", static_cast<unsigned long long>(number));
+  return digits;
+}
+
+}  // namespace
+
+std::unique_ptr<THandleStream> CreateUniqueFile(const String& folder, const String& prefix, const String& extension,
+                                                String& path) {
+  const String base = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+  // Taken names are met only by chance or on purpose; either way a few more
+  // draws settle it, and many taken names in a row are a folder to refuse.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const String candidate = base + prefix + RandomDigits() + extension;
+    // O_EXCL fails on any existing name, a symbolic link included, so the
+    // file is never reached through a name someone else made.
+    const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      path = candidate;
+      return std::make_unique<TOwnedHandleStream>(fd);
+    }
+    if (errno != EEXIST && errno != EINTR)
+      throw EFCreateError("Cannot create file \"" + candidate + "\". " + ErrnoText(errno));
+  }
+  throw EFCreateError("Cannot create a file in \"" + folder + "\". Every name tried was taken");
 }
 
 int64_t TMemoryStream::Read(void* buffer, int64_t count) {
