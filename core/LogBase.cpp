@@ -1,5 +1,7 @@
 #include "core/LogBase.h"
 
+#include <algorithm>
+
 #include "core/LogCnst.h"
 #include "platform/classes/ClassBuilder.h"
 #include "platform/classes/Streams.h"
@@ -54,13 +56,53 @@ String XMLElement(const String& name, const String& value) {
   return element;
 }
 
-bool EndsWithClosingTag(TStream& stream, int64_t size) {
-  int64_t tagSize = static_cast<int64_t>(closingTag.size());
-  if (size < tagSize) return false;
-  char tail[16];
-  stream.Seek(size - tagSize, soBeginning);
-  stream.ReadBuffer(tail, tagSize);
-  return closingTag.compare(0, String::npos, tail, static_cast<size_t>(tagSize)) == 0;
+// Where the closing tag of a log of ours starts: the file ends with it, or
+// with it and then only line ends and blanks (as an editor or "echo >>"
+// leaves them). -1 for any other ending. replaced gets the bytes from the
+// tag to the end.
+int64_t ClosingTagStart(TStream& stream, int64_t size, String& replaced) {
+  const size_t tagSize = closingTag.size();
+  String window;  // the file's bytes from `from` to its end
+  int64_t from = size;
+  size_t last;  // in window: the last byte that is not blank
+  for (;;) {
+    if (from == 0) return -1;
+    const int64_t step = std::min<int64_t>(from, 256);
+    from -= step;
+    String chunk(static_cast<size_t>(step), '\0');
+    stream.Seek(from, soBeginning);
+    stream.ReadBuffer(chunk.data(), step);
+    window.insert(0, chunk);
+    last = window.find_last_not_of(" \t\r\n");
+    if (last != String::npos && last + 1 >= tagSize) break;
+  }
+  const size_t tag = last + 1 - tagSize;
+  if (window.compare(tag, tagSize, closingTag) != 0) return -1;
+  replaced = window.substr(tag);
+  return from + static_cast<int64_t>(tag);
+}
+
+// Runs write, which writes from start on; when it fails, puts back the file
+// as it was (its first start bytes, then replaced, which the write was to
+// take the place of), so that a cut value never stays in the log to spoil
+// the next one, and raises what the write raised.
+template <typename Write>
+void WriteWhole(TStream& stream, int64_t start, const String& replaced, Write&& write) {
+  try {
+    write();
+  } catch (...) {
+    // The write's error is the one raised: a file that cannot be put back
+    // (no size to cut, as on a device) is no news to the caller beyond it.
+    try {
+      stream.SetSize(start);
+      if (!replaced.empty()) {
+        stream.Seek(start, soBeginning);
+        stream.WriteBuffer(replaced.data(), static_cast<int64_t>(replaced.size()));
+      }
+    } catch (const EStreamError&) {
+    }
+    throw;
+  }
 }
 
 }  // namespace
@@ -129,22 +171,30 @@ void TZTLogBase::WriteAsString(const String& AName, const String& AValue) {
   if (FFormatting == ztlfText) {
     // The value goes to the end of the file; nothing else is read or moved.
     TFileStream stream(FLogFile, fmOpenWrite | fmOpenOrCreate | fmAppend | fmShareDenyWrite);
-    stream.Write(AValue.data(), static_cast<int64_t>(AValue.size()));
+    const int64_t size = stream.Seek(0, soEnd);
+    WriteWhole(stream, size, String(), [&] { stream.Write(AValue.data(), static_cast<int64_t>(AValue.size())); });
     return;
   }
   TFileStream stream(FLogFile, fmOpenReadWrite | fmOpenOrCreate | fmShareDenyWrite);
-  int64_t size = stream.Seek(0, soEnd);
-  if (size == 0) {
-    String header = XMLLogHeader;
-    stream.Write(header.data(), static_cast<int64_t>(header.size()));
-  } else if (EndsWithClosingTag(stream, size)) {
-    // The new element takes the place of the closing tag.
-    stream.Seek(size - static_cast<int64_t>(closingTag.size()), soBeginning);
-  } else {
-    // Not a log of ours: leave every byte of it as it is.
-    stream.Seek(size, soBeginning);
+  const int64_t size = stream.Seek(0, soEnd);
+  int64_t start = size;
+  String replaced;
+  // The new element takes the place of the closing tag and what follows it.
+  // Any other ending is not a log of ours: every byte of it stays as it is.
+  if (size > 0) {
+    const int64_t tag = ClosingTagStart(stream, size, replaced);
+    if (tag >= 0) start = tag;
   }
-  AppendXMLElement(stream, AName, AValue);
+  stream.Seek(start, soBeginning);
+  WriteWhole(stream, start, replaced, [&] {
+    if (size == 0) {
+      String header = XMLLogHeader;
+      stream.Write(header.data(), static_cast<int64_t>(header.size()));
+    }
+    AppendXMLElement(stream, AName, AValue);
+    // Blanks after the old tag may reach past the new one: they go too.
+    if (replaced.size() > closingTag.size() && stream.Position() < size) stream.SetSize(stream.Position());
+  });
 }
 
 void TZTLogBase::AppendXMLElement(TStream& stream, const String& name, const String& value) {

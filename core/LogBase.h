@@ -95,7 +95,8 @@ class ZTL_API TZTLogBase : public TComponent {
   void SetFormatting(TZTLogFormatting Value);
 
   // Appends one named value to the log file; an empty value writes nothing.
-  // Failures of the file layer propagate; the lock is released either way.
+  // Failures of the file layer propagate; the lock is released either way. A
+  // write that fails part way leaves the file as it was before it.
   virtual void WriteAsString(const String& AName, const String& AValue);
   void WriteAsInteger(const String& AName, int64_t AValue);
   void WriteAsFloat(const String& AName, double AValue);

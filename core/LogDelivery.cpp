@@ -4,8 +4,10 @@
 
 #include <deque>
 #include <iterator>
+#include <memory>
 #include <vector>
 
+#include "platform/classes/Streams.h"
 #include "platform/forms/Dialogs.h"
 #include "platform/forms/Forms.h"
 #include "platform/forms/Graphics.h"
@@ -41,17 +43,18 @@ class TTemporaryFile {
   String path_;
 };
 
-// A unique name in the temporary folder, with the extension of the format.
-// The system makes the name by creating an empty "ZTL..." file, which gives
-// way to the screenshot under the new extension.
-String ScreenshotPath(TZTLScreenshotFormat format) {
+// A new file of the temporary folder, with the extension of the format, made
+// for this send alone: readable by its owner only, and never a name that
+// another user prepared (a link to the sender's own files, say).
+std::unique_ptr<THandleStream> CreateScreenshotFile(TZTLScreenshotFormat format, String& path) {
   WCHAR folder[MAX_PATH + 1];
   const DWORD length = GetTempPathW(MAX_PATH, folder);
   if (length == 0 || length > MAX_PATH) RaiseLastOSError();
-  WCHAR name[MAX_PATH];
-  if (GetTempFileNameW(folder, u"ZTL", 0, name) == 0) RaiseLastOSError();
-  DeleteFileW(name);
-  return ChangeFileExt(Utf16ToUtf8(name), format == sfJpeg ? ".jpg" : ".bmp");
+  const String folderName = Utf16ToUtf8(folder);
+  // A temporary folder that is missing is the system's failure, as Windows
+  // reports it.
+  if (!DirectoryExists(folderName)) RaiseLastOSError(ERROR_DIRECTORY);
+  return CreateUniqueFile(folderName, "ZTL", format == sfJpeg ? ".jpg" : ".bmp", path);
 }
 
 class TScreenDC {
@@ -71,7 +74,7 @@ class TScreenDC {
 int ScreenWidth() { return Screen ? Screen->Width() : WidgetSet().ScreenWidth(); }
 int ScreenHeight() { return Screen ? Screen->Height() : WidgetSet().ScreenHeight(); }
 
-void SaveScreenshot(const String& path, TZTLScreenshotFormat format) {
+void SaveScreenshot(TStream& file, TZTLScreenshotFormat format) {
   const int width = ScreenWidth(), height = ScreenHeight();
   TBitmap bitmap;
   bitmap.SetHeight(height);
@@ -81,9 +84,9 @@ void SaveScreenshot(const String& path, TZTLScreenshotFormat format) {
   if (format == sfJpeg) {
     TJPEGImage jpeg;
     jpeg.Assign(&bitmap);
-    jpeg.SaveToFile(path);
+    jpeg.SaveToStream(file);
   } else {
-    bitmap.SaveToFile(path);
+    bitmap.SaveToStream(file);
   }
 }
 
@@ -224,9 +227,12 @@ void TZTLogBase::SendLogByMail() {
   std::vector<String> attachments;
   TTemporaryFile screenshot;
   if (FSendTo->AttachScreenShot()) {
-    screenshot.SetPath(ScreenshotPath(FSendTo->ScreenshotFormat()));
-    SaveScreenshot(screenshot.Path(), FSendTo->ScreenshotFormat());
-    attachments.push_back(screenshot.Path());
+    String path;
+    std::unique_ptr<THandleStream> file = CreateScreenshotFile(FSendTo->ScreenshotFormat(), path);
+    screenshot.SetPath(path);
+    SaveScreenshot(*file, FSendTo->ScreenshotFormat());
+    file.reset();  // complete before the mail system reads it
+    attachments.push_back(path);
   }
   if (FSendTo->AttachLog() && !FLogFile.empty()) attachments.push_back(FLogFile);
   // The additional files follow the log, as the list gives them.

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/random.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
 #include <unistd.h>
@@ -9,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <thread>
 
@@ -103,10 +105,16 @@ void THandleStream::SetSize(int64_t value) {
 
 namespace {
 
+// The reason given for a name that is no regular file; no errno value has
+// that meaning. (A FIFO without a reader refuses a writer with ENXIO.)
+constexpr int kNotRegularFile = -1;
+
 bool IsCreate(uint32_t mode) { return (mode & fmCreate) == fmCreate; }
 
 int OpenFlags(uint32_t mode) {
-  int flags = O_CLOEXEC;
+  // Without blocking: opening a FIFO waits for its other end, and the caller
+  // may hold a lock that many wait for. No effect on a regular file.
+  int flags = O_CLOEXEC | O_NONBLOCK;
   if (IsCreate(mode)) return flags | O_RDWR | O_CREAT;
   switch (mode & 3) {
     case fmOpenWrite: flags |= O_WRONLY; break;
@@ -155,6 +163,7 @@ bool WaitForLock(int fd, int operation, int milliseconds, bool& waited) {
 // check cheap on the write path, which opens the file for every write.
 struct LockedFile {
   bool isFolder = false;
+  bool isRegular = false;
   bool unlinked = false;
   dev_t device = 0;
   ino_t inode = 0;
@@ -165,6 +174,7 @@ bool DescribeOpened(int handle, bool needIdentity, LockedFile& file) {
   unsigned int mask = STATX_TYPE | STATX_NLINK | (needIdentity ? STATX_INO : 0u);
   if (::statx(handle, "", AT_EMPTY_PATH | AT_STATX_SYNC_AS_STAT, mask, &info) != 0) return false;
   file.isFolder = S_ISDIR(info.stx_mode);
+  file.isRegular = S_ISREG(info.stx_mode);
   file.unlinked = info.stx_nlink == 0;
   file.device = makedev(info.stx_dev_major, info.stx_dev_minor);
   file.inode = info.stx_ino;
@@ -182,9 +192,18 @@ bool StillNamed(const String& fileName, const LockedFile& opened, bool waited) {
 }
 
 [[noreturn]] void OpenFailed(const String& fileName, uint32_t mode, int err) {
-  String reason = err == EWOULDBLOCK ? "The file is in use by another process" : ErrnoText(err);
+  if (err == ENXIO) err = kNotRegularFile;
+  String reason = err == EWOULDBLOCK       ? "The file is in use by another process"
+                  : err == kNotRegularFile ? "It is not a regular file"
+                                           : ErrnoText(err);
   // Open-or-create failed at creating only when there was no file to open.
   bool created = IsCreate(mode) || ((mode & fmOpenOrCreate) && !FileExists(fileName));
+  // A folder is neither created nor opened: the message says what it is.
+  if (err == EISDIR) {
+    const String what = "\"" + fileName + "\" is a directory, not a file";
+    if (created) throw EFCreateError(what);
+    throw EFOpenError(what);
+  }
   if (created) throw EFCreateError("Cannot create file \"" + fileName + "\". " + reason);
   throw EFOpenError("Cannot open file \"" + fileName + "\". " + reason);
 }
@@ -203,6 +222,8 @@ TFileStream::TFileStream(const String& fileName, uint32_t mode) : THandleStream(
     LockedFile opened;
     if (!DescribeOpened(handle_, waited, opened)) FailAndClose(fileName, mode, errno);
     if (opened.isFolder) FailAndClose(fileName, mode, EISDIR);
+    // A device, FIFO or socket is no file to keep data in.
+    if (!opened.isRegular) FailAndClose(fileName, mode, kNotRegularFile);
     if (!lock || StillNamed(fileName, opened, waited)) break;
     ::close(handle_);
     handle_ = -1;
@@ -221,6 +242,52 @@ void TFileStream::FailAndClose(const String& fileName, uint32_t mode, int err) {
 
 TFileStream::~TFileStream() {
   if (handle_ >= 0) ::close(handle_);  // closing releases the lock
+}
+
+namespace {
+
+// A stream on a descriptor it owns.
+class TOwnedHandleStream : public THandleStream {
+ public:
+  explicit TOwnedHandleStream(int handle) : THandleStream(handle) {}
+  ~TOwnedHandleStream() override { ::close(handle_); }
+  TOwnedHandleStream(const TOwnedHandleStream&) = delete;
+  TOwnedHandleStream& operator=(const TOwnedHandleStream&) = delete;
+};
+
+String RandomDigits() {
+  uint64_t number = 0;
+  for (size_t got = 0; got < sizeof number;) {
+    const ssize_t n = ::getrandom(reinterpret_cast<char*>(&number) + got, sizeof number - got, 0);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) throw EFCreateError("Cannot create a file name: " + ErrnoText(errno));
+    got += static_cast<size_t>(n);
+  }
+  char digits[17];
+  std::snprintf(digits, sizeof digits, "%016llX", static_cast<unsigned long long>(number));
+  return digits;
+}
+
+}  // namespace
+
+std::unique_ptr<THandleStream> CreateUniqueFile(const String& folder, const String& prefix, const String& extension,
+                                                String& path) {
+  const String base = folder.empty() || folder.back() == '/' ? folder : folder + "/";
+  // Taken names are met only by chance or on purpose; either way a few more
+  // draws settle it, and many taken names in a row are a folder to refuse.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    const String candidate = base + prefix + RandomDigits() + extension;
+    // O_EXCL fails on any existing name, a symbolic link included, so the
+    // file is never reached through a name someone else made.
+    const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      path = candidate;
+      return std::make_unique<TOwnedHandleStream>(fd);
+    }
+    if (errno != EEXIST && errno != EINTR)
+      throw EFCreateError("Cannot create file \"" + candidate + "\". " + ErrnoText(errno));
+  }
+  throw EFCreateError("Cannot create a file in \"" + folder + "\". Every name tried was taken");
 }
 
 int64_t TMemoryStream::Read(void* buffer, int64_t count) {

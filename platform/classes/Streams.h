@@ -1,6 +1,7 @@
 #pragma once
 // Streams: files, memory and module resources.
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "platform/rtl/Export.h"
@@ -67,7 +68,9 @@ class ZTL_PLATFORM_API THandleStream : public TStream {
 // the stream is open: deny-write and exclusive take an exclusive lock for
 // writers and a shared lock for readers. A stream that finds the file locked
 // waits for its turn up to ShareWaitMilliseconds, then raises EFOpenError
-// (EFCreateError for fmCreate).
+// (EFCreateError for fmCreate). The name must lead to a regular file (links
+// are followed): a folder, device, FIFO or socket raises at once, without
+// waiting for a FIFO's other end.
 class ZTL_PLATFORM_API TFileStream : public THandleStream {
   ZTL_DECLARE_CLASS(TFileStream, THandleStream)
 
@@ -86,6 +89,15 @@ class ZTL_PLATFORM_API TFileStream : public THandleStream {
 
   String fileName_;
 };
+
+// Creates a new file in folder for its owner alone (read and write by the
+// owner only), named prefix, 16 random hexadecimal digits and extension, and
+// gives the stream that writes it (closing it when freed) and, in path, its
+// name. The file is made by this call: a name that is taken, by a file or by
+// a symbolic link, is left alone and another one drawn. Raises EFCreateError
+// when the file cannot be made.
+ZTL_PLATFORM_API std::unique_ptr<THandleStream> CreateUniqueFile(const String& folder, const String& prefix,
+                                                                 const String& extension, String& path);
 
 class ZTL_PLATFORM_API TMemoryStream : public TStream {
   ZTL_DECLARE_CLASS(TMemoryStream, TStream)

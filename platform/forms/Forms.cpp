@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <condition_variable>
 #include <deque>
+#include <exception>
 #include <mutex>
 
 #include "platform/classes/ClassBuilder.h"
@@ -691,10 +692,24 @@ bool TApplication::HelpCommand(WORD Command, NativeInt Data) {
 void TApplication::HandleException(TObject* Sender) {
   Exception* e = ExceptObject();
   if (!e || e->Is<EAbort>()) return;
-  if (onException_)
-    onException_(Sender, e);
-  else
-    ShowException(e);
+  if (!IsMainThread()) {
+    // Handlers and displays run on the main thread only: the exception is
+    // raised again there, from the loop, which handles it as its own.
+    QueueCall([caught = std::current_exception()] { std::rethrow_exception(caught); });
+    return;
+  }
+  try {
+    if (onException_)
+      onException_(Sender, e);
+    else
+      ShowException(e);
+  } catch (...) {
+    // The application's own handling failed (its log could not be written,
+    // its handler raised or faulted): the loop must outlive that, so the
+    // error that escaped is shown the standard way instead.
+    Exception* escaped = ExceptObject();
+    if (escaped && !escaped->Is<EAbort>()) ShowException(escaped);
+  }
 }
 
 void TApplication::ShowException(Exception* E) {

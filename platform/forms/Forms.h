@@ -278,7 +278,10 @@ class ZTL_PLATFORM_API TApplication : public TComponent {
   bool HelpContext(NativeInt Context) { return HelpCommand(HELP_CONTEXT, Context); }
 
   // Call inside a catch block: OnException when assigned, else ShowException.
-  // EAbort is silent.
+  // EAbort is silent. An exception escaping OnException is shown with
+  // ShowException and goes no further, so the loop that called this goes on.
+  // Called on another thread, it hands the exception to the main thread's
+  // loop, which handles it (with Application as the sender), and returns.
   void HandleException(TObject* Sender);
   // The standard display: a modal error message box with the message.
   void ShowException(Exception* E);

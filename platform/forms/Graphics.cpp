@@ -458,6 +458,9 @@ void TBitmap::LoadFromStream(TStream& stream) {
   const int64_t available = stream.Size() - stream.Position();
   if (available < 0 || static_cast<uint64_t>(available) < rowBytes * static_cast<uint64_t>(height))
     throw EInvalidGraphic("Bitmap image is not valid: file too short");
+  // At one bit a pixel, a file holds 32 times more pixels than the bytes
+  // the image takes in memory: a ceiling too.
+  if (int64_t{width} * height > MaxLoadedPixels) throw EInvalidGraphic("Bitmap image is not valid: too large");
   std::vector<uint8_t> row(rowBytes);
   std::vector<uint32_t> data(static_cast<size_t>(width) * static_cast<size_t>(height));
   for (int fileRow = 0; fileRow < height; ++fileRow) {

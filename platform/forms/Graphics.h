@@ -213,8 +213,14 @@ class ZTL_PLATFORM_API TBitmap : public TGraphic {
   TTransparentMode TransparentMode() const { return transparentMode_; }
   void SetTransparentMode(TTransparentMode value);
 
+  // The most pixels an image read from a file may have (8192 x 8192): a
+  // reader refuses more with EInvalidGraphic before it allocates anything, so
+  // that a small file cannot claim the machine's memory.
+  static constexpr int64_t MaxLoadedPixels = int64_t{1} << 26;
+
   // BMP files with a BITMAPINFOHEADER (or a later version), uncompressed, at
-  // 1, 4, 8, 24 or 32 bits per pixel; raises EInvalidGraphic for anything else.
+  // 1, 4, 8, 24 or 32 bits per pixel; raises EInvalidGraphic for anything else,
+  // for sizes the file's bytes cannot hold and past MaxLoadedPixels.
   void LoadFromStream(TStream& stream) override;
   void SaveToStream(TStream& stream) const override;
 

@@ -8,6 +8,7 @@
 #include "platform/classes/ClassBuilder.h"
 #include "platform/classes/Streams.h"
 #include "platform/rtl/Exceptions.h"
+#include "platform/rtl/SysUtils.h"
 
 // jpeglib.h needs FILE and size_t declared before it.
 #include <jpeglib.h>
@@ -81,6 +82,18 @@ bool Decompress(const unsigned char* file, unsigned long size, unsigned char** r
   jpeg_create_decompress(&info);
   jpeg_mem_src(&info, file, size);
   jpeg_read_header(&info, TRUE);
+  // The header's size decides the allocations to come: refuse sizes past the
+  // ceiling, and sizes the file's bytes cannot encode. A Huffman-coded block
+  // of 8 x 8 pixels takes at least one bit in each scan; at the widest
+  // subsampling a block of a component covers 32 x 32 pixels. Arithmetic
+  // coding has no such floor.
+  const int64_t pixels = int64_t{info.image_width} * info.image_height;
+  const int64_t mostFromSize = static_cast<int64_t>(size) * 8 * 32 * 32;
+  if (pixels > TBitmap::MaxLoadedPixels || (!info.arith_code && pixels > mostFromSize)) {
+    jpeg_destroy_decompress(&info);
+    throw EInvalidGraphic("JPEG image is not valid: " + IntToStr(info.image_width) + " x " +
+                          IntToStr(info.image_height) + " pixels is too large");
+  }
   info.out_color_space = JCS_RGB;
   jpeg_start_decompress(&info);
   *width = static_cast<int>(info.output_width);

@@ -2,8 +2,14 @@
 // holders of the file's share lock in other processes.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sched.h>
+#include <signal.h>
 #include <sys/file.h>
+#include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #if defined(__linux__)
 #include <linux/capability.h>
@@ -126,21 +132,145 @@ TEST_F(LogBaseFailureThreads, FolderAsLogFileRaisesAndLeavesTheFolder) {
     log.SetFormatting(form);
     log.SetLogFile(dir.File("logs.d"));
     EXPECT_THROW(log.WriteAsString("N", "v"), EFCreateError);
+    try {
+      log.WriteAsString("N", "v");
+    } catch (const EFCreateError& e) {
+      EXPECT_EQ(e.Message(), "\"" + dir.File("logs.d") + "\" is a directory, not a file");
+    }
     EXPECT_TRUE(DirectoryExists(dir.File("logs.d")));
     ExpectUsableFromAnotherThread(log);
   }
 }
 
-TEST_F(LogBaseFailureThreads, FailedWriteIntoTheFileRaisesAfterClosingIt) {
-  // /dev/full opens and locks like a file, then refuses every byte.
-  if (!FileExists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+TEST_F(LogBaseFailureThreads, SpecialFilesAreRefusedAtOnceAndClearLogLeavesThem) {
+  const String fifo = dir.File("fifo.log");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
   for (TZTLogFormatting form : {ztlfText, ztlfXML}) {
     TOpenLog log(nullptr);
     log.SetFormatting(form);
-    log.SetLogFile("/dev/full");
-    EXPECT_THROW(log.WriteAsString("N", "v"), EWriteError);
+    log.SetLogFile(fifo);
+    // Waiting for a reader would hold the write lock of every log of the
+    // process; the other logs must go on (checked after the raise).
+    RunOnAnotherThread([&] {
+      try {
+        log.WriteAsString("N", "v");
+        ADD_FAILURE() << "a FIFO was written as a log";
+      } catch (const EFOpenError& e) {
+        EXPECT_NE(e.Message().find("not a regular file"), String::npos) << e.Message();
+      }
+    });
     ExpectUsableFromAnotherThread(log);
   }
+  // A character device made here (the null device), where the system lets
+  // the test make one.
+  const String device = dir.File("device.log");
+  const bool haveDevice = ::mknod(device.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
+  for (const String& path : {fifo, device}) {
+    if (path == device && !haveDevice) continue;
+    TOpenLog log(nullptr);
+    log.SetLogFile(path);
+    RunOnAnotherThread([&] { log.ClearLog(); });
+    struct stat info {};
+    EXPECT_EQ(::lstat(path.c_str(), &info), 0) << path << " was deleted";
+  }
+}
+
+// A limit of no bytes on the size of the files the process writes, while it
+// lives: files open and lock as usual, then refuse every byte.
+class NoFileGrowth {
+ public:
+  NoFileGrowth() {
+    ::getrlimit(RLIMIT_FSIZE, &saved_);
+    savedSignal_ = ::signal(SIGXFSZ, SIG_IGN);
+    rlimit none{0, saved_.rlim_max};
+    ::setrlimit(RLIMIT_FSIZE, &none);
+  }
+  ~NoFileGrowth() {
+    ::setrlimit(RLIMIT_FSIZE, &saved_);
+    ::signal(SIGXFSZ, savedSignal_);
+  }
+  NoFileGrowth(const NoFileGrowth&) = delete;
+  NoFileGrowth& operator=(const NoFileGrowth&) = delete;
+
+ private:
+  rlimit saved_{};
+  sighandler_t savedSignal_;
+};
+
+TEST_F(LogBaseFailureThreads, FailedWriteIntoTheFileRaisesAfterClosingIt) {
+  for (TZTLogFormatting form : {ztlfText, ztlfXML}) {
+    TOpenLog log(nullptr);
+    log.SetFormatting(form);
+    log.SetLogFile(dir.File("limited.log"));
+    {
+      NoFileGrowth limit;
+      EXPECT_THROW(log.WriteAsString("N", "v"), EWriteError);
+    }
+    ExpectUsableFromAnotherThread(log);
+  }
+}
+
+// In a child process with a mount namespace of its own: two logs on a
+// 64 KiB file system that fills up. Exits 2 when no file system can be
+// mounted here.
+int FailedWritesOnAFullFileSystem(const String& folder) {
+  if (::unshare(CLONE_NEWNS) != 0 || ::mount(nullptr, "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+      ::mount("tmpfs", folder.c_str(), "tmpfs", 0, "size=64k") != 0)
+    return 2;
+  auto fail = [](const String& why) {
+    std::fprintf(stderr, "%s\n", why.c_str());
+    return 1;
+  };
+  for (TZTLogFormatting form : {ztlfText, ztlfXML}) {
+    TOpenLog log(nullptr);
+    log.SetFormatting(form);
+    log.SetLogFile(folder + (form == ztlfText ? "/full.log" : "/full.xml"));
+    log.WriteAsString("N", "first");
+    const String before = ReadFileBytes(log.LogFile());
+    // The rest of the space goes to another file; the log's last block still
+    // has room for the start of a long value.
+    const String filler = folder + "/filler";
+    const int fd = ::open(filler.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    const String block(4096, 'f');
+    while (::write(fd, block.data(), block.size()) > 0) {
+    }
+    ::close(fd);
+    try {
+      log.WriteAsString("N", String(20000, 'x'));
+      return fail("a write into a full file system did not raise");
+    } catch (const EWriteError&) {
+    }
+    if (ReadFileBytes(log.LogFile()) != before) return fail("the failed write left bytes behind");
+    ::unlink(filler.c_str());
+    log.WriteAsString("N", "third");
+    const String after = ReadFileBytes(log.LogFile());
+    if (form == ztlfText && after != "firstthird") return fail("text log: " + after);
+    if (form == ztlfXML) {
+      test::ParsedXMLLog parsed = test::ParseXMLLog(after);
+      if (!parsed.WellFormed) return fail("XML log: " + parsed.Error + "\n" + after);
+      if (parsed.Elements.size() != 2 || test::ElementValue(parsed.Elements[1].second) != "third")
+        return fail("XML log: " + after);
+    }
+  }
+  return 0;
+}
+
+TEST(LogBaseFull, AWriteFailingForWantOfSpaceLeavesTheLogAsItWas) {
+  TestDir dir;
+  const String folder = dir.File("small");
+  ASSERT_TRUE(ForceDirectories(folder));
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const int code = FailedWritesOnAFullFileSystem(folder);
+    std::fflush(stderr);
+    ::_exit(code);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status)) << "the child ended with signal " << WTERMSIG(status);
+  if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "no small file system can be mounted here";
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "see the child's message above";
 }
 
 #if defined(__linux__)

@@ -327,6 +327,23 @@ TEST_F(LogBaseTest, XMLFormContinuesALogWhoseClosingTagFollowsOtherBytes) {
   EXPECT_EQ(ReadFileBytes(log->LogFile()), "prefix" + XMLElementBytes("N", "v") + kXMLEnd);
 }
 
+TEST_F(LogBaseTest, XMLFormReplacesTheClosingTagAndTheLineEndsAndBlanksAfterIt) {
+  const String log0 = kXMLHeader + XMLElementBytes("N", "v");
+  for (const String& after : {String("\r\n"), String("\n"), String("  \t \n\n"), String(300, '\n')}) {
+    auto log = MakeLog(ztlfXML, "blanks.xml");
+    WriteFileBytes(log->LogFile(), log0 + kXMLEnd + after);
+    log->WriteAsString("M", "w");
+    const String bytes = ReadFileBytes(log->LogFile());
+    EXPECT_EQ(bytes, log0 + XMLElementBytes("M", "w") + kXMLEnd) << after.size();
+    EXPECT_TRUE(test::ParseXMLLog(bytes).WellFormed);
+  }
+  // Anything else after the tag is not ours: it stays.
+  auto log = MakeLog(ztlfXML, "foreign.xml");
+  WriteFileBytes(log->LogFile(), log0 + kXMLEnd + "\n<!-- x -->\n");
+  log->WriteAsString("M", "w");
+  EXPECT_EQ(ReadFileBytes(log->LogFile()), log0 + kXMLEnd + "\n<!-- x -->\n" + XMLElementBytes("M", "w") + kXMLEnd);
+}
+
 // Files the component did not make in XML form keep every byte.
 TEST_F(LogBaseTest, XMLFormAppendsBehindATextLogUnderTheSameName) {
   auto log = MakeLog(ztlfXML, "x.xml");

@@ -2,6 +2,10 @@
 // screenshot (headless, and of a real X display when Xvfb runs).
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdio>
 #include <filesystem>
 
 #include "core/LogBase.h"
@@ -88,6 +92,49 @@ TEST_F(LogDelivery, TheScreenshotIsATemporaryBitmapOfTheScreen) {
   EXPECT_EQ(shot.Pixel(23, 15), clBlack);  // no display: a black screen
   // Nothing is left: neither the screenshot nor the name's placeholder.
   EXPECT_TRUE(TempFiles().empty());
+}
+
+TEST_F(LogDelivery, TheScreenshotIsAPrivateFileNoPreparedLinkRedirects) {
+  // Another user's links to a file of the sender, at every name the short
+  // temporary names could give a screenshot, in both formats.
+  const String own = dir_.File("own.txt");
+  test::WriteFileBytes(own, "mine");
+  // Some disks make links slowly; a memory file system takes the temporary
+  // folder where there is one.
+  struct MemoryFolder {
+    String path;
+    MemoryFolder() {
+      char name[] = "/dev/shm/ztl-test-XXXXXX";
+      if (::mkdtemp(name)) path = name;
+    }
+    ~MemoryFolder() {
+      if (!path.empty()) std::filesystem::remove_all(path);
+    }
+  } memory;
+  const String folder = memory.path.empty() ? temp_ : memory.path;
+  test::ScopedEnv tmpdir("TMPDIR", folder);
+  char number[8];
+  for (unsigned n = 1; n <= 0xFFFF; ++n) {
+    std::snprintf(number, sizeof number, "%X", n);
+    for (const char* extension : {".bmp", ".jpg"})
+      ASSERT_EQ(::symlink(own.c_str(), (folder + "/ZTL" + number + extension).c_str()), 0);
+  }
+  for (TZTLScreenshotFormat format : {sfBitmap, sfJpeg}) {
+    SendTo().SetAttachScreenShot(true);
+    SendTo().SetScreenshotFormat(format);
+    struct stat seen {};
+    String path;
+    mapi_.SetDuringSend([&] {
+      path = *mapi_.Sent().back().Files.at(0).PathName;
+      ASSERT_EQ(::lstat(path.c_str(), &seen), 0);
+    });
+    log_->SendLogByMail();
+    EXPECT_TRUE(S_ISREG(seen.st_mode)) << path;
+    EXPECT_EQ(seen.st_mode & 07777, 0600u) << path;
+    EXPECT_GT(seen.st_size, 0) << path;
+    EXPECT_EQ(test::ReadFileBytes(own), "mine");
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(path))) << "left behind: " << path;
+  }
 }
 
 TEST_F(LogDelivery, TheScreenshotShowsTheDisplay) {

@@ -1,8 +1,10 @@
 #include "exceptionlog/ZTMapFile.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cstdio>
+#include <future>
 #include <initializer_list>
 #include <utility>
 
@@ -423,6 +425,27 @@ TEST_F(MapFileTest, ReadErrorPropagatesAndLeavesTheMapNotLoaded) {
   EXPECT_THROW(Lookup(0x0010), Exception);
   EXPECT_EQ(reader_.ExceptUnitName(), "");
   EXPECT_FALSE(reader_.ExceptionAnalyzed());
+}
+
+TEST_F(MapFileTest, AFifoAsTheMapRaisesAtOnceInsteadOfWaitingForAWriter) {
+  const String fifo = dir_.File("fifo.map");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0644), 0);
+  reader_.SetMapFileName(fifo);
+  // On a thread of its own: a reader stuck in the open cannot be stopped, so
+  // the test program ends rather than hang.
+  TStringList units;
+  auto load = std::async(std::launch::async, [&] { reader_.LoadUnitNames(&units); });
+  if (load.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+    std::fprintf(stderr, "loading a FIFO as the map hangs\n");
+    std::abort();
+  }
+  try {
+    load.get();
+    ADD_FAILURE() << "a FIFO was read as a map";
+  } catch (const EFOpenError& e) {
+    EXPECT_NE(e.Message().find("not a regular file"), String::npos) << e.Message();
+  }
+  EXPECT_FALSE(reader_.MapFileIsLoaded());
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <thread>
 
@@ -50,6 +51,29 @@ TEST(FileStreams, OpenOrCreateKeepsWhatIsThere) {
   }
   TFileStream s(path, fmOpenReadWrite | fmOpenOrCreate);
   EXPECT_EQ(s.Size(), 5);
+}
+
+TEST(FileStreams, UniqueFilesAreNewPrivateAndNamedAsAsked) {
+  TestDir dir;
+  String first, second;
+  {
+    std::unique_ptr<THandleStream> a = CreateUniqueFile(dir.Path(), "ZTL", ".bmp", first);
+    std::unique_ptr<THandleStream> b = CreateUniqueFile(dir.Path() + "/", "ZTL", ".bmp", second);
+    a->WriteBuffer("abc", 3);
+  }
+  EXPECT_NE(first, second);
+  for (const String& path : {first, second}) {
+    EXPECT_EQ(path.rfind(dir.Path() + "/ZTL", 0), 0u) << path;
+    EXPECT_EQ(path.size(), dir.Path().size() + 1 + 3 + 16 + 4) << path;
+    EXPECT_TRUE(path.ends_with(".bmp")) << path;
+    struct stat info {};
+    ASSERT_EQ(::lstat(path.c_str(), &info), 0);
+    EXPECT_TRUE(S_ISREG(info.st_mode));
+    EXPECT_EQ(info.st_mode & 07777, 0600u);
+  }
+  EXPECT_EQ(ReadFileBytes(first), "abc");
+  String none;
+  EXPECT_THROW(CreateUniqueFile(dir.File("missing"), "ZTL", ".bmp", none), EFCreateError);
 }
 
 TEST(FileStreamsThreads, DenyWriteMakesASecondWriterWaitForTheFirst) {

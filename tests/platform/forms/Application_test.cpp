@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <thread>
 
 #include "platform/forms/Forms.h"
@@ -112,6 +113,50 @@ TEST_F(ApplicationLoop, WithoutOnExceptionTheStandardDisplayShowsTheMessage) {
   EXPECT_EQ(shown[0].Buttons, (std::vector<String>{"OK"}));
   EXPECT_EQ(shown[0].Result, IDOK);
   EXPECT_EQ(shown[1].Text, "Ends with a dot.");
+}
+
+// In a child process: a handler that fails used to take the process down.
+TEST_F(ApplicationLoop, AnExceptionEscapingOnExceptionIsShownAndTheLoopGoesOn) {
+  auto child = [] {
+    struct FailsOnce : TObject {
+      std::vector<String> handled;
+      void Exception_(TObject*, Exception* E) {
+        handled.push_back(E->Message());
+        if (handled.size() == 1) throw EFCreateError("Cannot create file x.log");
+      }
+    } handler;
+    Application->SetOnException(MakeMethod<&FailsOnce::Exception_>(&handler));
+    int wentOn = 0;
+    Application->QueueCall([] { throw EConvertError("first"); });
+    Application->QueueCall([&] { ++wentOn; });
+    Application->QueueCall([] { throw EConvertError("second"); });
+    Application->QueueCall([] { throw EAbort("silent"); });
+    Application->ProcessMessages();
+    const auto& shown = HeadlessWidgetSet().Shown();
+    const bool ok = wentOn == 1 && handler.handled == std::vector<String>{"first", "second"} && shown.size() == 1 &&
+                    shown[0].Kind == skMessageBox && shown[0].Text == "Cannot create file x.log.";
+    std::exit(ok ? 0 : 1);
+  };
+  EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
+}
+
+// In a child process: the standard display used to abort a worker thread.
+TEST_F(ApplicationLoop, HandleExceptionOnAWorkerThreadHandsTheExceptionToTheMainThread) {
+  auto child = [] {
+    std::thread worker([] {
+      try {
+        throw EConvertError("from a worker");
+      } catch (...) {
+        Application->HandleException(nullptr);
+      }
+    });
+    worker.join();
+    const bool waited = HeadlessWidgetSet().Shown().empty();
+    Application->ProcessMessages();
+    const auto& shown = HeadlessWidgetSet().Shown();
+    std::exit(waited && shown.size() == 1 && shown[0].Text == "from a worker." ? 0 : 1);
+  };
+  EXPECT_EXIT(child(), ::testing::ExitedWithCode(0), "");
 }
 
 TEST_F(ApplicationLoop, ActivationMinimiseAndRestoreComeFromTheSystemsMessages) {

@@ -1,8 +1,10 @@
 #include "platform/forms/Graphics.h"
 
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include "platform/classes/Streams.h"
+#include "platform/forms/Jpeg.h"
 #include "platform/rtl/Exceptions.h"
 #include "tests/support/TestDir.h"
 
@@ -112,6 +114,44 @@ TEST(Bitmaps, SizesTheFileCannotHoldAreRejectedBeforeAnyPixelIsRead) {
   TStringStream farAway(BitmapHeaders(2, 2, 24, 0xFFFFFFF0u) + std::string(16, '\0'));
   TBitmap bitmap;
   EXPECT_THROW(bitmap.LoadFromStream(farAway), EInvalidGraphic);
+}
+
+TEST(Bitmaps, SizesPastTheCeilingAreRejectedBeforeAnyPixelIsRead) {
+  // One bit a pixel: the file holds every row of 65535 x 8192 pixels (a
+  // sparse file of 64 MiB), which would take 2 GiB in memory.
+  test::TestDir dir;
+  const String path = dir.File("wide.bmp");
+  test::WriteFileBytes(path, BitmapHeaders(65535, 8192, 1, 62) + std::string(8, '\0'));
+  ASSERT_EQ(::truncate(path.c_str(), 62 + int64_t{8192} * 8192), 0);
+  TBitmap bitmap;
+  EXPECT_THROW(bitmap.LoadFromFile(path), EInvalidGraphic);
+  EXPECT_TRUE(bitmap.Empty());
+}
+
+// Files whose header claims 20,000 x 20,000 and 65,500 x 65,500 pixels.
+TEST(JpegImages, SizesTheFileCannotEncodeOrPastTheCeilingAreRejectedBeforeAllocating) {
+  for (const char* name : {"claims-20000x20000.jpg", "claims-65500x65500.jpg"}) {
+    TJPEGImage jpeg;
+    EXPECT_THROW(jpeg.LoadFromFile(String(ZTL_FORMS_TEST_DATA) + "/" + name), EInvalidGraphic) << name;
+    EXPECT_TRUE(jpeg.Empty()) << name;
+  }
+  // Under the ceiling, but more than a file this small can encode.
+  TBitmap small;
+  small.SetSize(8, 8);
+  TJPEGImage made;
+  made.Assign(&small);
+  TMemoryStream stream;
+  made.SaveToStream(stream);
+  String bytes(static_cast<size_t>(stream.Size()), '\0');
+  stream.SetPosition(0);
+  stream.ReadBuffer(bytes.data(), stream.Size());
+  const size_t frame = bytes.find("\xFF\xC0");
+  ASSERT_NE(frame, String::npos);
+  bytes.replace(frame + 5, 4, "\x0F\xA0\x0F\xA0");  // 4000 x 4000
+  ASSERT_LT(int64_t{4000} * 4000, TBitmap::MaxLoadedPixels);
+  TStringStream claim(bytes);
+  TJPEGImage jpeg;
+  EXPECT_THROW(jpeg.LoadFromStream(claim), EInvalidGraphic);
 }
 
 TEST(Pictures, CopyTheirGraphicAndStoreItWithItsClass) {
