@@ -45,20 +45,10 @@ __attribute__((noinline)) int RecurseForever(int depth) {
   return recurse(depth + 1) + frame[0];
 }
 
-// In the child: fails with a message on the standard error.
-[[noreturn]] void Fail(const String& why) {
-  std::fprintf(stderr, "%s\n", why.c_str());
-  std::exit(1);
-}
-
-void Expect(bool condition, const String& why) {
-  if (!condition) Fail(why);
-}
-
-// Runs the fault twice in the message loop of a child with a logger, checks
-// both reports and that the loop went on after each; exits 0 when all holds.
-void LogFaultsInChild(const std::function<void()>& fault, const String& className, const String& procedure,
-                      int line) {
+// Runs the fault twice in the message loop with a logger and checks both
+// reports and that the loop went on after each: what went wrong, or an empty
+// text when all holds. The log's folder is gone when it returns.
+String FaultsLogged(const std::function<void()>& fault, const String& className, const String& procedure, int line) {
   test::TestDir dir;
   InstallFaultHandlers();
   ResetApplicationState();
@@ -73,15 +63,24 @@ void LogFaultsInChild(const std::function<void()>& fault, const String& classNam
     Application->QueueCall([&] { ++wentOn; });
     Application->ProcessMessages();
   }
-  Expect(wentOn == 2, "the loop did not go on");
+  if (wentOn != 2) return "the loop did not go on";
   const String text = test::ReadFileBytes(dir.File("faults.log"));
   String report = "\r\nClassname: " + className + " \r\n\r\nUnit: ExceptionFaults_test\r\nProcedure: ";
   const size_t first = text.find(report);
-  Expect(first != String::npos, "no report of " + className + " in:\n" + text);
-  Expect(text.find(report, first + 1) != String::npos, "one report only:\n" + text);
-  Expect(text.find(procedure) != String::npos, "procedure " + procedure + " missing:\n" + text);
-  if (line > 0) Expect(text.find("Line No: " + IntToStr(line) + " ") != String::npos, "wrong line:\n" + text);
-  std::exit(0);
+  if (first == String::npos) return "no report of " + className + " in:\n" + text;
+  if (text.find(report, first + 1) == String::npos) return "one report only:\n" + text;
+  if (text.find(procedure) == String::npos) return "procedure " + procedure + " missing:\n" + text;
+  if (line > 0 && text.find("Line No: " + IntToStr(line) + " ") == String::npos) return "wrong line:\n" + text;
+  return {};
+}
+
+// In the child: exits 0 when the faults were logged, else 1 with the reason
+// on the standard error.
+[[noreturn]] void LogFaultsInChild(const std::function<void()>& fault, const String& className,
+                                   const String& procedure, int line) {
+  const String failure = FaultsLogged(fault, className, procedure, line);
+  if (!failure.empty()) std::fprintf(stderr, "%s\n", failure.c_str());
+  std::exit(failure.empty() ? 0 : 1);
 }
 
 TEST(ExceptionFaults, ANullReadIsLoggedAsAccessViolationAtItsLine) {
