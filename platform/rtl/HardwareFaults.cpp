@@ -1,5 +1,6 @@
 #include "platform/rtl/HardwareFaults.h"
 
+#include <dlfcn.h>
 #include <pthread.h>
 #include <signal.h>
 #include <sys/mman.h>
@@ -13,6 +14,8 @@
 #include <cerrno>
 #include <cstdint>
 #include <mutex>
+#include <new>
+#include <optional>
 
 #include "platform/os/WinTypes.h"
 #include "platform/rtl/ErrorMessages.h"
@@ -421,6 +424,10 @@ String FaultMessage(FaultKind kind, void* dataAddress, void* pc) {
   internal::RaiseFor(EMathError(message), pc);
 }
 
+// Set once the handlers are installed: from then on every thread that starts
+// gets an alternate signal stack (see pthread_create below).
+std::atomic<bool> handlersInstalled{false};
+
 void InstallHandlersOnce() {
   // Never freed: the handlers stay installed for the life of the process.
   auto* made = new FatalExceptions;
@@ -434,6 +441,7 @@ void InstallHandlersOnce() {
   sigemptyset(&action.sa_mask);
   for (int signal : {SIGSEGV, SIGBUS, SIGFPE, SIGILL})
     if (sigaction(signal, &action, nullptr) != 0) RaiseLastOSError(Win32ErrorFromErrno(errno));
+  handlersInstalled.store(true);
 }
 
 void InstallHandlers() {
@@ -486,3 +494,55 @@ extern "C" __attribute__((visibility("hidden"), noreturn, used)) void ztl_RaiseF
                                                                                     void* pc) {
   ztl::RaiseFault(static_cast<ztl::FaultKind>(kind), dataAddress, pc);
 }
+
+// Threads started by anyone (std::thread, other libraries) get an alternate
+// signal stack for their whole life once the handlers are installed: without
+// one, the kernel ends a thread's stack overflow before any handler can run,
+// and not even the fatal line gets written. The platform's pthread_create
+// comes before the C library's in symbol lookup, as its __cxa_throw does.
+// Sanitizer builds leave thread starts to the sanitizer's own interceptor
+// (AddressSanitizer gives every thread an alternate stack itself).
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define ZTL_SANITIZED_BUILD 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define ZTL_SANITIZED_BUILD 1
+#endif
+#endif
+#ifndef ZTL_SANITIZED_BUILD
+namespace {
+
+using ThreadRoutine = void* (*)(void*);
+using CreateFn = int (*)(pthread_t*, const pthread_attr_t*, ThreadRoutine, void*);
+
+struct ThreadStart {
+  ThreadRoutine routine;
+  void* arg;
+};
+
+void* StartWithAltStack(void* p) {
+  const ThreadStart start = *static_cast<ThreadStart*>(p);
+  delete static_cast<ThreadStart*>(p);
+  std::optional<ztl::AltStack> altStack;
+  try {
+    altStack.emplace();
+  } catch (const ztl::Exception&) {
+    // No memory for it: the thread runs as it would have without the
+    // platform, and only a stack overflow there goes unreported.
+  }
+  return start.routine(start.arg);
+}
+
+}  // namespace
+
+extern "C" __attribute__((visibility("default"))) int pthread_create(pthread_t* thread, const pthread_attr_t* attr,
+                                                                     ThreadRoutine routine, void* arg) {
+  static const auto next = reinterpret_cast<CreateFn>(dlsym(RTLD_NEXT, "pthread_create"));
+  if (!ztl::handlersInstalled.load()) return next(thread, attr, routine, arg);
+  auto* start = new (std::nothrow) ThreadStart{routine, arg};
+  if (!start) return next(thread, attr, routine, arg);
+  const int result = next(thread, attr, &StartWithAltStack, start);
+  if (result != 0) delete start;
+  return result;
+}
+#endif

@@ -35,9 +35,11 @@
 // thread's guard page). Where no reserve is available (a second overflow
 // before the reserve is back, an unlimited stack size) the fault cannot become
 // an exception: the handler writes a line on the standard error and calls the
-// fatal-fault hook, allocating nothing, and the process ends with the signal. A thread
-// without a TFaultStack has no alternate signal stack at all: its stack
-// overflow ends the process without a report.
+// fatal-fault hook, allocating nothing, and the process ends with the signal.
+// That is what a stack overflow does in a thread without a TFaultStack: once
+// the handlers are installed, every thread that starts (std::thread and other
+// libraries' threads included) gets an alternate signal stack, so that the
+// line is written there too.
 //
 // Sanitizers: AddressSanitizer lets a program install its own SIGSEGV handler
 // (allow_user_segv_handler, on by default), so the handlers are installed in

@@ -1,5 +1,7 @@
 // The fatal-fault path in a separate process: it must end with its line even
-// while another thread holds the allocator (fatalfault_helper).
+// while another thread holds the allocator (fatalfault_helper), in a thread
+// whose stack reserve is spent and in a thread the framework did not set up
+// (a plain std::thread without a fault stack).
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -23,7 +25,9 @@ String HelperPath() {
   return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "fatalfault_helper").string();
 }
 
-TEST(FatalFault, OverflowWithTheAllocatorHeldEndsWithItsLine) {
+class FatalFault : public ::testing::TestWithParam<const char*> {};
+
+TEST_P(FatalFault, OverflowWithTheAllocatorHeldEndsWithItsLine) {
   test::TestDir dir;
   const String helper = HelperPath();
   const String errors = dir.File("stderr.txt");
@@ -32,7 +36,7 @@ TEST(FatalFault, OverflowWithTheAllocatorHeldEndsWithItsLine) {
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  char* argv[] = {const_cast<char*>(helper.c_str()), nullptr};
+  char* argv[] = {const_cast<char*>(helper.c_str()), const_cast<char*>(GetParam()), nullptr};
   pid_t pid = 0;
   const int spawned = posix_spawn(&pid, helper.c_str(), &actions, nullptr, argv, environ);
   posix_spawn_file_actions_destroy(&actions);
@@ -58,6 +62,11 @@ TEST(FatalFault, OverflowWithTheAllocatorHeldEndsWithItsLine) {
   EXPECT_NE(text.find("; the process ends\n"), String::npos) << text;
   EXPECT_NE(text.find("hook: EStackOverflow\n"), String::npos) << text;
 }
+
+INSTANTIATE_TEST_SUITE_P(ThreadKinds, FatalFault, ::testing::Values("spent-reserve", "plain-thread"),
+                         [](const ::testing::TestParamInfo<const char*>& info) {
+                           return String(info.param) == "plain-thread" ? "PlainThread" : "SpentReserve";
+                         });
 
 }  // namespace
 }  // namespace ztl

@@ -1,6 +1,8 @@
-// Overflows the stack of a thread whose stack reserve is already spent while
-// another thread holds the allocator: the fatal-fault path must still write
-// its line and end the process with the signal, not wait for the allocator.
+// Overflows the stack of a thread while another thread holds the allocator:
+// the fatal-fault path must still write its line and end the process with the
+// signal, not wait for the allocator. "spent-reserve": a thread with a fault
+// stack whose reserve is already spent; "plain-thread": a std::thread the
+// framework did not set up (no fault stack).
 //
 // malloc, calloc, realloc and free are replaced by ones that forward to the C
 // library's own; once the holding thread has taken the allocator, any other
@@ -15,6 +17,7 @@
 #include <atomic>
 #include <cstddef>
 #include <exception>
+#include <string_view>
 #include <thread>
 
 #include "platform/rtl/ExceptionSupport.h"
@@ -86,30 +89,41 @@ void ReportHook(ztl::Exception& exception, void*) {
   (void)ignored;
 }
 
+// Overflows once with a fault stack and keeps the exception, so that the
+// reserve stays spent; then overflows again once the allocator is held.
+void OverflowWithSpentReserve(std::atomic<int>& state) {
+  ztl::TFaultStack faultStack;
+  std::exception_ptr kept;
+  try {
+    Recurse(0);
+  } catch (const ztl::EStackOverflow&) {
+    kept = std::current_exception();
+  }
+  if (!kept) {
+    state = 2;
+    return;
+  }
+  state = 1;
+  while (!allocatorHeld.load()) std::this_thread::yield();
+  Recurse(0);
+}
+
+void OverflowWithoutFaultStack(std::atomic<int>& state) {
+  state = 1;
+  while (!allocatorHeld.load()) std::this_thread::yield();
+  Recurse(0);
+}
+
 }  // namespace
 
-int main() {
+int main(int argc, char** argv) {
+  const bool plainThread = argc > 1 && std::string_view(argv[1]) == "plain-thread";
+  ztl::InstallFaultHandlers();
   ztl::SetFatalFaultHook(&ReportHook);
-  enum { running, caught, noOverflow };
-  std::atomic<int> state{running};
-  std::thread worker([&] {
-    ztl::TFaultStack faultStack;
-    std::exception_ptr kept;  // keeps the stack reserve spent
-    try {
-      Recurse(0);
-    } catch (const ztl::EStackOverflow&) {
-      kept = std::current_exception();
-    }
-    if (!kept) {
-      state = noOverflow;
-      return;
-    }
-    state = caught;
-    while (!allocatorHeld.load()) std::this_thread::yield();
-    Recurse(0);  // no reserve left: the fatal path, with the allocator held
-  });
-  while (state.load() == running) std::this_thread::yield();
-  if (state.load() == caught) {
+  std::atomic<int> state{0};  // 1: about to overflow, 2: no overflow
+  std::thread worker([&] { plainThread ? OverflowWithoutFaultStack(state) : OverflowWithSpentReserve(state); });
+  while (state.load() == 0) std::this_thread::yield();
+  if (state.load() == 1) {
     holdsAllocator = true;
     allocatorHeld = true;
   }
