@@ -10,12 +10,12 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <thread>
 
 #include "platform/classes/ClassBuilder.h"
 #include "platform/rtl/Exceptions.h"
+#include "platform/rtl/FormatUtils.h"
 #include "platform/rtl/SysUtils.h"
 
 namespace ztl {
@@ -263,9 +263,7 @@ String RandomDigits() {
     if (n < 0) throw EFCreateError("Cannot create a file name: " + ErrnoText(errno));
     got += static_cast<size_t>(n);
   }
-  char digits[17];
-  std::snprintf(digits, sizeof digits, "%016llX", static_cast<unsigned long long>(number));
-  return digits;
+  return IntToHex(number, 16);
 }
 
 }  // namespace

@@ -7,9 +7,6 @@
 #include "platform/os/WinTypes.h"
 #include "platform/rtl/Export.h"
 
-struct HICON__;
-using HICON = HICON__*;
-
 // A resource identifier passed where a name is expected.
 inline LPCWSTR MAKEINTRESOURCEW(uintptr_t id) { return reinterpret_cast<LPCWSTR>(id); }
 

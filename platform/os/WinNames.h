@@ -2,9 +2,8 @@
 // The Windows type names the framework's own headers use (message records,
 // window and device handles), declared inside namespace ztl so that a user's
 // file can include the framework next to X11, GLib or GTK headers, which
-// define BOOL, TRUE and their like themselves. The same names exist in the
-// global namespace for the services (os/WinTypes.h); both spell the same
-// types, so code that sees both may use either.
+// define BOOL, TRUE and their like themselves. The services' header
+// (os/WinTypes.h) brings these same declarations into the global namespace.
 #include <cstdint>
 
 // The handle tags of the Windows definitions; declaring them is harmless next

@@ -4,14 +4,25 @@
 // os/Windows.h; this header is the POSIX counterpart.
 #include <cstdint>
 
+#include "platform/os/WinNames.h"
 #include "platform/rtl/Export.h"
 
-using BYTE = uint8_t;
-using WORD = uint16_t;
-using DWORD = uint32_t;
+// The names the framework's headers also use are the very same declarations
+// (os/WinNames.h), so code that sees both sees one type under each name.
+using ztl::BYTE;
+using ztl::DWORD;
+using ztl::HDC;
+using ztl::HICON;
+using ztl::HWND;
+using ztl::LPARAM;
+using ztl::LRESULT;
+using ztl::UINT;
+using ztl::UINT_PTR;
+using ztl::WORD;
+using ztl::WPARAM;
+
 using LONG = int32_t;
 using ULONG = uint32_t;
-using UINT = uint32_t;
 using INT = int32_t;
 using BOOL = int32_t;
 using LONGLONG = int64_t;
@@ -20,11 +31,7 @@ using DWORDLONG = uint64_t;
 using DWORD_PTR = uintptr_t;
 using ULONG_PTR = uintptr_t;
 using LONG_PTR = intptr_t;
-using UINT_PTR = uintptr_t;
 using SIZE_T = uintptr_t;
-using LPARAM = intptr_t;
-using WPARAM = uintptr_t;
-using LRESULT = intptr_t;
 using LPVOID = void*;
 using LPCVOID = const void*;
 using LPDWORD = DWORD*;
@@ -39,13 +46,9 @@ using LPSTR = char*;
 using LPCSTR = const char*;
 
 using HANDLE = void*;
-struct HWND__;
-using HWND = HWND__*;
 struct HINSTANCE__;
 using HINSTANCE = HINSTANCE__*;
 using HMODULE = HINSTANCE;
-struct HDC__;
-using HDC = HDC__*;
 struct HKEY__;
 using HKEY = HKEY__*;
 
