@@ -1,0 +1,48 @@
+#pragma once
+// The services' own view of the handle table (not part of the public surface).
+//
+// A kernel object is waited on through a file descriptor that turns readable
+// when the object may have become signalled; whether it really is, and what a
+// satisfied wait does to it, the object says itself. Waits test and take the
+// objects under one lock (WaitLock), so that an auto-reset object is given to
+// one waiter only and a wait for all takes every object at the same moment.
+#include <memory>
+#include <mutex>
+
+#include "platform/os/WinTypes.h"
+
+namespace ztl::os {
+
+class KernelObject {
+ public:
+  virtual ~KernelObject() = default;
+  // The descriptor that polls readable when the state may have changed.
+  virtual int WaitDescriptor() const = 0;
+  // Whether the object is signalled now; never blocks. Called with WaitLock
+  // held.
+  virtual bool Signaled() = 0;
+  // What a satisfied wait does to a signalled object (an auto-reset event
+  // resets). Called with WaitLock held, right after Signaled() answered true.
+  virtual void Acquire() {}
+};
+
+// The lock under which waits test and take objects.
+std::mutex& WaitLock();
+
+// Enters an object in the table; nullptr (ERROR_NO_SYSTEM_RESOURCES) when the
+// table is full.
+HANDLE InsertHandle(std::shared_ptr<KernelObject> object);
+// The object a handle names, or nullptr when it names none (the last error is
+// not touched). The object stays alive while the caller holds it, even if the
+// handle is closed meanwhile.
+std::shared_ptr<KernelObject> ReferenceHandle(HANDLE handle);
+// The object a handle names when it is of kind T.
+template <class T>
+std::shared_ptr<T> ReferenceHandleAs(HANDLE handle) {
+  return std::dynamic_pointer_cast<T>(ReferenceHandle(handle));
+}
+// Removes a handle from the table; the object goes when its last reference
+// does. Returns false when the handle names nothing.
+bool RemoveHandle(HANDLE handle);
+
+}  // namespace ztl::os

@@ -1,0 +1,114 @@
+#include "platform/os/Handles.h"
+
+#include <cstdint>
+#include <vector>
+
+#include "platform/os/HandleTable.h"
+
+namespace ztl::os {
+namespace {
+
+// Windows ignores the two low bits of a handle value; a handle here is the
+// slot number (from 1) and a generation that changes each time the slot is
+// reused, shifted past those bits, so a stale handle does not name the
+// object that took its slot later.
+constexpr unsigned kLowBits = 2;
+constexpr unsigned kSlotBits = 20;
+constexpr uintptr_t kSlotMask = (uintptr_t{1} << kSlotBits) - 1;
+constexpr uintptr_t kGenerationMask = 0xFF;
+constexpr size_t kMaxSlots = kSlotMask;  // slot numbers 1 ... kSlotMask
+
+struct Slot {
+  std::shared_ptr<KernelObject> object;
+  uintptr_t generation = 0;
+};
+
+struct Table {
+  std::mutex lock;
+  std::vector<Slot> slots;
+  std::vector<size_t> free;
+};
+
+Table& Handles() {
+  // Never destroyed: threads may still close handles while the process exits.
+  static Table* table = new Table;
+  return *table;
+}
+
+HANDLE Encode(size_t index, uintptr_t generation) {
+  const uintptr_t value = ((generation << kSlotBits) | (index + 1)) << kLowBits;
+  return reinterpret_cast<HANDLE>(value);
+}
+
+// The slot a handle names, or -1.
+ptrdiff_t Decode(const Table& table, HANDLE handle) {
+  const uintptr_t value = reinterpret_cast<uintptr_t>(handle) >> kLowBits;
+  const uintptr_t number = value & kSlotMask;
+  if (number == 0 || number > table.slots.size()) return -1;
+  const Slot& slot = table.slots[number - 1];
+  if (!slot.object || (value >> kSlotBits) != slot.generation) return -1;
+  return static_cast<ptrdiff_t>(number - 1);
+}
+
+bool IsPseudoHandle(HANDLE handle) {
+  const intptr_t value = reinterpret_cast<intptr_t>(handle);
+  return value == -1 || value == -2;  // the current process, the current thread
+}
+
+}  // namespace
+
+std::mutex& WaitLock() {
+  static std::mutex* lock = new std::mutex;
+  return *lock;
+}
+
+HANDLE InsertHandle(std::shared_ptr<KernelObject> object) {
+  Table& table = Handles();
+  std::lock_guard guard(table.lock);
+  size_t index;
+  if (!table.free.empty()) {
+    index = table.free.back();
+    table.free.pop_back();
+  } else {
+    if (table.slots.size() >= kMaxSlots) {
+      SetLastError(ERROR_NO_SYSTEM_RESOURCES);
+      return nullptr;
+    }
+    index = table.slots.size();
+    table.slots.emplace_back();
+  }
+  Slot& slot = table.slots[index];
+  slot.object = std::move(object);
+  return Encode(index, slot.generation);
+}
+
+std::shared_ptr<KernelObject> ReferenceHandle(HANDLE handle) {
+  Table& table = Handles();
+  std::lock_guard guard(table.lock);
+  const ptrdiff_t index = Decode(table, handle);
+  return index < 0 ? nullptr : table.slots[static_cast<size_t>(index)].object;
+}
+
+bool RemoveHandle(HANDLE handle) {
+  std::shared_ptr<KernelObject> object;  // released outside the table's lock
+  Table& table = Handles();
+  std::lock_guard guard(table.lock);
+  const ptrdiff_t index = Decode(table, handle);
+  if (index < 0) return false;
+  Slot& slot = table.slots[static_cast<size_t>(index)];
+  object = std::move(slot.object);
+  slot.generation = (slot.generation + 1) & kGenerationMask;
+  table.free.push_back(static_cast<size_t>(index));
+  return true;
+}
+
+}  // namespace ztl::os
+
+BOOL CloseHandle(HANDLE hObject) {
+  if (ztl::os::IsPseudoHandle(hObject)) return TRUE;
+  if (!ztl::os::RemoveHandle(hObject)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return TRUE;
+}
