@@ -5,7 +5,9 @@
 // platform's own implementations, which carry the Windows names, flags, codes
 // and record layouts.
 #include "platform/os/WinTypes.h"
+#include "platform/os/Handles.h"
 #include "platform/os/Sync.h"
+#include "platform/os/ChangeNotify.h"
 #include "platform/os/SysInfo.h"
 #include "platform/os/Display.h"
 #include "platform/os/Mapi.h"
