@@ -485,6 +485,8 @@ void InstallFaultHandlers() {
   if (IsMainThread()) std::call_once(mainThread, [] { mainThreadFaultStack = new TFaultStack; });
 }
 
+bool FaultHandlersInstalled() { return handlersInstalled.load(); }
+
 void SetFatalFaultHook(TFatalFaultHook hook) { fatalFaultHook.store(hook); }
 
 }  // namespace ztl

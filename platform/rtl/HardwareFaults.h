@@ -59,6 +59,8 @@ namespace ztl {
 // signal stack and stack reserve for the calling thread (normally the main
 // thread). Calling it again does nothing.
 ZTL_PLATFORM_API void InstallFaultHandlers();
+// Whether the fault handlers are installed.
+ZTL_PLATFORM_API bool FaultHandlersInstalled();
 
 // Gives the calling thread an alternate signal stack and a stack reserve
 // while it lives, so that faults in it, stack overflow included, become

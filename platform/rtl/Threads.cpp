@@ -4,6 +4,7 @@
 #include <deque>
 
 #include "platform/rtl/Exceptions.h"
+#include "platform/rtl/HardwareFaults.h"
 
 namespace ztl {
 
@@ -175,6 +176,11 @@ void TThread::DoTerminate() {
 
 void TThread::Run() {
   try {
+    // Once the process turns faults into exceptions, a fault in Execute (a
+    // stack overflow included) is raised here as on the main thread and kept
+    // as the thread's FatalException.
+    std::unique_ptr<TFaultStack> faultStack;
+    if (FaultHandlersInstalled()) faultStack = std::make_unique<TFaultStack>();
     if (!Terminated()) Execute();
   } catch (...) {
     fatalException_ = std::current_exception();

@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "platform/rtl/ExceptionSupport.h"
+#include "platform/rtl/Threads.h"
 
 extern "C" {
 extern char ztl_test_null_write[];
@@ -343,6 +344,35 @@ TEST(FaultsThreads, StackOverflowInAThread) {
   });
   worker.join();
   EXPECT_EQ(caught, 3);
+}
+
+// A worker of the framework runs Execute with a fault stack of its own: a
+// fault there ends the worker with the exception kept, the process goes on.
+TEST(FaultsThreads, AFaultEndsAWorkerWithTheExceptionKept) {
+  InstallFaultHandlers();
+  struct Worker : TThread {
+    bool overflow = false;
+    ~Worker() override { TerminateAndWait(); }
+    void Execute() override {
+      if (overflow) Recurse(0);
+      ReadFromNull();
+    }
+  };
+  for (bool overflow : {false, true}) {
+    Worker worker;
+    worker.overflow = overflow;
+    worker.Start();
+    worker.WaitFor();
+    ASSERT_TRUE(worker.FatalException());
+    try {
+      std::rethrow_exception(worker.FatalException());
+    } catch (const EStackOverflow&) {
+      EXPECT_TRUE(overflow);
+    } catch (const EAccessViolation&) {
+      EXPECT_FALSE(overflow);
+      EXPECT_EQ(ExceptAddr(), ztl_test_null_read);
+    }
+  }
 }
 
 }  // namespace
