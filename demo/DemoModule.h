@@ -3,6 +3,7 @@
 // TDemoModule.dfm, embedded as a module resource.
 #include "core/LogBase.h"
 #include "exceptionlog/LogError.h"
+#include "filelog/LogFile.h"
 #include "platform/classes/DataModule.h"
 
 namespace demo {
@@ -17,9 +18,13 @@ class TDemoModule : public ztl::TDataModule {
   ztl::TZTLogBase* TextLog = nullptr;
   ztl::TZTLogBase* XmlLog = nullptr;
   ztl::TZTExceptionLog* ExceptionLog = nullptr;
+  // Watches the output folder: each change is printed and counted.
+  ztl::TZTFileLog* FolderWatch = nullptr;
+  int FolderChanges = 0;
 
  private:
   void DemoModuleCreate(ztl::TObject* Sender);
+  void FolderWatchNotification(ztl::TObject* Sender, ztl::TFileNotificationOption Action);
 
   ztl::String outputFolder_;
 };

@@ -20,4 +20,8 @@ object DemoModule: TDemoModule
     Formats = [lfDate, lfTime, lfPhysAddress, lfExceptionClassName, lfMessage, lfSeparator, lfSourceLine, lfApplication, lfActiveControl, lfComputerInfo]
     Options = [laShowSendEMail, laShowSupportLink, laShowSourceLine]
   end
+  object FolderWatch: TZTFileLog
+    Options = [foFile, foSize]
+    OnFileNotification = FolderWatchNotification
+  end
 end

@@ -2,7 +2,9 @@
 // writing a text log and an XML log; then the application's message loop, in
 // which a click on the main form's button fails with an access violation that
 // the exception logger reports (with the source line from the demo's map
-// file) before the loop goes on.
+// file) before the loop goes on. A folder change logger watches the output
+// folder meanwhile and prints the changes the logs' own writes cause.
+#include <chrono>
 #include <cstdio>
 #include <exception>
 
@@ -15,6 +17,7 @@
 #include "platform/classes/Strings.h"
 #include "platform/rtl/ExceptionSupport.h"
 #include "platform/rtl/SysUtils.h"
+#include "platform/rtl/Threads.h"
 
 using namespace ztl;
 
@@ -64,6 +67,13 @@ void RunMessageLoop() {
                 shown.Caption.c_str(), shown.FormClass.c_str(), shown.Result);
 }
 
+// Serves the folder watcher's reports of the writes so far.
+void ServeFolderChanges(const demo::TDemoModule& module) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+  while (module.FolderChanges < 2 && std::chrono::steady_clock::now() < deadline) CheckSynchronize(50);
+  CheckSynchronize(100);  // what came at the same moment
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -71,11 +81,13 @@ int main(int argc, char** argv) {
     InstallFaultHandlers();
     RegisterClass(TZTLogBase::StaticClass());
     RegisterClass(TZTExceptionLog::StaticClass());
+    RegisterClass(TZTFileLog::StaticClass());
     String folder = OutputFolder(argc, argv);
     if (!ForceDirectories(folder)) throw EInOutError("Cannot create " + folder);
     demo::TDemoModule module(nullptr, folder);
     WriteSamples(*module.TextLog);
     WriteSamples(*module.XmlLog);
+    ServeFolderChanges(module);
     Show(*module.TextLog);
     Show(*module.XmlLog);
     RunMessageLoop();

@@ -26,10 +26,10 @@ constexpr DWORD FilterOf[] = {FILE_NOTIFY_CHANGE_FILE_NAME, FILE_NOTIFY_CHANGE_D
                               FILE_NOTIFY_CHANGE_SIZE, FILE_NOTIFY_CHANGE_LAST_WRITE};
 constexpr TFileNotificationOption WatchedKinds[] = {foFile, foFolder, foAttributes, foSize, foTime};
 
-// An event handle closed with its owner.
+// A manual-reset event handle closed with its owner.
 class OwnedEvent {
  public:
-  OwnedEvent() : handle_(CreateEventW(nullptr, FALSE, FALSE, nullptr)) {
+  OwnedEvent() : handle_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
     if (handle_ == nullptr) RaiseLastOSError();
   }
   ~OwnedEvent() { CloseHandle(handle_); }
@@ -82,7 +82,7 @@ class TZTFileLog::TNotificationThread final : public TThread {
 
   std::mutex FHandleLock;
   uint64_t FGeneration = 0;  // counts the handle sets, under FHandleLock
-  OwnedEvent FWakeUp;        // auto-reset
+  OwnedEvent FWakeUp;        // manual reset: stays set until the worker has looked at what changed
 };
 
 TZTFileLog::TNotificationThread::TNotificationThread(TZTFileLog* AOwner) : FOwner(AOwner) {
@@ -147,6 +147,7 @@ void TZTFileLog::TNotificationThread::ReleaseHandles() {
 
 void TZTFileLog::TNotificationThread::Execute() {
   while (!Terminated()) {
+    ResetEvent(FWakeUp.Handle());
     HANDLE handles[MaxHandles + 1];
     TFileNotificationOption filters[MaxHandles];
     DWORD count;

@@ -60,7 +60,7 @@ class ChangeNotification final : public KernelObject {
         tracksEntries_((filter & (FILE_NOTIFY_CHANGE_SIZE | FILE_NOTIFY_CHANGE_LAST_WRITE)) != 0),
         filter_(filter),
         mask_(InotifyMask(filter)) {}
-  ~ChangeNotification() override { close(fd_); }
+  ~ChangeNotification() override { CloseDescriptorLater(fd_); }
   ChangeNotification(const ChangeNotification&) = delete;
   ChangeNotification& operator=(const ChangeNotification&) = delete;
 
@@ -334,7 +334,11 @@ HANDLE FindFirstChangeNotificationW(LPCWSTR lpPathName, BOOL bWatchSubtree, DWOR
   if (dwNotifyFilter == 0 || (dwNotifyFilter & ~kKnownFilters) != 0) return Fail(ERROR_INVALID_PARAMETER);
   const std::string path = ztl::unicode::Utf16ToUtf8(lpPathName);
   if (const DWORD error = PathError(path)) return Fail(error);
-  const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  if (fd < 0 && errno == EMFILE) {
+    FinishPendingCloses();  // closed notifications may still hold instances
+    fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+  }
   if (fd < 0) return Fail(errno == EMFILE ? ERROR_TOO_MANY_OPEN_FILES : Win32ErrorFromErrno(errno));
   auto notification = std::make_shared<ChangeNotification>(fd, bWatchSubtree != FALSE, dwNotifyFilter);
   if (const DWORD error = notification->Watch(path)) return Fail(error);

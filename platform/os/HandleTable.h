@@ -45,4 +45,12 @@ std::shared_ptr<T> ReferenceHandleAs(HANDLE handle) {
 // does. Returns false when the handle names nothing.
 bool RemoveHandle(HANDLE handle);
 
+// Closes a descriptor on a services thread of its own. Closing an inotify
+// descriptor waits for the kernel's grace period (several milliseconds);
+// handed over here, closing the handle that owns it returns at once.
+void CloseDescriptorLater(int fd);
+// Waits until every descriptor handed over is closed: for a caller that ran
+// out of descriptors (or inotify instances) while some were still waiting.
+void FinishPendingCloses();
+
 }  // namespace ztl::os

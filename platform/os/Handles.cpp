@@ -1,6 +1,11 @@
 #include "platform/os/Handles.h"
 
+#include <unistd.h>
+
+#include <condition_variable>
 #include <cstdint>
+#include <system_error>
+#include <thread>
 #include <vector>
 
 #include "platform/os/HandleTable.h"
@@ -100,6 +105,66 @@ bool RemoveHandle(HANDLE handle) {
   slot.generation = (slot.generation + 1) & kGenerationMask;
   table.free.push_back(static_cast<size_t>(index));
   return true;
+}
+
+namespace {
+
+struct Closer {
+  std::mutex lock;
+  std::condition_variable pending;
+  std::condition_variable done;
+  std::vector<int> descriptors;
+  size_t closing = 0;  // handed over and not closed yet
+  bool running = false;
+
+  void Run() {
+    for (;;) {
+      std::vector<int> batch;
+      {
+        std::unique_lock guard(lock);
+        pending.wait(guard, [this] { return !descriptors.empty(); });
+        batch.swap(descriptors);
+      }
+      for (int fd : batch) close(fd);
+      {
+        std::lock_guard guard(lock);
+        closing -= batch.size();
+      }
+      done.notify_all();
+    }
+  }
+};
+
+Closer& TheCloser() {
+  // Never destroyed, its thread never ends: descriptors may be handed over
+  // while the process exits.
+  static Closer* closer = new Closer;
+  return *closer;
+}
+
+}  // namespace
+
+void FinishPendingCloses() {
+  Closer& closer = TheCloser();
+  std::unique_lock guard(closer.lock);
+  closer.done.wait(guard, [&] { return closer.closing == 0; });
+}
+
+void CloseDescriptorLater(int fd) {
+  Closer* closer = &TheCloser();
+  std::lock_guard guard(closer->lock);
+  if (!closer->running) {
+    try {
+      std::thread([closer] { closer->Run(); }).detach();
+      closer->running = true;
+    } catch (const std::system_error&) {
+      close(fd);  // no thread to be had: closed here, slowly
+      return;
+    }
+  }
+  closer->descriptors.push_back(fd);
+  ++closer->closing;
+  closer->pending.notify_one();
 }
 
 }  // namespace ztl::os
