@@ -189,7 +189,13 @@ void ChangeNotification::FollowEntry(const inotify_event& event) {
     return;
   }
   struct stat st;
-  if (stat((PathOf(event.wd) + "/" + event.name).c_str(), &st) != 0) return;
+  if (stat((PathOf(event.wd) + "/" + event.name).c_str(), &st) != 0) {
+    // Gone already, or its path is unknown: what it was cannot be told.
+    if (event.mask & IN_MODIFY) Note(FILE_NOTIFY_CHANGE_SIZE);
+    if (event.mask & IN_ATTRIB) Note(FILE_NOTIFY_CHANGE_LAST_WRITE);
+    entries_.erase(key);
+    return;
+  }
   const auto known = entries_.find(key);
   if (event.mask & IN_CREATE) {
     entries_[key] = {st.st_mtim, 0};  // what is written next is a change of size
