@@ -5,6 +5,7 @@
 #include <memory>
 #include <vector>
 
+#include "exceptionlog/LastChance.h"
 #include "exceptionlog/LogDlg.h"
 #include "platform/classes/ClassBuilder.h"
 #include "platform/os/Windows.h"
@@ -38,10 +39,12 @@ TZTExceptionLog::TZTExceptionLog(TComponent* AOwner) : TZTLogBase(AOwner), FMapF
   if (!ComponentState().Contains(csDesigning)) {
     FoldOnException = Application->OnException();
     Application->SetOnException(MakeMethod<&TZTExceptionLog::DoException>(this));
+    lastchance::Enlist(this);
   }
 }
 
 TZTExceptionLog::~TZTExceptionLog() {
+  lastchance::Withdraw(this);
   // Unchained in the order of installation, the previous handler goes back.
   // A logger with another handler installed on top of it cannot reach into
   // that handler's saved reference to itself, so it empties the slot rather
@@ -371,7 +374,7 @@ String TZTExceptionLog::Section(const String& Tag, const String& Value) const {
   return "\r\n" + Value + " ";
 }
 
-String TZTExceptionLog::ComposeReport(Exception* E) const {
+String TZTExceptionLog::ComposeReport(Exception* E, TZTLFormats Sections) const {
   char description[kDescriptionCapacity];
   // Taken by its length: a message may hold NUL bytes.
   const int descriptionLength = ExceptionErrorMessage(ExceptObject(), ExceptAddr(), description, kDescriptionCapacity);
@@ -379,7 +382,7 @@ String TZTExceptionLog::ComposeReport(Exception* E) const {
 
   String report;
   auto add = [&](TZTLFormat element, const char* tag, auto value) {
-    if (FFormats.Contains(element)) report += Section(tag, value());
+    if (Sections.Contains(element)) report += Section(tag, value());
   };
   add(lfDate, "DATE", [] { return FormatDateTime("c", Date()); });
   add(lfTime, "TIME", [] { return FormatDateTime("tt", Time()); });
@@ -396,10 +399,17 @@ String TZTExceptionLog::ComposeReport(Exception* E) const {
   add(lfVideoCard, "VIDEO", [&] { return GetVideoCardInfo(); });
 
   if (Formatting() == ztlfText) {
-    if (FFormats.Contains(lfSeparator)) report += "\r\n======\r\n";
+    if (Sections.Contains(lfSeparator)) report += "\r\n======\r\n";
     report += "\r\n";
   }
   return report;
+}
+
+void TZTExceptionLog::ReportUnhandled(Exception* E) {
+  if (FMapFile) FMapFile->LoadExceptionData(nullptr);
+  TZTLFormats sections = FFormats;
+  for (TZTLFormat always : {lfPhysAddress, lfExceptionClassName, lfMessage, lfSourceLine}) sections.Include(always);
+  WriteAsString("ERROR", ComposeReport(E, sections));
 }
 
 String TZTExceptionLog::GetFormattedSource() const {

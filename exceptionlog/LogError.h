@@ -161,6 +161,12 @@ class ZTL_API TZTExceptionLog : public TZTLogBase {
   // empty when nothing was analysed. Starts no analysis.
   String GetFormattedSource() const;
 
+  // Writes the report of an exception that reached no handler (or ended a
+  // worker thread), called inside a handler of it: the sections of Formats
+  // and always the address, class, message and source position; no event,
+  // no dialog. Raises what the log's writer raises.
+  void ReportUnhandled(Exception* E);
+
   // ---- System information collectors ----
   // Each returns one block of a report; in the text form a block that has
   // content begins with the separator line "======". Nothing is written or
@@ -189,7 +195,8 @@ class ZTL_API TZTExceptionLog : public TZTLogBase {
   // filtered classes E belongs to decides; any other exception passes.
   bool FilterAccepts(const Exception* E) const;
   // The report of the exception being handled, from the sections in Formats.
-  String ComposeReport(Exception* E) const;
+  String ComposeReport(Exception* E) const { return ComposeReport(E, FFormats); }
+  String ComposeReport(Exception* E, TZTLFormats Sections) const;
   String Section(const String& Tag, const String& Value) const;
   // Creates, fills, shows modally and frees the extended error dialog.
   void ShowErrorDialog(Exception* E);

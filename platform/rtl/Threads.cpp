@@ -35,6 +35,7 @@ SyncState& Sync() {
 
 std::atomic<std::thread::id> mainThread{std::this_thread::get_id()};
 std::atomic<TWakeMainThread> wakeMainThread{nullptr};
+std::atomic<TThreadExceptionHook> threadExceptionHook{nullptr};
 
 void RunRequest(SyncRequest& request) {
   try {
@@ -51,6 +52,8 @@ void SetMainThreadID(std::thread::id id) { mainThread.store(id); }
 bool IsMainThread() { return std::this_thread::get_id() == MainThreadID(); }
 
 void SetWakeMainThread(TWakeMainThread wake) { wakeMainThread.store(wake); }
+
+void SetThreadExceptionHook(TThreadExceptionHook hook) { threadExceptionHook.store(hook); }
 
 bool SynchronizePending() {
   SyncState& s = Sync();
@@ -184,6 +187,15 @@ void TThread::Run() {
     if (!Terminated()) Execute();
   } catch (...) {
     fatalException_ = std::current_exception();
+  }
+  if (fatalException_) {
+    if (TThreadExceptionHook hook = threadExceptionHook.load()) {
+      try {
+        hook(this, fatalException_);
+      } catch (...) {
+        // The report of a failure failed: the failure itself stays kept.
+      }
+    }
   }
   try {
     DoTerminate();

@@ -43,6 +43,13 @@ ZTL_PLATFORM_API bool SynchronizePending();
 using TWakeMainThread = void (*)();
 ZTL_PLATFORM_API void SetWakeMainThread(TWakeMainThread wake);
 
+class TThread;
+// Called on the worker when an exception has ended its Execute, before the
+// thread counts as finished (a crash reporter reports it); the exception is
+// kept as the thread's FatalException all the same.
+using TThreadExceptionHook = void (*)(TThread* thread, const std::exception_ptr& exception);
+ZTL_PLATFORM_API void SetThreadExceptionHook(TThreadExceptionHook hook);
+
 class ZTL_PLATFORM_API TThread : public TObject {
   ZTL_DECLARE_CLASS(TThread, TObject)
 
