@@ -13,8 +13,7 @@
 namespace ztl {
 
 enum TRegistryNotificationOption : uint8_t { roName, roAttributes, roLastSet, roSecurity, roWatchSubFolders };
-ZTL_ENUM_NAMES(TRegistryNotificationOption, "roName", "roAttributes", "roLastSet", "roSecurity",
-               "roWatchSubFolders")
+ZTL_ENUM_NAMES(TRegistryNotificationOption, "roName", "roAttributes", "roLastSet", "roSecurity", "roWatchSubFolders")
 using TRegistryNotificationOptions = TSet<TRegistryNotificationOption, 5>;
 
 ZTL_DECLARE_EXCEPTION_IN(ZTL_API, ERegistryNotificationError, Exception)

@@ -46,7 +46,7 @@ using Bytes = std::basic_string<BYTE>;
 namespace fs = std::filesystem;
 
 constexpr char kMagic[4] = {'Z', 'R', 'V', '1'};
-constexpr size_t kHeaderSize = 20;  // magic, type, created (8 bytes), name length
+constexpr size_t kHeaderSize = 20;     // magic, type, created (8 bytes), name length
 constexpr size_t kMaxPlainName = 200;  // bytes of an encoded name kept as a file name
 constexpr DWORD kKnownFilters =
     REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_ATTRIBUTES | REG_NOTIFY_CHANGE_LAST_SET | REG_NOTIFY_CHANGE_SECURITY;
@@ -294,8 +294,7 @@ DWORD CreateKeyFolder(std::string folder, std::u16string_view name, std::string&
       error = WriteAll(fd, spelling.data(), spelling.size());
       if (close(fd) != 0 && error == 0) error = errno;
     }
-    if (error == 0 && renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0)
-      error = errno;
+    if (error == 0 && renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) error = errno;
     if (error == 0) {
       created = true;
       return ERROR_SUCCESS;
@@ -343,7 +342,9 @@ class Notifier {
   void Remove(const std::shared_ptr<Watch>& watch);
 
  private:
-  Notifier() : wake_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) { std::thread([this] { Run(); }).detach(); }
+  Notifier() : wake_(eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK)) {
+    std::thread([this] { Run(); }).detach();
+  }
   void Wake() {
     const uint64_t one = 1;
     [[maybe_unused]] ssize_t put = write(wake_, &one, sizeof one);
@@ -541,7 +542,7 @@ void Notifier::Run() {
 struct Key {
   std::string folder;
   REGSAM access = KEY_ALL_ACCESS;
-  std::mutex lock;  // guards what follows
+  std::mutex lock;                         // guards what follows
   std::vector<std::u16string> subkeyList;  // enumeration snapshots, taken at index 0
   std::vector<Value> valueList;
   std::shared_ptr<Watch> watch;
@@ -676,13 +677,12 @@ void PutLength(LPDWORD target, size_t value) {
 }
 
 FILETIME FileTimeOf(const timespec& time) {
-  const uint64_t ticks = (static_cast<uint64_t>(time.tv_sec) + 11644473600ull) * 10000000ull +
-                         static_cast<uint64_t>(time.tv_nsec) / 100;
+  const uint64_t ticks =
+      (static_cast<uint64_t>(time.tv_sec) + 11644473600ull) * 10000000ull + static_cast<uint64_t>(time.tv_nsec) / 100;
   return FILETIME{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
 }
 
-DWORD OpenOrCreate(HKEY hKey, LPCWSTR lpSubKey, REGSAM samDesired, PHKEY phkResult, LPDWORD disposition,
-                   bool create) {
+DWORD OpenOrCreate(HKEY hKey, LPCWSTR lpSubKey, REGSAM samDesired, PHKEY phkResult, LPDWORD disposition, bool create) {
   if (phkResult == nullptr) return ERROR_INVALID_PARAMETER;
   DWORD error;
   auto parent = Resolve(hKey, error);
@@ -728,7 +728,8 @@ LSTATUS RegReadValue(HKEY hKey, const char16_t* name, DWORD& type, Bytes& data) 
   const std::u16string_view valueName = name ? std::u16string_view(name) : std::u16string_view();
   if (valueName.size() > REG_MAX_VALUE_NAME) return ERROR_FILE_NOT_FOUND;
   Bytes file;
-  if (const int failed = ReadAll(ValuePath(key->folder, valueName), file)) return static_cast<LSTATUS>(KeyError(*key, ErrorOf(failed)));
+  if (const int failed = ReadAll(ValuePath(key->folder, valueName), file))
+    return static_cast<LSTATUS>(KeyError(*key, ErrorOf(failed)));
   Value value;
   if (!ParseValue(file, value)) return ERROR_FILE_NOT_FOUND;
   type = value.type;
@@ -826,7 +827,8 @@ LSTATUS RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
   const std::u16string name = ValueName(lpValueName);
   if (name.size() > REG_MAX_VALUE_NAME) return ERROR_FILE_NOT_FOUND;
   const Place place = Locate(key->folder, name, false);
-  if (!place.exists || unlink(place.path.c_str()) != 0) return static_cast<LSTATUS>(KeyError(*key, ERROR_FILE_NOT_FOUND));
+  if (!place.exists || unlink(place.path.c_str()) != 0)
+    return static_cast<LSTATUS>(KeyError(*key, ERROR_FILE_NOT_FOUND));
   return ERROR_SUCCESS;
 }
 
@@ -900,8 +902,8 @@ LSTATUS RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcName, 
   return ERROR_SUCCESS;
 }
 
-LSTATUS RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName, LPDWORD,
-                      LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
+LSTATUS RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName, LPDWORD, LPDWORD lpType,
+                      LPBYTE lpData, LPDWORD lpcbData) {
   using namespace ztl::os;
   if (!lpValueName || !lpcchValueName || (lpData && !lpcbData)) return ERROR_INVALID_PARAMETER;
   DWORD error;
@@ -966,8 +968,7 @@ LSTATUS RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcClass, LPDWORD, L
 LSTATUS RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD dwNotifyFilter, HANDLE hEvent,
                                 BOOL fAsynchronous) {
   using namespace ztl::os;
-  if ((dwNotifyFilter & ~(kKnownFilters | REG_NOTIFY_THREAD_AGNOSTIC)) != 0 ||
-      (dwNotifyFilter & kKnownFilters) == 0)
+  if ((dwNotifyFilter & ~(kKnownFilters | REG_NOTIFY_THREAD_AGNOSTIC)) != 0 || (dwNotifyFilter & kKnownFilters) == 0)
     return ERROR_INVALID_PARAMETER;
   DWORD error;
   auto key = Resolve(hKey, error);

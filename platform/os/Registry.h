@@ -94,10 +94,9 @@ ZTL_PLATFORM_API LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD ulOpti
 // (each needs KEY_CREATE_SUB_KEY on its parent). lpdwDisposition tells
 // whether the key was created. lpClass, dwOptions and the security
 // attributes are accepted and not kept.
-ZTL_PLATFORM_API LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass,
-                                         DWORD dwOptions, REGSAM samDesired,
-                                         const SECURITY_ATTRIBUTES* lpSecurityAttributes, PHKEY phkResult,
-                                         LPDWORD lpdwDisposition);
+ZTL_PLATFORM_API LSTATUS RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD Reserved, LPWSTR lpClass, DWORD dwOptions,
+                                         REGSAM samDesired, const SECURITY_ATTRIBUTES* lpSecurityAttributes,
+                                         PHKEY phkResult, LPDWORD lpdwDisposition);
 // Closes a key handle; a notification pending on it is signalled. Closing a
 // predefined key succeeds and changes nothing.
 ZTL_PLATFORM_API LSTATUS RegCloseKey(HKEY hKey);
@@ -128,18 +127,16 @@ ZTL_PLATFORM_API LSTATUS RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey);
 // ERROR_NO_MORE_ITEMS past the last one; ERROR_MORE_DATA for a buffer too
 // small. The listing is taken at index 0: changes made while enumerating
 // show at the next pass.
-ZTL_PLATFORM_API LSTATUS RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcName,
-                                       LPDWORD lpReserved, LPWSTR lpClass, LPDWORD lpcClass,
-                                       PFILETIME lpftLastWriteTime);
+ZTL_PLATFORM_API LSTATUS RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcName, LPDWORD lpReserved,
+                                       LPWSTR lpClass, LPDWORD lpcClass, PFILETIME lpftLastWriteTime);
 ZTL_PLATFORM_API LSTATUS RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName,
                                        LPDWORD lpReserved, LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData);
 // Counts and longest lengths of a key's subkeys and values (names in
 // characters without the terminator, data in bytes) and its last write time.
 ZTL_PLATFORM_API LSTATUS RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcClass, LPDWORD lpReserved,
                                           LPDWORD lpcSubKeys, LPDWORD lpcbMaxSubKeyLen, LPDWORD lpcbMaxClassLen,
-                                          LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen,
-                                          LPDWORD lpcbMaxValueLen, LPDWORD lpcbSecurityDescriptor,
-                                          PFILETIME lpftLastWriteTime);
+                                          LPDWORD lpcValues, LPDWORD lpcbMaxValueNameLen, LPDWORD lpcbMaxValueLen,
+                                          LPDWORD lpcbSecurityDescriptor, PFILETIME lpftLastWriteTime);
 
 // Asks to be told of the next change of the kinds in dwNotifyFilter to the
 // key (and, with bWatchSubtree, to the keys below it). Asynchronously the

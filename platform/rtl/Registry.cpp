@@ -30,9 +30,7 @@ TRegDataType DataTypeOf(DWORD type) {
   }
 }
 
-[[noreturn]] void ReadError(const String& Name) {
-  throw ERegistryException("Invalid data type for '" + Name + "'");
-}
+[[noreturn]] void ReadError(const String& Name) { throw ERegistryException("Invalid data type for '" + Name + "'"); }
 
 }  // namespace
 
@@ -54,10 +52,9 @@ bool TRegistry::OpenKey(const String& Key, bool CanCreate) {
   const bool relative = IsRelative(Key);
   const std::u16string path = PathOf(Key);
   HKEY opened = nullptr;
-  const LSTATUS result =
-      CanCreate ? RegCreateKeyExW(BaseKey(relative), path.c_str(), 0, nullptr, REG_OPTION_NON_VOLATILE, FAccess,
-                                  nullptr, &opened, nullptr)
-                : RegOpenKeyExW(BaseKey(relative), path.c_str(), 0, FAccess, &opened);
+  const LSTATUS result = CanCreate ? RegCreateKeyExW(BaseKey(relative), path.c_str(), 0, nullptr,
+                                                     REG_OPTION_NON_VOLATILE, FAccess, nullptr, &opened, nullptr)
+                                   : RegOpenKeyExW(BaseKey(relative), path.c_str(), 0, FAccess, &opened);
   if (result != ERROR_SUCCESS) return false;
   String newPath = relative ? Key : Key.substr(1);
   if (relative && FCurrentKey && !FCurrentPath.empty()) newPath = FCurrentPath + "\\" + newPath;
@@ -106,8 +103,8 @@ bool TRegistry::KeyExists(const String& Key) {
 
 bool TRegistry::HasSubKeys() {
   DWORD count = 0;
-  return RegQueryInfoKeyW(FCurrentKey, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr,
-                          nullptr, nullptr, nullptr) == ERROR_SUCCESS &&
+  return RegQueryInfoKeyW(FCurrentKey, nullptr, nullptr, nullptr, &count, nullptr, nullptr, nullptr, nullptr, nullptr,
+                          nullptr, nullptr) == ERROR_SUCCESS &&
          count > 0;
 }
 
@@ -126,8 +123,7 @@ void TRegistry::GetValueNames(std::vector<String>& Strings) {
   std::u16string name(REG_MAX_VALUE_NAME + 1, 0);
   for (DWORD i = 0;; ++i) {
     DWORD length = REG_MAX_VALUE_NAME + 1;
-    if (RegEnumValueW(FCurrentKey, i, name.data(), &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
-      break;
+    if (RegEnumValueW(FCurrentKey, i, name.data(), &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
     Strings.push_back(unicode::Utf16ToUtf8(std::u16string_view(name.data(), length)));
   }
 }

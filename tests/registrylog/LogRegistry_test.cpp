@@ -164,7 +164,7 @@ TEST_F(RegistryLogThreads, ActivatingTwiceLeavesOneWorkerAndStoppingNeedsNoChang
   PumpFor(2);
   PumpQuietly();
   EXPECT_EQ(counter.senders.size(), 1u);  // a second worker would report it again
-  log->SetActive(false);  // returns although nothing changes: the stop event wakes the worker
+  log->SetActive(false);                  // returns although nothing changes: the stop event wakes the worker
   EXPECT_FALSE(log->Active());
   ASSERT_TRUE(reg.CreateKey("Software\\Velmora\\AfterStop"));
   PumpQuietly();
@@ -173,9 +173,10 @@ TEST_F(RegistryLogThreads, ActivatingTwiceLeavesOneWorkerAndStoppingNeedsNoChang
 
 TEST_F(RegistryLogThreads, AStoredActiveComponentWatchesItsStoredKeyOnceLoaded) {
   TDataModule module(nullptr);
-  TextToComponent("object Module1: TDataModule\n  object RegistryLog1: TZTRegistryLog\n    Active = True\n"
-                  "    Key = 'Software\\Other'\n    Options = [roLastSet]\n  end\nend\n",
-                  &module);
+  TextToComponent(
+      "object Module1: TDataModule\n  object RegistryLog1: TZTRegistryLog\n    Active = True\n"
+      "    Key = 'Software\\Other'\n    Options = [roLastSet]\n  end\nend\n",
+      &module);
   auto* stored = dynamic_cast<TZTRegistryLog*>(module.FindComponent("RegistryLog1"));
   ASSERT_NE(stored, nullptr);
   Listen(stored, counter);

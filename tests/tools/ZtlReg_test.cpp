@@ -33,8 +33,9 @@ TEST(ZtlReg, AddsQueriesAndDeletesAsRegDoes) {
   EXPECT_EQ(Reg("add 'HKCU\\Software\\Tool' /v Name /d 'two words' /f").status, 0);
   const Outcome query = Reg("query 'hkcu\\software\\tool'");
   EXPECT_EQ(query.status, 0);
-  EXPECT_EQ(query.out, "\nHKEY_CURRENT_USER\\software\\tool\n    Count    REG_DWORD    0x2a\n"
-                       "    Name    REG_SZ    two words\n\n");
+  EXPECT_EQ(query.out,
+            "\nHKEY_CURRENT_USER\\software\\tool\n    Count    REG_DWORD    0x2a\n"
+            "    Name    REG_SZ    two words\n\n");
   EXPECT_EQ(Reg("add 'HKCU\\Software\\Tool' /v Count /t REG_DWORD /d 7").status, 1);  // exists, no /f, no answer
   EXPECT_EQ(Reg("query 'HKCU\\Software\\Tool' /v Missing").status, 1);
   EXPECT_EQ(Reg("query 'HKCU\\Software\\Nothing'").status, 1);

@@ -16,6 +16,7 @@
 // the older "REGEDIT4" form. Exit status 0 on success, 1 on failure (a
 // missing key or value among them), 2 for a wrong command line.
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -146,8 +147,7 @@ std::vector<Value> ValuesOf(HKEY key) {
   for (DWORD i = 0;; ++i) {
     DWORD nameLength = maxName + 1, size = maxData;
     Value value;
-    const LSTATUS result =
-        RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &value.type, data.data(), &size);
+    const LSTATUS result = RegEnumValueW(key, i, name.data(), &nameLength, nullptr, &value.type, data.data(), &size);
     if (result != ERROR_SUCCESS) break;
     value.name = name.substr(0, nameLength);
     value.data = data.substr(0, size);
@@ -183,8 +183,8 @@ const char* TypeName(DWORD type) {
 }
 
 std::optional<DWORD> TypeNamed(const std::string& name) {
-  for (DWORD type : {REG_NONE, REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_DWORD_BIG_ENDIAN, REG_MULTI_SZ,
-                     REG_QWORD})
+  for (DWORD type :
+       {REG_NONE, REG_SZ, REG_EXPAND_SZ, REG_BINARY, REG_DWORD, REG_DWORD_BIG_ENDIAN, REG_MULTI_SZ, REG_QWORD})
     if (Upper(name) == TypeName(type)) return type;
   return std::nullopt;
 }
@@ -286,7 +286,9 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, size_t
       o.f = true;
     } else if (a == "/Y") {
       o.y = true;
-    } else if (a.size() <= 3 && a[0] == '/' && std::all_of(a.begin() + 1, a.end(), ::isalpha)) {
+    } else if (a.size() <= 3 && a[0] == '/' && std::all_of(a.begin() + 1, a.end(), [](char c) {
+                 return std::isalpha(static_cast<unsigned char>(c));
+               })) {
       // A file path starts with a slash too: only a short word is a switch.
       problem = "Invalid syntax: unknown switch " + args[i] + ".";
       return std::nullopt;
@@ -403,7 +405,8 @@ int Add(const KeyPath& path, const Options& o) {
   std::optional<DWORD> type = REG_SZ;
   if (o.t && !(type = TypeNamed(*o.t))) return Usage("Invalid type; see \"ztl-reg --help\".");
   Key key;
-  if (const LSTATUS result = key.Create(path)) return Fail("ERROR: Cannot create the key (error " + std::to_string(result) + ").");
+  if (const LSTATUS result = key.Create(path))
+    return Fail("ERROR: Cannot create the key (error " + std::to_string(result) + ").");
   if (!o.v && !o.ve) {
     std::cout << kDone << "\n";
     return 0;
@@ -416,8 +419,8 @@ int Add(const KeyPath& path, const Options& o) {
   }
   const auto data = Encode(*type, o.d.value_or(""), o.s.value_or(""));
   if (!data) return Usage("Invalid data for the type.");
-  if (const LSTATUS result = RegSetValueExW(key.Handle(), name.c_str(), 0, *type, data->data(),
-                                            static_cast<DWORD>(data->size())))
+  if (const LSTATUS result =
+          RegSetValueExW(key.Handle(), name.c_str(), 0, *type, data->data(), static_cast<DWORD>(data->size())))
     return Fail("ERROR: Cannot set the value (error " + std::to_string(result) + ").");
   std::cout << kDone << "\n";
   return 0;
@@ -714,8 +717,8 @@ int Import(const std::string& file) {
   std::u16string content;
   if (raw.size() >= 2 && static_cast<unsigned char>(raw[0]) == 0xFF && static_cast<unsigned char>(raw[1]) == 0xFE) {
     for (size_t i = 2; i + 1 < raw.size(); i += 2)
-      content += static_cast<char16_t>(static_cast<unsigned char>(raw[i]) |
-                                       (static_cast<unsigned char>(raw[i + 1]) << 8));
+      content +=
+          static_cast<char16_t>(static_cast<unsigned char>(raw[i]) | (static_cast<unsigned char>(raw[i + 1]) << 8));
   } else {
     if (raw.starts_with("\xEF\xBB\xBF")) raw.erase(0, 3);
     content = Utf8ToUtf16(raw);

@@ -77,14 +77,14 @@ class Registry : public ::testing::Test {
 TEST_F(Registry, KeysAreCreatedOnceFoundWithoutRegardToCaseAndKeepTheirSpelling) {
   HKEY key;
   DWORD disposition = 0;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\Velmora\\Deep", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                            &key, &disposition),
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\Velmora\\Deep", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            &disposition),
             ERROR_SUCCESS);
   opened.push_back(key);
   EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
   HKEY again;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"SOFTWARE\\velmora\\deep\\", 0, nullptr, 0, KEY_READ, nullptr,
-                            &again, &disposition),
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"SOFTWARE\\velmora\\deep\\", 0, nullptr, 0, KEY_READ, nullptr, &again,
+                            &disposition),
             ERROR_SUCCESS);
   opened.push_back(again);
   EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
@@ -122,8 +122,7 @@ TEST_F(Registry, ValuesKeepTypeDataAndCreationOrder) {
   EXPECT_EQ(size, 10u);
   DWORD number = 0;
   size = sizeof number;
-  ASSERT_EQ(RegQueryValueExW(key, u"Alpha", nullptr, &type, reinterpret_cast<BYTE*>(&number), &size),
-            ERROR_SUCCESS);
+  ASSERT_EQ(RegQueryValueExW(key, u"Alpha", nullptr, &type, reinterpret_cast<BYTE*>(&number), &size), ERROR_SUCCESS);
   EXPECT_EQ(type, REG_DWORD);
   EXPECT_EQ(number, 43u);
   BYTE read[8];
@@ -190,8 +189,11 @@ TEST_F(Registry, DeletingKeys) {
 
 TEST_F(Registry, AnyNameStaysInsideItsKeyAndOverlongNamesAreRefused) {
   HKEY key = Create(u"Software\\Names");
-  const std::vector<std::u16string> hostile = {u"..", u".", u"/", u"../../escape", u"a/b", u".name", u"%0041",
-                                               u"tab\tand\x01", u"v", std::u16string(255, u'\x4E2D')};
+  const std::vector<std::u16string> hostile = {u"..",    u".",
+                                               u"/",     u"../../escape",
+                                               u"a/b",   u".name",
+                                               u"%0041", u"tab\tand\x01",
+                                               u"v",     std::u16string(255, u'\x4E2D')};
   for (const auto& name : hostile) {
     SCOPED_TRACE(std::string(name.begin(), name.end()));
     Create(name, key);
