@@ -53,4 +53,12 @@ void CloseDescriptorLater(int fd);
 // out of descriptors (or inotify instances) while some were still waiting.
 void FinishPendingCloses();
 
+// Events for services that signal them from elsewhere (a registry change
+// notification): the event a handle names, or nullptr when it names no event;
+// setting and resetting it, which does nothing to an object of another kind.
+// The object stays usable after its handle is closed, as on Windows.
+std::shared_ptr<KernelObject> ReferenceEventObject(HANDLE handle);
+void SetEventObject(KernelObject& event);
+void ResetEventObject(KernelObject& event);
+
 }  // namespace ztl::os

@@ -178,6 +178,17 @@ DWORD WaitForObjects(DWORD count, const HANDLE* handles, bool all, DWORD millise
 }
 
 }  // namespace
+
+std::shared_ptr<KernelObject> ReferenceEventObject(HANDLE handle) { return ReferenceHandleAs<EventObject>(handle); }
+
+void SetEventObject(KernelObject& event) {
+  if (auto* known = dynamic_cast<EventObject*>(&event)) known->Set();
+}
+
+void ResetEventObject(KernelObject& event) {
+  if (auto* known = dynamic_cast<EventObject*>(&event)) known->Reset();
+}
+
 }  // namespace ztl::os
 
 HANDLE CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState, LPCWSTR lpName) {

@@ -11,6 +11,7 @@
 struct HWND__;
 struct HDC__;
 struct HICON__;
+struct HKEY__;
 
 namespace ztl {
 
@@ -25,5 +26,6 @@ using LRESULT = intptr_t;
 using HWND = ::HWND__*;
 using HDC = ::HDC__*;
 using HICON = ::HICON__*;
+using HKEY = ::HKEY__*;
 
 }  // namespace ztl

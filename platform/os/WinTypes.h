@@ -13,6 +13,7 @@ using ztl::BYTE;
 using ztl::DWORD;
 using ztl::HDC;
 using ztl::HICON;
+using ztl::HKEY;
 using ztl::HWND;
 using ztl::LPARAM;
 using ztl::LRESULT;
@@ -36,6 +37,7 @@ using LPVOID = void*;
 using LPCVOID = const void*;
 using LPDWORD = DWORD*;
 using PVOID = void*;
+using LPBYTE = BYTE*;
 
 // UTF-16 code units: wchar_t on Windows, char16_t on POSIX.
 using WCHAR = char16_t;
@@ -49,8 +51,13 @@ using HANDLE = void*;
 struct HINSTANCE__;
 using HINSTANCE = HINSTANCE__*;
 using HMODULE = HINSTANCE;
-struct HKEY__;
-using HKEY = HKEY__*;
+
+// 100-nanosecond intervals since 1 January 1601 (UTC).
+struct FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+};
+using PFILETIME = FILETIME*;
 
 inline constexpr BOOL TRUE = 1;
 inline constexpr BOOL FALSE = 0;
@@ -80,11 +87,15 @@ inline constexpr DWORD ERROR_DISK_FULL = 112;
 inline constexpr DWORD ERROR_INSUFFICIENT_BUFFER = 122;
 inline constexpr DWORD ERROR_INVALID_NAME = 123;
 inline constexpr DWORD ERROR_DIR_NOT_EMPTY = 145;
+inline constexpr DWORD ERROR_BAD_PATHNAME = 161;
 inline constexpr DWORD ERROR_ALREADY_EXISTS = 183;
 inline constexpr DWORD ERROR_FILENAME_EXCED_RANGE = 206;
 inline constexpr DWORD ERROR_MORE_DATA = 234;
 inline constexpr DWORD ERROR_NO_MORE_ITEMS = 259;
 inline constexpr DWORD ERROR_DIRECTORY = 267;
+inline constexpr DWORD ERROR_NOACCESS = 998;
+inline constexpr DWORD ERROR_BADKEY = 1010;
+inline constexpr DWORD ERROR_KEY_DELETED = 1018;
 inline constexpr DWORD ERROR_NOT_FOUND = 1168;
 inline constexpr DWORD ERROR_NO_SYSTEM_RESOURCES = 1450;
 inline constexpr DWORD ERROR_NOT_ENOUGH_QUOTA = 1816;

@@ -13,3 +13,6 @@ target_compile_definitions(${name} PRIVATE
   ZTL_MAPINFO_PATH="$<TARGET_FILE:ztl-mapinfo>"
   ZTL_LIBRARY_MAP_PATH="${PROJECT_BINARY_DIR}/lib/libztlogger.map"
   ZTL_LIBRARY_FILE_NAME="$<TARGET_SONAME_FILE_NAME:ztlogger>")
+# The registry tool's tests run ztl-reg.
+add_dependencies(${name} ztl-reg)
+target_compile_definitions(${name} PRIVATE ZTL_REG_PATH="$<TARGET_FILE:ztl-reg>")

@@ -1,0 +1,193 @@
+#include "registrylog/LogRegistry.h"
+
+#include "platform/classes/ClassBuilder.h"
+#include "platform/forms/Forms.h"
+#include "platform/os/Registry.h"
+#include "platform/os/Windows.h"
+#include "platform/rtl/ErrorMessages.h"
+#include "platform/rtl/Registry.h"
+#include "platform/rtl/ScopeExit.h"
+#include "platform/rtl/Threads.h"
+
+namespace ztl {
+
+ZTL_DEFINE_CLASS(ERegistryNotificationError, Exception)
+
+namespace {
+
+const char* const KeyOpenError = "Unable to open registry key";
+
+// The filter flag of each kind of change, in option order.
+constexpr DWORD FilterOf[] = {REG_NOTIFY_CHANGE_NAME, REG_NOTIFY_CHANGE_ATTRIBUTES, REG_NOTIFY_CHANGE_LAST_SET,
+                              REG_NOTIFY_CHANGE_SECURITY};
+constexpr TRegistryNotificationOption WatchedKinds[] = {roName, roAttributes, roLastSet, roSecurity};
+
+// An unnamed manual-reset event, closed with its owner.
+class OwnedEvent {
+ public:
+  OwnedEvent() : handle_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
+    if (handle_ == nullptr) RaiseLastOSError();
+  }
+  ~OwnedEvent() { CloseHandle(handle_); }
+  OwnedEvent(const OwnedEvent&) = delete;
+  OwnedEvent& operator=(const OwnedEvent&) = delete;
+  HANDLE Handle() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+}  // namespace
+
+// The worker. It waits on a change event of its own, which no other watcher
+// shares: a shared event would report every watcher's changes to all of them
+// and let one watcher's reset wipe out another's signal before that one had
+// waited. A private stop event joins the wait, so stopping never waits for a
+// change to arrive. The settings are copied when the worker is made, on the
+// main thread, and read by Execute once at its start.
+class TZTRegistryLog::TNotificationThread final : public TThread {
+ public:
+  explicit TNotificationThread(TZTRegistryLog* AOwner);
+  ~TNotificationThread() override;
+  TNotificationThread(const TNotificationThread&) = delete;
+  TNotificationThread& operator=(const TNotificationThread&) = delete;
+
+  // Whether the owner's handler runs now (on the main thread, inside this
+  // worker's synchronised call).
+  bool InNotify() const { return FInNotify; }
+  // For a worker whose owner lets go of it inside its own handler: it cannot
+  // be waited for there, so it ends by itself once the handler returns,
+  // touching its owner no more, and frees itself.
+  void FreeWhenDone();
+
+ protected:
+  void Execute() override;
+
+ private:
+  void Notify();
+
+  TZTRegistryLog* FOwner;
+  std::unique_ptr<TRegistry> FRegInstance;
+  HKEY FRootKey;
+  String FKey;
+  TRegistryNotificationOptions FOptions;
+  bool FInNotify = false;  // main thread only
+  OwnedEvent FStop;
+};
+
+TZTRegistryLog::TNotificationThread::TNotificationThread(TZTRegistryLog* AOwner)
+    : FOwner(AOwner),
+      FRegInstance(std::make_unique<TRegistry>()),
+      FRootKey(AOwner->RootKey()),
+      FKey(AOwner->Key()),
+      FOptions(AOwner->Options()) {
+  SetFreeOnTerminate(false);
+  Start();
+}
+
+TZTRegistryLog::TNotificationThread::~TNotificationThread() {
+  Terminate();
+  SetEvent(FStop.Handle());
+  TerminateAndWait();
+  FRegInstance.reset();  // closes the key
+}
+
+void TZTRegistryLog::TNotificationThread::FreeWhenDone() {
+  FOwner = nullptr;
+  SetFreeOnTerminate(true);
+  Terminate();
+  SetEvent(FStop.Handle());
+}
+
+void TZTRegistryLog::TNotificationThread::Execute() {
+  FRegInstance->SetRootKey(FRootKey);
+  FRegInstance->SetAccess(KEY_READ);
+  if (!FRegInstance->OpenKey(FKey, false)) throw ERegistryNotificationError(KeyOpenError + FKey);
+  const BOOL subtree = FOptions.Contains(roWatchSubFolders) ? TRUE : FALSE;
+  DWORD filter = 0;
+  for (TRegistryNotificationOption option : WatchedKinds)
+    if (FOptions.Contains(option)) filter |= FilterOf[option];
+  const OwnedEvent change;
+  const HKEY key = FRegInstance->CurrentKey();
+  RegNotifyChangeKeyValue(key, subtree, filter, change.Handle(), TRUE);  // a filter of 0 is refused: never signalled
+  const HANDLE handles[] = {change.Handle(), FStop.Handle()};
+  while (!Terminated()) {
+    const DWORD result = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
+    if (result == WAIT_FAILED) RaiseLastOSError();
+    if (result != WAIT_OBJECT_0) continue;
+    Synchronize([this] { Notify(); });
+    ResetEvent(change.Handle());
+    RegNotifyChangeKeyValue(key, subtree, filter, change.Handle(), TRUE);
+  }
+}
+
+// On the main thread. An exception of the application's handler goes to the
+// application, as from any event handler; the worker goes on watching.
+void TZTRegistryLog::TNotificationThread::Notify() {
+  if (FOwner == nullptr || Terminated()) return;
+  TZTRegistryLog* owner = FOwner;
+  FInNotify = true;
+  ScopeExit leave([this] { FInNotify = false; });
+  try {
+    owner->Notify();
+  } catch (...) {
+    if (Application == nullptr) throw;
+    Application->HandleException(FOwner);  // none once let go of inside the handler
+  }
+}
+
+ZTL_BEGIN_CLASS(TZTRegistryLog, TZTLogBase)
+  .Property("RootKey", &Self::RootKeyValue, &Self::SetRootKeyValue).Default(uint32_t{0x80000002u})
+  .Property("Key", &Self::Key, &Self::SetKey)
+  .Property("Options", &Self::Options, &Self::SetOptions).Default(TRegistryNotificationOptions{roName, roAttributes})
+  .Property("OnRegistryNotification", &Self::OnRegistryNotification, &Self::SetOnRegistryNotification)
+ZTL_END_CLASS
+
+TZTRegistryLog::TZTRegistryLog(TComponent* AOwner)
+    : TZTLogBase(AOwner), FRootKey(HKEY_LOCAL_MACHINE), FKey("Software\\Velmora"), FOptions{roName, roAttributes} {}
+
+TZTRegistryLog::~TZTRegistryLog() {
+  // Deactivated first: a change the worker is handing over is not reported
+  // to a component on its way out.
+  SetActive(false);
+}
+
+uint32_t TZTRegistryLog::RootKeyValue() const {
+  return static_cast<uint32_t>(reinterpret_cast<uintptr_t>(FRootKey));
+}
+
+void TZTRegistryLog::SetRootKeyValue(uint32_t Value) {
+  FRootKey = reinterpret_cast<HKEY>(static_cast<intptr_t>(static_cast<int32_t>(Value)));
+}
+
+void TZTRegistryLog::SetActive(bool Value) {
+  TZTLogBase::SetActive(Value);
+  if (!Value) {
+    StopWatching();
+    return;
+  }
+  const TComponentState state = ComponentState();
+  if (!state.Contains(csLoading) && !state.Contains(csDesigning)) StartWatching();
+}
+
+void TZTRegistryLog::StopWatching() {
+  if (FThread && FThread->InNotify())
+    FThread.release()->FreeWhenDone();  // deactivated or freed by its own handler
+  else
+    FThread.reset();
+}
+
+void TZTRegistryLog::StartWatching() {
+  if (!FThread) FThread = std::make_unique<TNotificationThread>(this);
+}
+
+void TZTRegistryLog::Loaded() {
+  TZTLogBase::Loaded();
+  if (Active() && !ComponentState().Contains(csDesigning)) StartWatching();
+}
+
+void TZTRegistryLog::Notify() {
+  if (Active() && FOnRegistryNotification.Assigned()) FOnRegistryNotification(this);
+}
+
+}  // namespace ztl

@@ -1,0 +1,72 @@
+#pragma once
+// The registry change logger: a worker thread waits for changes of the
+// chosen kinds under one registry key and reports each one on the main
+// thread through OnRegistryNotification. It writes nothing by itself.
+#include <cstdint>
+#include <memory>
+
+#include "core/LogBase.h"
+#include "platform/os/WinNames.h"
+#include "platform/rtl/Exceptions.h"
+#include "platform/rtl/Export.h"
+
+namespace ztl {
+
+enum TRegistryNotificationOption : uint8_t { roName, roAttributes, roLastSet, roSecurity, roWatchSubFolders };
+ZTL_ENUM_NAMES(TRegistryNotificationOption, "roName", "roAttributes", "roLastSet", "roSecurity", "roWatchSubFolders")
+using TRegistryNotificationOptions = TSet<TRegistryNotificationOption, 5>;
+
+ZTL_DECLARE_EXCEPTION_IN(ZTL_API, ERegistryNotificationError, Exception)
+
+class ZTL_API TZTRegistryLog : public TZTLogBase {
+  ZTL_DECLARE_CLASS(TZTRegistryLog, TZTLogBase)
+
+ public:
+  // RootKey HKEY_LOCAL_MACHINE, Key "Software\Velmora", Options [roName,
+  // roAttributes]; no worker yet.
+  explicit TZTRegistryLog(TComponent* AOwner);
+  // Stops the worker; a change it was reporting is not handed on.
+  ~TZTRegistryLog() override;
+
+  // Stores the flag, then starts a worker (true) or stops it (false). A
+  // worker that exists is kept. The worker opens the key itself: a key that
+  // cannot be opened ends the worker quietly, Active stays true and nothing
+  // is reported until the component is deactivated and activated again.
+  // While a stored form loads and at design time nothing is started.
+  void SetActive(bool Value) override;
+  // Read by the worker when it starts: changes take effect at the next
+  // activation.
+  HKEY RootKey() const { return FRootKey; }
+  void SetRootKey(HKEY Value) { FRootKey = Value; }
+  const String& Key() const { return FKey; }
+  void SetKey(const String& Value) { FKey = Value; }
+  TRegistryNotificationOptions Options() const { return FOptions; }
+  void SetOptions(TRegistryNotificationOptions Value) { FOptions = Value; }
+  TNotifyEvent OnRegistryNotification() const { return FOnRegistryNotification; }
+  void SetOnRegistryNotification(const TNotifyEvent& value) { FOnRegistryNotification = value; }
+
+  // RootKey as stored with a form: the handle's 32-bit value.
+  uint32_t RootKeyValue() const;
+  void SetRootKeyValue(uint32_t Value);
+
+ protected:
+  // Starts the worker of a stored component whose Active was read as true,
+  // now that RootKey, Key and Options are read too.
+  void Loaded() override;
+  // Called on the main thread for each change; calls OnRegistryNotification
+  // while Active.
+  virtual void Notify();
+
+ private:
+  class TNotificationThread;
+  void StartWatching();
+  void StopWatching();
+
+  std::unique_ptr<TNotificationThread> FThread;
+  HKEY FRootKey;
+  String FKey;
+  TRegistryNotificationOptions FOptions;
+  TNotifyEvent FOnRegistryNotification;
+};
+
+}  // namespace ztl

@@ -1,0 +1,374 @@
+#include "platform/os/Registry.h"
+
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/os/Sync.h"
+#include "tests/support/TestDir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using Bytes = std::basic_string<BYTE>;
+
+class Registry : public ::testing::Test {
+ protected:
+  void TearDown() override {
+    for (HKEY key : opened) RegCloseKey(key);
+  }
+  HKEY Create(const std::u16string& path, HKEY root = HKEY_CURRENT_USER, REGSAM access = KEY_ALL_ACCESS) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyExW(root, path.c_str(), 0, nullptr, 0, access, nullptr, &key, nullptr), ERROR_SUCCESS);
+    opened.push_back(key);
+    return key;
+  }
+  LSTATUS Open(const std::u16string& path, HKEY& key, REGSAM access = KEY_ALL_ACCESS, HKEY root = HKEY_CURRENT_USER) {
+    const LSTATUS result = RegOpenKeyExW(root, path.c_str(), 0, access, &key);
+    if (result == ERROR_SUCCESS) opened.push_back(key);
+    return result;
+  }
+  static LSTATUS SetString(HKEY key, const char16_t* name, const std::u16string& text) {
+    return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                          static_cast<DWORD>((text.size() + 1) * 2));
+  }
+  static LSTATUS SetDword(HKEY key, const char16_t* name, DWORD value) {
+    return RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value);
+  }
+  static std::vector<std::u16string> SubkeyNames(HKEY key) {
+    std::vector<std::u16string> names;
+    WCHAR name[256];
+    for (DWORD i = 0;; ++i) {
+      DWORD length = 256;
+      if (RegEnumKeyExW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      names.emplace_back(name, length);
+    }
+    return names;
+  }
+  static std::vector<std::u16string> ValueNames(HKEY key) {
+    std::vector<std::u16string> names;
+    std::u16string name(REG_MAX_VALUE_NAME + 1, 0);
+    for (DWORD i = 0;; ++i) {
+      DWORD length = REG_MAX_VALUE_NAME + 1;
+      if (RegEnumValueW(key, i, name.data(), &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      names.push_back(name.substr(0, length));
+    }
+    return names;
+  }
+  // Every file and folder under the test's folder that lies outside the prefix.
+  std::vector<std::string> OutsidePrefix() const {
+    std::vector<std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(dir.Path()))
+      if (!entry.path().string().starts_with(dir.Prefix())) found.push_back(entry.path().string());
+    return found;
+  }
+
+  ztl::test::TestDir dir;
+  std::vector<HKEY> opened;
+};
+
+TEST_F(Registry, KeysAreCreatedOnceFoundWithoutRegardToCaseAndKeepTheirSpelling) {
+  HKEY key;
+  DWORD disposition = 0;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\Velmora\\Deep", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            &disposition),
+            ERROR_SUCCESS);
+  opened.push_back(key);
+  EXPECT_EQ(disposition, REG_CREATED_NEW_KEY);
+  HKEY again;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"SOFTWARE\\velmora\\deep\\", 0, nullptr, 0, KEY_READ, nullptr, &again,
+                            &disposition),
+            ERROR_SUCCESS);
+  opened.push_back(again);
+  EXPECT_EQ(disposition, REG_OPENED_EXISTING_KEY);
+
+  HKEY parent;
+  ASSERT_EQ(Open(u"software\\VELMORA", parent), ERROR_SUCCESS);
+  Create(u"beta", parent);
+  Create(u"Alpha", parent);
+  EXPECT_EQ(SubkeyNames(parent), (std::vector<std::u16string>{u"Alpha", u"beta", u"Deep"}));
+
+  HKEY missing;
+  EXPECT_EQ(Open(u"Software\\Nothing", missing), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(Open(u"\\Software", missing), ERROR_BAD_PATHNAME);
+  EXPECT_EQ(Open(u"Software\\\\Velmora", missing), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegCloseKey(reinterpret_cast<HKEY>(uintptr_t{0x7777770})), ERROR_INVALID_HANDLE);
+}
+
+TEST_F(Registry, ValuesKeepTypeDataAndCreationOrder) {
+  HKEY key = Create(u"Software\\Values");
+  ASSERT_EQ(SetString(key, u"Zeta", u"text"), ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(key, u"alpha", 42), ERROR_SUCCESS);
+  const BYTE blob[] = {0, 1, 2, 255};
+  ASSERT_EQ(RegSetValueExW(key, u"Mid", 0, REG_BINARY, blob, sizeof blob), ERROR_SUCCESS);
+  ASSERT_EQ(SetString(key, nullptr, u"default"), ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(key, u"ALPHA", 43), ERROR_SUCCESS);  // replaces: spelling and place stay
+  EXPECT_EQ(ValueNames(key), (std::vector<std::u16string>{u"Zeta", u"alpha", u"Mid", u""}));
+
+  DWORD type = 0, size = 0;
+  ASSERT_EQ(RegQueryValueExW(key, u"zeta", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(type, REG_SZ);
+  EXPECT_EQ(size, 10u);
+  BYTE small[4];
+  size = sizeof small;
+  EXPECT_EQ(RegQueryValueExW(key, u"Zeta", nullptr, &type, small, &size), ERROR_MORE_DATA);
+  EXPECT_EQ(size, 10u);
+  DWORD number = 0;
+  size = sizeof number;
+  ASSERT_EQ(RegQueryValueExW(key, u"Alpha", nullptr, &type, reinterpret_cast<BYTE*>(&number), &size), ERROR_SUCCESS);
+  EXPECT_EQ(type, REG_DWORD);
+  EXPECT_EQ(number, 43u);
+  BYTE read[8];
+  size = sizeof read;
+  ASSERT_EQ(RegQueryValueExW(key, u"mid", nullptr, &type, read, &size), ERROR_SUCCESS);
+  EXPECT_EQ(Bytes(read, size), Bytes(blob, sizeof blob));
+
+  EXPECT_EQ(RegSetValueExW(key, u"Null", 0, REG_BINARY, nullptr, 4), ERROR_NOACCESS);
+  ASSERT_EQ(RegSetValueExW(key, u"Empty", 0, REG_SZ, nullptr, 0), ERROR_SUCCESS);
+  ASSERT_EQ(RegQueryValueExW(key, u"Empty", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
+  EXPECT_EQ(size, 0u);
+
+  DWORD subkeys = 9, values = 0, longestName = 0, longestData = 0;
+  ASSERT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, &longestName,
+                             &longestData, nullptr, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(subkeys, 0u);
+  EXPECT_EQ(values, 5u);
+  EXPECT_EQ(longestName, 5u);
+  EXPECT_EQ(longestData, 16u);  // "default" and its terminator
+
+  ASSERT_EQ(RegDeleteValueW(key, u"ZETA"), ERROR_SUCCESS);
+  EXPECT_EQ(RegDeleteValueW(key, u"Zeta"), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(RegQueryValueExW(key, u"Zeta", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(Registry, HandlesAllowWhatTheyWereOpenedFor) {
+  Create(u"Software\\Rights");
+  HKEY reader;
+  ASSERT_EQ(Open(u"Software\\Rights", reader, KEY_READ), ERROR_SUCCESS);
+  EXPECT_EQ(SetDword(reader, u"x", 1), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegDeleteValueW(reader, u"x"), ERROR_ACCESS_DENIED);
+  HKEY child;
+  EXPECT_EQ(RegCreateKeyExW(reader, u"Child", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, nullptr),
+            ERROR_ACCESS_DENIED);
+  HKEY writer;
+  ASSERT_EQ(Open(u"Software\\Rights", writer, KEY_SET_VALUE), ERROR_SUCCESS);
+  EXPECT_EQ(SetDword(writer, u"x", 1), ERROR_SUCCESS);
+  EXPECT_EQ(RegQueryValueExW(writer, u"x", nullptr, nullptr, nullptr, nullptr), ERROR_ACCESS_DENIED);
+  WCHAR name[8];
+  DWORD length = 8;
+  EXPECT_EQ(RegEnumKeyExW(writer, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(RegNotifyChangeKeyValue(writer, FALSE, REG_NOTIFY_CHANGE_NAME, nullptr, FALSE), ERROR_ACCESS_DENIED);
+}
+
+TEST_F(Registry, DeletingKeys) {
+  HKEY parent = Create(u"Software\\Doomed");
+  HKEY child = Create(u"Child", parent);
+  EXPECT_EQ(RegDeleteKeyW(HKEY_CURRENT_USER, u"Software\\Doomed"), ERROR_ACCESS_DENIED);  // it has a subkey
+  ASSERT_EQ(RegDeleteKeyW(parent, u"CHILD"), ERROR_SUCCESS);
+  EXPECT_EQ(SetDword(child, u"late", 1), ERROR_KEY_DELETED);
+  EXPECT_EQ(RegQueryValueExW(child, u"late", nullptr, nullptr, nullptr, nullptr), ERROR_KEY_DELETED);
+  EXPECT_EQ(RegDeleteKeyW(parent, u"Child"), ERROR_FILE_NOT_FOUND);
+
+  Create(u"A\\B\\C", parent);
+  ASSERT_EQ(SetDword(parent, u"kept", 1), ERROR_SUCCESS);
+  ASSERT_EQ(RegDeleteTreeW(parent, nullptr), ERROR_SUCCESS);  // what is below, not the key
+  EXPECT_TRUE(SubkeyNames(parent).empty());
+  EXPECT_TRUE(ValueNames(parent).empty());
+  ASSERT_EQ(RegDeleteKeyW(parent, u""), ERROR_SUCCESS);
+  HKEY gone;
+  EXPECT_EQ(Open(u"Software\\Doomed", gone), ERROR_FILE_NOT_FOUND);
+}
+
+TEST_F(Registry, AnyNameStaysInsideItsKeyAndOverlongNamesAreRefused) {
+  HKEY key = Create(u"Software\\Names");
+  const std::vector<std::u16string> hostile = {u"..",    u".",
+                                               u"/",     u"../../escape",
+                                               u"a/b",   u".name",
+                                               u"%0041", u"tab\tand\x01",
+                                               u"v",     std::u16string(255, u'\x4E2D')};
+  for (const auto& name : hostile) {
+    SCOPED_TRACE(std::string(name.begin(), name.end()));
+    Create(name, key);
+    ASSERT_EQ(SetString(key, name.c_str(), name), ERROR_SUCCESS);
+  }
+  const std::u16string longest(REG_MAX_VALUE_NAME, u'x');
+  ASSERT_EQ(SetDword(key, longest.c_str(), 7), ERROR_SUCCESS);
+  EXPECT_EQ(SetDword(key, (longest + u"x").c_str(), 7), ERROR_INVALID_PARAMETER);
+  HKEY tooLong;
+  EXPECT_EQ(RegCreateKeyExW(key, std::u16string(256, u'k').c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &tooLong,
+                            nullptr),
+            ERROR_INVALID_PARAMETER);
+
+  // Each name is its own key and value, read back as written.
+  auto keys = SubkeyNames(key);
+  auto values = ValueNames(key);
+  std::sort(keys.begin(), keys.end());
+  values.pop_back();  // the longest, set last
+  std::sort(values.begin(), values.end());
+  auto expected = hostile;
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(keys, expected);
+  EXPECT_EQ(values, expected);
+  for (const auto& name : hostile) {
+    WCHAR text[300];
+    DWORD size = sizeof text;
+    ASSERT_EQ(RegQueryValueExW(key, name.c_str(), nullptr, nullptr, reinterpret_cast<BYTE*>(text), &size),
+              ERROR_SUCCESS);
+    EXPECT_EQ(std::u16string(text), name);
+  }
+  EXPECT_EQ(OutsidePrefix(), std::vector<std::string>{});
+}
+
+// Whether an event turns signalled within a while.
+bool Signalled(HANDLE event, DWORD ms = 2000) { return WaitForSingleObject(event, ms) == WAIT_OBJECT_0; }
+
+class RegistryNotifyThreads : public Registry {
+ protected:
+  void SetUp() override { event = CreateEventW(nullptr, TRUE, FALSE, nullptr); }
+  void TearDown() override {
+    Registry::TearDown();
+    CloseHandle(event);
+  }
+  HANDLE event = nullptr;
+};
+
+TEST_F(RegistryNotifyThreads, EachFilterSeesItsOwnKindOfChange) {
+  HKEY watched = Create(u"Software\\Watched");
+  HKEY writer = Create(u"Software\\Watched");
+  ASSERT_EQ(RegNotifyChangeKeyValue(watched, FALSE, REG_NOTIFY_CHANGE_NAME, event, TRUE), ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(writer, u"value", 1), ERROR_SUCCESS);
+  EXPECT_FALSE(Signalled(event, 200));  // a value is no name change
+  Create(u"Sub", writer);
+  EXPECT_TRUE(Signalled(event));
+
+  HKEY values = Create(u"Software\\Watched");
+  ASSERT_EQ(RegNotifyChangeKeyValue(values, FALSE, REG_NOTIFY_CHANGE_LAST_SET, event, TRUE), ERROR_SUCCESS);
+  EXPECT_FALSE(Signalled(event, 100));  // registering reset it
+  Create(u"Sub2", writer);
+  EXPECT_FALSE(Signalled(event, 200));
+  ASSERT_EQ(RegDeleteValueW(writer, u"value"), ERROR_SUCCESS);
+  EXPECT_TRUE(Signalled(event));
+
+  EXPECT_EQ(RegNotifyChangeKeyValue(values, FALSE, 0, event, TRUE), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(RegNotifyChangeKeyValue(values, FALSE, REG_NOTIFY_CHANGE_NAME, nullptr, TRUE), ERROR_INVALID_PARAMETER);
+}
+
+TEST_F(RegistryNotifyThreads, OneSignalPerRegistrationAndChangesBetweenAreKept) {
+  HKEY watched = Create(u"Software\\Once");
+  HKEY writer = Create(u"Software\\Once");
+  ASSERT_EQ(RegNotifyChangeKeyValue(watched, FALSE, REG_NOTIFY_CHANGE_LAST_SET, event, TRUE), ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(writer, u"a", 1), ERROR_SUCCESS);
+  ASSERT_TRUE(Signalled(event));
+  ResetEvent(event);
+  ASSERT_EQ(SetDword(writer, u"a", 2), ERROR_SUCCESS);  // not registered: kept for the next registration
+  EXPECT_FALSE(Signalled(event, 200));
+  ASSERT_EQ(RegNotifyChangeKeyValue(watched, FALSE, REG_NOTIFY_CHANGE_LAST_SET, event, TRUE), ERROR_SUCCESS);
+  EXPECT_TRUE(Signalled(event));
+  ResetEvent(event);
+  ASSERT_EQ(RegNotifyChangeKeyValue(watched, FALSE, REG_NOTIFY_CHANGE_LAST_SET, event, TRUE), ERROR_SUCCESS);
+  EXPECT_FALSE(Signalled(event, 200));
+  RegCloseKey(watched);  // closing lets the waiter go
+  opened.erase(std::find(opened.begin(), opened.end(), watched));
+  EXPECT_TRUE(Signalled(event));
+}
+
+TEST_F(RegistryNotifyThreads, SubtreeWatchesFollowNewKeys) {
+  HKEY flat = Create(u"Software\\Tree");
+  HKEY tree = Create(u"Software\\Tree");
+  HKEY writer = Create(u"Software\\Tree");
+  HANDLE flatEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ASSERT_EQ(RegNotifyChangeKeyValue(flat, FALSE, REG_NOTIFY_CHANGE_LAST_SET, flatEvent, TRUE), ERROR_SUCCESS);
+  ASSERT_EQ(RegNotifyChangeKeyValue(tree, TRUE, REG_NOTIFY_CHANGE_LAST_SET, event, TRUE), ERROR_SUCCESS);
+  HKEY deep = Create(u"One\\Two", writer);  // made after the watch began
+  EXPECT_FALSE(Signalled(event, 200));
+  ASSERT_EQ(SetDword(deep, u"deep", 1), ERROR_SUCCESS);
+  EXPECT_TRUE(Signalled(event));
+  EXPECT_FALSE(Signalled(flatEvent, 200));
+  CloseHandle(flatEvent);
+}
+
+TEST_F(RegistryNotifyThreads, TheSynchronousFormReturnsAtTheChange) {
+  HKEY watched = Create(u"Software\\Blocking");
+  std::atomic<bool> returned{false};
+  std::thread waiter([&] {
+    EXPECT_EQ(RegNotifyChangeKeyValue(watched, TRUE, REG_NOTIFY_CHANGE_NAME, nullptr, FALSE), ERROR_SUCCESS);
+    returned = true;
+  });
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(returned);
+  Create(u"Software\\Blocking\\New");
+  waiter.join();
+  EXPECT_TRUE(returned);
+}
+
+// A helper process writing values: regwriter_helper ID COUNT SIZE.
+pid_t StartWriter(int id, long count, size_t size) {
+  const std::string helper = (fs::read_symlink("/proc/self/exe").parent_path() / "regwriter_helper").string();
+  const pid_t pid = fork();
+  if (pid == 0) {
+    const std::string a = std::to_string(id), b = std::to_string(count), c = std::to_string(size);
+    execl(helper.c_str(), "regwriter_helper", a.c_str(), b.c_str(), c.c_str(), nullptr);
+    _exit(127);
+  }
+  return pid;
+}
+
+// Checks that every value of the contention key is whole: it has the size
+// its writer gave it and the pattern that writer and round make.
+void ExpectWholeValues(size_t size, size_t expectedCount) {
+  HKEY key;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Contention", 0, KEY_READ, &key), ERROR_SUCCESS);
+  size_t count = 0;
+  std::u16string name(64, 0);
+  Bytes data(size + 16, 0);
+  for (DWORD i = 0;; ++i) {
+    DWORD nameLength = 64, dataSize = static_cast<DWORD>(data.size());
+    const LSTATUS result = RegEnumValueW(key, i, name.data(), &nameLength, nullptr, nullptr, data.data(), &dataSize);
+    if (result == ERROR_NO_MORE_ITEMS) break;
+    ASSERT_EQ(result, ERROR_SUCCESS);
+    ++count;
+    const std::string text(data.begin(), data.begin() + dataSize);
+    ASSERT_EQ(text.size(), size) << text.substr(0, 20);
+    const int id = std::stoi(text);
+    const long round = std::stol(text.substr(text.find(':') + 1));
+    std::string expected = std::to_string(id) + ":" + std::to_string(round) + ":";
+    while (expected.size() < size) expected += static_cast<char>('a' + (id * 7 + round + expected.size()) % 26);
+    ASSERT_EQ(text, expected);
+  }
+  if (expectedCount) {
+    EXPECT_EQ(count, expectedCount);
+  }
+  RegCloseKey(key);
+}
+
+TEST_F(Registry, FourProcessesWritingOneKeyLeaveEveryValueWhole) {
+  std::vector<pid_t> writers;
+  for (int id = 0; id < 4; ++id) writers.push_back(StartWriter(id, 1000, 300));
+  for (pid_t pid : writers) {
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  }
+  ExpectWholeValues(300, 4 * 1000 + 10);
+}
+
+TEST_F(Registry, WritersKilledMidWriteLeaveOldOrNewValues) {
+  for (int round = 0; round < 3; ++round) {
+    std::vector<pid_t> writers;
+    for (int id = 0; id < 2; ++id) writers.push_back(StartWriter(id, 0, 256 * 1024));
+    std::this_thread::sleep_for(std::chrono::milliseconds(150 + 37 * round));
+    for (pid_t pid : writers) kill(pid, SIGKILL);
+    for (pid_t pid : writers) waitpid(pid, nullptr, 0);
+    ExpectWholeValues(256 * 1024, 0);
+  }
+}
+
+}  // namespace
