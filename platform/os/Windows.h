@@ -16,3 +16,4 @@
 #include "platform/os/ScreenDC.h"
 #include "platform/os/Modules.h"
 #include "platform/os/Icons.h"
+#include "platform/os/Beep.h"
