@@ -9,6 +9,7 @@
 #include <exception>
 
 #include "core/LogBase.h"
+#include "demo/CheckDemo.h"
 #include "demo/DemoForm.h"
 #include "demo/DemoModule.h"
 #include "exceptionlog/LogError.h"
@@ -93,6 +94,7 @@ int main(int argc, char** argv) {
     RunMessageLoop();
     Show(*module.ExceptionLog);
     std::printf("Logs written to %s\n", folder.c_str());
+    demo::RunCheckDemo();
     return 0;
   } catch (const Exception& e) {
     std::fprintf(stderr, "%s: %s\n", e.ClassName().c_str(), e.Message().c_str());

@@ -163,10 +163,13 @@ class TWriter : public TFiler {
     Line(name + " = <");
     ++indent_;
     for (int i = 0; i < collection->Count(); ++i) {
-      Line("item");
+      // An item of a descendant of the item class keeps its class: read back
+      // as the item class, it would lose the properties only its class has.
+      TCollectionItem* item = collection->Items(i);
+      Line(item->ClassType() == collection->ItemClass() ? String("item") : "item: " + item->ClassName());
       ++indent_;
       String saved = prefix_;
-      WriteProperties(collection->Items(i), "");
+      WriteProperties(item, "");
       prefix_ = saved;
       --indent_;
       Line(i + 1 == collection->Count() ? "end>" : "end");
@@ -677,7 +680,7 @@ class TReader : public TFiler {
     collections_.push_back(collection);
     while (parser_.IsSymbol("item")) {
       parser_.Next();
-      TCollectionItem* item = collection->Add();
+      TCollectionItem* item = parser_.IsChar(':') ? CreateItem(collection) : collection->Add();
       while (!parser_.IsSymbol("end")) {
         if (parser_.Kind() == Token::End) parser_.Error("'end' expected");
         ReadPropertyLine(item);
@@ -686,6 +689,16 @@ class TReader : public TFiler {
     }
     parser_.ExpectChar('>');
     collections_.pop_back();
+  }
+
+  // "item: TClass": an item of a descendant of the collection's item class.
+  TCollectionItem* CreateItem(TCollection* collection) {
+    parser_.Next();
+    const String className = parser_.ExpectSymbol();
+    TClass cls = FindClass(className);
+    if (!cls->InheritsFrom(collection->ItemClass()))
+      parser_.Error(className + " is no item class of " + collection->ClassName());
+    return static_cast<TCollectionItem*>(cls->Create(collection));
   }
 
   // The references read into items that the collection is about to free.

@@ -47,8 +47,22 @@ const TResourceEntry* FindResourceEntry(const String& Name) {
   return it == t.byName.end() ? nullptr : it->second.second;
 }
 
-TResourceStream::TResourceStream(const String& Name) {
-  const TResourceEntry* entry = FindResourceEntry(Name);
+const TResourceEntry* FindResourceEntry(const String& Module, const String& Name) {
+  auto& t = Table();
+  std::lock_guard guard(t.lock);
+  auto [first, last] = t.byName.equal_range(UpperCase(Name));
+  for (auto it = first; it != last; ++it)
+    if (Module == it->second.first) return it->second.second;
+  return nullptr;
+}
+
+TResourceStream::TResourceStream(const String& Name) { Load(FindResourceEntry(Name), Name); }
+
+TResourceStream::TResourceStream(const String& Module, const String& Name) {
+  Load(FindResourceEntry(Module, Name), Name);
+}
+
+void TResourceStream::Load(const TResourceEntry* entry, const String& Name) {
   if (!entry) throw EResNotFound("Resource " + Name + " not found");
   Write(entry->Data, static_cast<int64_t>(entry->Size));
   SetPosition(0);

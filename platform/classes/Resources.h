@@ -29,6 +29,9 @@ class ZTL_PLATFORM_API TResourceRegistration {
 
 // The resource of that name (case-insensitive) in any loaded module, or nullptr.
 ZTL_PLATFORM_API const TResourceEntry* FindResourceEntry(const String& Name);
+// The resource of that name in the module registered as Module (the name
+// given to ztl_add_resources), or nullptr.
+ZTL_PLATFORM_API const TResourceEntry* FindResourceEntry(const String& Module, const String& Name);
 
 // A read-only stream over a resource; raises EResNotFound when there is none.
 class ZTL_PLATFORM_API TResourceStream : public TMemoryStream {
@@ -36,6 +39,11 @@ class ZTL_PLATFORM_API TResourceStream : public TMemoryStream {
 
  public:
   explicit TResourceStream(const String& Name);
+  // The resource of one module.
+  TResourceStream(const String& Module, const String& Name);
+
+ private:
+  void Load(const TResourceEntry* entry, const String& Name);
 };
 
 }  // namespace ztl

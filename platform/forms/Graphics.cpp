@@ -6,6 +6,7 @@
 
 #include "platform/classes/ClassBuilder.h"
 #include "platform/classes/Filer.h"
+#include "platform/classes/Resources.h"
 #include "platform/classes/Streams.h"
 #include "platform/os/Icons.h"
 #include "platform/os/ScreenDC.h"
@@ -412,6 +413,11 @@ void TBitmap::SetTransparentMode(TTransparentMode value) {
   if (value == tmAuto) transparentColor_ = clDefault;
   transparentMode_ = value;
   Changed();
+}
+
+void TBitmap::LoadFromResourceName(const String& Module, const String& ResName) {
+  TResourceStream stream(Module, ResName);
+  LoadFromStream(stream);
 }
 
 void TBitmap::LoadFromStream(TStream& stream) {

@@ -223,6 +223,10 @@ class ZTL_PLATFORM_API TBitmap : public TGraphic {
   // for sizes the file's bytes cannot hold and past MaxLoadedPixels.
   void LoadFromStream(TStream& stream) override;
   void SaveToStream(TStream& stream) const override;
+  // Reads the bitmap resource ResName (a BMP file) of the module registered as
+  // Module; raises EResNotFound when the module has none of that name, and
+  // what LoadFromStream raises.
+  void LoadFromResourceName(const String& Module, const String& ResName);
 
   void Assign(TPersistent* Source) override;
 

@@ -5,6 +5,7 @@
 #include "platform/forms/Dialogs.h"
 #include "platform/forms/Forms.h"
 #include "platform/forms/StdCtrls.h"
+#include "platform/os/Beep.h"
 #include "platform/rtl/ScopeExit.h"
 
 namespace ztl {
@@ -107,6 +108,11 @@ int THeadlessWidgetSet::MessageBox(const String& text, const String& caption, UI
 void THeadlessWidgetSet::ShowHintWindow(const String& hint, const THintInfo&) {
   hints_.push_back(hint);
   hintVisible_ = true;
+}
+
+void THeadlessWidgetSet::Beep(UINT type) {
+  beeps_.push_back(type);
+  osbeep::RingDisplayBell();  // a machine without a display has nothing to ring
 }
 
 bool THeadlessWidgetSet::HelpRequested(WORD command, intptr_t data) {

@@ -91,7 +91,8 @@ class ZTL_PLATFORM_API THeadlessWidgetSet : public TWidgetSet {
   void ShowHintWindow(const String& hint, const THintInfo& info) override;
   void HideHintWindow() override { hintVisible_ = false; }
   bool HelpRequested(WORD command, intptr_t data) override;
-  void Beep(UINT type) override { beeps_.push_back(type); }
+  // Recorded, and the X display's bell rings where there is one.
+  void Beep(UINT type) override;
 
  private:
   struct Modal {

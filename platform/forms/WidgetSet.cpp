@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "platform/forms/HeadlessWidgetSet.h"
+#include "platform/os/Beep.h"
 #include "platform/os/ScreenDC.h"
 #include "platform/rtl/SysUtils.h"
 
@@ -25,6 +26,10 @@ void CurrentScreenSize(int& width, int& height) {
 // The screen device context shows the widget set's screen when there is no
 // display; it sits below this layer, so it is told at start-up.
 [[maybe_unused]] const bool screenSizeRegistered = (osdc::SetHeadlessScreenSize(&CurrentScreenSize), true);
+
+// MessageBeep, below this layer too, sounds through the widget set in use.
+void CurrentBeep(UINT type) { WidgetSet().Beep(type); }
+[[maybe_unused]] const bool beepRegistered = (osbeep::SetBeepSink(&CurrentBeep), true);
 
 struct ButtonSpec {
   const char* Caption;

@@ -17,3 +17,4 @@
 #include "platform/os/Modules.h"
 #include "platform/os/Icons.h"
 #include "platform/os/Registry.h"
+#include "platform/os/Beep.h"

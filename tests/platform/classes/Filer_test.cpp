@@ -108,6 +108,46 @@ TEST_F(StoredForms, WriteReadWriteGivesTheSameText) {
   EXPECT_EQ(root.pinged[0], root.First);
 }
 
+TEST_F(StoredForms, ItemsOfADescendantClassKeepTheirClass) {
+  const String text =
+      "object Root: TPanelRoot\r\n"
+      "  object First: TWidget\r\n"
+      "    Things = <\r\n"
+      "      item\r\n"
+      "        Size = 2\r\n"
+      "      end\r\n"
+      "      item: TBigThing\r\n"
+      "        Label = 'big'\r\n"
+      "        Parts = <\r\n"
+      "          item: TBigThing\r\n"
+      "            Weight = 1\r\n"
+      "          end>\r\n"
+      "        Weight = 9\r\n"
+      "      end>\r\n"
+      "  end\r\n"
+      "end\r\n";
+  TPanelRoot root(nullptr);
+  TextToComponent(text, &root);
+  EXPECT_EQ(ComponentToText(&root), text);
+  TCollection* things = root.First->Things();
+  ASSERT_EQ(things->Count(), 2);
+  EXPECT_EQ(things->Items(0)->ClassType(), TThing::StaticClass());
+  auto* big = dynamic_cast<TBigThing*>(things->Items(1));
+  ASSERT_NE(big, nullptr);
+  EXPECT_EQ(big->Weight(), 9);
+  EXPECT_TRUE(static_cast<TThing*>(big)->Parts()->Items(0)->Is<TBigThing>());
+
+  auto read = [&](const char* item) {
+    TPanelRoot other(nullptr);
+    TextToComponent(String("object R: TPanelRoot\n object First: TWidget\n  Things = <\n   ") + item +
+                        "\n   end>\n end\nend",
+                    &other);
+  };
+  EXPECT_THROW(read("item: TWidget"), EParserError) << "no item class of the collection";
+  EXPECT_THROW(read("item: TNoThing"), EClassNotFound);
+  EXPECT_THROW(read("item: 12"), EParserError);
+}
+
 TEST_F(StoredForms, ValuesAreAppliedWhileLoadingThenLoadedRuns) {
   TPanelRoot root(nullptr);
   TextToComponent("object R: TPanelRoot\n object First: TWidget\n  Count = 1\n end\nend\n", &root);

@@ -52,6 +52,10 @@ void TThing::Assign(TPersistent* Source) {
   parts_->Assign(other->parts_);
 }
 
+ZTL_BEGIN_CLASS(TBigThing, TThing)
+  .Property("Weight", &Self::Weight, &Self::SetWeight).Default(0)
+ZTL_END_CLASS
+
 ZTL_BEGIN_CLASS(TWidget, TComponent)
   .Property("Count", &Self::Count, &Self::SetCount).Default(0)
   .Property("Ratio", &Self::Ratio, &Self::SetRatio)
@@ -101,6 +105,7 @@ ZTL_END_CLASS
 void RegisterModel() {
   RegisterClass(TWidget::StaticClass());
   RegisterClass(TPanelRoot::StaticClass());
+  RegisterClass(TBigThing::StaticClass());
 }
 
 }  // namespace ztl::test

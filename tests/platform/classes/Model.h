@@ -68,6 +68,19 @@ class TThing : public TCollectionItem {
   TCollection* parts_;
 };
 
+// A thing of a class of its own, with a property plain things lack.
+class TBigThing : public TThing {
+  ZTL_DECLARE_CLASS(TBigThing, TThing)
+
+ public:
+  explicit TBigThing(TCollection* Collection) : TThing(Collection) {}
+  int Weight() const { return weight_; }
+  void SetWeight(int v) { weight_ = v; }
+
+ private:
+  int weight_ = 0;
+};
+
 class TWidget : public TComponent {
   ZTL_DECLARE_CLASS(TWidget, TComponent)
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include "platform/classes/Resources.h"
 #include "platform/classes/Streams.h"
 #include "platform/forms/Jpeg.h"
 #include "platform/rtl/Exceptions.h"
@@ -43,6 +44,32 @@ TEST(Bitmaps, APaletteBitmapSurvivesSavingAndLoading) {
   loaded.SaveToStream(again);
   EXPECT_EQ(String(reinterpret_cast<const char*>(again.Memory()), again.Data().size()),
             test::ReadFileBytes(dir.File("mark.bmp")));
+}
+
+TEST(Bitmaps, AreLoadedFromABitmapResourceOfTheirModule) {
+  TBitmap mark;
+  mark.SetPixelFormat(pf8bit);
+  std::vector<TColor> palette(256, clBlack);
+  palette[7] = clRed;
+  mark.SetPalette(palette);
+  mark.SetSize(16, 16);
+  mark.SetPixel(3, 4, clRed);
+  TMemoryStream file;
+  mark.SaveToStream(file);
+  std::vector<unsigned char> bytes(static_cast<size_t>(file.Size()));
+  file.SetPosition(0);
+  file.Read(bytes.data(), file.Size());
+  const TResourceEntry entries[] = {{"MARK", bytes.data(), bytes.size()}};
+  TResourceRegistration registration("marks", entries, 1);
+
+  TBitmap loaded;
+  loaded.LoadFromResourceName("marks", "Mark");
+  EXPECT_EQ(loaded.PixelFormat(), pf8bit);
+  EXPECT_EQ(loaded.Width(), 16);
+  EXPECT_EQ(loaded.PixelIndex(3, 4), 7);
+  EXPECT_EQ(loaded.Pixel(3, 4), clRed);
+  EXPECT_THROW(loaded.LoadFromResourceName("other", "MARK"), EResNotFound) << "another module's name";
+  EXPECT_THROW(loaded.LoadFromResourceName("marks", "NONE"), EResNotFound);
 }
 
 TEST(Bitmaps, TrueColourPixelsKeepTheirColour) {

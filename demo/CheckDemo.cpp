@@ -1,0 +1,67 @@
+#include "demo/CheckDemo.h"
+
+#include <cstdio>
+
+#include "platform/classes/ClassBuilder.h"
+#include "platform/forms/HeadlessWidgetSet.h"
+#include "platform/rtl/FormatUtils.h"
+#include "platform/rtl/SysUtils.h"
+
+namespace demo {
+
+using namespace ztl;
+
+ZTL_BEGIN_CLASS(TCheckDemoForm, TForm)
+  .Field("edtName", &Self::edtName)
+  .Field("edtAge", &Self::edtAge)
+  .Field("cbxCountry", &Self::cbxCountry)
+  .Field("chkTerms", &Self::chkTerms)
+  .Field("Checks", &Self::Checks)
+ZTL_END_CLASS
+
+TCheckDemoForm::TCheckDemoForm(TComponent* AOwner) : TForm(AOwner) { CreateFromStoredForm(); }
+
+namespace {
+
+const bool registered = (RegisterClass(TCheckDemoForm::StaticClass()), true);
+
+void Report(TCheckDemoForm& form, size_t beepsBefore) {
+  const bool passed = form.Checks->Execute();
+  std::printf("Execute: %s, %d failed\n", passed ? "passed" : "failed", form.Checks->FailedCount());
+  TZTLCheckProviders* providers = form.Checks->CheckProviders();
+  for (int i = 0; i < providers->Count(); ++i) {
+    TZTLCheckProvider* provider = providers->Items(i);
+    TImage* mark = provider->LinkedImage();
+    const String control = provider->CheckControl() ? provider->CheckControl()->Name() : String("(none)");
+    // A mark stays once made; after a passing check it shows nothing.
+    if (mark && mark->Visible() && !mark->Picture()->Empty())
+      std::printf("  %-10s %-28s mark at (%d, %d) %dx%d: \"%s\"\n", control.c_str(), provider->ClassName().c_str(),
+                  mark->Left(), mark->Top(), mark->Width(), mark->Height(), mark->Hint().c_str());
+    else
+      std::printf("  %-10s %-28s nothing shown\n", control.c_str(), provider->ClassName().c_str());
+  }
+  TWinControl* focused = Screen->ActiveControl();
+  std::printf("  focus: %s, beeps: %zu\n", focused ? focused->Name().c_str() : "(none)",
+              HeadlessWidgetSet().Beeps().size() - beepsBefore);
+}
+
+}  // namespace
+
+void RunCheckDemo() {
+  std::printf("== Input validation\n");
+  auto* form = new TCheckDemoForm(Application);
+  form->Show();
+  const size_t beeps = HeadlessWidgetSet().Beeps().size();
+  std::printf("Bad input: name empty, age %s, no country, terms not accepted\n", form->edtAge->Text().c_str());
+  Report(*form, beeps);
+  form->edtName->SetText("Ada Lovelace");
+  form->edtAge->SetText(FloatToStr(36.5));
+  form->cbxCountry->SetItemIndex(1);
+  form->chkTerms->SetChecked(true);
+  std::printf("Corrected: name \"%s\", age %s, country %s, terms accepted\n", form->edtName->Text().c_str(),
+              form->edtAge->Text().c_str(), form->cbxCountry->Text().c_str());
+  Report(*form, beeps);
+  delete form;
+}
+
+}  // namespace demo

@@ -1,0 +1,26 @@
+#pragma once
+// MessageBeep on POSIX.
+//
+// The beep belongs to the widget set in use, which lives in a higher layer and
+// registers how it sounds at start-up (SetBeepSink). Until one is registered,
+// the bell of the X display named by $DISPLAY rings, when there is one.
+#include "platform/os/WinTypes.h"
+#include "platform/rtl/Export.h"
+
+namespace ztl::osbeep {
+
+using TBeepSink = void (*)(UINT type);
+// Registers what sounds a beep; nullptr goes back to the display's bell.
+// Safe to call from any thread.
+ZTL_PLATFORM_API void SetBeepSink(TBeepSink sink);
+// Rings the bell of the X display of $DISPLAY at its default volume; false
+// when no display can be opened.
+ZTL_PLATFORM_API bool RingDisplayBell();
+
+}  // namespace ztl::osbeep
+
+// Sounds the beep of uType (MB_OK, MB_ICONHAND, ..., or 0xFFFFFFFF for the
+// simple beep). TRUE when something sounded it; FALSE with
+// ERROR_NOT_SUPPORTED when no widget set is registered and no display is
+// there.
+ZTL_PLATFORM_API BOOL MessageBeep(UINT uType);
