@@ -201,6 +201,13 @@ string AttributeString(Dwarf_Die* die, unsigned int name) {
 
 string Normalized(const string& path) { return std::filesystem::path(path).lexically_normal().string(); }
 
+// A path of a unit's debugging information, made absolute against the
+// unit's compile folder when it is relative and the folder is known.
+string Absolute(const string& path, const string& directory) {
+  if (directory.empty() || std::filesystem::path(path).is_absolute()) return path;
+  return (std::filesystem::path(directory) / path).string();
+}
+
 string UnitNameOf(const string& sourceFile) { return std::filesystem::path(sourceFile).stem().string(); }
 
 void ReadRanges(Dwarf_Die* unit, const string& name, const TCodeSegment& code, std::vector<TRange>& segments) {
@@ -213,7 +220,11 @@ void ReadRanges(Dwarf_Die* unit, const string& name, const TCodeSegment& code, s
 
 // The rows of the unit's own source file, one per address (the last row at an
 // address is the one that describes its instruction).
-void ReadLines(Dwarf_Die* unit, const string& sourcePath, const TCodeSegment& code, std::vector<TLineEntry>& entries) {
+// Line tables may name files relative to the unit's compile folder (a
+// relative source path, a compiler cache's base folder): they are compared
+// with the unit's own source once made absolute the same way.
+void ReadLines(Dwarf_Die* unit, const string& sourcePath, const string& directory, const TCodeSegment& code,
+               std::vector<TLineEntry>& entries) {
   Dwarf_Lines* lines = nullptr;
   size_t count = 0;
   if (dwarf_getsrclines(unit, &lines, &count) != 0) return;
@@ -224,7 +235,7 @@ void ReadLines(Dwarf_Die* unit, const string& sourcePath, const TCodeSegment& co
   auto ownFile = [&](const char* file) {
     auto [known, added] = isOwnFile.try_emplace(file, false);
     if (added)
-      known->second = Normalized(file) == wanted ||
+      known->second = Normalized(Absolute(file, directory)) == wanted ||
                       (wanted.find('/') == string::npos && std::filesystem::path(file).filename() == wantedName);
     return known->second;
   };
@@ -261,14 +272,12 @@ void ReadUnits(Elf* elf, TMapModel& model) {
     const string source = AttributeString(&die, DW_AT_name);
     if (source.empty()) continue;
     const string directory = AttributeString(&die, DW_AT_comp_dir);
-    const string sourcePath = std::filesystem::path(source).is_absolute() || directory.empty()
-                                  ? source
-                                  : (std::filesystem::path(directory) / source).string();
+    const string sourcePath = Absolute(source, directory);
     const string name = UnitNameOf(source);
     ReadRanges(&die, name, model.Code, model.Segments);
     TUnitLines& lines = model.Lines[name];
     if (lines.SourceFile.empty()) lines.SourceFile = std::filesystem::path(source).filename().string();
-    ReadLines(&die, sourcePath, model.Code, lines.Entries);
+    ReadLines(&die, sourcePath, directory, model.Code, lines.Entries);
   }
   std::stable_sort(model.Segments.begin(), model.Segments.end(),
                    [](const TRange& a, const TRange& b) { return a.Start < b.Start; });
