@@ -17,7 +17,17 @@ ZTL_DEFINE_CLASS(TZTMapFile, TObject)
 namespace {
 
 // The address the exception being handled was raised at; nil when none is.
-const void* HandledExceptionAddress() { return ExceptAddr(); }
+const void* HandledExceptionAddress() { return ExceptSourceAddr(); }
+
+// The compiler splits a function into clones (its rarely run part, copies
+// specialised for some arguments), named after it with " [clone .cold]" and
+// the like: the procedure is the function itself.
+String WithoutCloneSuffixes(std::string_view name) {
+  constexpr std::string_view clone = " [clone ";
+  for (size_t at; !name.empty() && name.back() == ']' && (at = name.rfind(clone)) != std::string_view::npos;)
+    name = name.substr(0, at);
+  return String(name);
+}
 
 constexpr std::string_view SegmentsHeader = "Detailed map of segments";
 constexpr std::string_view PublicsByNameHeaders[] = {
@@ -291,7 +301,7 @@ void TZTMapFile::FindMethod() {
     const auto offset = HexField(Column(line, 7, 14));
     if (!offset || *offset < FExceptAddress) continue;
     const int picked = *offset == FExceptAddress ? i : i - 1;
-    if (picked >= 0) FExceptMethodName = String(TrimView(Column(FAdressData->Get(picked), 22)));
+    if (picked >= 0) FExceptMethodName = WithoutCloneSuffixes(TrimView(Column(FAdressData->Get(picked), 22)));
     return;
   }
 }

@@ -28,6 +28,7 @@ using DestructorFn = void (*)(void*);
 
 struct ThrowRecord {
   void* address = nullptr;
+  bool afterCall = false;  // a return address: the raise is the call just before it
   DestructorFn destructor = nullptr;
   std::unique_ptr<Exception> converted;
   internal::TRaiseReleaseHook onRelease = nullptr;
@@ -37,10 +38,12 @@ struct ThrowRecord {
 // may carry the object to another thread, where it is destroyed.
 class ThrowRegistry {
  public:
-  void Add(void* object, void* address, DestructorFn destructor, internal::TRaiseReleaseHook onRelease) {
+  void Add(void* object, void* address, bool afterCall, DestructorFn destructor,
+           internal::TRaiseReleaseHook onRelease) {
     std::lock_guard<std::mutex> lock(mutex_);
     ThrowRecord& record = records_[object];
     record.address = address;
+    record.afterCall = afterCall;
     record.destructor = destructor;
     record.converted.reset();
     record.onRelease = onRelease;
@@ -58,10 +61,15 @@ class ThrowRegistry {
   }
 
   bool Find(void* object, void*& address) {
+    bool afterCall = false;
+    return Find(object, address, afterCall);
+  }
+  bool Find(void* object, void*& address, bool& afterCall) {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = records_.find(object);
     if (it == records_.end()) return false;
     address = it->second.address;
+    afterCall = it->second.afterCall;
     return true;
   }
 
@@ -170,13 +178,14 @@ thread_local bool recordingThrow = false;
 // while the registry is locked.
 bool RecordThrow(void* object, void* returnAddress, DestructorFn destructor) {
   if (recordingThrow) return false;
-  void* address = nextRaiseAddress ? nextRaiseAddress : ThrowSite(returnAddress);
+  const bool afterCall = nextRaiseAddress == nullptr;
+  void* address = afterCall ? ThrowSite(returnAddress) : nextRaiseAddress;
   internal::TRaiseReleaseHook onRelease = nextRaiseOnRelease;
   nextRaiseAddress = nullptr;
   nextRaiseOnRelease = nullptr;
   recordingThrow = true;
   try {
-    Registry().Add(object, address, destructor, onRelease);
+    Registry().Add(object, address, afterCall, destructor, onRelease);
   } catch (const std::bad_alloc&) {
     recordingThrow = false;
     return false;
@@ -269,6 +278,14 @@ void* ExceptionAddressOf(const std::exception_ptr& exception) {
 Exception* ExceptObject() { return ExceptionObjectOf(std::current_exception()); }
 
 void* ExceptAddr() { return ExceptionAddressOf(std::current_exception()); }
+
+void* ExceptSourceAddr() {
+  const std::exception_ptr exception = std::current_exception();
+  void* address = nullptr;
+  bool afterCall = false;
+  if (exception) Registry().Find(ThrownObject(exception), address, afterCall);
+  return address && afterCall ? static_cast<char*>(address) - 1 : address;
+}
 
 }  // namespace ztl
 

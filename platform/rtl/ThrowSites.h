@@ -39,6 +39,11 @@ ZTL_PLATFORM_API Exception* ExceptObject();
 // The code address the exception being handled was raised from; nullptr
 // outside handling or when it is not known.
 ZTL_PLATFORM_API void* ExceptAddr();
+// Where to look up the source of the exception being handled: for a throw,
+// whose raise address is the return address of its call into the runtime,
+// an address inside that call (so the throw statement's own line is found,
+// not the next one); a fault's or an explicitly given address as it is.
+ZTL_PLATFORM_API void* ExceptSourceAddr();
 
 // The same for an exception kept in an exception_ptr (nullptr for an empty
 // one). The object lives as long as the exception does.

@@ -368,18 +368,32 @@ TEST_F(MapFileTest, NilAddressWithoutAnExceptionLoadsButDoesNotAnalyse) {
   EXPECT_TRUE(reader_.MapFileIsLoaded());
 }
 
-TEST_F(MapFileTest, NilAddressInsideAHandlerAnalysesTheRaiseAddress) {
+// A throw's raise address is where its call returns to: the statement is the
+// call just before it. A given address is taken as it is.
+TEST_F(MapFileTest, NilAddressInsideAHandlerAnalysesTheRaisingCall) {
   reader_.SetMapFileName(Write(SampleMap()));
+  const void* raisedAt = nullptr;
   try {
     throw EConvertError("raised");
   } catch (const Exception&) {
-    const auto raisedAt = reinterpret_cast<uintptr_t>(ExceptAddr());
-    ASSERT_NE(raisedAt, 0u);
-    reader_.SetMapFileBase(static_cast<uint32_t>(raisedAt) - 0x0018);
+    raisedAt = ExceptAddr();
+    ASSERT_NE(raisedAt, nullptr);
+    reader_.SetMapFileBase(static_cast<uint32_t>(reinterpret_cast<uintptr_t>(raisedAt)) - 0x0018);
     reader_.LoadExceptionData(nullptr);
   }
+  EXPECT_EQ(reader_.ExceptAddress(), 0x0017u);
+  ExpectResult("Alpha", "Alpha.First", 10);
+  reader_.LoadExceptionData(raisedAt);
   EXPECT_EQ(reader_.ExceptAddress(), 0x0018u);
   ExpectResult("Alpha", "Alpha.First", 11);
+}
+
+TEST_F(MapFileTest, AProcedureSplitIntoClonesIsNamedAfterItsFunction) {
+  MapText map = SampleMap();
+  map.Publics[2] = PublicLine(0x1000, "Beta::Only(int) [clone .isra.0] [clone .cold]");
+  reader_.SetMapFileName(Write(map));
+  Lookup(0x1002);
+  ExpectResult("Beta", "Beta::Only(int)", 5);
 }
 
 TEST_F(MapFileTest, UnitNamesInFileOrderWithDuplicates) {
