@@ -17,6 +17,12 @@ bool InEditModes(TDataSetState state) { return state == dsEdit || state == dsIns
 
 [[noreturn]] void DatabaseError(const String& message) { throw EDatabaseError(message); }
 
+// Stored forms find the data source by its class name.
+const bool registered = [] {
+  RegisterClass(TDataSource::StaticClass());
+  return true;
+}();
+
 // Copies of the lists a notification may change while it is being sent.
 template <typename T>
 std::vector<T*> Snapshot(const std::vector<T*>& list) {

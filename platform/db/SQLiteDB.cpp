@@ -16,6 +16,14 @@ namespace {
 constexpr TDateTime JulianDayOfDateTimeZero = 2415018.5;
 constexpr int BusyTimeoutMs = 5000;
 
+// Stored forms find the components by their class names.
+const bool registered = [] {
+  RegisterClass(TSQLiteConnection::StaticClass());
+  RegisterClass(TSQLiteTable::StaticClass());
+  RegisterClass(TSQLiteQuery::StaticClass());
+  return true;
+}();
+
 [[noreturn]] void RaiseSQLite(sqlite3* db) { throw EDatabaseError(sqlite3_errmsg(db)); }
 
 void Exec(sqlite3* db, const String& sql) {
