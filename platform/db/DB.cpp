@@ -1,6 +1,7 @@
 #include "platform/db/DB.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "platform/classes/ClassBuilder.h"
 #include "platform/rtl/DateUtils.h"
@@ -12,6 +13,12 @@ namespace ztl {
 ZTL_DEFINE_CLASS(EDatabaseError, Exception)
 
 namespace {
+
+// Without a temporary record: a scan swaps rows once per row.
+void SwapRows(TRecordBuffer& a, TRecordBuffer& b) {
+  a.Values.swap(b.Values);
+  std::swap(a.Key, b.Key);
+}
 
 bool InEditModes(TDataSetState state) { return state == dsEdit || state == dsInsert || state == dsSetKey; }
 
@@ -49,8 +56,11 @@ void TField::SetDisplayLabel(const String& value) {
   if (dataSet_ != nullptr && dataSet_->Active()) dataSet_->DataEvent(deLayoutChange, 0);
 }
 
-TVariant TField::Value() const {
-  if (dataSet_ == nullptr || !dataSet_->Active()) return TVariant::Null();
+TVariant TField::Value() const { return CurrentValue(); }
+
+const TVariant& TField::CurrentValue() const {
+  static const TVariant none = TVariant::Null();
+  if (dataSet_ == nullptr || !dataSet_->Active()) return none;
   return dataSet_->CurrentValue(index_);
 }
 
@@ -70,7 +80,7 @@ void TField::SetValue(const TVariant& value) {
   dataSet_->DataEvent(deFieldChange, reinterpret_cast<intptr_t>(this));
 }
 
-String TField::AsString() const { return VarToStr(Value()); }
+String TField::AsString() const { return VarToStr(CurrentValue()); }
 
 void TField::SetAsString(const String& value) { SetValue(TVariant(value)); }
 
@@ -129,6 +139,110 @@ TField* TFields::FindField(const String& name) const {
 }
 
 // ---- Datasets
+
+// The rows read so far, packed one after the other into large blocks: a
+// type byte and the value's bytes for each column, after the row's key. A
+// row written again is packed anew (the old bytes stay until the dataset
+// closes); only the list of row addresses moves on an insert or a delete.
+struct TDataSet::RowStore {
+  static constexpr size_t BlockSize = size_t{1} << 20;
+
+  std::vector<const char*> rows;
+
+  void Clear() {
+    rows.clear();
+    blocks_.clear();
+    used_ = BlockSize;
+  }
+
+  const char* Pack(const TRecordBuffer& record) {
+    size_t size = sizeof(int64_t);
+    for (const TVariant& v : record.Values) size += 1 + PayloadSize(v);
+    char* out = Reserve(size);
+    char* const start = out;
+    std::memcpy(out, &record.Key, sizeof(int64_t));
+    out += sizeof(int64_t);
+    for (const TVariant& v : record.Values) {
+      *out++ = static_cast<char>(v.VarType());
+      switch (v.VarType()) {
+        case varInteger: PutNumber(out, v.AsInteger()); break;
+        case varDouble:
+        case varDate: PutNumber(out, v.AsFloat()); break;
+        case varBoolean: *out++ = v.AsBoolean() ? 1 : 0; break;
+        case varString: {
+          const String& text = v.StringRef();
+          PutNumber(out, static_cast<uint64_t>(text.size()));
+          std::memcpy(out, text.data(), text.size());
+          out += text.size();
+          break;
+        }
+        default: break;
+      }
+    }
+    return start;
+  }
+
+  static void Unpack(const char* in, size_t count, TRecordBuffer& record) {
+    std::memcpy(&record.Key, in, sizeof(int64_t));
+    in += sizeof(int64_t);
+    record.Values.resize(count);
+    for (TVariant& v : record.Values) {
+      switch (static_cast<TVarType>(*in++)) {
+        case varNull: v.SetNull(); break;
+        case varInteger: v.SetInteger(GetNumber<int64_t>(in)); break;
+        case varDouble: v.SetFloat(GetNumber<double>(in)); break;
+        case varDate: v = TVariant::FromDateTime(GetNumber<double>(in)); break;
+        case varBoolean: v = TVariant(*in++ != 0); break;
+        case varString: {
+          const auto size = static_cast<size_t>(GetNumber<uint64_t>(in));
+          v.SetString(in, size);
+          in += size;
+          break;
+        }
+        default: v = TVariant(); break;
+      }
+    }
+  }
+
+ private:
+  static size_t PayloadSize(const TVariant& v) {
+    switch (v.VarType()) {
+      case varInteger:
+      case varDouble:
+      case varDate: return 8;
+      case varBoolean: return 1;
+      case varString: return 8 + v.StringRef().size();
+      default: return 0;
+    }
+  }
+  template <typename T>
+  static void PutNumber(char*& out, T value) {
+    std::memcpy(out, &value, sizeof(T));
+    out += sizeof(T);
+  }
+  template <typename T>
+  static T GetNumber(const char*& in) {
+    T value;
+    std::memcpy(&value, in, sizeof(T));
+    in += sizeof(T);
+    return value;
+  }
+  char* Reserve(size_t size) {
+    if (used_ + size > BlockSize) {
+      // A row larger than a block gets a block of its own size.
+      blocks_.push_back(std::make_unique_for_overwrite<char[]>(std::max(size, BlockSize)));
+      used_ = size > BlockSize ? BlockSize : 0;
+      if (size > BlockSize) return blocks_.back().get();
+    }
+    char* place = blocks_.back().get() + used_;
+    used_ += size;
+    return place;
+  }
+
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  size_t used_ = BlockSize;
+};
+
 
 ZTL_BEGIN_CLASS(TDataSet, TComponent)
   .Property("Active", &Self::Active, &Self::SetActive).Default(false)
@@ -224,7 +338,7 @@ void TDataSet::DataEvent(TDataEvent Event, intptr_t Info) {
   } else if (Event == deLayoutChange && disableCount_ > 0) {
     layoutChangedWhileDisabled_ = true;
   }
-  if (disableCount_ > 0 || state_ == dsBlockRead) return;
+  if (disableCount_ > 0 || state_ == dsBlockRead || dataSources_.empty()) return;
   for (TDataSource* source : Snapshot(dataSources_)) source->ProcessEvent(Event, Info);
 }
 
@@ -249,7 +363,10 @@ void TDataSet::Open() {
   try {
     state_ = dsOpening;  // silent: the sources hear of the open state only
     InternalOpen();
-    rows_.clear();
+    if (!rows_) rows_ = std::make_unique<RowStore>();
+    rows_->Clear();
+    hasRecord_ = false;
+    spareIsLast_ = false;
     allFetched_ = false;
     recNo_ = 0;
     current_ = 0;
@@ -259,7 +376,7 @@ void TDataSet::Open() {
     throw;
   }
   bof_ = true;
-  eof_ = rows_.empty();
+  eof_ = !hasRecord_;
   state_ = dsInactive;
   SetState(dsBrowse);
   Fire(afterOpen_);
@@ -279,43 +396,51 @@ void TDataSet::DoClose(bool notify) {
   else
     state_ = dsInactive;
   modified_ = false;
-  rows_.clear();
+  rows_.reset();
+  record_ = {};
   spare_ = {};
+  hasRecord_ = false;
   bof_ = eof_ = true;
   fields_.fields_.clear();
   InternalClose();
 }
 
+size_t TDataSet::RowCount() const { return uniDirectional_ ? (hasRecord_ ? 1 : 0) : rows_->rows.size(); }
+
+void TDataSet::LoadRow(size_t index) {
+  current_ = index;
+  hasRecord_ = index < rows_->rows.size();
+  if (!hasRecord_) return;
+  // A scan moves to the row it has just read: it is still unpacked.
+  if (spareIsLast_ && index + 1 == rows_->rows.size()) {
+    SwapRows(record_, spare_);
+    spareIsLast_ = false;
+    return;
+  }
+  RowStore::Unpack(rows_->rows[index], static_cast<size_t>(fields_.Count()), record_);
+}
+
+// Reads the next row of the source; a unidirectional dataset makes it the
+// current one, otherwise it is kept after the others.
 bool TDataSet::FetchNext() {
   if (allFetched_) return false;
-  TRecordBuffer& target = uniDirectional_ ? spare_ : rows_.emplace_back();
-  bool fetched;
-  try {
-    fetched = FetchRecord(target);
-  } catch (...) {
-    if (!uniDirectional_) rows_.pop_back();
-    throw;
-  }
-  if (!fetched) {
-    if (!uniDirectional_) rows_.pop_back();
+  if (!FetchRecord(spare_)) {
     allFetched_ = true;
     return false;
   }
-  if (uniDirectional_) {
-    if (rows_.empty()) rows_.emplace_back();
-    std::swap(rows_[0], spare_);
-  }
   ++recNo_;
+  if (uniDirectional_) {
+    SwapRows(record_, spare_);
+    hasRecord_ = true;
+    return true;
+  }
+  rows_->rows.push_back(rows_->Pack(spare_));
+  spareIsLast_ = true;
+  if (!hasRecord_) LoadRow(0);
   return true;
 }
 
 void TDataSet::FetchAll() {
-  if (uniDirectional_) {
-    // Keeps only the last row.
-    while (FetchNext()) {
-    }
-    return;
-  }
   while (FetchNext()) {
   }
 }
@@ -327,21 +452,21 @@ void TDataSet::PrepareWrite() {
 
 const TVariant& TDataSet::CurrentValue(int index) const {
   if (state_ == dsEdit || state_ == dsInsert) return editBuffer_.Values[static_cast<size_t>(index)];
-  if (rows_.empty()) return null_;
-  return rows_[current_].Values[static_cast<size_t>(index)];
+  if (!hasRecord_) return null_;
+  return record_.Values[static_cast<size_t>(index)];
 }
 
 const TVariant* TDataSet::StoredValue(int index) const {
-  if (state_ == dsInsert || rows_.empty()) return nullptr;
-  return &rows_[current_].Values[static_cast<size_t>(index)];
+  if (state_ == dsInsert || !hasRecord_) return nullptr;
+  return &record_.Values[static_cast<size_t>(index)];
 }
 
 void TDataSet::StoreValue(int index, const TVariant& value) { editBuffer_.Values[static_cast<size_t>(index)] = value; }
 
-bool TDataSet::IsEmpty() const { return rows_.empty(); }
+bool TDataSet::IsEmpty() const { return !hasRecord_; }
 
 int TDataSet::RecNo() const {
-  if (rows_.empty()) return 0;
+  if (!hasRecord_) return 0;
   return static_cast<int>(uniDirectional_ ? recNo_ : static_cast<int64_t>(current_) + 1);
 }
 
@@ -349,7 +474,7 @@ int TDataSet::RecordCount() {
   CheckActive();
   if (uniDirectional_) return static_cast<int>(recNo_);
   FetchAll();
-  return static_cast<int>(rows_.size());
+  return static_cast<int>(rows_->rows.size());
 }
 
 void TDataSet::CheckBrowseMode() {
@@ -373,9 +498,9 @@ void TDataSet::First() {
   CheckBrowseMode();
   if (uniDirectional_ && recNo_ > 1) DatabaseError("Operation not allowed on a unidirectional dataset");
   Fire(beforeScroll_);
-  current_ = 0;
+  if (!uniDirectional_) LoadRow(0);
   bof_ = true;
-  eof_ = rows_.empty();
+  eof_ = !hasRecord_;
   DataEvent(deDataSetChange, 0);
   Fire(afterScroll_);
 }
@@ -384,9 +509,9 @@ void TDataSet::Last() {
   CheckBrowseMode();
   Fire(beforeScroll_);
   FetchAll();
-  current_ = rows_.empty() ? 0 : rows_.size() - 1;
+  if (!uniDirectional_ && !rows_->rows.empty()) LoadRow(rows_->rows.size() - 1);
   eof_ = true;
-  bof_ = rows_.empty();
+  bof_ = !hasRecord_;
   DataEvent(deDataSetChange, 0);
   Fire(afterScroll_);
 }
@@ -401,9 +526,10 @@ int TDataSet::MoveBy(int distance) {
   Fire(beforeScroll_);
   int moved = 0;
   if (distance > 0) {
+    size_t target = current_;
     while (moved < distance) {
-      if (uniDirectional_ ? FetchNext() : (current_ + 1 < rows_.size() || FetchNext())) {
-        if (!uniDirectional_) ++current_;
+      if (uniDirectional_ ? FetchNext() : (target + 1 < rows_->rows.size() || FetchNext())) {
+        ++target;
         ++moved;
       } else {
         eof_ = true;
@@ -411,20 +537,16 @@ int TDataSet::MoveBy(int distance) {
       }
     }
     if (moved > 0) {
+      if (!uniDirectional_) LoadRow(target);
       bof_ = false;
       if (moved == distance) eof_ = false;
     }
   } else {
-    while (moved > distance) {
-      if (current_ > 0) {
-        --current_;
-        --moved;
-      } else {
-        bof_ = true;
-        break;
-      }
-    }
+    const size_t back = std::min(current_, static_cast<size_t>(-static_cast<int64_t>(distance)));
+    moved = -static_cast<int>(back);
+    if (moved != distance) bof_ = true;
     if (moved < 0) {
+      LoadRow(current_ - back);
       eof_ = false;
       if (moved == distance) bof_ = false;
     }
@@ -440,7 +562,7 @@ void TDataSet::BeginEditing(TDataSetState editState, bool append) {
   CheckBrowseMode();
   if (editState == dsEdit) {
     Fire(beforeEdit_);
-    editBuffer_ = rows_[current_];
+    editBuffer_ = record_;
     SetState(dsEdit);
     DataEvent(deRecordChange, 0);
     Fire(afterEdit_);
@@ -448,7 +570,7 @@ void TDataSet::BeginEditing(TDataSetState editState, bool append) {
   }
   Fire(beforeInsert_);
   if (append) FetchAll();
-  insertAt_ = append || rows_.empty() ? rows_.size() : current_;
+  insertAt_ = append || !hasRecord_ ? RowCount() : current_;
   editBuffer_ = {};
   editBuffer_.Values.assign(static_cast<size_t>(fields_.Count()), TVariant::Null());
   SetState(dsInsert);
@@ -460,7 +582,7 @@ void TDataSet::BeginEditing(TDataSetState editState, bool append) {
 void TDataSet::Edit() {
   if (state_ == dsEdit || state_ == dsInsert) return;
   CheckActive();
-  if (rows_.empty()) {
+  if (!hasRecord_) {
     CheckBrowseMode();
     Append();
     return;
@@ -480,24 +602,23 @@ void TDataSet::Post() {
     if (field->Required() && editBuffer_.Values[static_cast<size_t>(field->Index())].IsNull())
       DatabaseError("Field '" + field->DisplayLabel() + "' must have a value");
   PrepareWrite();
+  TRecordBuffer written = editBuffer_;
   if (state_ == dsEdit) {
-    TRecordBuffer written = editBuffer_;
-    InternalPost(&rows_[current_], written);
-    rows_[current_] = std::move(written);
+    InternalPost(&record_, written);
+    if (!uniDirectional_) rows_->rows[current_] = rows_->Pack(written);
+    spareIsLast_ = false;
   } else {
-    TRecordBuffer written = editBuffer_;
     InternalPost(nullptr, written);
-    if (uniDirectional_) {
-      if (rows_.empty()) rows_.emplace_back();
-      rows_[0] = std::move(written);
-      current_ = 0;
-    } else {
-      insertAt_ = std::min(insertAt_, rows_.size());
-      rows_.insert(rows_.begin() + static_cast<std::ptrdiff_t>(insertAt_), std::move(written));
+    if (!uniDirectional_) {
+      insertAt_ = std::min(insertAt_, rows_->rows.size());
+      rows_->rows.insert(rows_->rows.begin() + static_cast<std::ptrdiff_t>(insertAt_), rows_->Pack(written));
+      spareIsLast_ = false;
       current_ = insertAt_;
     }
     bof_ = eof_ = false;
   }
+  record_ = std::move(written);
+  hasRecord_ = true;
   editBuffer_ = {};
   SetState(dsBrowse);
   DataEvent(deDataSetChange, 0);
@@ -520,20 +641,21 @@ void TDataSet::Delete() {
     Cancel();
     return;
   }
-  if (rows_.empty()) DatabaseError("Cannot perform this operation on an empty dataset");
+  if (!hasRecord_) DatabaseError("Cannot perform this operation on an empty dataset");
   DataEvent(deCheckBrowseMode, 0);
   Fire(beforeDelete_);
   PrepareWrite();
-  InternalDelete(rows_[current_]);
+  InternalDelete(record_);
   editBuffer_ = {};
   if (uniDirectional_) {
-    rows_.clear();
+    hasRecord_ = false;
     if (FetchNext()) --recNo_;  // the next row takes the deleted one's place
   } else {
-    rows_.erase(rows_.begin() + static_cast<std::ptrdiff_t>(current_));
-    if (current_ >= rows_.size() && current_ > 0) --current_;
+    rows_->rows.erase(rows_->rows.begin() + static_cast<std::ptrdiff_t>(current_));
+    spareIsLast_ = false;
+    LoadRow(current_ < rows_->rows.size() || current_ == 0 ? current_ : current_ - 1);
   }
-  if (rows_.empty()) bof_ = eof_ = true;
+  if (!hasRecord_) bof_ = eof_ = true;
   SetState(dsBrowse);
   DataEvent(deDataSetChange, 0);
   Fire(afterDelete_);
@@ -544,14 +666,16 @@ void TDataSet::Refresh() {
   if (uniDirectional_) DatabaseError("Operation not allowed on a unidirectional dataset");
   const size_t position = current_;
   InternalRestart();
-  rows_.clear();
+  rows_->Clear();
+  hasRecord_ = false;
+  spareIsLast_ = false;
   allFetched_ = false;
   recNo_ = 0;
-  while (rows_.size() <= position && FetchNext()) {
+  while (rows_->rows.size() <= position && FetchNext()) {
   }
-  current_ = rows_.empty() ? 0 : std::min(position, rows_.size() - 1);
+  LoadRow(rows_->rows.empty() ? 0 : std::min(position, rows_->rows.size() - 1));
   bof_ = current_ == 0;
-  eof_ = rows_.empty();
+  eof_ = !hasRecord_;
   DataEvent(deDataSetChange, 0);
 }
 

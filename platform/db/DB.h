@@ -108,20 +108,20 @@ class ZTL_PLATFORM_API TField : public TComponent {
   TVariant OldValue() const;
   // The value as it is now, with the pending edit.
   TVariant NewValue() const;
-  bool IsNull() const { return Value().IsNull(); }
+  bool IsNull() const { return CurrentValue().IsNull(); }
   void Clear() { SetValue(TVariant::Null()); }
 
   // The conversions raise for a null value what TVariant raises, except
   // AsString, which gives the empty string.
   virtual String AsString() const;
   void SetAsString(const String& value);
-  int64_t AsInteger() const { return Value().AsInteger(); }
+  int64_t AsInteger() const { return CurrentValue().AsInteger(); }
   void SetAsInteger(int64_t value) { SetValue(TVariant(value)); }
-  double AsFloat() const { return Value().AsFloat(); }
+  double AsFloat() const { return CurrentValue().AsFloat(); }
   void SetAsFloat(double value) { SetValue(TVariant(value)); }
-  bool AsBoolean() const { return Value().AsBoolean(); }
+  bool AsBoolean() const { return CurrentValue().AsBoolean(); }
   void SetAsBoolean(bool value) { SetValue(TVariant(value)); }
-  TDateTime AsDateTime() const { return Value().AsDateTime(); }
+  TDateTime AsDateTime() const { return CurrentValue().AsDateTime(); }
   void SetAsDateTime(TDateTime value) { SetValue(TVariant::FromDateTime(value)); }
   // The text form shown to a person; the value's text but for blobs.
   virtual String Text() const { return AsString(); }
@@ -130,6 +130,8 @@ class ZTL_PLATFORM_API TField : public TComponent {
   void SetOnChange(const TFieldNotifyEvent& value) { onChange_ = value; }
 
  protected:
+  // The value of the current record, without a copy.
+  const TVariant& CurrentValue() const;
   // The stored form of a value assigned to the field; Null stays Null.
   virtual TVariant Convert(const TVariant& value) const { return value; }
   void SetDataType(TFieldType value) { dataType_ = value; }
@@ -368,6 +370,8 @@ class ZTL_PLATFORM_API TDataSet : public TComponent {
   void SetState(TDataSetState value);
   void DoClose(bool notify);
   bool FetchNext();
+  size_t RowCount() const;
+  void LoadRow(size_t index);
   void FetchAll();
   const TVariant& CurrentValue(int index) const;
   const TVariant* StoredValue(int index) const;
@@ -381,15 +385,19 @@ class ZTL_PLATFORM_API TDataSet : public TComponent {
 
   TDataSetState state_ = dsInactive;
   TFields fields_;
-  std::vector<TRecordBuffer> rows_;  // the rows read; only the current one when unidirectional
-  size_t current_ = 0;               // index into rows_
+  struct RowStore;
+  std::unique_ptr<RowStore> rows_;  // the rows read, unless unidirectional
+  TRecordBuffer record_;            // the current row
+  bool hasRecord_ = false;          // false while the dataset is empty
+  size_t current_ = 0;              // the current row's index among those read
   int64_t recNo_ = 0;                // of a unidirectional dataset: rows read so far
   bool bof_ = true;
   bool eof_ = true;
   bool allFetched_ = false;
   TRecordBuffer editBuffer_;
   size_t insertAt_ = 0;
-  TRecordBuffer spare_;  // the next row of a unidirectional dataset, read before the current one goes
+  TRecordBuffer spare_;       // where the source reads the next row to
+  bool spareIsLast_ = false;  // spare_ holds the last row read, unpacked
   TVariant null_ = TVariant::Null();
   bool modified_ = false;
   bool uniDirectional_ = false;

@@ -80,38 +80,58 @@ String ColumnText(sqlite3_stmt* stmt, int column) {
   return String(text, static_cast<size_t>(sqlite3_column_bytes(stmt, column)));
 }
 
-TVariant ReadValue(sqlite3_stmt* stmt, int column, TFieldType type) {
-  const int storage = sqlite3_column_type(stmt, column);
-  if (storage == SQLITE_NULL) return TVariant::Null();
+// Reads a column into value in place, as the field's type asks; what the
+// type does not describe comes as it is stored. One call of the statement
+// gives the column's value; the value calls that follow take no lock.
+void ReadValue(sqlite3_stmt* stmt, int column, TFieldType type, TVariant& value) {
+  sqlite3_value* column_value = sqlite3_column_value(stmt, column);
+  const int storage = sqlite3_value_type(column_value);
+  if (storage == SQLITE_NULL) {
+    value.SetNull();
+    return;
+  }
+  auto text = [column_value] {
+    return String(reinterpret_cast<const char*>(sqlite3_value_text(column_value)),
+                  static_cast<size_t>(sqlite3_value_bytes(column_value)));
+  };
   switch (type) {
     case ftInteger:
-      if (storage == SQLITE_INTEGER) return TVariant(static_cast<int64_t>(sqlite3_column_int64(stmt, column)));
-      break;
+      if (storage != SQLITE_INTEGER) break;
+      value.SetInteger(sqlite3_value_int64(column_value));
+      return;
     case ftFloat:
-      if (storage != SQLITE_TEXT && storage != SQLITE_BLOB) return TVariant(sqlite3_column_double(stmt, column));
-      break;
+      if (storage == SQLITE_TEXT || storage == SQLITE_BLOB) break;
+      value.SetFloat(sqlite3_value_double(column_value));
+      return;
     case ftBoolean:
-      if (storage == SQLITE_INTEGER) return TVariant(sqlite3_column_int64(stmt, column) != 0);
-      break;
+      if (storage != SQLITE_INTEGER) break;
+      value = TVariant(sqlite3_value_int64(column_value) != 0);
+      return;
     case ftDateTime: {
-      if (storage == SQLITE_FLOAT) return TVariant::FromDateTime(sqlite3_column_double(stmt, column) - JulianDayOfDateTimeZero);
-      if (storage == SQLITE_INTEGER)
-        return TVariant::FromDateTime(static_cast<double>(sqlite3_column_int64(stmt, column)) / 86400.0 + UnixDateDelta);
       TDateTime when;
-      if (TryISOToDateTime(ColumnText(stmt, column), when)) return TVariant::FromDateTime(when);
-      break;
+      if (storage == SQLITE_FLOAT)
+        when = sqlite3_value_double(column_value) - JulianDayOfDateTimeZero;
+      else if (storage == SQLITE_INTEGER)
+        when = static_cast<double>(sqlite3_value_int64(column_value)) / 86400.0 + UnixDateDelta;
+      else if (!TryISOToDateTime(text(), when))
+        break;
+      value = TVariant::FromDateTime(when);
+      return;
     }
     case ftBlob: {
-      const auto* bytes = static_cast<const char*>(sqlite3_column_blob(stmt, column));
-      return TVariant(String(bytes != nullptr ? bytes : "", static_cast<size_t>(sqlite3_column_bytes(stmt, column))));
+      const auto* bytes = static_cast<const char*>(sqlite3_value_blob(column_value));
+      value.SetString(bytes != nullptr ? bytes : "", static_cast<size_t>(sqlite3_value_bytes(column_value)));
+      return;
     }
     default: break;
   }
-  // What the column's type does not describe comes as it is stored.
   switch (storage) {
-    case SQLITE_INTEGER: return TVariant(static_cast<int64_t>(sqlite3_column_int64(stmt, column)));
-    case SQLITE_FLOAT: return TVariant(sqlite3_column_double(stmt, column));
-    default: return TVariant(ColumnText(stmt, column));
+    case SQLITE_INTEGER: value.SetInteger(sqlite3_value_int64(column_value)); break;
+    case SQLITE_FLOAT: value.SetFloat(sqlite3_value_double(column_value)); break;
+    default: {
+      const auto* chars = reinterpret_cast<const char*>(sqlite3_value_text(column_value));
+      value.SetString(chars, static_cast<size_t>(sqlite3_value_bytes(column_value)));
+    }
   }
 }
 
@@ -176,12 +196,15 @@ void TSQLiteConnection::SetConnected(bool value) {
     if (databaseName_.empty()) throw EDatabaseError("No database name given");
     sqlite3* db = nullptr;
     const int rc = sqlite3_open_v2(databaseName_.c_str(), &db,
-                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI, nullptr);
+                                   SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX,
+                                   nullptr);
     if (rc != SQLITE_OK) {
       const String message = db != nullptr ? sqlite3_errmsg(db) : sqlite3_errstr(rc);
       sqlite3_close_v2(db);
       throw EDatabaseError(message + ": " + databaseName_);
     }
+    // A connection is used on one thread at a time, as the framework's
+    // objects are (NOMUTEX above spares SQLite's locking of every call).
     sqlite3_busy_timeout(db, BusyTimeoutMs);
     db_ = db;
     return;
@@ -245,6 +268,7 @@ TParam& TParams::ParamByName(const String& name) const {
 struct TSQLiteDataSet::Column {
   String origin;  // the table column it reads; empty for an expression
   String table;
+  TFieldType type = ftUnknown;
 };
 
 ZTL_BEGIN_CLASS(TSQLiteDataSet, TDataSet)
@@ -297,7 +321,8 @@ void TSQLiteDataSet::InternalOpen() {
   // Expressions have no declared type: the first row tells what they hold.
   const int firstStep = sqlite3_step(stmt_);
   if (firstStep != SQLITE_ROW && firstStep != SQLITE_DONE) RaiseSQLite(db);
-  const int first = ReadsRowId() ? 1 : 0;
+  rowIdColumn_ = ReadsRowId();
+  const int first = rowIdColumn_ ? 1 : 0;
   const int count = sqlite3_column_count(stmt_);
   columns_.clear();
   for (int i = first; i < count; ++i) {
@@ -324,6 +349,7 @@ void TSQLiteDataSet::InternalOpen() {
     // An INTEGER PRIMARY KEY is the row id: SQLite gives it a value.
     const bool rowIdAlias = primaryKey != 0 && type == ftInteger;
     AddField(sqlite3_column_name(stmt_, i), type, notNull != 0 && !rowIdAlias);
+    columns_[static_cast<size_t>(i - first)].type = type;
   }
   if (!updateTable_.empty()) FindKey(db);
   sqlite3_reset(stmt_);
@@ -378,12 +404,11 @@ bool TSQLiteDataSet::FetchRecord(TRecordBuffer& record) {
     sqlite3_reset(stmt_);
     RaiseSQLite(connection_->Handle());
   }
-  const int first = ReadsRowId() ? 1 : 0;
+  const int first = rowIdColumn_ ? 1 : 0;
   const size_t count = columns_.size();
   record.Values.resize(count);
-  for (size_t i = 0; i < count; ++i)
-    record.Values[i] = ReadValue(stmt_, static_cast<int>(i) + first, Fields().Fields(static_cast<int>(i))->DataType());
-  record.Key = first != 0 ? sqlite3_column_int64(stmt_, 0) : 0;
+  for (size_t i = 0; i < count; ++i) ReadValue(stmt_, static_cast<int>(i) + first, columns_[i].type, record.Values[i]);
+  record.Key = rowIdColumn_ ? sqlite3_column_int64(stmt_, 0) : 0;
   return true;
 }
 

@@ -140,6 +140,7 @@ class ZTL_PLATFORM_API TSQLiteDataSet : public TDataSet {
   String updateTable_;
   std::vector<int> keyFields_;  // the primary key's fields; empty: by row id
   bool rowIdKey_ = false;
+  bool rowIdColumn_ = false;  // the first column read is the row id
 };
 
 // The rows of one table, all its columns.

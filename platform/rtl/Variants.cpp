@@ -41,7 +41,7 @@ void TVariant::CastError(TVarType to) const {
                               TypeName(to) + ")");
 }
 
-String TVariant::AsString() const {
+String TVariant::ConvertToString() const {
   switch (type_) {
     case varInteger: return IntToStr(int_);
     case varDouble: return FloatToStr(float_);
@@ -52,7 +52,7 @@ String TVariant::AsString() const {
   }
 }
 
-int64_t TVariant::AsInteger() const {
+int64_t TVariant::ConvertToInteger() const {
   switch (type_) {
     case varInteger:
     case varBoolean: return int_;
@@ -72,7 +72,7 @@ int64_t TVariant::AsInteger() const {
   }
 }
 
-double TVariant::AsFloat() const {
+double TVariant::ConvertToFloat() const {
   switch (type_) {
     case varInteger:
     case varBoolean: return static_cast<double>(int_);

@@ -19,16 +19,34 @@ class ZTL_PLATFORM_API TVariant {
  public:
   // Unassigned.
   TVariant() = default;
-  TVariant(int value) : type_(varInteger), int_(value) {}
-  TVariant(int64_t value) : type_(varInteger), int_(value) {}
-  TVariant(double value) : type_(varDouble), float_(value) {}
-  TVariant(bool value) : type_(varBoolean), int_(value ? 1 : 0) {}
-  TVariant(const char* value) : type_(varString), str_(value) {}
-  TVariant(String value) : type_(varString), str_(std::move(value)) {}
+  TVariant(int value) : int_(value), type_(varInteger) {}
+  TVariant(int64_t value) : int_(value), type_(varInteger) {}
+  TVariant(double value) : float_(value), type_(varDouble) {}
+  TVariant(bool value) : int_(value ? 1 : 0), type_(varBoolean) {}
+  TVariant(const char* value) : str_(value), type_(varString) {}
+  TVariant(String value) : str_(std::move(value)), type_(varString) {}
   static TVariant Null();
   static TVariant FromDateTime(TDateTime value);
 
+  // In-place assignments: a string reuses the room the variant already has,
+  // so that a record buffer read again and again does not allocate.
+  void SetNull() { type_ = varNull; }
+  void SetInteger(int64_t value) {
+    type_ = varInteger;
+    int_ = value;
+  }
+  void SetFloat(double value) {
+    type_ = varDouble;
+    float_ = value;
+  }
+  void SetString(const char* data, size_t size) {
+    type_ = varString;
+    str_.assign(data, size);
+  }
+
   TVarType VarType() const { return type_; }
+  // The text of a string variant, without a copy; meaningless for other kinds.
+  const String& StringRef() const { return str_; }
   bool IsNull() const { return type_ == varNull; }
   bool IsEmpty() const { return type_ == varEmpty; }
   // Integer, float, boolean and date values.
@@ -37,9 +55,9 @@ class ZTL_PLATFORM_API TVariant {
   // Conversions. Null and Unassigned convert to nothing but a string through
   // VarToStr; here they raise EVariantTypeCastError, as does a string that
   // does not read as the type asked for, or an integer out of range.
-  String AsString() const;
-  int64_t AsInteger() const;
-  double AsFloat() const;
+  String AsString() const { return type_ == varString ? str_ : ConvertToString(); }
+  int64_t AsInteger() const { return type_ == varInteger ? int_ : ConvertToInteger(); }
+  double AsFloat() const { return type_ == varDouble || type_ == varDate ? float_ : ConvertToFloat(); }
   bool AsBoolean() const;
   TDateTime AsDateTime() const;
 
@@ -48,11 +66,17 @@ class ZTL_PLATFORM_API TVariant {
 
  private:
   [[noreturn]] void CastError(TVarType to) const;
+  String ConvertToString() const;
+  int64_t ConvertToInteger() const;
+  double ConvertToFloat() const;
 
-  TVarType type_ = varEmpty;
-  int64_t int_ = 0;
-  double float_ = 0;
+  // Integers and booleans use int_, floats and dates float_.
+  union {
+    int64_t int_ = 0;
+    double float_;
+  };
   String str_;
+  TVarType type_ = varEmpty;
 };
 
 inline TVariant Null() { return TVariant::Null(); }
