@@ -128,9 +128,12 @@ void TZTDatasetLog::UpdateStatus(TZTLDBTypeEvent Event, TField* Field) {
     if (!statement.empty()) FOnSQLStatement(this, statement);
   }
 
-  String logText = FormatDateTime("c", Now()) + " " + GetEnumName(EnumTypeInfo(Event), Event);
-  if (Field != nullptr) logText += " " + Field->FieldName() + ":" + Field->AsString();
-  logText += "\r\n";
+  // Built in one buffer: a line is composed for every event.
+  String logText;
+  logText.reserve(64);
+  logText.append(FormatDateTime("c", Now())).append(1, ' ').append(EnumTypeInfo(Event).Names[Event]);
+  if (Field != nullptr) logText.append(1, ' ').append(Field->FieldName()).append(1, ':').append(Field->AsString());
+  logText.append("\r\n");
   if (FOnChange) FOnChange(this, Event, Field, logText);
   if (!LogFile().empty()) WriteAsString("CHANGE", logText);
 }

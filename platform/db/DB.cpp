@@ -36,6 +36,27 @@ std::vector<T*> Snapshot(const std::vector<T*>& list) {
   return list;
 }
 
+// The same for the lists every event walks: a few entries are copied to the
+// stack, so that sending an event allocates nothing.
+template <typename T>
+class SmallSnapshot {
+ public:
+  explicit SmallSnapshot(const std::vector<T*>& list) : size_(list.size()) {
+    if (size_ <= InPlace)
+      std::copy(list.begin(), list.end(), inPlace_);
+    else
+      spilled_ = list;
+  }
+  T* const* begin() const { return size_ <= InPlace ? inPlace_ : spilled_.data(); }
+  T* const* end() const { return begin() + size_; }
+
+ private:
+  static constexpr size_t InPlace = 8;
+  size_t size_;
+  T* inPlace_[InPlace];
+  std::vector<T*> spilled_;
+};
+
 }  // namespace
 
 // ---- Fields
@@ -339,7 +360,7 @@ void TDataSet::DataEvent(TDataEvent Event, intptr_t Info) {
     layoutChangedWhileDisabled_ = true;
   }
   if (disableCount_ > 0 || state_ == dsBlockRead || dataSources_.empty()) return;
-  for (TDataSource* source : Snapshot(dataSources_)) source->ProcessEvent(Event, Info);
+  for (TDataSource* source : SmallSnapshot(dataSources_)) source->ProcessEvent(Event, Info);
 }
 
 void TDataSet::DisableControls() {
@@ -737,7 +758,7 @@ void TDataSource::Notification(TComponent* AComponent, TOperation Operation) {
 }
 
 void TDataSource::Distribute(TDataEvent Event, intptr_t Info) {
-  const std::vector<TDataLink*> links = Snapshot(links_);
+  const SmallSnapshot links(links_);
   for (bool visual : {false, true})
     for (TDataLink* link : links)
       if (link->visualControl_ == visual && std::find(links_.begin(), links_.end(), link) != links_.end())
