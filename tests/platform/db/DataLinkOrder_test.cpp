@@ -239,5 +239,59 @@ TEST_F(DataLinkOrder, FreeingTheDatasetOrTheSourceDeactivatesTheLink) {
   EXPECT_EQ(follower.DataSource(), nullptr);
 }
 
+// Records the dataset's own events; OnNewRecord fills a default, BeforePost
+// refuses while told to.
+class DataSetEvents : public TObject {
+ public:
+  explicit DataSetEvents(TDataSet& ds) {
+    ds.SetBeforeEdit(MakeMethod<&DataSetEvents::BeforeEdit>(this));
+    ds.SetAfterEdit(MakeMethod<&DataSetEvents::AfterEdit>(this));
+    ds.SetBeforeInsert(MakeMethod<&DataSetEvents::BeforeInsert>(this));
+    ds.SetOnNewRecord(MakeMethod<&DataSetEvents::NewRecord>(this));
+    ds.SetBeforePost(MakeMethod<&DataSetEvents::BeforePost>(this));
+    ds.SetAfterPost(MakeMethod<&DataSetEvents::AfterPost>(this));
+    ds.SetAfterCancel(MakeMethod<&DataSetEvents::AfterCancel>(this));
+    ds.SetBeforeDelete(MakeMethod<&DataSetEvents::BeforeDelete>(this));
+    ds.SetAfterScroll(MakeMethod<&DataSetEvents::AfterScroll>(this));
+  }
+  void BeforeEdit(TDataSet*) { seen += "BeforeEdit "; }
+  void AfterEdit(TDataSet*) { seen += "AfterEdit "; }
+  void BeforeInsert(TDataSet*) { seen += "BeforeInsert "; }
+  void NewRecord(TDataSet* ds) {
+    seen += "OnNewRecord ";
+    ds->FieldByName("Name")->SetAsString("new");
+  }
+  void BeforePost(TDataSet*) {
+    seen += "BeforePost ";
+    if (refuse) throw EAbort("refused");
+  }
+  void AfterPost(TDataSet*) { seen += "AfterPost "; }
+  void AfterCancel(TDataSet*) { seen += "AfterCancel "; }
+  void BeforeDelete(TDataSet*) { seen += "BeforeDelete "; }
+  void AfterScroll(TDataSet*) { seen += "AfterScroll "; }
+  String seen;
+  bool refuse = false;
+};
+
+TEST_F(DataLinkOrder, DatasetEventsAndARefusedPost) {
+  DataSetEvents events(table);
+  table.Open();
+  table.Edit();
+  table.Cancel();
+  table.Next();
+  table.Append();
+  EXPECT_EQ(table.FieldByName("Name")->AsString(), "new");
+  events.refuse = true;
+  EXPECT_THROW(table.Post(), EAbort);
+  EXPECT_EQ(table.State(), dsInsert);
+  events.refuse = false;
+  table.Post();
+  table.Delete();
+  EXPECT_EQ(events.seen,
+            "BeforeEdit AfterEdit AfterCancel AfterScroll BeforeInsert OnNewRecord BeforePost BeforePost AfterPost "
+            "BeforeDelete ");
+  EXPECT_EQ(table.RecordCount(), 5);
+}
+
 }  // namespace
 }  // namespace ztl
