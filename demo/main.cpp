@@ -10,6 +10,7 @@
 
 #include "core/LogBase.h"
 #include "demo/CheckDemo.h"
+#include "demo/DatasetModule.h"
 #include "demo/DemoForm.h"
 #include "demo/DemoModule.h"
 #include "exceptionlog/LogError.h"
@@ -75,6 +76,25 @@ void ServeFolderChanges(const demo::TDemoModule& module) {
   CheckSynchronize(100);  // what came at the same moment
 }
 
+// The dataset change logger on an SQLite table: an edit and an insert, then
+// the CHANGE lines and the statements the logger generated.
+void RunDatasetDemo(const String& folder) {
+  RegisterClass(TZTDatasetLog::StaticClass());
+  demo::TDatasetModule module(nullptr, folder);
+  TSQLiteTable& customers = *module.Customers;
+  customers.Edit();
+  customers.FieldByName("Name")->SetAsString("John");
+  customers.FieldByName("City")->SetAsString("Rome");
+  customers.Post();
+  customers.Append();
+  customers.FieldByName("Id")->SetAsInteger(7);
+  customers.FieldByName("Name")->SetAsString("Ann");
+  customers.Post();
+  Show(*module.CustomerLog);
+  for (const String& statement : module.Statements) std::printf("== SQL statement\n%s\n", statement.c_str());
+  std::printf("Customers in %s: %d\n", module.Database->DatabaseName().c_str(), customers.RecordCount());
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -95,6 +115,7 @@ int main(int argc, char** argv) {
     Show(*module.ExceptionLog);
     std::printf("Logs written to %s\n", folder.c_str());
     demo::RunCheckDemo();
+    RunDatasetDemo(folder);
     return 0;
   } catch (const Exception& e) {
     std::fprintf(stderr, "%s: %s\n", e.ClassName().c_str(), e.Message().c_str());

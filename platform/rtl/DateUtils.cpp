@@ -316,3 +316,58 @@ String FormatDateTime(const String& format, TDateTime value, const TFormatSettin
 }
 
 }  // namespace ztl
+
+namespace ztl {
+
+String DateTimeToISO(TDateTime value) {
+  const String ms = FormatDateTime("zzz", value);
+  return FormatDateTime("yyyy'-'mm'-'dd hh':'nn':'ss", value) + (ms == "000" ? String() : "." + ms);
+}
+
+bool TryISOToDateTime(const String& text, TDateTime& value) {
+  size_t pos = 0;
+  auto number = [&](size_t digits, int& out) {
+    if (pos + digits > text.size()) return false;
+    out = 0;
+    for (size_t i = 0; i < digits; ++i) {
+      const char c = text[pos + i];
+      if (c < '0' || c > '9') return false;
+      out = out * 10 + (c - '0');
+    }
+    pos += digits;
+    return true;
+  };
+  auto literal = [&](char c) {
+    if (pos >= text.size() || text[pos] != c) return false;
+    ++pos;
+    return true;
+  };
+  int year, month, day, hour = 0, minute = 0, second = 0, msec = 0;
+  if (!number(4, year) || !literal('-') || !number(2, month) || !literal('-') || !number(2, day)) return false;
+  TDateTime date;
+  if (!TryEncodeDate(year, month, day, date)) return false;
+  if (pos < text.size()) {
+    if (text[pos] != ' ' && text[pos] != 'T') return false;
+    ++pos;
+    if (!number(2, hour) || !literal(':') || !number(2, minute)) return false;
+    if (pos < text.size() && !(literal(':') && number(2, second))) return false;
+    if (pos < text.size()) {
+      if (!literal('.')) return false;
+      // Milliseconds from the first three digits of the fraction.
+      int scale = 100;
+      const size_t start = pos;
+      while (pos < text.size() && text[pos] >= '0' && text[pos] <= '9') {
+        msec += (text[pos] - '0') * scale;
+        scale /= 10;
+        ++pos;
+      }
+      if (pos == start || pos < text.size()) return false;
+    }
+  }
+  TDateTime time;
+  if (!TryEncodeTime(hour, minute, second, msec, time)) return false;
+  value = date < 0 ? date - time : date + time;
+  return true;
+}
+
+}  // namespace ztl

@@ -54,4 +54,11 @@ ZTL_PLATFORM_API String TimeToStr(TDateTime value, const TFormatSettings& settin
 ZTL_PLATFORM_API String FormatDateTime(const String& format, TDateTime value);
 ZTL_PLATFORM_API String FormatDateTime(const String& format, TDateTime value, const TFormatSettings& settings);
 
+// The ISO 8601 text databases exchange: "yyyy-mm-dd hh:nn:ss", with ".zzz"
+// when there are milliseconds; independent of the locale.
+ZTL_PLATFORM_API String DateTimeToISO(TDateTime value);
+// Reads "yyyy-mm-dd", optionally followed by a blank or "T" and "hh:nn",
+// ":ss" and a fraction of a second; false for anything else.
+ZTL_PLATFORM_API bool TryISOToDateTime(const String& text, TDateTime& value);
+
 }  // namespace ztl

@@ -1,0 +1,86 @@
+// The dataset change logger's cost per logged event against its floor: a
+// bare WriteAsString of the same line. The event is a scroll of a real
+// SQLite dataset (Next and Prior in turn), so the logged cost holds the
+// dataset's move, the data link's dispatch, the dated line and the write.
+// Goal: within 1.2x of the floor.
+#include <benchmark/benchmark.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+#include "datasetlog/LogDS.h"
+#include "platform/db/SQLiteDB.h"
+#include "platform/rtl/DateUtils.h"
+
+namespace {
+
+class ScratchDir {
+ public:
+  ScratchDir() {
+    std::string pattern = (std::filesystem::temp_directory_path() / "ztl-bench-XXXXXX").string();
+    if (!mkdtemp(pattern.data())) std::abort();
+    path_ = pattern;
+  }
+  ~ScratchDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(path_, ignored);
+  }
+  std::string File(const std::string& name) const {
+    const std::string path = path_ + "/" + name;
+    ::unlink(path.c_str());
+    return path;
+  }
+
+ private:
+  std::string path_;
+};
+
+ScratchDir& Scratch() {
+  static ScratchDir dir;
+  return dir;
+}
+
+void WriteAsStringFloor(benchmark::State& state) {
+  ztl::TZTLogBase log(nullptr);
+  log.SetActive(true);
+  log.SetLogFile(Scratch().File("floor.log"));
+  const ztl::String line = ztl::FormatDateTime("c", ztl::Now()) + " dbeDataSetScrolled\r\n";
+  for (auto _ : state) log.WriteAsString("CHANGE", line);
+}
+
+// Everything but the write: what the logger adds to its floor.
+void Scroll(benchmark::State& state, bool toFile) {
+  using namespace ztl;
+  TSQLiteConnection connection(nullptr);
+  connection.SetDatabaseName(":memory:");
+  connection.ExecSQL("CREATE TABLE T (Id INTEGER PRIMARY KEY, Name TEXT); INSERT INTO T VALUES (1, 'a'), (2, 'b')");
+  TSQLiteTable table(nullptr);
+  table.SetConnection(&connection);
+  table.SetTableName("T");
+  TDataSource source(nullptr);
+  source.SetDataSet(&table);
+  table.Open();
+  TZTDatasetLog log(nullptr);
+  log.SetActive(true);
+  log.SetLogFile(toFile ? Scratch().File("changes.log") : "");
+  log.SetDataSource(&source);
+  bool forward = true;
+  for (auto _ : state) {
+    if (forward)
+      table.Next();
+    else
+      table.Prior();
+    forward = !forward;
+  }
+}
+
+void LoggedScroll(benchmark::State& state) { Scroll(state, true); }
+void LoggedScrollWithoutFile(benchmark::State& state) { Scroll(state, false); }
+
+}  // namespace
+
+BENCHMARK(WriteAsStringFloor)->MinTime(2.0);
+BENCHMARK(LoggedScroll)->MinTime(2.0);
+BENCHMARK(LoggedScrollWithoutFile)->MinTime(1.0);

@@ -1,0 +1,79 @@
+#pragma once
+// The dataset change logger: follows one data source through a data link of
+// its own, writes a dated "CHANGE" line for every data event it reports, and
+// hands the application an INSERT or UPDATE statement describing each
+// record about to be posted.
+#include <cstdint>
+#include <memory>
+
+#include "core/LogBase.h"
+#include "platform/db/DB.h"
+#include "platform/rtl/Export.h"
+
+namespace ztl {
+
+enum TZTLDBTypeEvent : uint8_t {
+  dbeActiveChanged,
+  dbeEditingChanged,
+  dbeDataSetChanged,
+  dbeDataSetScrolled,
+  dbeLayoutChanged,
+  dbeRecordChanged,
+  dbeUpdateData,
+};
+ZTL_ENUM_NAMES(TZTLDBTypeEvent, "dbeActiveChanged", "dbeEditingChanged", "dbeDataSetChanged", "dbeDataSetScrolled",
+               "dbeLayoutChanged", "dbeRecordChanged", "dbeUpdateData")
+using TZTLDBTypeEvents = TSet<TZTLDBTypeEvent, 7>;
+
+// Field is the field concerned or nullptr; the handler may change LogText.
+using TZTLDataChangeEvent =
+    TMethodRef<void(TObject* Sender, TZTLDBTypeEvent State, TField* Field, String& LogText)>;
+using TZTLSQLStatementEvent = TMethodRef<void(TObject* Sender, const String& SQL)>;
+
+class ZTL_API TZTDatasetLog : public TZTLogBase {
+  ZTL_DECLARE_CLASS(TZTDatasetLog, TZTLogBase)
+
+ public:
+  explicit TZTDatasetLog(TComponent* AOwner);
+  ~TZTDatasetLog() override;
+
+  TDataSource* GetDataSource() const;
+  TDataSource* DataSource() const { return GetDataSource(); }
+  // Follows Value (nullptr: none) and, unless the component is loading,
+  // handles dbeActiveChanged without a field.
+  void SetDataSource(TDataSource* Value);
+  // The events that are logged; all seven by default.
+  TZTLDBTypeEvents FilterEvents() const { return FFilterEvents; }
+  void SetFilterEvents(TZTLDBTypeEvents Value) { FFilterEvents = Value; }
+  // Called for every logged event before its line is written.
+  TZTLDataChangeEvent OnChange() const { return FOnChange; }
+  void SetOnChange(const TZTLDataChangeEvent& Value) { FOnChange = Value; }
+  // Called with the statement of a record about to be posted.
+  TZTLSQLStatementEvent OnSQLStatement() const { return FOnSQLStatement; }
+  void SetOnSQLStatement(const TZTLSQLStatementEvent& Value) { FOnSQLStatement = Value; }
+
+ protected:
+  void Notification(TComponent* AComponent, TOperation Operation) override;
+  // Handles one event completely: the statement when a record is about to be
+  // posted, then the log line, OnChange, and the "CHANGE" entry. Nothing at
+  // design time, while inactive, or for an event outside FilterEvents.
+  // Errors of handlers and of the log file pass to the caller.
+  virtual void UpdateStatus(TZTLDBTypeEvent Event, TField* Field);
+
+ private:
+  class TLogDataLink;
+  friend class TLogDataLink;
+
+  std::unique_ptr<TLogDataLink> FDataLink;
+  TZTLDataChangeEvent FOnChange;
+  TZTLSQLStatementEvent FOnSQLStatement;
+  TZTLDBTypeEvents FFilterEvents;
+};
+
+// The name of the table a dataset's rows come from, as the statements give
+// it: its published "TableName", else what follows "FROM " in its published
+// "SQL" text up to a blank or line break, else the whole text; in each case
+// cut before a ".". Empty for nullptr or a dataset with neither property.
+ZTL_API String DataSetTableName(const TDataSet* DataSet);
+
+}  // namespace ztl

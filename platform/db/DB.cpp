@@ -1,0 +1,880 @@
+#include "platform/db/DB.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "platform/classes/ClassBuilder.h"
+#include "platform/rtl/DateUtils.h"
+#include "platform/rtl/FormatUtils.h"
+#include "platform/rtl/SysUtils.h"
+
+namespace ztl {
+
+ZTL_DEFINE_CLASS(EDatabaseError, Exception)
+
+namespace {
+
+// Without a temporary record: a scan swaps rows once per row.
+void SwapRows(TRecordBuffer& a, TRecordBuffer& b) {
+  a.Values.swap(b.Values);
+  std::swap(a.Key, b.Key);
+}
+
+bool InEditModes(TDataSetState state) { return state == dsEdit || state == dsInsert || state == dsSetKey; }
+
+[[noreturn]] void DatabaseError(const String& message) { throw EDatabaseError(message); }
+
+// Stored forms find the data source by its class name.
+const bool registered = [] {
+  RegisterClass(TDataSource::StaticClass());
+  return true;
+}();
+
+// Copies of the lists a notification may change while it is being sent.
+template <typename T>
+std::vector<T*> Snapshot(const std::vector<T*>& list) {
+  return list;
+}
+
+// The same for the lists every event walks: a few entries are copied to the
+// stack, so that sending an event allocates nothing.
+template <typename T>
+class SmallSnapshot {
+ public:
+  explicit SmallSnapshot(const std::vector<T*>& list) : size_(list.size()) {
+    if (size_ <= InPlace)
+      std::copy(list.begin(), list.end(), inPlace_);
+    else
+      spilled_ = list;
+  }
+  T* const* begin() const { return size_ <= InPlace ? inPlace_ : spilled_.data(); }
+  T* const* end() const { return begin() + size_; }
+
+ private:
+  static constexpr size_t InPlace = 8;
+  size_t size_;
+  T* inPlace_[InPlace];
+  std::vector<T*> spilled_;
+};
+
+}  // namespace
+
+// ---- Fields
+
+ZTL_BEGIN_CLASS(TField, TComponent)
+  .Property("FieldName", &Self::FieldName, &Self::SetFieldName)
+  .Property("DisplayLabel", &Self::DisplayLabel, &Self::SetDisplayLabel)
+  .Property("Required", &Self::Required, &Self::SetRequired).Default(false)
+  .Property("ReadOnly", &Self::ReadOnly, &Self::SetReadOnly).Default(false)
+  .Property("OnChange", &Self::OnChange, &Self::SetOnChange)
+ZTL_END_CLASS
+
+TField::TField(TComponent* AOwner) : TComponent(AOwner) {}
+TField::~TField() = default;
+
+void TField::SetDisplayLabel(const String& value) {
+  displayLabel_ = value == fieldName_ ? String() : value;
+  if (dataSet_ != nullptr && dataSet_->Active()) dataSet_->DataEvent(deLayoutChange, 0);
+}
+
+TVariant TField::Value() const { return CurrentValue(); }
+
+const TVariant& TField::CurrentValue() const {
+  static const TVariant none = TVariant::Null();
+  if (dataSet_ == nullptr || !dataSet_->Active()) return none;
+  return dataSet_->CurrentValue(index_);
+}
+
+TVariant TField::NewValue() const { return Value(); }
+
+TVariant TField::OldValue() const {
+  if (dataSet_ == nullptr || !dataSet_->Active()) return TVariant::Null();
+  const TVariant* stored = dataSet_->StoredValue(index_);
+  return stored != nullptr ? *stored : TVariant::Null();
+}
+
+void TField::SetValue(const TVariant& value) {
+  if (dataSet_ == nullptr) DatabaseError("Field '" + fieldName_ + "' has no dataset");
+  if (!InEditModes(dataSet_->State())) DatabaseError("Dataset not in edit or insert mode");
+  if (readOnly_) DatabaseError("Field '" + fieldName_ + "' cannot be modified");
+  dataSet_->StoreValue(index_, value.IsNull() || value.IsEmpty() ? TVariant::Null() : Convert(value));
+  dataSet_->DataEvent(deFieldChange, reinterpret_cast<intptr_t>(this));
+}
+
+String TField::AsString() const { return VarToStr(CurrentValue()); }
+
+void TField::SetAsString(const String& value) { SetValue(TVariant(value)); }
+
+ZTL_DEFINE_CLASS(TStringField, TField)
+TStringField::TStringField(TComponent* AOwner) : TField(AOwner) { SetDataType(ftString); }
+TVariant TStringField::Convert(const TVariant& value) const { return TVariant(value.AsString()); }
+
+ZTL_DEFINE_CLASS(TIntegerField, TField)
+TIntegerField::TIntegerField(TComponent* AOwner) : TField(AOwner) { SetDataType(ftInteger); }
+TVariant TIntegerField::Convert(const TVariant& value) const {
+  if (value.VarType() == varString) return TVariant(StrToInt(Trim(value.AsString())));
+  return TVariant(value.AsInteger());
+}
+
+ZTL_DEFINE_CLASS(TFloatField, TField)
+TFloatField::TFloatField(TComponent* AOwner) : TField(AOwner) { SetDataType(ftFloat); }
+TVariant TFloatField::Convert(const TVariant& value) const {
+  if (value.VarType() == varString) return TVariant(StrToFloat(value.AsString()));
+  return TVariant(value.AsFloat());
+}
+
+ZTL_DEFINE_CLASS(TBooleanField, TField)
+TBooleanField::TBooleanField(TComponent* AOwner) : TField(AOwner) { SetDataType(ftBoolean); }
+TVariant TBooleanField::Convert(const TVariant& value) const {
+  if (value.VarType() != varString) return TVariant(value.AsBoolean());
+  const String text = Trim(value.AsString());
+  if (SameText(text, "True")) return TVariant(true);
+  if (SameText(text, "False")) return TVariant(false);
+  throw EConvertError("'" + text + "' is not a valid boolean value");
+}
+
+ZTL_DEFINE_CLASS(TDateTimeField, TField)
+TDateTimeField::TDateTimeField(TComponent* AOwner) : TField(AOwner) { SetDataType(ftDateTime); }
+TVariant TDateTimeField::Convert(const TVariant& value) const {
+  if (value.VarType() != varString) return TVariant::FromDateTime(value.AsDateTime());
+  TDateTime when;
+  if (!TryISOToDateTime(Trim(value.AsString()), when))
+    throw EConvertError("'" + value.AsString() + "' is not a valid date and time");
+  return TVariant::FromDateTime(when);
+}
+
+ZTL_DEFINE_CLASS(TBlobField, TField)
+TBlobField::TBlobField(TComponent* AOwner) : TField(AOwner) { SetDataType(ftBlob); }
+TVariant TBlobField::Convert(const TVariant& value) const { return TVariant(value.AsString()); }
+String TBlobField::Text() const { return IsNull() ? "(blob)" : "(BLOB)"; }
+
+TField* TFields::Fields(int index) const {
+  if (index < 0 || index >= Count()) throw EListError("List index out of bounds (" + IntToStr(index) + ")");
+  return fields_[static_cast<size_t>(index)].get();
+}
+
+TField* TFields::FindField(const String& name) const {
+  for (const auto& field : fields_)
+    if (SameText(field->FieldName(), name)) return field.get();
+  return nullptr;
+}
+
+// ---- Datasets
+
+// The rows read so far, packed one after the other into large blocks: a
+// type byte and the value's bytes for each column, after the row's key. A
+// row written again is packed anew (the old bytes stay until the dataset
+// closes); only the list of row addresses moves on an insert or a delete.
+struct TDataSet::RowStore {
+  static constexpr size_t BlockSize = size_t{1} << 20;
+
+  std::vector<const char*> rows;
+
+  void Clear() {
+    rows.clear();
+    blocks_.clear();
+    used_ = BlockSize;
+  }
+
+  const char* Pack(const TRecordBuffer& record) {
+    size_t size = sizeof(int64_t);
+    for (const TVariant& v : record.Values) size += 1 + PayloadSize(v);
+    char* out = Reserve(size);
+    char* const start = out;
+    std::memcpy(out, &record.Key, sizeof(int64_t));
+    out += sizeof(int64_t);
+    for (const TVariant& v : record.Values) {
+      *out++ = static_cast<char>(v.VarType());
+      switch (v.VarType()) {
+        case varInteger: PutNumber(out, v.AsInteger()); break;
+        case varDouble:
+        case varDate: PutNumber(out, v.AsFloat()); break;
+        case varBoolean: *out++ = v.AsBoolean() ? 1 : 0; break;
+        case varString: {
+          const String& text = v.StringRef();
+          PutNumber(out, static_cast<uint64_t>(text.size()));
+          std::memcpy(out, text.data(), text.size());
+          out += text.size();
+          break;
+        }
+        default: break;
+      }
+    }
+    return start;
+  }
+
+  static void Unpack(const char* in, size_t count, TRecordBuffer& record) {
+    std::memcpy(&record.Key, in, sizeof(int64_t));
+    in += sizeof(int64_t);
+    record.Values.resize(count);
+    for (TVariant& v : record.Values) {
+      switch (static_cast<TVarType>(*in++)) {
+        case varNull: v.SetNull(); break;
+        case varInteger: v.SetInteger(GetNumber<int64_t>(in)); break;
+        case varDouble: v.SetFloat(GetNumber<double>(in)); break;
+        case varDate: v = TVariant::FromDateTime(GetNumber<double>(in)); break;
+        case varBoolean: v = TVariant(*in++ != 0); break;
+        case varString: {
+          const auto size = static_cast<size_t>(GetNumber<uint64_t>(in));
+          v.SetString(in, size);
+          in += size;
+          break;
+        }
+        default: v = TVariant(); break;
+      }
+    }
+  }
+
+ private:
+  static size_t PayloadSize(const TVariant& v) {
+    switch (v.VarType()) {
+      case varInteger:
+      case varDouble:
+      case varDate: return 8;
+      case varBoolean: return 1;
+      case varString: return 8 + v.StringRef().size();
+      default: return 0;
+    }
+  }
+  template <typename T>
+  static void PutNumber(char*& out, T value) {
+    std::memcpy(out, &value, sizeof(T));
+    out += sizeof(T);
+  }
+  template <typename T>
+  static T GetNumber(const char*& in) {
+    T value;
+    std::memcpy(&value, in, sizeof(T));
+    in += sizeof(T);
+    return value;
+  }
+  char* Reserve(size_t size) {
+    if (used_ + size > BlockSize) {
+      // A row larger than a block gets a block of its own size.
+      blocks_.push_back(std::make_unique_for_overwrite<char[]>(std::max(size, BlockSize)));
+      used_ = size > BlockSize ? BlockSize : 0;
+      if (size > BlockSize) return blocks_.back().get();
+    }
+    char* place = blocks_.back().get() + used_;
+    used_ += size;
+    return place;
+  }
+
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  size_t used_ = BlockSize;
+};
+
+
+ZTL_BEGIN_CLASS(TDataSet, TComponent)
+  .Property("Active", &Self::Active, &Self::SetActive).Default(false)
+  .Property("BeforeOpen", &Self::BeforeOpen, &Self::SetBeforeOpen)
+  .Property("AfterOpen", &Self::AfterOpen, &Self::SetAfterOpen)
+  .Property("BeforeClose", &Self::BeforeClose, &Self::SetBeforeClose)
+  .Property("AfterClose", &Self::AfterClose, &Self::SetAfterClose)
+  .Property("BeforeInsert", &Self::BeforeInsert, &Self::SetBeforeInsert)
+  .Property("AfterInsert", &Self::AfterInsert, &Self::SetAfterInsert)
+  .Property("BeforeEdit", &Self::BeforeEdit, &Self::SetBeforeEdit)
+  .Property("AfterEdit", &Self::AfterEdit, &Self::SetAfterEdit)
+  .Property("BeforePost", &Self::BeforePost, &Self::SetBeforePost)
+  .Property("AfterPost", &Self::AfterPost, &Self::SetAfterPost)
+  .Property("BeforeCancel", &Self::BeforeCancel, &Self::SetBeforeCancel)
+  .Property("AfterCancel", &Self::AfterCancel, &Self::SetAfterCancel)
+  .Property("BeforeDelete", &Self::BeforeDelete, &Self::SetBeforeDelete)
+  .Property("AfterDelete", &Self::AfterDelete, &Self::SetAfterDelete)
+  .Property("BeforeScroll", &Self::BeforeScroll, &Self::SetBeforeScroll)
+  .Property("AfterScroll", &Self::AfterScroll, &Self::SetAfterScroll)
+  .Property("OnNewRecord", &Self::OnNewRecord, &Self::SetOnNewRecord)
+ZTL_END_CLASS
+
+TDataSet::TDataSet(TComponent* AOwner) : TComponent(AOwner) {}
+
+TDataSet::~TDataSet() {
+  // A descendant closes in its own destructor, while its record source
+  // exists; here only the sources are let go of.
+  for (TDataSource* source : Snapshot(dataSources_)) source->SetDataSet(nullptr);
+}
+
+void TDataSet::SetActive(bool value) {
+  if (ComponentState().Contains(csLoading)) {
+    openWhenLoaded_ = value;
+    return;
+  }
+  if (value)
+    Open();
+  else
+    Close();
+}
+
+void TDataSet::Loaded() {
+  TComponent::Loaded();
+  if (openWhenLoaded_) Open();
+}
+
+void TDataSet::SetUniDirectional(bool value) {
+  if (Active()) DatabaseError("Cannot change UniDirectional of an open dataset");
+  uniDirectional_ = value;
+}
+
+void TDataSet::CheckActive() const {
+  if (!Active()) DatabaseError("Cannot perform this operation on a closed dataset");
+}
+
+TField* TDataSet::AddField(const String& name, TFieldType type, bool required) {
+  std::unique_ptr<TField> field;
+  switch (type) {
+    case ftString: field = std::make_unique<TStringField>(nullptr); break;
+    case ftInteger: field = std::make_unique<TIntegerField>(nullptr); break;
+    case ftBoolean: field = std::make_unique<TBooleanField>(nullptr); break;
+    case ftFloat: field = std::make_unique<TFloatField>(nullptr); break;
+    case ftDateTime: field = std::make_unique<TDateTimeField>(nullptr); break;
+    case ftBlob: field = std::make_unique<TBlobField>(nullptr); break;
+    case ftUnknown: field = std::make_unique<TField>(nullptr); break;
+  }
+  field->fieldName_ = name;
+  field->required_ = required;
+  field->dataSet_ = this;
+  field->index_ = fields_.Count();
+  fields_.fields_.push_back(std::move(field));
+  return fields_.fields_.back().get();
+}
+
+TField* TDataSet::FieldByName(const String& name) const {
+  TField* field = FindField(name);
+  if (field == nullptr) DatabaseError("Field '" + name + "' not found");
+  return field;
+}
+
+void TDataSet::SetState(TDataSetState value) {
+  if (state_ == value) return;
+  state_ = value;
+  if (value == dsBrowse) modified_ = false;
+  DataEvent(deUpdateState, 0);
+}
+
+void TDataSet::DataEvent(TDataEvent Event, intptr_t Info) {
+  if (Event == deFieldChange) {
+    TField* field = reinterpret_cast<TField*>(Info);
+    modified_ = true;
+    if (field->onChange_) field->onChange_(field);
+  } else if (Event == deLayoutChange && disableCount_ > 0) {
+    layoutChangedWhileDisabled_ = true;
+  }
+  if (disableCount_ > 0 || state_ == dsBlockRead || dataSources_.empty()) return;
+  for (TDataSource* source : SmallSnapshot(dataSources_)) source->ProcessEvent(Event, Info);
+}
+
+void TDataSet::DisableControls() {
+  if (disableCount_++ == 0) {
+    disabledState_ = state_;
+    layoutChangedWhileDisabled_ = false;
+  }
+}
+
+void TDataSet::EnableControls() {
+  if (disableCount_ == 0 || --disableCount_ > 0) return;
+  if (state_ != disabledState_) DataEvent(deUpdateState, 0);
+  if (disabledState_ != dsInactive && state_ != dsInactive)
+    DataEvent(layoutChangedWhileDisabled_ ? deLayoutChange : deDataSetChange, 0);
+  layoutChangedWhileDisabled_ = false;
+}
+
+void TDataSet::Open() {
+  if (Active()) return;
+  Fire(beforeOpen_);
+  try {
+    state_ = dsOpening;  // silent: the sources hear of the open state only
+    InternalOpen();
+    if (!rows_) rows_ = std::make_unique<RowStore>();
+    rows_->Clear();
+    hasRecord_ = false;
+    spareIsLast_ = false;
+    allFetched_ = false;
+    recNo_ = 0;
+    current_ = 0;
+    FetchNext();
+  } catch (...) {
+    DoClose(false);
+    throw;
+  }
+  bof_ = true;
+  eof_ = !hasRecord_;
+  state_ = dsInactive;
+  SetState(dsBrowse);
+  Fire(afterOpen_);
+}
+
+void TDataSet::Close() {
+  if (!Active()) return;
+  Fire(beforeClose_);
+  DoClose(true);
+  Fire(afterClose_);
+}
+
+void TDataSet::DoClose(bool notify) {
+  editBuffer_ = {};
+  if (notify)
+    SetState(dsInactive);
+  else
+    state_ = dsInactive;
+  modified_ = false;
+  rows_.reset();
+  record_ = {};
+  spare_ = {};
+  hasRecord_ = false;
+  bof_ = eof_ = true;
+  fields_.fields_.clear();
+  InternalClose();
+}
+
+size_t TDataSet::RowCount() const { return uniDirectional_ ? (hasRecord_ ? 1 : 0) : rows_->rows.size(); }
+
+void TDataSet::LoadRow(size_t index) {
+  current_ = index;
+  hasRecord_ = index < rows_->rows.size();
+  if (!hasRecord_) return;
+  // A scan moves to the row it has just read: it is still unpacked.
+  if (spareIsLast_ && index + 1 == rows_->rows.size()) {
+    SwapRows(record_, spare_);
+    spareIsLast_ = false;
+    return;
+  }
+  RowStore::Unpack(rows_->rows[index], static_cast<size_t>(fields_.Count()), record_);
+}
+
+// Reads the next row of the source; a unidirectional dataset makes it the
+// current one, otherwise it is kept after the others.
+bool TDataSet::FetchNext() {
+  if (allFetched_) return false;
+  if (!FetchRecord(spare_)) {
+    allFetched_ = true;
+    return false;
+  }
+  ++recNo_;
+  if (uniDirectional_) {
+    SwapRows(record_, spare_);
+    hasRecord_ = true;
+    return true;
+  }
+  rows_->rows.push_back(rows_->Pack(spare_));
+  spareIsLast_ = true;
+  if (!hasRecord_) LoadRow(0);
+  return true;
+}
+
+void TDataSet::FetchAll() {
+  while (FetchNext()) {
+  }
+}
+
+void TDataSet::PrepareWrite() {
+  // The record source may not be read while rows are written.
+  if (!uniDirectional_) FetchAll();
+}
+
+const TVariant& TDataSet::CurrentValue(int index) const {
+  if (state_ == dsEdit || state_ == dsInsert) return editBuffer_.Values[static_cast<size_t>(index)];
+  if (!hasRecord_) return null_;
+  return record_.Values[static_cast<size_t>(index)];
+}
+
+const TVariant* TDataSet::StoredValue(int index) const {
+  if (state_ == dsInsert || !hasRecord_) return nullptr;
+  return &record_.Values[static_cast<size_t>(index)];
+}
+
+void TDataSet::StoreValue(int index, const TVariant& value) { editBuffer_.Values[static_cast<size_t>(index)] = value; }
+
+bool TDataSet::IsEmpty() const { return !hasRecord_; }
+
+int TDataSet::RecNo() const {
+  if (!hasRecord_) return 0;
+  return static_cast<int>(uniDirectional_ ? recNo_ : static_cast<int64_t>(current_) + 1);
+}
+
+int TDataSet::RecordCount() {
+  CheckActive();
+  if (uniDirectional_) return static_cast<int>(recNo_);
+  FetchAll();
+  return static_cast<int>(rows_->rows.size());
+}
+
+void TDataSet::CheckBrowseMode() {
+  CheckActive();
+  DataEvent(deCheckBrowseMode, 0);
+  if (state_ == dsEdit || state_ == dsInsert) {
+    UpdateRecord();
+    if (modified_)
+      Post();
+    else
+      Cancel();
+  }
+}
+
+void TDataSet::UpdateRecord() {
+  if (!InEditModes(state_)) DatabaseError("Dataset not in edit or insert mode");
+  DataEvent(deUpdateRecord, 0);
+}
+
+void TDataSet::First() {
+  CheckBrowseMode();
+  if (uniDirectional_ && recNo_ > 1) DatabaseError("Operation not allowed on a unidirectional dataset");
+  Fire(beforeScroll_);
+  if (!uniDirectional_) LoadRow(0);
+  bof_ = true;
+  eof_ = !hasRecord_;
+  DataEvent(deDataSetChange, 0);
+  Fire(afterScroll_);
+}
+
+void TDataSet::Last() {
+  CheckBrowseMode();
+  Fire(beforeScroll_);
+  FetchAll();
+  if (!uniDirectional_ && !rows_->rows.empty()) LoadRow(rows_->rows.size() - 1);
+  eof_ = true;
+  bof_ = !hasRecord_;
+  DataEvent(deDataSetChange, 0);
+  Fire(afterScroll_);
+}
+
+void TDataSet::Next() { MoveBy(1); }
+void TDataSet::Prior() { MoveBy(-1); }
+
+int TDataSet::MoveBy(int distance) {
+  CheckBrowseMode();
+  if (distance == 0) return 0;
+  if (distance < 0 && uniDirectional_) DatabaseError("Operation not allowed on a unidirectional dataset");
+  Fire(beforeScroll_);
+  int moved = 0;
+  if (distance > 0) {
+    size_t target = current_;
+    while (moved < distance) {
+      if (uniDirectional_ ? FetchNext() : (target + 1 < rows_->rows.size() || FetchNext())) {
+        ++target;
+        ++moved;
+      } else {
+        eof_ = true;
+        break;
+      }
+    }
+    if (moved > 0) {
+      if (!uniDirectional_) LoadRow(target);
+      bof_ = false;
+      if (moved == distance) eof_ = false;
+    }
+  } else {
+    const size_t back = std::min(current_, static_cast<size_t>(-static_cast<int64_t>(distance)));
+    moved = -static_cast<int>(back);
+    if (moved != distance) bof_ = true;
+    if (moved < 0) {
+      LoadRow(current_ - back);
+      eof_ = false;
+      if (moved == distance) bof_ = false;
+    }
+  }
+  if (moved != 0) {
+    DataEvent(deDataSetScroll, moved);
+    Fire(afterScroll_);
+  }
+  return moved;
+}
+
+void TDataSet::BeginEditing(TDataSetState editState, bool append) {
+  CheckBrowseMode();
+  if (editState == dsEdit) {
+    Fire(beforeEdit_);
+    editBuffer_ = record_;
+    SetState(dsEdit);
+    DataEvent(deRecordChange, 0);
+    Fire(afterEdit_);
+    return;
+  }
+  Fire(beforeInsert_);
+  if (append) FetchAll();
+  insertAt_ = append || !hasRecord_ ? RowCount() : current_;
+  editBuffer_ = {};
+  editBuffer_.Values.assign(static_cast<size_t>(fields_.Count()), TVariant::Null());
+  SetState(dsInsert);
+  Fire(onNewRecord_);
+  DataEvent(deDataSetChange, 0);
+  Fire(afterInsert_);
+}
+
+void TDataSet::Edit() {
+  if (state_ == dsEdit || state_ == dsInsert) return;
+  CheckActive();
+  if (!hasRecord_) {
+    CheckBrowseMode();
+    Append();
+    return;
+  }
+  BeginEditing(dsEdit, false);
+}
+
+void TDataSet::Insert() { BeginEditing(dsInsert, false); }
+void TDataSet::Append() { BeginEditing(dsInsert, true); }
+
+void TDataSet::Post() {
+  UpdateRecord();
+  if (state_ != dsEdit && state_ != dsInsert) return;
+  DataEvent(deCheckBrowseMode, 0);
+  Fire(beforePost_);
+  for (const auto& field : fields_.fields_)
+    if (field->Required() && editBuffer_.Values[static_cast<size_t>(field->Index())].IsNull())
+      DatabaseError("Field '" + field->DisplayLabel() + "' must have a value");
+  PrepareWrite();
+  TRecordBuffer written = editBuffer_;
+  if (state_ == dsEdit) {
+    InternalPost(&record_, written);
+    if (!uniDirectional_) rows_->rows[current_] = rows_->Pack(written);
+    spareIsLast_ = false;
+  } else {
+    InternalPost(nullptr, written);
+    if (!uniDirectional_) {
+      insertAt_ = std::min(insertAt_, rows_->rows.size());
+      rows_->rows.insert(rows_->rows.begin() + static_cast<std::ptrdiff_t>(insertAt_), rows_->Pack(written));
+      spareIsLast_ = false;
+      current_ = insertAt_;
+    }
+    bof_ = eof_ = false;
+  }
+  record_ = std::move(written);
+  hasRecord_ = true;
+  editBuffer_ = {};
+  SetState(dsBrowse);
+  DataEvent(deDataSetChange, 0);
+  Fire(afterPost_);
+}
+
+void TDataSet::Cancel() {
+  if (state_ != dsEdit && state_ != dsInsert) return;
+  DataEvent(deCheckBrowseMode, 0);
+  Fire(beforeCancel_);
+  editBuffer_ = {};
+  SetState(dsBrowse);
+  DataEvent(deDataSetChange, 0);
+  Fire(afterCancel_);
+}
+
+void TDataSet::Delete() {
+  CheckActive();
+  if (state_ == dsInsert) {
+    Cancel();
+    return;
+  }
+  if (!hasRecord_) DatabaseError("Cannot perform this operation on an empty dataset");
+  DataEvent(deCheckBrowseMode, 0);
+  Fire(beforeDelete_);
+  PrepareWrite();
+  InternalDelete(record_);
+  editBuffer_ = {};
+  if (uniDirectional_) {
+    hasRecord_ = false;
+    if (FetchNext()) --recNo_;  // the next row takes the deleted one's place
+  } else {
+    rows_->rows.erase(rows_->rows.begin() + static_cast<std::ptrdiff_t>(current_));
+    spareIsLast_ = false;
+    LoadRow(current_ < rows_->rows.size() || current_ == 0 ? current_ : current_ - 1);
+  }
+  if (!hasRecord_) bof_ = eof_ = true;
+  SetState(dsBrowse);
+  DataEvent(deDataSetChange, 0);
+  Fire(afterDelete_);
+}
+
+void TDataSet::Refresh() {
+  CheckBrowseMode();
+  if (uniDirectional_) DatabaseError("Operation not allowed on a unidirectional dataset");
+  const size_t position = current_;
+  InternalRestart();
+  rows_->Clear();
+  hasRecord_ = false;
+  spareIsLast_ = false;
+  allFetched_ = false;
+  recNo_ = 0;
+  while (rows_->rows.size() <= position && FetchNext()) {
+  }
+  LoadRow(rows_->rows.empty() ? 0 : std::min(position, rows_->rows.size() - 1));
+  bof_ = current_ == 0;
+  eof_ = !hasRecord_;
+  DataEvent(deDataSetChange, 0);
+}
+
+// ---- Data sources
+
+ZTL_BEGIN_CLASS(TDataSource, TComponent)
+  .Property("AutoEdit", &Self::AutoEdit, &Self::SetAutoEdit).Default(true)
+  .Property("DataSet", &Self::DataSet, &Self::SetDataSet)
+  .Property("Enabled", &Self::Enabled, &Self::SetEnabled).Default(true)
+  .Property("OnStateChange", &Self::OnStateChange, &Self::SetOnStateChange)
+  .Property("OnDataChange", &Self::OnDataChange, &Self::SetOnDataChange)
+  .Property("OnUpdateData", &Self::OnUpdateData, &Self::SetOnUpdateData)
+ZTL_END_CLASS
+
+TDataSource::TDataSource(TComponent* AOwner) : TComponent(AOwner) {}
+
+TDataSource::~TDataSource() {
+  onStateChange_ = nullptr;
+  onDataChange_ = nullptr;
+  onUpdateData_ = nullptr;
+  SetDataSet(nullptr);
+  for (TDataLink* link : Snapshot(links_)) {
+    link->dataSource_ = nullptr;
+    link->UpdateActiveAndEditing();
+  }
+}
+
+TDataSetState TDataSource::EffectiveState() const {
+  return dataSet_ != nullptr && enabled_ ? dataSet_->State() : dsInactive;
+}
+
+void TDataSource::SetDataSet(TDataSet* value) {
+  if (value == dataSet_) return;
+  if (dataSet_ != nullptr) {
+    std::erase(dataSet_->dataSources_, this);
+    dataSet_->RemoveFreeNotification(this);
+  }
+  dataSet_ = value;
+  if (value != nullptr) {
+    value->dataSources_.push_back(this);
+    value->FreeNotification(this);
+  }
+  ProcessEvent(deUpdateState, 0);
+}
+
+void TDataSource::SetEnabled(bool value) {
+  if (value == enabled_) return;
+  enabled_ = value;
+  ProcessEvent(deUpdateState, 0);
+}
+
+void TDataSource::Edit() {
+  if (autoEdit_ && dataSet_ != nullptr && state_ == dsBrowse) dataSet_->Edit();
+}
+
+void TDataSource::Notification(TComponent* AComponent, TOperation Operation) {
+  TComponent::Notification(AComponent, Operation);
+  if (Operation == opRemove && AComponent == dataSet_) SetDataSet(nullptr);
+}
+
+void TDataSource::Distribute(TDataEvent Event, intptr_t Info) {
+  const SmallSnapshot links(links_);
+  for (bool visual : {false, true})
+    for (TDataLink* link : links)
+      if (link->visualControl_ == visual && std::find(links_.begin(), links_.end(), link) != links_.end())
+        link->DataEvent(Event, Info);
+}
+
+void TDataSource::ProcessEvent(TDataEvent Event, intptr_t Info) {
+  if (Event == deUpdateState) {
+    const TDataSetState now = EffectiveState();
+    if (now == state_) return;
+    const TDataSetState before = state_;
+    state_ = now;
+    Distribute(Event, Info);
+    if (onStateChange_) onStateChange_(this);
+    if (before == dsInactive && onDataChange_) onDataChange_(this, nullptr);
+    return;
+  }
+  if (state_ == dsInactive) return;
+  Distribute(Event, Info);
+  switch (Event) {
+    case deRecordChange:
+    case deDataSetChange:
+    case deDataSetScroll:
+    case deLayoutChange:
+      if (onDataChange_) onDataChange_(this, nullptr);
+      break;
+    case deFieldChange:
+      if (onDataChange_) onDataChange_(this, reinterpret_cast<TField*>(Info));
+      break;
+    case deUpdateRecord:
+      if (onUpdateData_) onUpdateData_(this);
+      break;
+    default: break;
+  }
+}
+
+// ---- Data links
+
+ZTL_DEFINE_CLASS(TDataLink, TObject)
+
+TDataLink::TDataLink() = default;
+
+TDataLink::~TDataLink() {
+  if (dataSource_ != nullptr) std::erase(dataSource_->links_, this);
+}
+
+void TDataLink::SetDataSource(TDataSource* value) {
+  if (value == dataSource_) return;
+  if (dataSource_ != nullptr) std::erase(dataSource_->links_, this);
+  dataSource_ = value;
+  if (value != nullptr) value->links_.push_back(this);
+  UpdateActiveAndEditing();
+}
+
+TDataSet* TDataLink::DataSet() const { return dataSource_ != nullptr ? dataSource_->DataSet() : nullptr; }
+
+void TDataLink::SetReadOnly(bool value) {
+  if (value == readOnly_) return;
+  readOnly_ = value;
+  UpdateActiveAndEditing();
+}
+
+void TDataLink::UpdateActiveAndEditing() {
+  const TDataSetState state = dataSource_ != nullptr ? dataSource_->State() : dsInactive;
+  const bool active = state != dsInactive && state != dsOpening;
+  if (active != active_) {
+    active_ = active;
+    ActiveChanged();
+  }
+  const bool editing = InEditModes(state) && !readOnly_;
+  if (editing != editing_) {
+    editing_ = editing;
+    EditingChanged();
+  }
+}
+
+bool TDataLink::Edit() {
+  if (!readOnly_ && dataSource_ != nullptr) dataSource_->Edit();
+  return editing_;
+}
+
+void TDataLink::UpdateRecord() {
+  updatingRecord_ = true;
+  try {
+    UpdateData();
+  } catch (...) {
+    updatingRecord_ = false;
+    throw;
+  }
+  updatingRecord_ = false;
+}
+
+void TDataLink::DataEvent(TDataEvent Event, intptr_t Info) {
+  switch (Event) {
+    case deFieldChange:
+    case deRecordChange:
+      if (!updatingRecord_) RecordChanged(reinterpret_cast<TField*>(Info));
+      break;
+    case deDataSetChange: {
+      TDataSet* dataSet = DataSet();
+      const bool active = dataSet != nullptr && dataSet->Active();
+      if (active != active_) {
+        active_ = active;
+        ActiveChanged();
+      }
+      DataSetChanged();
+      break;
+    }
+    case deDataSetScroll: DataSetScrolled(static_cast<int>(Info)); break;
+    case deLayoutChange: LayoutChanged(); break;
+    case deUpdateRecord: UpdateRecord(); break;
+    case deUpdateState: UpdateActiveAndEditing(); break;
+    case deCheckBrowseMode: CheckBrowseMode(); break;
+    case deFocusControl: FocusControl(reinterpret_cast<TField**>(Info)); break;
+    default: break;
+  }
+}
+
+}  // namespace ztl
