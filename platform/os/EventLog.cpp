@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
@@ -17,6 +18,7 @@
 #include "platform/os/Prefix.h"
 #include "platform/os/Registry.h"
 #include "platform/os/SysInfo.h"
+#include "platform/os/Testing.h"
 #include "platform/rtl/Unicode.h"
 
 // Each log is a database "eventlog/<name>.db" (the name folded to lower case,
@@ -40,6 +42,9 @@ constexpr size_t kMaxStringLength = 31839;
 constexpr DWORD kMaxDataSize = 61440;
 constexpr int kBusyTimeoutMs = 60000;
 constexpr const char16_t* kStandingLogs[] = {u"Application", u"Security", u"System"};
+
+// The time tests stamp on records; 0 when the clock's.
+std::atomic<uint32_t> reportTime{0};
 
 bool SameText(std::u16string_view a, std::u16string_view b) {
   auto fold = [](char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 0x20) : c; };
@@ -312,6 +317,8 @@ void PadToDword(std::vector<BYTE>& out) { out.resize((out.size() + 3) & ~size_t{
 
 }  // namespace
 
+void SetEventLogTimeForTesting(uint32_t seconds) { reportTime = seconds; }
+
 String EventLogFolder() { return PlatformPrefix() + "/eventlog"; }
 
 std::vector<String> EventLogNames() {
@@ -545,7 +552,8 @@ BOOL ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID,
 
   EVENTLOGRECORD head{};
   head.Reserved = ELF_LOG_SIGNATURE;
-  head.TimeGenerated = static_cast<DWORD>(std::time(nullptr));
+  const uint32_t fixedTime = reportTime;
+  head.TimeGenerated = fixedTime ? fixedTime : static_cast<DWORD>(std::time(nullptr));
   head.TimeWritten = head.TimeGenerated;
   head.EventID = dwEventID;
   head.EventType = wType;
