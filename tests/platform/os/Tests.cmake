@@ -17,3 +17,5 @@ if(ZTL_MESSAGE_FILES_FOUND)
       ZTL_TEST_MESSAGES_SECOND32="$<TARGET_PROPERTY:test_messages_second32,ZTL_MESSAGE_FILE>")
   endif()
 endif()
+# The event log's reliability test runs writers and readers as processes.
+add_dependencies(${name} evtlog_helper)
