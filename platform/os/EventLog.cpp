@@ -180,7 +180,10 @@ class LogDatabase {
         "INSERT OR IGNORE INTO state VALUES (1, 0)");
     Exec("COMMIT");
     insert_ = Prepare("INSERT INTO records(record) VALUES (?)");
-    range_ = Prepare("SELECT min(number), max(number), (SELECT clears FROM state) FROM records");
+    // Each aggregate on its own: SQLite answers a lone min() or max() of
+    // the key from the tree's ends, but scans the table for both together.
+    range_ = Prepare(
+        "SELECT (SELECT min(number) FROM records), (SELECT max(number) FROM records), (SELECT clears FROM state)");
     forwards_ = Prepare("SELECT number, record FROM records WHERE number >= ? ORDER BY number");
     backwards_ = Prepare("SELECT number, record FROM records WHERE number <= ? ORDER BY number DESC");
   }

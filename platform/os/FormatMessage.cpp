@@ -228,6 +228,7 @@ std::u16string FormatMessageText(std::u16string_view text, DWORD flags, const DW
   const bool ignore = flags & FORMAT_MESSAGE_IGNORE_INSERTS;
   const DWORD width = flags & FORMAT_MESSAGE_MAX_WIDTH_MASK;
   std::u16string out;
+  out.reserve(text.size() + 64);
   for (size_t i = 0; i < text.size(); ++i) {
     const char16_t c = text[i];
     if (c == u'\r' || c == u'\n') {
@@ -236,7 +237,11 @@ std::u16string FormatMessageText(std::u16string_view text, DWORD flags, const DW
       continue;
     }
     if (c != u'%') {
-      out += c;
+      // A run of plain characters goes in one piece.
+      size_t end = text.find_first_of(u"%\r\n", i);
+      if (end == std::u16string_view::npos) end = text.size();
+      out.append(text.substr(i, end - i));
+      i = end - 1;
       continue;
     }
     if (i + 1 == text.size()) throw ERROR_INVALID_PARAMETER;
@@ -254,6 +259,12 @@ std::u16string FormatMessageText(std::u16string_view text, DWORD flags, const DW
         i = close;
       }
       const std::u16string_view written = text.substr(start, i + 1 - start);
+      if (spec == u"s" && !ignore && arguments != nullptr && number <= count) {
+        // The common insert, a plain string, without the format's detour.
+        const auto* value = reinterpret_cast<const char16_t*>(arguments[number - 1]);
+        out += value ? std::u16string_view(value) : std::u16string_view(u"(null)");
+        continue;
+      }
       Insert insert;
       if (!ParseInsert(spec, insert)) throw ERROR_INVALID_PARAMETER;
       if (ignore) {
