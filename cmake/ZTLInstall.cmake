@@ -7,7 +7,7 @@ include(CMakePackageConfigHelpers)
 set(ZTL_CMAKE_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/ZTLogger)
 
 set(ztl_install_targets ztl_platform ztlogger)
-foreach(tool ztl-mkmap ztl-mapinfo ztl-reg)
+foreach(tool ztl-mkmap ztl-mapinfo ztl-reg ztl-evt)
   if(TARGET ${tool})
     list(APPEND ztl_install_targets ${tool})
   endif()
@@ -37,6 +37,7 @@ install(FILES
   ${PROJECT_BINARY_DIR}/ZTLoggerConfig.cmake
   ${PROJECT_BINARY_DIR}/ZTLoggerConfigVersion.cmake
   ${PROJECT_SOURCE_DIR}/cmake/ZTLMapFile.cmake
+  ${PROJECT_SOURCE_DIR}/cmake/ZTLMessageFile.cmake
   ${PROJECT_SOURCE_DIR}/cmake/ZTLResources.cmake
   ${PROJECT_SOURCE_DIR}/cmake/EmbedResources.cmake
   DESTINATION ${ZTL_CMAKE_INSTALL_DIR} COMPONENT development)

@@ -18,3 +18,6 @@
 #include "platform/os/Icons.h"
 #include "platform/os/Registry.h"
 #include "platform/os/Beep.h"
+#include "platform/os/EventLog.h"
+#include "platform/os/MessageFiles.h"
+#include "platform/os/FormatMessage.h"

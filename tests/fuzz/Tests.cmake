@@ -36,3 +36,25 @@ if(CMAKE_CXX_COMPILER_ID MATCHES "Clang")
   target_link_libraries(fuzz_Unicode PRIVATE ztlogger)
   add_test(NAME fuzz_Unicode COMMAND fuzz_Unicode -max_total_time=20 -max_len=65536)
 endif()
+
+# The message-table reader's target is driven with mutated message modules
+# that the platform tests build.
+if(ZTL_MESSAGE_FILES_FOUND)
+  add_dependencies(${name} test_messages_second)
+  target_compile_definitions(${name} PRIVATE
+    ZTL_TEST_MESSAGES_SECOND="$<TARGET_PROPERTY:test_messages_second,ZTL_MESSAGE_FILE>")
+  if(ZTL_MINGW_i686_windmc AND ZTL_MINGW_i686_windres AND ZTL_MINGW_i686_ld)
+    add_dependencies(${name} test_messages_second32)
+    target_compile_definitions(${name} PRIVATE
+      ZTL_TEST_MESSAGES_SECOND32="$<TARGET_PROPERTY:test_messages_second32,ZTL_MESSAGE_FILE>")
+  endif()
+endif()
+if(ztl_libfuzzer)
+  add_executable(fuzz_MessageFiles ${dir}/MessageFiles_fuzz.cpp)
+  target_compile_definitions(fuzz_MessageFiles PRIVATE ZTL_FUZZ_ENTRY)
+  target_include_directories(fuzz_MessageFiles PRIVATE ${PROJECT_SOURCE_DIR})
+  target_compile_options(fuzz_MessageFiles PRIVATE -fsanitize=fuzzer)
+  target_link_options(fuzz_MessageFiles PRIVATE -fsanitize=fuzzer)
+  target_link_libraries(fuzz_MessageFiles PRIVATE ztl_platform)
+  add_test(NAME fuzz_MessageFiles COMMAND fuzz_MessageFiles -max_total_time=20 -max_len=65536)
+endif()

@@ -21,3 +21,13 @@ target_compile_definitions(${name} PRIVATE ZTL_REG_PATH="$<TARGET_FILE:ztl-reg>"
 # lines must be found all the same.
 set_source_files_properties(${CMAKE_CURRENT_SOURCE_DIR}/tools/MapFileEndToEnd_test.cpp PROPERTIES
   COMPILE_OPTIONS "-fdebug-prefix-map=${PROJECT_SOURCE_DIR}/=")
+# The event log tool's tests run ztl-evt, with the platform tests' message
+# modules registered for a source.
+add_dependencies(${name} ztl-evt)
+target_compile_definitions(${name} PRIVATE ZTL_EVT_PATH="$<TARGET_FILE:ztl-evt>")
+if(ZTL_MESSAGE_FILES_FOUND)
+  add_dependencies(${name} test_messages_first test_messages_second)
+  target_compile_definitions(${name} PRIVATE
+    ZTL_TEST_MESSAGES_FIRST="$<TARGET_PROPERTY:test_messages_first,ZTL_MESSAGE_FILE>"
+    ZTL_TEST_MESSAGES_SECOND="$<TARGET_PROPERTY:test_messages_second,ZTL_MESSAGE_FILE>")
+endif()

@@ -1,0 +1,590 @@
+#include "platform/os/EventLog.h"
+
+#include <sqlite3.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "platform/os/HandleTable.h"
+#include "platform/os/Prefix.h"
+#include "platform/os/Registry.h"
+#include "platform/os/SysInfo.h"
+#include "platform/os/Testing.h"
+#include "platform/rtl/Unicode.h"
+
+// Each log is a database "eventlog/<name>.db" (the name folded to lower case,
+// characters other than ASCII letters, digits, '-', '_' and blank written as
+// "%XXXX"). The table "records" holds each record as the bytes ReadEventLogW
+// returns, but for its number: the number is the row's key, given out by
+// SQLite's AUTOINCREMENT, which never hands out a number twice, and written
+// into the bytes as they are read. A record is one row inserted in one
+// transaction, so a reader sees it whole or not at all, and a writer killed
+// midway leaves nothing of it. "state" counts the clears, so that a handle
+// opened before a clear can tell that its log changed. The databases run in
+// WAL mode: readers never wait for writers, writers wait for each other.
+
+namespace ztl::os {
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr DWORD kFixedSize = sizeof(EVENTLOGRECORD);
+constexpr size_t kMaxStringLength = 31839;
+constexpr DWORD kMaxDataSize = 61440;
+constexpr int kBusyTimeoutMs = 60000;
+constexpr const char16_t* kStandingLogs[] = {u"Application", u"Security", u"System"};
+
+// The time tests stamp on records; 0 when the clock's.
+std::atomic<uint32_t> reportTime{0};
+
+bool SameText(std::u16string_view a, std::u16string_view b) {
+  auto fold = [](char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 0x20) : c; };
+  return a.size() == b.size() &&
+         std::equal(a.begin(), a.end(), b.begin(), [&](char16_t x, char16_t y) { return fold(x) == fold(y); });
+}
+
+String LogFileName(std::u16string_view log) {
+  String name;
+  for (char16_t c : log) {
+    if ((c >= u'a' && c <= u'z') || (c >= u'0' && c <= u'9') || c == u'-' || c == u'_' || c == u' ') {
+      name += static_cast<char>(c);
+    } else if (c >= u'A' && c <= u'Z') {
+      name += static_cast<char>(c + 0x20);
+    } else {
+      char code[8];
+      std::snprintf(code, sizeof code, "%%%04X", static_cast<unsigned>(c));
+      name += code;
+    }
+  }
+  return name + ".db";
+}
+
+std::u16string EventLogKey(std::u16string_view log) {
+  std::u16string path = EventLogKeyPath;
+  if (!log.empty()) path.append(u"\\").append(log);
+  return path;
+}
+
+// The names of the logs with a key in the registry.
+std::vector<std::u16string> RegisteredLogs() {
+  std::vector<std::u16string> logs;
+  HKEY root = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, EventLogKeyPath, 0, KEY_READ, &root) != ERROR_SUCCESS) return logs;
+  for (DWORD index = 0;; ++index) {
+    char16_t name[REG_MAX_KEY_NAME + 1];
+    DWORD length = REG_MAX_KEY_NAME + 1;
+    if (RegEnumKeyExW(root, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+    logs.emplace_back(name, length);
+  }
+  RegCloseKey(root);
+  return logs;
+}
+
+bool KeyExists(const std::u16string& path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+// The log a name opens: its own when it is one, else "Application".
+std::u16string LogForName(std::u16string_view name) {
+  for (const char16_t* log : kStandingLogs)
+    if (SameText(name, log)) return log;
+  for (const std::u16string& log : RegisteredLogs())
+    if (SameText(name, log)) return log;
+  return u"Application";
+}
+
+// The log a source reports to.
+std::u16string LogForSource(std::u16string_view source) {
+  const std::vector<std::u16string> registered = RegisteredLogs();
+  for (const std::u16string& log : registered)
+    if (KeyExists(EventLogKey(log) + u"\\" + std::u16string(source))) return log;
+  return LogForName(source);
+}
+
+std::u16string ComputerName() {
+  char16_t name[256];
+  DWORD size = 256;
+  if (!GetComputerNameW(name, &size)) return u"";
+  return std::u16string(name, size);
+}
+
+// Whether a server name names this computer.
+bool IsLocalServer(LPCWSTR server) {
+  if (server == nullptr || *server == 0) return true;
+  std::u16string_view name(server);
+  while (!name.empty() && name.front() == u'\\') name.remove_prefix(1);
+  if (name.empty() || name == u"." || SameText(name, u"localhost") || name == u"127.0.0.1") return true;
+  if (SameText(name, ComputerName())) return true;
+  return SameText(name, unicode::Utf8ToUtf16(CurrentSystemFacts().HostName()));
+}
+
+struct DatabaseCloser {
+  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
+};
+struct StatementFinalizer {
+  void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
+};
+using Database = std::unique_ptr<sqlite3, DatabaseCloser>;
+using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+
+// The Windows code for a failed SQLite call.
+DWORD ErrorOf(int rc) {
+  switch (rc & 0xFF) {
+    case SQLITE_NOMEM: return ERROR_NOT_ENOUGH_MEMORY;
+    case SQLITE_PERM:
+    case SQLITE_READONLY:
+    case SQLITE_AUTH: return ERROR_ACCESS_DENIED;
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED: return ERROR_LOCK_VIOLATION;
+    case SQLITE_FULL: return ERROR_DISK_FULL;
+    case SQLITE_CANTOPEN: return ERROR_PATH_NOT_FOUND;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB: return ERROR_EVENTLOG_FILE_CORRUPT;
+    default: return ERROR_INVALID_FUNCTION;
+  }
+}
+
+// A log's database as one handle uses it, with its statements prepared once.
+class LogDatabase {
+ public:
+  // Opens (creating) the log's database; throws the Windows code on failure.
+  explicit LogDatabase(const std::u16string& log) {
+    const String folder = EventLogFolder();
+    std::error_code ignored;
+    fs::create_directories(folder, ignored);
+    const String path = folder + "/" + LogFileName(log);
+    sqlite3* raw = nullptr;
+    const int rc =
+        sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    db_.reset(raw);
+    if (rc != SQLITE_OK) throw ErrorOf(rc);
+    sqlite3_busy_timeout(db_.get(), kBusyTimeoutMs);
+    Exec("PRAGMA journal_mode=WAL");
+    Exec("PRAGMA synchronous=NORMAL");
+    Exec("BEGIN IMMEDIATE");
+    Exec(
+        "CREATE TABLE IF NOT EXISTS records(number INTEGER PRIMARY KEY AUTOINCREMENT, record BLOB NOT NULL);"
+        "CREATE TABLE IF NOT EXISTS state(id INTEGER PRIMARY KEY CHECK (id = 1), clears INTEGER NOT NULL);"
+        "INSERT OR IGNORE INTO state VALUES (1, 0)");
+    Exec("COMMIT");
+    insert_ = Prepare("INSERT INTO records(record) VALUES (?)");
+    // Each aggregate on its own: SQLite answers a lone min() or max() of
+    // the key from the tree's ends, but scans the table for both together.
+    range_ = Prepare(
+        "SELECT (SELECT min(number) FROM records), (SELECT max(number) FROM records), (SELECT clears FROM state)");
+    forwards_ = Prepare("SELECT number, record FROM records WHERE number >= ? ORDER BY number");
+    backwards_ = Prepare("SELECT number, record FROM records WHERE number <= ? ORDER BY number DESC");
+  }
+
+  sqlite3* Db() const { return db_.get(); }
+
+  void Exec(const char* sql) {
+    const int rc = sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr);
+    if (rc != SQLITE_OK) throw ErrorOf(rc);
+  }
+
+  struct Range {
+    DWORD oldest = 0;
+    DWORD newest = 0;
+    int64_t clears = 0;
+    DWORD Count() const { return oldest == 0 ? 0 : newest - oldest + 1; }
+  };
+  Range ReadRange() {
+    Range range;
+    sqlite3_stmt* s = range_.get();
+    const int rc = sqlite3_step(s);
+    if (rc == SQLITE_ROW) {
+      range.oldest = static_cast<DWORD>(sqlite3_column_int64(s, 0));
+      range.newest = static_cast<DWORD>(sqlite3_column_int64(s, 1));
+      range.clears = sqlite3_column_int64(s, 2);
+    }
+    sqlite3_reset(s);
+    if (rc != SQLITE_ROW) throw ErrorOf(rc);
+    return range;
+  }
+
+  void Insert(const std::vector<BYTE>& record) {
+    sqlite3_stmt* s = insert_.get();
+    sqlite3_bind_blob(s, 1, record.data(), static_cast<int>(record.size()), SQLITE_STATIC);
+    const int rc = sqlite3_step(s);
+    sqlite3_reset(s);
+    sqlite3_clear_bindings(s);
+    if (rc != SQLITE_DONE) throw ErrorOf(rc);
+  }
+
+  sqlite3_stmt* Forwards() const { return forwards_.get(); }
+  sqlite3_stmt* Backwards() const { return backwards_.get(); }
+
+ private:
+  Statement Prepare(const char* sql) {
+    sqlite3_stmt* statement = nullptr;
+    const int rc = sqlite3_prepare_v3(db_.get(), sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
+    if (rc != SQLITE_OK) throw ErrorOf(rc);
+    return Statement(statement);
+  }
+
+  Database db_;
+  Statement insert_, range_, forwards_, backwards_;
+};
+
+// An open log or a registered source. It is no waitable object: a wait on it
+// never ends by itself.
+class EventLogHandle final : public KernelObject {
+ public:
+  EventLogHandle(std::u16string log, std::u16string source)
+      : log_(std::move(log)), source_(std::move(source)), computer_(ComputerName()), db_(log_) {
+    clears_ = db_.ReadRange().clears;
+  }
+  int WaitDescriptor() const override { return -1; }
+  bool Signaled() override { return false; }
+
+  std::mutex lock;
+  const std::u16string log_;
+  const std::u16string source_;
+  const std::u16string computer_;
+  LogDatabase db_;
+  int64_t clears_ = 0;
+  DWORD position_ = 0;  // next record of a sequential read; 0 before the first
+};
+
+// Ends a read transaction on every way out.
+class ReadTransaction {
+ public:
+  explicit ReadTransaction(LogDatabase& db) : db_(db) { db_.Exec("BEGIN"); }
+  ~ReadTransaction() { sqlite3_exec(db_.Db(), "COMMIT", nullptr, nullptr, nullptr); }
+  ReadTransaction(const ReadTransaction&) = delete;
+  ReadTransaction& operator=(const ReadTransaction&) = delete;
+
+ private:
+  LogDatabase& db_;
+};
+
+std::shared_ptr<EventLogHandle> Lookup(HANDLE handle) {
+  auto object = ReferenceHandleAs<EventLogHandle>(handle);
+  if (!object) SetLastError(ERROR_INVALID_HANDLE);
+  return object;
+}
+
+HANDLE OpenHandle(std::u16string log, std::u16string source) {
+  try {
+    HANDLE handle = InsertHandle(std::make_shared<EventLogHandle>(std::move(log), std::move(source)));
+    if (!handle) SetLastError(ERROR_NO_SYSTEM_RESOURCES);
+    return handle;
+  } catch (DWORD error) {
+    SetLastError(error);
+  } catch (const std::bad_alloc&) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  }
+  return nullptr;
+}
+
+BOOL CloseLogHandle(HANDLE handle) {
+  if (!ReferenceHandleAs<EventLogHandle>(handle) || !RemoveHandle(handle)) {
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+  }
+  return TRUE;
+}
+
+// The size of a SID as its own header tells it; 0 for one that is no SID.
+DWORD SidLength(const void* sid) {
+  const auto* bytes = static_cast<const BYTE*>(sid);
+  if (bytes[0] != 1 || bytes[1] > 15) return 0;
+  return 8 + 4 * DWORD{bytes[1]};
+}
+
+void Append(std::vector<BYTE>& out, const void* data, size_t size) {
+  const auto* bytes = static_cast<const BYTE*>(data);
+  out.insert(out.end(), bytes, bytes + size);
+}
+
+void AppendText(std::vector<BYTE>& out, std::u16string_view text) {
+  Append(out, text.data(), text.size() * sizeof(char16_t));
+  const char16_t terminator = 0;
+  Append(out, &terminator, sizeof terminator);
+}
+
+void PadToDword(std::vector<BYTE>& out) { out.resize((out.size() + 3) & ~size_t{3}, 0); }
+
+}  // namespace
+
+void SetEventLogTimeForTesting(uint32_t seconds) { reportTime = seconds; }
+
+String EventLogFolder() { return PlatformPrefix() + "/eventlog"; }
+
+std::vector<String> EventLogNames() {
+  std::vector<std::u16string> logs(std::begin(kStandingLogs), std::end(kStandingLogs));
+  for (std::u16string& log : RegisteredLogs())
+    if (std::none_of(logs.begin(), logs.end(), [&](const std::u16string& known) { return SameText(known, log); }))
+      logs.push_back(std::move(log));
+  std::vector<String> names;
+  for (const std::u16string& log : logs) names.push_back(unicode::Utf16ToUtf8(log));
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+}  // namespace ztl::os
+
+using namespace ztl::os;
+
+HANDLE OpenEventLogW(LPCWSTR lpUNCServerName, LPCWSTR lpSourceName) {
+  if (lpSourceName == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (!IsLocalServer(lpUNCServerName)) {
+    SetLastError(RPC_S_SERVER_UNAVAILABLE);
+    return nullptr;
+  }
+  return OpenHandle(LogForName(lpSourceName), lpSourceName);
+}
+
+BOOL CloseEventLog(HANDLE hEventLog) { return CloseLogHandle(hEventLog); }
+
+HANDLE RegisterEventSourceW(LPCWSTR lpUNCServerName, LPCWSTR lpSourceName) {
+  if (lpSourceName == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (!IsLocalServer(lpUNCServerName)) {
+    SetLastError(RPC_S_SERVER_UNAVAILABLE);
+    return nullptr;
+  }
+  std::u16string log = LogForSource(lpSourceName);
+  if (log == u"Security") {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return nullptr;
+  }
+  return OpenHandle(std::move(log), lpSourceName);
+}
+
+BOOL DeregisterEventSource(HANDLE hEventLog) { return CloseLogHandle(hEventLog); }
+
+BOOL GetNumberOfEventLogRecords(HANDLE hEventLog, LPDWORD NumberOfRecords) {
+  if (NumberOfRecords == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  auto log = Lookup(hEventLog);
+  if (!log) return FALSE;
+  std::lock_guard guard(log->lock);
+  try {
+    *NumberOfRecords = log->db_.ReadRange().Count();
+    return TRUE;
+  } catch (DWORD error) {
+    SetLastError(error);
+    return FALSE;
+  }
+}
+
+BOOL GetOldestEventLogRecord(HANDLE hEventLog, LPDWORD OldestRecord) {
+  if (OldestRecord == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  auto log = Lookup(hEventLog);
+  if (!log) return FALSE;
+  std::lock_guard guard(log->lock);
+  try {
+    *OldestRecord = log->db_.ReadRange().oldest;
+    return TRUE;
+  } catch (DWORD error) {
+    SetLastError(error);
+    return FALSE;
+  }
+}
+
+BOOL ReadEventLogW(HANDLE hEventLog, DWORD dwReadFlags, DWORD dwRecordOffset, LPVOID lpBuffer,
+                   DWORD nNumberOfBytesToRead, DWORD* pnBytesRead, DWORD* pnMinNumberOfBytesNeeded) {
+  const DWORD way = dwReadFlags & (EVENTLOG_SEQUENTIAL_READ | EVENTLOG_SEEK_READ);
+  const DWORD direction = dwReadFlags & (EVENTLOG_FORWARDS_READ | EVENTLOG_BACKWARDS_READ);
+  const bool badFlags = (dwReadFlags & ~DWORD{0xF}) != 0 || way == 0 || way == 3 || direction == 0 || direction == 12;
+  if (badFlags || lpBuffer == nullptr || pnBytesRead == nullptr || pnMinNumberOfBytesNeeded == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  auto log = Lookup(hEventLog);
+  if (!log) return FALSE;
+  const bool forwards = direction == EVENTLOG_FORWARDS_READ;
+  const bool seek = way == EVENTLOG_SEEK_READ;
+  if (seek && dwRecordOffset == 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  std::lock_guard guard(log->lock);
+  try {
+    ReadTransaction transaction(log->db_);
+    const LogDatabase::Range range = log->db_.ReadRange();
+    if (range.clears != log->clears_) {
+      SetLastError(ERROR_EVENTLOG_FILE_CHANGED);
+      return FALSE;
+    }
+    DWORD start = seek ? dwRecordOffset : log->position_;
+    if (seek && (range.oldest == 0 || start < range.oldest || start > range.newest)) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
+    }
+    if (start == 0) start = forwards ? std::max<DWORD>(range.oldest, 1) : range.newest;
+    if (range.oldest == 0 || start == 0 || start > range.newest || start < range.oldest) {
+      SetLastError(ERROR_HANDLE_EOF);
+      return FALSE;
+    }
+    sqlite3_stmt* s = forwards ? log->db_.Forwards() : log->db_.Backwards();
+    sqlite3_bind_int64(s, 1, start);
+    auto* out = static_cast<BYTE*>(lpBuffer);
+    DWORD used = 0;
+    DWORD last = 0;
+    DWORD needed = 0;
+    int rc;
+    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+      const auto number = static_cast<DWORD>(sqlite3_column_int64(s, 0));
+      const void* bytes = sqlite3_column_blob(s, 1);
+      const auto size = static_cast<DWORD>(sqlite3_column_bytes(s, 1));
+      if (size < kFixedSize + 4) {
+        rc = SQLITE_CORRUPT;
+        break;
+      }
+      if (size > nNumberOfBytesToRead - used) {
+        if (used == 0) needed = size;
+        break;
+      }
+      std::memcpy(out + used, bytes, size);
+      std::memcpy(out + used + offsetof(EVENTLOGRECORD, RecordNumber), &number, sizeof number);
+      used += size;
+      last = number;
+    }
+    sqlite3_reset(s);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) throw ErrorOf(rc);
+    if (needed != 0) {
+      *pnBytesRead = 0;
+      *pnMinNumberOfBytesNeeded = needed;
+      SetLastError(ERROR_INSUFFICIENT_BUFFER);
+      return FALSE;
+    }
+    if (used == 0) {
+      SetLastError(ERROR_HANDLE_EOF);
+      return FALSE;
+    }
+    log->position_ = forwards ? last + 1 : last - 1;
+    if (log->position_ == 0 && !forwards) log->position_ = DWORD{0xFFFFFFFF};
+    *pnBytesRead = used;
+    *pnMinNumberOfBytesNeeded = 0;
+    return TRUE;
+  } catch (DWORD error) {
+    SetLastError(error);
+    return FALSE;
+  }
+}
+
+BOOL ClearEventLogW(HANDLE hEventLog, LPCWSTR lpBackupFileName) {
+  auto log = Lookup(hEventLog);
+  if (!log) return FALSE;
+  std::lock_guard guard(log->lock);
+  try {
+    if (lpBackupFileName != nullptr) {
+      const std::string backup = ztl::unicode::Utf16ToUtf8(lpBackupFileName);
+      struct stat info;
+      if (backup.empty() || ::stat(backup.c_str(), &info) == 0) {
+        SetLastError(backup.empty() ? ERROR_INVALID_PARAMETER : ERROR_ALREADY_EXISTS);
+        return FALSE;
+      }
+      sqlite3_stmt* raw = nullptr;
+      int rc = sqlite3_prepare_v2(log->db_.Db(), "VACUUM INTO ?", -1, &raw, nullptr);
+      std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> vacuum(raw, sqlite3_finalize);
+      if (rc != SQLITE_OK) throw ErrorOf(rc);
+      sqlite3_bind_text(raw, 1, backup.c_str(), static_cast<int>(backup.size()), SQLITE_TRANSIENT);
+      rc = sqlite3_step(raw);
+      if (rc != SQLITE_DONE) throw rc == SQLITE_CANTOPEN ? ERROR_PATH_NOT_FOUND : ErrorOf(rc);
+    }
+    log->db_.Exec("BEGIN IMMEDIATE");
+    try {
+      log->db_.Exec("DELETE FROM records; UPDATE state SET clears = clears + 1");
+      log->db_.Exec("COMMIT");
+    } catch (DWORD) {
+      sqlite3_exec(log->db_.Db(), "ROLLBACK", nullptr, nullptr, nullptr);
+      throw;
+    }
+    // The handle that cleared the log reads it on.
+    log->clears_ = log->db_.ReadRange().clears;
+    log->position_ = 0;
+    return TRUE;
+  } catch (DWORD error) {
+    SetLastError(error);
+    return FALSE;
+  }
+}
+
+BOOL ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID, PSID lpUserSid, WORD wNumStrings,
+                  DWORD dwDataSize, LPCWSTR* lpStrings, LPVOID lpRawData) {
+  if ((wNumStrings != 0 && lpStrings == nullptr) || (dwDataSize != 0 && lpRawData == nullptr)) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+  }
+  if (dwDataSize > kMaxDataSize) {
+    SetLastError(RPC_S_INVALID_BOUND);
+    return FALSE;
+  }
+  const DWORD sidLength = lpUserSid ? SidLength(lpUserSid) : 0;
+  if (lpUserSid && sidLength == 0) {
+    SetLastError(ERROR_INVALID_SID);
+    return FALSE;
+  }
+  std::vector<std::u16string_view> strings;
+  for (WORD i = 0; i < wNumStrings; ++i) {
+    std::u16string_view text = lpStrings[i] ? std::u16string_view(lpStrings[i]) : std::u16string_view();
+    if (text.size() > kMaxStringLength) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return FALSE;
+    }
+    strings.push_back(text);
+  }
+  auto log = Lookup(hEventLog);
+  if (!log) return FALSE;
+
+  EVENTLOGRECORD head{};
+  head.Reserved = ELF_LOG_SIGNATURE;
+  const uint32_t fixedTime = reportTime;
+  head.TimeGenerated = fixedTime ? fixedTime : static_cast<DWORD>(std::time(nullptr));
+  head.TimeWritten = head.TimeGenerated;
+  head.EventID = dwEventID;
+  head.EventType = wType;
+  head.NumStrings = wNumStrings;
+  head.EventCategory = wCategory;
+  std::vector<BYTE> record(kFixedSize);
+  AppendText(record, log->source_);
+  AppendText(record, log->computer_);
+  PadToDword(record);
+  head.UserSidOffset = static_cast<DWORD>(record.size());
+  head.UserSidLength = sidLength;
+  if (sidLength) Append(record, lpUserSid, sidLength);
+  head.StringOffset = static_cast<DWORD>(record.size());
+  for (std::u16string_view text : strings) AppendText(record, text);
+  head.DataOffset = static_cast<DWORD>(record.size());
+  head.DataLength = dwDataSize;
+  if (dwDataSize) Append(record, lpRawData, dwDataSize);
+  PadToDword(record);
+  head.Length = static_cast<DWORD>(record.size() + sizeof(DWORD));
+  Append(record, &head.Length, sizeof head.Length);
+  std::memcpy(record.data(), &head, kFixedSize);
+
+  std::lock_guard guard(log->lock);
+  try {
+    log->db_.Insert(record);
+    return TRUE;
+  } catch (DWORD error) {
+    SetLastError(error);
+    return FALSE;
+  }
+}

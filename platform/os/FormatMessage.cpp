@@ -1,0 +1,453 @@
+#include "platform/os/FormatMessage.h"
+
+#include <strings.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include "platform/os/EventLog.h"
+#include "platform/os/MessageFiles.h"
+#include "platform/rtl/Unicode.h"
+
+extern char** environ;
+
+namespace ztl::os {
+namespace {
+
+constexpr size_t kMaxAllocated = 65536;  // characters: 128 KB, as on Windows
+
+struct SystemMessage {
+  DWORD code;
+  const char* text;
+};
+
+// The system's texts for the error codes the platform produces.
+constexpr SystemMessage systemMessages[] = {
+    {ERROR_SUCCESS, "The operation completed successfully."},
+    {ERROR_INVALID_FUNCTION, "Incorrect function."},
+    {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified."},
+    {ERROR_PATH_NOT_FOUND, "The system cannot find the path specified."},
+    {ERROR_TOO_MANY_OPEN_FILES, "The system cannot open the file."},
+    {ERROR_ACCESS_DENIED, "Access is denied."},
+    {ERROR_INVALID_HANDLE, "The handle is invalid."},
+    {ERROR_NOT_ENOUGH_MEMORY, "Not enough memory resources are available to process this command."},
+    {ERROR_OUTOFMEMORY, "Not enough memory resources are available to complete this operation."},
+    {ERROR_WRITE_PROTECT, "The media is write protected."},
+    {ERROR_SHARING_VIOLATION, "The process cannot access the file because it is being used by another process."},
+    {ERROR_LOCK_VIOLATION,
+     "The process cannot access the file because another process has locked a portion of the file."},
+    {ERROR_HANDLE_EOF, "Reached the end of the file."},
+    {ERROR_NOT_SUPPORTED, "The request is not supported."},
+    {ERROR_FILE_EXISTS, "The file exists."},
+    {ERROR_INVALID_PARAMETER, "The parameter is incorrect."},
+    {ERROR_BUFFER_OVERFLOW, "The file name is too long."},
+    {ERROR_DISK_FULL, "There is not enough space on the disk."},
+    {ERROR_INSUFFICIENT_BUFFER, "The data area passed to a system call is too small."},
+    {ERROR_INVALID_NAME, "The filename, directory name, or volume label syntax is incorrect."},
+    {ERROR_DIR_NOT_EMPTY, "The directory is not empty."},
+    {ERROR_BAD_EXE_FORMAT, "%1 is not a valid Win32 application."},
+    {ERROR_ALREADY_EXISTS, "Cannot create a file when that file already exists."},
+    {ERROR_MORE_DATA, "More data is available."},
+    {ERROR_NO_WORK_DONE, "Unable to perform a security operation on an object that has no associated security."},
+    {ERROR_NO_MORE_ITEMS, "No more data is available."},
+    {ERROR_DIRECTORY, "The directory name is invalid."},
+    {ERROR_MR_MID_NOT_FOUND, "The system cannot find message text for message number 0x%1 in the message file for %2."},
+    {ERROR_NOT_FOUND, "Element not found."},
+    {ERROR_INVALID_SID, "The security ID structure is invalid."},
+    {ERROR_EVENTLOG_FILE_CORRUPT, "The event log file is corrupted."},
+    {ERROR_EVENTLOG_FILE_CHANGED, "The event log file has changed between read operations."},
+    {RPC_S_SERVER_UNAVAILABLE, "The RPC server is unavailable."},
+    {RPC_S_INVALID_BOUND, "The array bounds are invalid."},
+    {ERROR_RESOURCE_DATA_NOT_FOUND, "The specified image file did not contain a resource section."},
+    {ERROR_RESOURCE_TYPE_NOT_FOUND, "The specified resource type cannot be found in the image file."},
+    {ERROR_RESOURCE_LANG_NOT_FOUND, "The specified resource language ID cannot be found in the image file."},
+};
+
+bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+
+std::u16string Pad(std::u16string text, int width, bool left) {
+  if (width > 0 && text.size() < static_cast<size_t>(width)) {
+    const std::u16string fill(static_cast<size_t>(width) - text.size(), u' ');
+    text = left ? text + fill : fill + text;
+  }
+  return text;
+}
+
+// One insert with its printf-style format: the conversion takes its value
+// from arguments[index]; each '*' takes the value before it.
+struct Insert {
+  std::string flags;
+  int width = -1;
+  int precision = -1;
+  int stars = 0;
+  std::string length;
+  char conversion = 's';
+};
+
+// Parses "-08.3I64x"; false for a format that is no insert format.
+bool ParseInsert(std::u16string_view spec, Insert& insert) {
+  size_t i = 0;
+  auto number = [&](int& into) {
+    if (i < spec.size() && spec[i] == u'*') {
+      ++insert.stars, ++i, into = -2;
+      return;
+    }
+    if (i >= spec.size() || !IsDigit(spec[i])) return;
+    into = 0;
+    while (i < spec.size() && IsDigit(spec[i]) && into < 100000) into = into * 10 + (spec[i++] - u'0');
+  };
+  while (i < spec.size() && std::strchr("-+ #0", static_cast<char>(spec[i])) && spec[i] < 0x80)
+    insert.flags += static_cast<char>(spec[i++]);
+  number(insert.width);
+  if (i < spec.size() && spec[i] == u'.') {
+    ++i;
+    insert.precision = 0;
+    number(insert.precision);
+  }
+  for (const char* modifier : {"I64", "I32", "ll", "hh", "h", "l", "w", "I"}) {
+    const size_t n = std::strlen(modifier);
+    if (spec.size() - i >= n && std::equal(modifier, modifier + n, spec.begin() + static_cast<ptrdiff_t>(i))) {
+      insert.length = modifier;
+      i += n;
+      break;
+    }
+  }
+  if (i + 1 != spec.size() || !std::strchr("sScCdiuxXop", static_cast<char>(spec[i])) || spec[i] >= 0x80) return false;
+  insert.conversion = static_cast<char>(spec[i]);
+  return true;
+}
+
+std::u16string FormatInsert(const Insert& insert, const DWORD_PTR* arguments) {
+  int width = insert.width, precision = insert.precision;
+  const DWORD_PTR* next = arguments;
+  if (width == -2) width = static_cast<int>(*next++);
+  if (precision == -2) precision = static_cast<int>(*next++);
+  const DWORD_PTR value = *next;
+  const bool left = insert.flags.find('-') != std::string::npos;
+  switch (insert.conversion) {
+    case 's':
+    case 'S': {
+      std::u16string text;
+      const bool narrow = insert.conversion == 'S' || insert.length == "h";
+      if (value == 0) {
+        text = u"(null)";
+      } else if (narrow) {
+        text = unicode::Utf8ToUtf16(reinterpret_cast<const char*>(value));
+      } else {
+        text = reinterpret_cast<const char16_t*>(value);
+      }
+      if (precision >= 0 && text.size() > static_cast<size_t>(precision)) text.resize(static_cast<size_t>(precision));
+      return Pad(std::move(text), width, left);
+    }
+    case 'c':
+    case 'C': {
+      const bool narrow = insert.conversion == 'C' || insert.length == "h";
+      std::u16string text(1, static_cast<char16_t>(narrow ? (value & 0xFF) : (value & 0xFFFF)));
+      return Pad(std::move(text), width, left);
+    }
+    default: {
+      // Integers: 32 bits unless the length says 64 (as 'l' is 32 on Windows).
+      const bool wide = insert.length == "I64" || insert.length == "ll" || insert.length == "I";
+      std::string format = "%" + insert.flags;
+      if (width >= 0) format += std::to_string(width);
+      if (precision >= 0) format += "." + std::to_string(precision);
+      char buffer[128];
+      if (insert.conversion == 'p') {
+        std::snprintf(buffer, sizeof buffer, "%016llX", static_cast<unsigned long long>(value));
+        return Pad(unicode::Utf8ToUtf16(buffer), width, left);
+      }
+      format += "ll";
+      format += insert.conversion;
+      const bool isSigned = insert.conversion == 'd' || insert.conversion == 'i';
+      long long number;
+      if (wide) {
+        number = static_cast<long long>(value);
+      } else if (insert.length == "h" || insert.length == "hh") {
+        number = isSigned ? static_cast<int16_t>(value) : static_cast<long long>(static_cast<uint16_t>(value));
+      } else {
+        number = isSigned ? static_cast<int32_t>(value) : static_cast<long long>(static_cast<uint32_t>(value));
+      }
+      std::snprintf(buffer, sizeof buffer, format.c_str(), number);
+      return unicode::Utf8ToUtf16(buffer);
+    }
+  }
+}
+
+// Wraps each line of a text formatted with a width so that no line is
+// longer than width characters: at the last blank, else inside a word.
+std::u16string Wrap(const std::u16string& text, size_t width) {
+  std::u16string out;
+  size_t start = 0;
+  while (start <= text.size()) {
+    size_t end = text.find(u"\r\n", start);
+    if (end == std::u16string::npos) end = text.size();
+    std::u16string_view line(text.data() + start, end - start);
+    while (line.size() > width) {
+      size_t cut = line.substr(0, width + 1).find_last_of(u' ');
+      if (cut == std::u16string_view::npos || cut == 0) cut = width;
+      out.append(line.substr(0, cut)).append(u"\r\n");
+      line.remove_prefix(cut);
+      if (!line.empty() && line.front() == u' ') line.remove_prefix(1);
+    }
+    out.append(line);
+    if (end == text.size()) break;
+    out.append(u"\r\n");
+    start = end + 2;
+  }
+  return out;
+}
+
+// The number of arguments a template reads: its highest insert plus the
+// values its '*' take.
+size_t ArgumentsUsed(std::u16string_view text) {
+  size_t used = 0;
+  for (size_t i = 0; i + 1 < text.size(); ++i) {
+    if (text[i] != u'%') continue;
+    if (!IsDigit(text[i + 1]) || text[i + 1] == u'0') {
+      ++i;
+      continue;
+    }
+    size_t number = text[++i] - u'0';
+    if (i + 1 < text.size() && IsDigit(text[i + 1])) number = number * 10 + (text[++i] - u'0');
+    size_t stars = 0;
+    if (i + 1 < text.size() && text[i + 1] == u'!') {
+      const size_t close = text.find(u'!', i + 2);
+      if (close != std::u16string_view::npos) stars = std::count(text.begin() + i + 2, text.begin() + close, u'*');
+    }
+    used = std::max(used, number + stars);
+  }
+  return used;
+}
+
+}  // namespace
+
+std::u16string FormatMessageText(std::u16string_view text, DWORD flags, const DWORD_PTR* arguments, size_t count) {
+  const bool ignore = flags & FORMAT_MESSAGE_IGNORE_INSERTS;
+  const DWORD width = flags & FORMAT_MESSAGE_MAX_WIDTH_MASK;
+  std::u16string out;
+  out.reserve(text.size() + 64);
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char16_t c = text[i];
+    if (c == u'\r' || c == u'\n') {
+      if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;
+      out += width ? u" " : u"\r\n";
+      continue;
+    }
+    if (c != u'%') {
+      // A run of plain characters goes in one piece.
+      size_t end = text.find_first_of(u"%\r\n", i);
+      if (end == std::u16string_view::npos) end = text.size();
+      out.append(text.substr(i, end - i));
+      i = end - 1;
+      continue;
+    }
+    if (i + 1 == text.size()) throw ERROR_INVALID_PARAMETER;
+    const size_t start = i;
+    const char16_t d = text[++i];
+    if (d == u'0') break;
+    if (IsDigit(d)) {
+      size_t number = d - u'0';
+      if (i + 1 < text.size() && IsDigit(text[i + 1])) number = number * 10 + (text[++i] - u'0');
+      std::u16string_view spec = u"s";
+      if (i + 1 < text.size() && text[i + 1] == u'!') {
+        const size_t close = text.find(u'!', i + 2);
+        if (close == std::u16string_view::npos) throw ERROR_INVALID_PARAMETER;
+        spec = text.substr(i + 2, close - i - 2);
+        i = close;
+      }
+      const std::u16string_view written = text.substr(start, i + 1 - start);
+      if (spec == u"s" && !ignore && arguments != nullptr && number <= count) {
+        // The common insert, a plain string, without the format's detour.
+        const auto* value = reinterpret_cast<const char16_t*>(arguments[number - 1]);
+        out += value ? std::u16string_view(value) : std::u16string_view(u"(null)");
+        continue;
+      }
+      Insert insert;
+      if (!ParseInsert(spec, insert)) throw ERROR_INVALID_PARAMETER;
+      if (ignore) {
+        out += written;
+      } else if (arguments == nullptr) {
+        throw ERROR_INVALID_PARAMETER;
+      } else if (number + static_cast<size_t>(insert.stars) > count) {
+        out += written;
+      } else {
+        out += FormatInsert(insert, arguments + (number - 1));
+      }
+      continue;
+    }
+    switch (d) {
+      case u'n': out += u"\r\n"; break;
+      case u'r': out += u'\r'; break;
+      case u't': out += u'\t'; break;
+      default:
+        if (ignore) out += u'%';
+        out += d;
+    }
+  }
+  if (width != 0 && width != FORMAT_MESSAGE_MAX_WIDTH_MASK) out = Wrap(out, width);
+  return out;
+}
+
+const char* SystemMessageText(DWORD code) {
+  for (const SystemMessage& m : systemMessages)
+    if (m.code == code) return m.text;
+  return nullptr;
+}
+
+}  // namespace ztl::os
+
+using namespace ztl::os;
+
+HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes) {
+  void* block = (uFlags & LMEM_ZEROINIT) ? std::calloc(1, uBytes ? uBytes : 1) : std::malloc(uBytes ? uBytes : 1);
+  if (!block) SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  return block;
+}
+
+HLOCAL LocalFree(HLOCAL hMem) {
+  std::free(hMem);
+  return nullptr;
+}
+
+DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPWSTR lpBuffer,
+                     DWORD nSize, va_list* Arguments) {
+  const bool allocate = dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER;
+  if (!(dwFlags & (FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM)) ||
+      lpBuffer == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  if (allocate) *reinterpret_cast<LPWSTR*>(lpBuffer) = nullptr;
+  std::u16string source;
+  if (dwFlags & FORMAT_MESSAGE_FROM_STRING) {
+    if (lpSource == nullptr) {
+      SetLastError(ERROR_INVALID_PARAMETER);
+      return 0;
+    }
+    source = static_cast<LPCWSTR>(lpSource);
+  } else {
+    DWORD error = ERROR_MR_MID_NOT_FOUND;
+    const std::u16string* found = nullptr;
+    std::shared_ptr<const MessageTable> table;
+    if (dwFlags & FORMAT_MESSAGE_FROM_HMODULE) {
+      // A module not loaded as data (the program itself, with none given)
+      // has no message table on POSIX.
+      const auto module = reinterpret_cast<uintptr_t>(lpSource);
+      if (module & 1) table = MessageTablesOf(static_cast<HMODULE>(const_cast<void*>(lpSource)));
+      if (table) {
+        found = FindMessage(*table, dwMessageId, dwLanguageId, error);
+      } else {
+        error = (module & 1) ? ERROR_INVALID_HANDLE : ERROR_RESOURCE_TYPE_NOT_FOUND;
+      }
+    }
+    if (found) {
+      source = *found;
+    } else if (dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) {
+      const char* text = SystemMessageText(dwMessageId);
+      if (!text) {
+        SetLastError(ERROR_MR_MID_NOT_FOUND);
+        return 0;
+      }
+      source = ztl::unicode::Utf8ToUtf16(text) + u"\r\n";
+    } else {
+      SetLastError(error);
+      return 0;
+    }
+  }
+  std::u16string text;
+  try {
+    if (Arguments == nullptr || (dwFlags & FORMAT_MESSAGE_ARGUMENT_ARRAY)) {
+      text = FormatMessageText(source, dwFlags, reinterpret_cast<const DWORD_PTR*>(Arguments), SIZE_MAX);
+    } else {
+      std::vector<DWORD_PTR> values;
+      if (!(dwFlags & FORMAT_MESSAGE_IGNORE_INSERTS)) {
+        const size_t used = ArgumentsUsed(source);
+        for (size_t i = 0; i < used; ++i) values.push_back(va_arg(*Arguments, DWORD_PTR));
+      }
+      text = FormatMessageText(source, dwFlags, values.data() ? values.data() : reinterpret_cast<DWORD_PTR*>(&values),
+                               values.size());
+    }
+  } catch (DWORD error) {
+    SetLastError(error);
+    return 0;
+  }
+  if (text.empty()) {
+    SetLastError(ERROR_NO_WORK_DONE);
+    return 0;
+  }
+  if (allocate) {
+    if (text.size() >= kMaxAllocated) {
+      SetLastError(ERROR_MORE_DATA);
+      return 0;
+    }
+    const size_t chars = std::max<size_t>(text.size() + 1, nSize);
+    auto* block = static_cast<LPWSTR>(LocalAlloc(LMEM_ZEROINIT, chars * sizeof(WCHAR)));
+    if (!block) return 0;
+    std::copy(text.begin(), text.end(), block);
+    *reinterpret_cast<LPWSTR*>(lpBuffer) = block;
+    return static_cast<DWORD>(text.size());
+  }
+  if (text.size() + 1 > nSize) {
+    if (nSize > 0) {
+      std::copy_n(text.begin(), nSize - 1, lpBuffer);
+      lpBuffer[nSize - 1] = 0;
+    }
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  std::copy(text.begin(), text.end(), lpBuffer);
+  lpBuffer[text.size()] = 0;
+  return static_cast<DWORD>(text.size());
+}
+
+DWORD ExpandEnvironmentStringsW(LPCWSTR lpSrc, LPWSTR lpDst, DWORD nSize) {
+  if (lpSrc == nullptr) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return 0;
+  }
+  auto lookup = [](const std::string& name, std::string& value) {
+    if (const char* exact = std::getenv(name.c_str())) {
+      value = exact;
+      return true;
+    }
+    for (char** entry = environ; entry && *entry; ++entry) {
+      const char* equals = std::strchr(*entry + (**entry == '=' ? 1 : 0), '=');
+      if (equals && static_cast<size_t>(equals - *entry) == name.size() &&
+          strncasecmp(*entry, name.c_str(), name.size()) == 0) {
+        value = equals + 1;
+        return true;
+      }
+    }
+    return false;
+  };
+  const std::u16string_view source(lpSrc);
+  std::u16string out;
+  size_t i = 0;
+  while (i < source.size()) {
+    const size_t open = source.find(u'%', i);
+    if (open == std::u16string_view::npos) break;
+    const size_t close = source.find(u'%', open + 1);
+    if (close == std::u16string_view::npos) break;
+    out.append(source.substr(i, open - i));
+    std::string value;
+    const std::u16string_view name = source.substr(open + 1, close - open - 1);
+    if (!name.empty() && lookup(ztl::unicode::Utf16ToUtf8(name), value)) {
+      out += ztl::unicode::Utf8ToUtf16(value);
+      i = close + 1;
+    } else {
+      // Left as written; its closing '%' may open the next name.
+      out.append(source.substr(open, close - open));
+      i = close;
+    }
+  }
+  out.append(source.substr(std::min(i, source.size())));
+  const auto needed = static_cast<DWORD>(out.size() + 1);
+  if (lpDst != nullptr && nSize >= needed) {
+    std::copy(out.begin(), out.end(), lpDst);
+    lpDst[out.size()] = 0;
+  }
+  return needed;
+}

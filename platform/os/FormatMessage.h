@@ -1,0 +1,65 @@
+#pragma once
+// Message texts: FormatMessageW over message tables of modules loaded as data
+// (os/MessageFiles.h), the system's texts for error codes, or a caller's
+// template; the local memory it allocates; ExpandEnvironmentStringsW.
+#include <cstdarg>
+#include <cstddef>
+#include <string>
+
+#include "platform/os/WinTypes.h"
+#include "platform/rtl/Export.h"
+#include "platform/rtl/Types.h"
+
+inline constexpr DWORD FORMAT_MESSAGE_ALLOCATE_BUFFER = 0x100;
+inline constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x200;
+inline constexpr DWORD FORMAT_MESSAGE_FROM_STRING = 0x400;
+inline constexpr DWORD FORMAT_MESSAGE_FROM_HMODULE = 0x800;
+inline constexpr DWORD FORMAT_MESSAGE_FROM_SYSTEM = 0x1000;
+inline constexpr DWORD FORMAT_MESSAGE_ARGUMENT_ARRAY = 0x2000;
+inline constexpr DWORD FORMAT_MESSAGE_MAX_WIDTH_MASK = 0xFF;
+
+inline constexpr DWORD ERROR_NO_WORK_DONE = 235;
+
+using HLOCAL = void*;
+inline constexpr UINT LMEM_FIXED = 0x0;
+inline constexpr UINT LMEM_ZEROINIT = 0x40;
+
+// Local memory as FormatMessageW's FORMAT_MESSAGE_ALLOCATE_BUFFER hands it
+// out. LocalFree returns nullptr on success, the block on failure.
+ZTL_PLATFORM_API HLOCAL LocalAlloc(UINT uFlags, SIZE_T uBytes);
+ZTL_PLATFORM_API HLOCAL LocalFree(HLOCAL hMem);
+
+// Formats a message: from lpSource (FORMAT_MESSAGE_FROM_STRING), from the
+// message table of the module lpSource (FROM_HMODULE; a module that is not
+// loaded as data has none: ERROR_RESOURCE_TYPE_NOT_FOUND), and/or from the
+// system's texts (FROM_SYSTEM). Inserts %1 to %99 with an optional !printf
+// format! (strings by default; no floating point), %0, %n, %r, %t and %
+// followed by any other character; line ends of the template become CR LF
+// (with a width in the low byte they become blanks and the text is wrapped
+// at that width). Arguments is a va_list* or, with ARGUMENT_ARRAY, an array
+// of DWORD_PTR, each insert reading its own element unchecked, as on
+// Windows: ztl::os::FormatMessageText bounds it. Returns the characters
+// written without the terminator, 0 on failure (ERROR_NO_WORK_DONE for an
+// empty result).
+ZTL_PLATFORM_API DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
+                                      LPWSTR lpBuffer, DWORD nSize, va_list* Arguments);
+
+// Expands each %NAME% of the environment (names without regard to case; an
+// unknown or unterminated one stays as written). Returns the characters the
+// result needs with its terminator, whether or not nSize held them; nothing
+// is written unless it fits.
+ZTL_PLATFORM_API DWORD ExpandEnvironmentStringsW(LPCWSTR lpSrc, LPWSTR lpDst, DWORD nSize);
+
+namespace ztl::os {
+
+// FormatMessageW's formatting of one template with an array of count
+// arguments: an insert numbered beyond count is left as written. Throws the
+// Windows error code for a template that cannot be formatted.
+ZTL_PLATFORM_API std::u16string FormatMessageText(std::u16string_view text, DWORD flags, const DWORD_PTR* arguments,
+                                                  size_t count);
+
+// The system's text for an error code (without the final line break), or
+// nullptr for a code it has none for.
+ZTL_PLATFORM_API const char* SystemMessageText(DWORD code);
+
+}  // namespace ztl::os

@@ -1,0 +1,14 @@
+#pragma once
+// Entry points for tests of the services and of code built on them; an
+// application has no use for them.
+#include <cstdint>
+
+#include "platform/rtl/Export.h"
+
+namespace ztl::os {
+
+// The time ReportEventW stamps on the records it writes, in seconds since
+// 1 January 1970 (UTC), for this process; 0 goes back to the clock.
+ZTL_PLATFORM_API void SetEventLogTimeForTesting(uint32_t seconds);
+
+}  // namespace ztl::os

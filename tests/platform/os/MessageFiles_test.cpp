@@ -1,0 +1,163 @@
+#include "platform/os/MessageFiles.h"
+
+#include <gtest/gtest.h>
+#include <stdlib.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/os/FormatMessage.h"
+#include "tests/support/TestDir.h"
+
+namespace {
+
+using ztl::test::TestDir;
+
+std::u16string Format(const std::u16string& text, std::vector<std::u16string> inserts, DWORD flags = 0) {
+  std::vector<DWORD_PTR> arguments;
+  for (const auto& s : inserts) arguments.push_back(reinterpret_cast<DWORD_PTR>(s.c_str()));
+  LPWSTR buffer = nullptr;
+  const DWORD length = FormatMessageW(
+      FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_ARGUMENT_ARRAY | flags, text.c_str(),
+      0, 0, reinterpret_cast<LPWSTR>(&buffer), 0, reinterpret_cast<va_list*>(arguments.data()));
+  std::u16string result = buffer ? std::u16string(buffer, length) : u"<failed>";
+  LocalFree(buffer);
+  return result;
+}
+
+TEST(FormatMessage, InsertsAndEscapes) {
+  EXPECT_EQ(Format(u"%1 and %2!s!, %1", {u"a", u"b"}), u"a and b, a");
+  EXPECT_EQ(Format(u"line\nnext\r\nlast\r", {}), u"line\r\nnext\r\nlast\r\n");
+  EXPECT_EQ(Format(u"100%% %t%r%n%. %!x", {}), u"100% \t\r\r\n. !x");
+  EXPECT_EQ(Format(u"stop%0 here", {}), u"stop");
+  EXPECT_EQ(Format(u"[%1!5s!][%1!-3.1s!]", {u"ab"}), u"[   ab][a  ]");
+  EXPECT_EQ(Format(u"keep %1 and %2", {u"x"}, FORMAT_MESSAGE_IGNORE_INSERTS), u"keep %1 and %2");
+  EXPECT_EQ(Format(u"a b c d e f", {}, 3), u"a b\r\nc d\r\ne f");
+
+  std::vector<DWORD_PTR> numbers = {42, static_cast<DWORD_PTR>(-5), 255};
+  WCHAR out[64];
+  ASSERT_GT(FormatMessageW(FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_ARGUMENT_ARRAY, u"%1!04d! %2!d! %3!X!", 0, 0,
+                           out, 64, reinterpret_cast<va_list*>(numbers.data())),
+            0u);
+  EXPECT_EQ(std::u16string(out), u"0042 -5 FF");
+}
+
+TEST(FormatMessage, FailsWhereWindowsDoes) {
+  WCHAR out[8];
+  EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_STRING, u"trailing %", 0, 0, out, 8, nullptr), 0u);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_STRING, u"%1", 0, 0, out, 8, nullptr), 0u);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_STRING, u"%0", 0, 0, out, 8, nullptr), 0u);
+  EXPECT_EQ(GetLastError(), ERROR_NO_WORK_DONE);
+  EXPECT_EQ(FormatMessageW(FORMAT_MESSAGE_FROM_STRING, u"toolong", 0, 0, out, 4, nullptr), 0u);
+  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(std::u16string(out), u"too");
+  EXPECT_EQ(FormatMessageW(0, u"x", 0, 0, out, 8, nullptr), 0u);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+  LPWSTR text = nullptr;
+  ASSERT_GT(FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS,
+                           nullptr, ERROR_HANDLE_EOF, 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr),
+            0u);
+  EXPECT_EQ(std::u16string(text), u"Reached the end of the file.\r\n");
+  LocalFree(text);
+}
+
+// A caller that knows how many inserts it has never lets a message read
+// beyond them: the rest stay as written.
+TEST(FormatMessage, BoundedInsertsStayAsWritten) {
+  const std::u16string one = u"one";
+  const DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(one.c_str())};
+  EXPECT_EQ(ztl::os::FormatMessageText(u"%1 %2 %3!d! %99", 0, arguments, 1), u"one %2 %3!d! %99");
+}
+
+TEST(ExpandEnvironmentStrings, ExpandsKnownNamesOnly) {
+  setenv("ZTL_EXPAND_TEST", "value", 1);
+  WCHAR out[64];
+  const std::u16string source = u"%zTl_ExPaNd_TeSt%/%NOT_SET_ANYWHERE%/%ZTL_EXPAND_TEST%%/50%";
+  const DWORD needed = ExpandEnvironmentStringsW(source.c_str(), nullptr, 0);
+  EXPECT_EQ(ExpandEnvironmentStringsW(source.c_str(), out, 64), needed);
+  EXPECT_EQ(std::u16string(out), u"value/%NOT_SET_ANYWHERE%/value%/50%");
+  EXPECT_EQ(needed, std::u16string(out).size() + 1);
+  out[0] = u'#';
+  EXPECT_EQ(ExpandEnvironmentStringsW(source.c_str(), out, 3), needed);
+  EXPECT_EQ(out[0], u'#');
+  unsetenv("ZTL_EXPAND_TEST");
+}
+
+class MessageFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+#if !defined(ZTL_TEST_MESSAGES_SECOND)
+    GTEST_SKIP() << "message files not built: the mingw-w64 binutils are missing (scripts/deps installs them)";
+#endif
+  }
+  static std::u16string Path(const char* path) {
+    return std::u16string(path, path + std::char_traits<char>::length(path));
+  }
+  static std::u16string Message(HMODULE module, DWORD id, DWORD language, std::vector<std::u16string> inserts) {
+    std::vector<DWORD_PTR> arguments;
+    for (const auto& s : inserts) arguments.push_back(reinterpret_cast<DWORD_PTR>(s.c_str()));
+    LPWSTR text = nullptr;
+    const DWORD length = FormatMessageW(0x2900, module, id, language, reinterpret_cast<LPWSTR>(&text), 0,
+                                        reinterpret_cast<va_list*>(arguments.data()));
+    std::u16string result = length ? std::u16string(text, length) : u"";
+    LocalFree(text);
+    return result;
+  }
+  TestDir dir;
+};
+
+#if defined(ZTL_TEST_MESSAGES_SECOND)
+TEST_F(MessageFile, FormatsMessagesOfBuiltModules) {
+  std::vector<const char*> files = {ZTL_TEST_MESSAGES_SECOND};
+#if defined(ZTL_TEST_MESSAGES_SECOND32)
+  files.push_back(ZTL_TEST_MESSAGES_SECOND32);
+#endif
+  for (const char* file : files) {
+    SCOPED_TRACE(file);
+    HMODULE module = LoadLibraryExW(Path(file).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(module, nullptr) << GetLastError();
+    EXPECT_EQ(reinterpret_cast<uintptr_t>(module) & 1, 1u);
+    EXPECT_EQ(Message(module, 1000, 0, {u"ann", u"host"}), u"User ann logged on from host.\r\n");
+    EXPECT_EQ(Message(module, 1000, 0x407, {u"ann", u"host"}), u"Benutzer ann hat sich von host angemeldet.\r\n");
+    EXPECT_EQ(Message(module, 0xC0000100u, 0x409, {u"disk"}), u"Bad thing: disk");
+    EXPECT_EQ(Message(module, 4242, 0, {}), u"");
+    EXPECT_EQ(GetLastError(), ERROR_MR_MID_NOT_FOUND);
+    EXPECT_EQ(Message(module, 1000, 0x40C, {}), u"");
+    EXPECT_EQ(GetLastError(), ERROR_RESOURCE_LANG_NOT_FOUND);
+    EXPECT_TRUE(FreeLibrary(module));
+    EXPECT_FALSE(FreeLibrary(module));
+    EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  }
+}
+
+TEST_F(MessageFile, RefusesWhatIsNoMessageFile) {
+  EXPECT_EQ(LoadLibraryExW(u"/no/such/file.dll", nullptr, LOAD_LIBRARY_AS_DATAFILE), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(LoadLibraryExW(Path(ZTL_TEST_MESSAGES_SECOND).c_str(), nullptr, 0), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_NOT_SUPPORTED);
+  const std::string text = dir.File("text.dll");
+  ztl::test::WriteFileBytes(text, "MZ this is not a module at all");
+  EXPECT_EQ(LoadLibraryExW(Path(text.c_str()).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_BAD_EXE_FORMAT);
+}
+
+// A module rewritten in place is read again, not served from the cache.
+TEST_F(MessageFile, ReadsAChangedFileAgain) {
+  const std::string copy = dir.File("copy.dll");
+  ztl::test::WriteFileBytes(copy, ztl::test::ReadFileBytes(ZTL_TEST_MESSAGES_SECOND));
+  HMODULE module = LoadLibraryExW(Path(copy.c_str()).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(module, nullptr);
+  EXPECT_NE(Message(module, 1000, 0, {u"a", u"b"}), u"");
+  FreeLibrary(module);
+  ztl::test::WriteFileBytes(copy, ztl::test::ReadFileBytes(ZTL_TEST_MESSAGES_FIRST));
+  module = LoadLibraryExW(Path(copy.c_str()).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(module, nullptr);
+  EXPECT_EQ(Message(module, 1000, 0, {u"a", u"b"}), u"");
+  EXPECT_EQ(Message(module, 1, 0, {u"x"}), u"Only in the first file: x.\r\n");
+  FreeLibrary(module);
+}
+#endif
+
+}  // namespace

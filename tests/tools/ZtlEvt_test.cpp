@@ -1,0 +1,91 @@
+// ztl-evt, run as a separate program on a test's own prefix: what it writes
+// the component reads, and what the component writes it shows.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <memory>
+#include <string>
+
+#include "ntlog/LogNT.h"
+#include "platform/os/Registry.h"
+#include "platform/rtl/Registry.h"
+#include "tests/support/TestDir.h"
+
+namespace {
+
+struct Outcome {
+  int status;
+  std::string out;
+};
+
+Outcome Evt(const std::string& arguments) {
+  FILE* pipe = popen((std::string(ZTL_EVT_PATH) + " " + arguments + " </dev/null 2>&1").c_str(), "r");
+  Outcome run{-1, {}};
+  char buffer[4096];
+  size_t got;
+  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, got);
+  const int status = pclose(pipe);
+  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  return run;
+}
+
+TEST(ZtlEvt, WritesWhatTheComponentReads) {
+  ztl::test::TestDir dir;
+  ASSERT_EQ(Evt("write --source Tool --id 1000 --type error --category 4 ann \"two words\"").status, 0);
+  ASSERT_EQ(Evt("write --source Tool -- --not-an-option").status, 0);
+  ztl::TZTNTEventLog log(nullptr);
+  log.Open();
+  ASSERT_EQ(log.EventCount(), 2u);
+  log.ReadEvent(0);
+  EXPECT_EQ(log.EventSource(), "Tool");
+  EXPECT_EQ(log.EventID(), 1000u);
+  EXPECT_EQ(log.EventType(), 1);
+  EXPECT_EQ(log.GetEventString(1), "two words");
+  log.ReadEvent(1);
+  EXPECT_EQ(log.GetEventString(0), "--not-an-option");
+
+  log.SetSource("Tool");
+  log.WriteToEventLog("from the component", 4, 0, 1000);
+  const Outcome newest = Evt("query application --count 1 --format json");
+  EXPECT_EQ(newest.status, 0);
+  EXPECT_NE(newest.out.find("\"record\": 3"), std::string::npos) << newest.out;
+  EXPECT_NE(newest.out.find("\"strings\": [\"from the component\"]"), std::string::npos) << newest.out;
+  EXPECT_EQ(newest.out.find("\"record\": 2"), std::string::npos) << newest.out;
+  const Outcome oldest = Evt("query Application --oldest-first --format xml");
+  EXPECT_LT(oldest.out.find("Record=\"1\""), oldest.out.find("Record=\"3\"")) << oldest.out;
+
+  EXPECT_EQ(Evt("clear Application").status, 0);
+  EXPECT_EQ(log.EventCount(), 0u);
+  EXPECT_EQ(Evt("logs").out, "Application\t0\nSecurity\t0\nSystem\t0\n");
+}
+
+TEST(ZtlEvt, ExitCodesTellWhatWentWrong) {
+  ztl::test::TestDir dir;
+  EXPECT_EQ(Evt("--help").status, 0);
+  EXPECT_EQ(Evt("").status, 2);
+  EXPECT_EQ(Evt("write ann").status, 2);
+  EXPECT_EQ(Evt("write --source S --type loud").status, 2);
+  EXPECT_EQ(Evt("query Application --format yaml").status, 2);
+  const Outcome missing = Evt("query NoSuchLog");
+  EXPECT_EQ(missing.status, 1);
+  EXPECT_NE(missing.out.find("no log named \"NoSuchLog\""), std::string::npos) << missing.out;
+  EXPECT_EQ(Evt("write --source Security x").status, 1);
+}
+
+#if defined(ZTL_TEST_MESSAGES_SECOND)
+TEST(ZtlEvt, ShowsMessageTextsFromTheSourcesFiles) {
+  ztl::test::TestDir dir;
+  ztl::TRegistry registry;
+  registry.SetRootKey(HKEY_LOCAL_MACHINE);
+  ASSERT_TRUE(registry.OpenKey("SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Tool", true));
+  registry.WriteString("EventMessageFile", ztl::String(ZTL_TEST_MESSAGES_FIRST) + ";" + ZTL_TEST_MESSAGES_SECOND);
+  ASSERT_EQ(Evt("write --source Tool --id 1000 ann \"a <b>\"").status, 0);
+  const Outcome text = Evt("query Application");
+  EXPECT_NE(text.out.find("Message:  User ann logged on from a <b>.\n"), std::string::npos) << text.out;
+  const Outcome xml = Evt("query Application --format xml");
+  EXPECT_NE(xml.out.find("<Message>User ann logged on from a &lt;b&gt;.</Message>"), std::string::npos) << xml.out;
+}
+#endif
+
+}  // namespace

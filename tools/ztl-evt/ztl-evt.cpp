@@ -1,0 +1,412 @@
+// ztl-evt: lists, reads, writes and clears the platform's event logs from the
+// command line, in the manner of the Windows "wevtutil" and "eventcreate"
+// commands (the logs under the prefix that ZTL_PREFIX names, see
+// platform/os/EventLog.h).
+//
+//   ztl-evt logs
+//   ztl-evt query LOG [--count N] [--oldest-first] [--format text|xml|json]
+//   ztl-evt write --source NAME [--id N] [--type TYPE] [--category N] [STRING...]
+//   ztl-evt clear LOG [--backup FILE]
+//
+// query shows the newest records first unless asked otherwise, each with the
+// message text composed from its source's message files ("EventMessageFile"
+// under the log's key), or its strings when there is none. Exit status 0 on
+// success, 1 on failure, 2 for a wrong command line.
+#include <strings.h>
+
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+#include <iostream>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/os/EventLog.h"
+#include "platform/os/FormatMessage.h"
+#include "platform/os/MessageFiles.h"
+#include "platform/os/Registry.h"
+#include "platform/rtl/Unicode.h"
+
+namespace {
+
+using ztl::unicode::Utf16ToUtf8;
+using ztl::unicode::Utf8ToUtf16;
+
+int Usage(const std::string& problem) {
+  std::cerr << "ztl-evt: " << problem << "\nType \"ztl-evt --help\" for usage.\n";
+  return 2;
+}
+
+int Fail(const std::string& what, DWORD error) {
+  const char* text = ztl::os::SystemMessageText(error);
+  std::cerr << "ztl-evt: " << what << ": " << (text ? text : "error " + std::to_string(error)) << "\n";
+  return 1;
+}
+
+int NoLog(const std::string& name) {
+  std::cerr << "ztl-evt: there is no log named \"" << name << "\" (\"ztl-evt logs\" lists them)\n";
+  return 1;
+}
+
+int Help() {
+  std::cout << "ztl-evt: lists, reads, writes and clears the event logs kept under the platform prefix.\n\n"
+               "  ztl-evt logs\n"
+               "      lists the logs and the number of records in each\n"
+               "  ztl-evt query LOG [--count N] [--oldest-first] [--format text|xml|json]\n"
+               "      shows the log's records, newest first, with their message texts\n"
+               "  ztl-evt write --source NAME [--id N] [--type TYPE] [--category N] [STRING...]\n"
+               "      writes one entry under a source; TYPE: error, warning, information (the\n"
+               "      default), success, audit-success, audit-failure; the id is 1 unless given\n"
+               "  ztl-evt clear LOG [--backup FILE]\n"
+               "      removes every record of the log, first copying it to FILE if given\n\n"
+               "The logs are in the \"eventlog\" folder of $ZTL_PREFIX (else $XDG_DATA_HOME/ztlogger,\n"
+               "else ~/.local/share/ztlogger). Exit status: 0 success, 1 failure, 2 wrong command line.\n";
+  return 0;
+}
+
+std::optional<unsigned long> Number(const std::string& text) {
+  if (text.empty()) return std::nullopt;
+  char* end = nullptr;
+  const unsigned long value = std::strtoul(text.c_str(), &end, 0);
+  if (*end != 0 || text[0] == '-') return std::nullopt;
+  return value;
+}
+
+struct TypeName {
+  WORD type;
+  const char* option;
+  const char* shown;
+};
+constexpr TypeName kTypes[] = {{EVENTLOG_ERROR_TYPE, "error", "Error"},
+                               {EVENTLOG_WARNING_TYPE, "warning", "Warning"},
+                               {EVENTLOG_INFORMATION_TYPE, "information", "Information"},
+                               {EVENTLOG_SUCCESS, "success", "Success"},
+                               {EVENTLOG_AUDIT_SUCCESS, "audit-success", "Audit Success"},
+                               {EVENTLOG_AUDIT_FAILURE, "audit-failure", "Audit Failure"}};
+
+std::string TypeText(WORD type) {
+  for (const TypeName& t : kTypes)
+    if (t.type == type) return t.shown;
+  return std::to_string(type);
+}
+
+// The log a name on the command line names, spelled as the log is.
+std::optional<std::string> FindLog(const std::string& name) {
+  for (const std::string& log : ztl::os::EventLogNames())
+    if (strcasecmp(log.c_str(), name.c_str()) == 0) return log;
+  return std::nullopt;
+}
+
+struct Record {
+  DWORD number = 0, time = 0, id = 0;
+  WORD type = 0, category = 0;
+  std::string source, computer, message;
+  std::vector<std::u16string> strings;
+};
+
+std::u16string TextAt(const BYTE* record, size_t size, size_t& at) {
+  std::u16string text;
+  for (; at + 2 <= size; at += 2) {
+    const auto c = static_cast<char16_t>(record[at] | record[at + 1] << 8);
+    if (c == 0) break;
+    text += c;
+  }
+  at += 2;
+  return text;
+}
+
+Record Parse(const BYTE* bytes, size_t size) {
+  EVENTLOGRECORD head;
+  std::memcpy(&head, bytes, sizeof head);
+  Record record;
+  record.number = head.RecordNumber;
+  record.time = head.TimeGenerated;
+  record.id = head.EventID;
+  record.type = head.EventType;
+  record.category = head.EventCategory;
+  size_t at = sizeof head;
+  record.source = Utf16ToUtf8(TextAt(bytes, size, at));
+  record.computer = Utf16ToUtf8(TextAt(bytes, size, at));
+  at = head.StringOffset;
+  for (WORD i = 0; i < head.NumStrings; ++i) record.strings.push_back(TextAt(bytes, size, at));
+  return record;
+}
+
+// The message files a source registered under a log, ";"-separated.
+std::u16string MessageFiles(const std::string& log, const std::string& source) {
+  const std::u16string path =
+      std::u16string(ztl::os::EventLogKeyPath) + u"\\" + Utf8ToUtf16(log) + u"\\" + Utf8ToUtf16(source);
+  HKEY key;
+  if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return u"";
+  DWORD type = 0;
+  std::basic_string<BYTE> data;
+  const LSTATUS status = ztl::os::RegReadValue(key, u"EventMessageFile", type, data);
+  RegCloseKey(key);
+  if (status != ERROR_SUCCESS || (type != REG_SZ && type != REG_EXPAND_SZ)) return u"";
+  std::u16string files(data.size() / 2, u'\0');
+  std::memcpy(files.data(), data.data(), files.size() * 2);
+  return files.substr(0, files.find(u'\0'));
+}
+
+// The record's message text, without its final line break; empty when none
+// of the source's files has the id.
+std::string Message(const std::string& log, const Record& record) {
+  const std::u16string files = MessageFiles(log, record.source);
+  std::vector<DWORD_PTR> inserts;
+  for (const std::u16string& s : record.strings) inserts.push_back(reinterpret_cast<DWORD_PTR>(s.c_str()));
+  size_t start = 0;
+  while (start < files.size()) {
+    size_t end = files.find(u';', start);
+    if (end == std::u16string::npos) end = files.size();
+    const std::u16string name = files.substr(start, end - start);
+    start = end + 1;
+    char16_t path[MAX_PATH];
+    const DWORD length = ExpandEnvironmentStringsW(name.c_str(), path, MAX_PATH);
+    if (name.empty() || length == 0 || length > MAX_PATH) continue;
+    HMODULE module = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    if (!module) continue;
+    auto tables = ztl::os::MessageTablesOf(module);
+    DWORD error = 0;
+    const std::u16string* text = tables ? ztl::os::FindMessage(*tables, record.id, 0, error) : nullptr;
+    std::u16string formatted;
+    if (text) {
+      try {
+        formatted = ztl::os::FormatMessageText(*text, 0, inserts.data(), inserts.size());
+      } catch (DWORD) {
+        text = nullptr;
+      }
+    }
+    FreeLibrary(module);
+    if (!text) continue;
+    while (!formatted.empty() && (formatted.back() == u'\n' || formatted.back() == u'\r')) formatted.pop_back();
+    return Utf16ToUtf8(formatted);
+  }
+  return "";
+}
+
+std::string IsoTime(DWORD seconds) {
+  const std::time_t t = seconds;
+  std::tm utc;
+  gmtime_r(&t, &utc);
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return text;
+}
+
+std::string Escape(const std::string& text, bool json) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (json) {
+      if (c == '"' || c == '\\') {
+        out += '\\';
+        out += static_cast<char>(c);
+      } else if (c < 0x20) {
+        char code[8];
+        std::snprintf(code, sizeof code, "\\u%04x", c);
+        out += code;
+      } else {
+        out += static_cast<char>(c);
+      }
+    } else if (c == '<') {
+      out += "&lt;";
+    } else if (c == '>') {
+      out += "&gt;";
+    } else if (c == '&') {
+      out += "&amp;";
+    } else if (c == '"') {
+      out += "&quot;";
+    } else if (c < 0x20 && c != '\n' && c != '\r' && c != '\t') {
+      char code[8];
+      std::snprintf(code, sizeof code, "&#x%X;", c);  // shown, though XML 1.0 cannot hold it
+      out += code;
+    } else {
+      out += static_cast<char>(c);
+    }
+  }
+  return out;
+}
+
+void Show(const Record& r, const std::string& format, bool first) {
+  if (format == "json") {
+    std::cout << (first ? "" : ",\n") << "  {\"record\": " << r.number << ", \"time\": \"" << IsoTime(r.time)
+              << "\", \"source\": \"" << Escape(r.source, true) << "\", \"type\": \"" << TypeText(r.type)
+              << "\", \"category\": " << r.category << ", \"eventId\": " << r.id << ", \"computer\": \""
+              << Escape(r.computer, true) << "\", \"message\": \"" << Escape(r.message, true) << "\", \"strings\": [";
+    for (size_t i = 0; i < r.strings.size(); ++i)
+      std::cout << (i ? ", " : "") << "\"" << Escape(Utf16ToUtf8(r.strings[i]), true) << "\"";
+    std::cout << "]}";
+  } else if (format == "xml") {
+    std::cout << "  <Event Record=\"" << r.number << "\" Time=\"" << IsoTime(r.time) << "\" Source=\""
+              << Escape(r.source, false) << "\" Type=\"" << TypeText(r.type) << "\" Category=\"" << r.category
+              << "\" EventID=\"" << r.id << "\" Computer=\"" << Escape(r.computer, false) << "\">\n";
+    if (!r.message.empty()) std::cout << "    <Message>" << Escape(r.message, false) << "</Message>\n";
+    for (const auto& s : r.strings) std::cout << "    <String>" << Escape(Utf16ToUtf8(s), false) << "</String>\n";
+    std::cout << "  </Event>\n";
+  } else {
+    std::cout << (first ? "" : "\n") << "Record:   " << r.number << "\nTime:     " << IsoTime(r.time)
+              << "\nSource:   " << r.source << "\nType:     " << TypeText(r.type) << "\nCategory: " << r.category
+              << "\nEvent ID: " << (r.id & 0xFFFF) << " (0x" << std::hex << r.id << std::dec << ")"
+              << "\nComputer: " << r.computer << "\n";
+    if (!r.message.empty()) {
+      std::cout << "Message:  " << r.message << "\n";
+    } else {
+      for (const auto& s : r.strings) std::cout << "String:   " << Utf16ToUtf8(s) << "\n";
+    }
+  }
+}
+
+int Logs() {
+  for (const std::string& log : ztl::os::EventLogNames()) {
+    HANDLE h = OpenEventLogW(nullptr, Utf8ToUtf16(log).c_str());
+    if (!h) return Fail("cannot open " + log, GetLastError());
+    DWORD count = 0;
+    const bool counted = GetNumberOfEventLogRecords(h, &count);
+    const DWORD error = GetLastError();
+    CloseEventLog(h);
+    if (!counted) return Fail("cannot count the records of " + log, error);
+    std::cout << log << "\t" << count << "\n";
+  }
+  return 0;
+}
+
+int Query(const std::vector<std::string>& args) {
+  std::string name, format = "text";
+  unsigned long count = ~0ul;
+  bool oldestFirst = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--count" && i + 1 < args.size()) {
+      auto n = Number(args[++i]);
+      if (!n) return Usage("--count needs a number");
+      count = *n;
+    } else if (args[i] == "--format" && i + 1 < args.size()) {
+      format = args[++i];
+      if (format != "text" && format != "xml" && format != "json") return Usage("unknown format " + format);
+    } else if (args[i] == "--oldest-first") {
+      oldestFirst = true;
+    } else if (name.empty() && args[i][0] != '-') {
+      name = args[i];
+    } else {
+      return Usage("unexpected " + args[i]);
+    }
+  }
+  if (name.empty()) return Usage("query needs a log");
+  const auto log = FindLog(name);
+  if (!log) return NoLog(name);
+  HANDLE h = OpenEventLogW(nullptr, Utf8ToUtf16(*log).c_str());
+  if (!h) return Fail("cannot open " + *log, GetLastError());
+  const DWORD flags = EVENTLOG_SEQUENTIAL_READ | (oldestFirst ? EVENTLOG_FORWARDS_READ : EVENTLOG_BACKWARDS_READ);
+  std::vector<BYTE> buffer(0x10000);
+  unsigned long shown = 0;
+  if (format == "json") std::cout << "[\n";
+  if (format == "xml") std::cout << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Events>\n";
+  DWORD error = ERROR_HANDLE_EOF;
+  while (shown < count) {
+    DWORD read = 0, needed = 0;
+    if (!ReadEventLogW(h, flags, 0, buffer.data(), static_cast<DWORD>(buffer.size()), &read, &needed)) {
+      error = GetLastError();
+      if (error == ERROR_INSUFFICIENT_BUFFER) {
+        buffer.resize(needed);
+        continue;
+      }
+      break;
+    }
+    for (DWORD at = 0; at < read && shown < count;) {
+      DWORD length;
+      std::memcpy(&length, buffer.data() + at, 4);
+      Record record = Parse(buffer.data() + at, length);
+      record.message = Message(*log, record);
+      Show(record, format, shown == 0);
+      ++shown;
+      at += length;
+    }
+  }
+  CloseEventLog(h);
+  if (format == "json") std::cout << (shown ? "\n" : "") << "]\n";
+  if (format == "xml") std::cout << "</Events>\n";
+  if (shown < count && error != ERROR_HANDLE_EOF) return Fail("cannot read " + *log, error);
+  return 0;
+}
+
+int Write(const std::vector<std::string>& args) {
+  std::string source;
+  unsigned long id = 1, category = 0;
+  WORD type = EVENTLOG_INFORMATION_TYPE;
+  std::vector<std::u16string> strings;
+  bool optionsDone = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    if (!optionsDone && a == "--") {
+      optionsDone = true;
+    } else if (!optionsDone && (a == "--source" || a == "--id" || a == "--type" || a == "--category")) {
+      if (i + 1 >= args.size()) return Usage(a + " needs a value");
+      const std::string& value = args[++i];
+      if (a == "--source") {
+        source = value;
+      } else if (a == "--type") {
+        bool known = false;
+        for (const TypeName& t : kTypes)
+          if (value == t.option) type = t.type, known = true;
+        if (!known) return Usage("unknown type " + value);
+      } else {
+        auto n = Number(value);
+        if (!n || (a == "--category" && *n > 0xFFFF) || *n > 0xFFFFFFFFul) return Usage(a + " needs a number");
+        (a == "--id" ? id : category) = *n;
+      }
+    } else if (!optionsDone && a.size() > 1 && a[0] == '-') {
+      return Usage("unknown option " + a);
+    } else {
+      strings.push_back(Utf8ToUtf16(a));
+    }
+  }
+  if (source.empty()) return Usage("write needs --source");
+  HANDLE h = RegisterEventSourceW(nullptr, Utf8ToUtf16(source).c_str());
+  if (!h) return Fail("cannot register source " + source, GetLastError());
+  std::vector<LPCWSTR> pointers;
+  for (const auto& s : strings) pointers.push_back(s.c_str());
+  const BOOL written = ReportEventW(h, type, static_cast<WORD>(category), static_cast<DWORD>(id), nullptr,
+                                    static_cast<WORD>(pointers.size()), 0, pointers.data(), nullptr);
+  const DWORD error = GetLastError();
+  DeregisterEventSource(h);
+  if (!written) return Fail("cannot write the entry", error);
+  return 0;
+}
+
+int Clear(const std::vector<std::string>& args) {
+  std::string name, backup;
+  for (size_t i = 0; i < args.size(); ++i) {
+    if (args[i] == "--backup" && i + 1 < args.size()) {
+      backup = args[++i];
+    } else if (name.empty() && args[i][0] != '-') {
+      name = args[i];
+    } else {
+      return Usage("unexpected " + args[i]);
+    }
+  }
+  if (name.empty()) return Usage("clear needs a log");
+  const auto log = FindLog(name);
+  if (!log) return NoLog(name);
+  HANDLE h = OpenEventLogW(nullptr, Utf8ToUtf16(*log).c_str());
+  if (!h) return Fail("cannot open " + *log, GetLastError());
+  const std::u16string backupName = Utf8ToUtf16(backup);
+  const BOOL cleared = ClearEventLogW(h, backup.empty() ? nullptr : backupName.c_str());
+  const DWORD error = GetLastError();
+  CloseEventLog(h);
+  if (!cleared) return Fail("cannot clear " + *log, error);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<std::string> args(argv + 1, argv + argc);
+  if (args.empty()) return Usage("no command given");
+  const std::string command = args.front();
+  args.erase(args.begin());
+  if (command == "--help" || command == "-h" || command == "help") return Help();
+  if (command == "logs") return args.empty() ? Logs() : Usage("logs takes no arguments");
+  if (command == "query") return Query(args);
+  if (command == "write") return Write(args);
+  if (command == "clear") return Clear(args);
+  return Usage("unknown command " + command);
+}
