@@ -206,8 +206,14 @@ String TZTNTEventLog::EventMessageText() const {
         EventID(), 0, reinterpret_cast<LPWSTR>(&text), 0, reinterpret_cast<va_list*>(inserts.data()));
     if (written == 0 || text == nullptr) continue;
     ScopeExit release([&] { LocalFree(text); });
-    // The final line break goes; a text too short to hold one gives nothing.
-    return written < 2 ? String() : unicode::Utf16ToUtf8(std::u16string_view(text, written - 2));
+    // The line break the message compiler ends each text with goes. A text
+    // ended by %0 has none: it keeps all its characters.
+    std::u16string_view message(text, written);
+    if (message.ends_with(u"\r\n"))
+      message.remove_suffix(2);
+    else if (message.ends_with(u"\n"))
+      message.remove_suffix(1);
+    return unicode::Utf16ToUtf8(message);
   }
   return String();
 }

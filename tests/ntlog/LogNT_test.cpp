@@ -175,7 +175,7 @@ TEST_F(NTEventLogMessages, ComposesTheTextFromTheFileThatHasIt) {
   log->ReadEvent(1);
   EXPECT_EQ(log->EventMessageText(), "User bob logged on from %2.");
   log->ReadEvent(2);
-  EXPECT_EQ(log->EventMessageText(), "Bad thing: di");  // %0 left no line break: two characters go all the same
+  EXPECT_EQ(log->EventMessageText(), "Bad thing: disk");  // %0 left no line break: nothing is cut
   log->ReadEvent(3);
   EXPECT_EQ(log->EventMessageText(), "");
   unsetenv("ZTL_TEST_MESSAGE_FOLDER");
