@@ -93,8 +93,9 @@ TEST(EventLogReliability, KilledWritersLoseNothingAcknowledged) {
   for (int victim = 0; victim < 2; ++victim) {
     Helper& writer = writers[static_cast<size_t>(victim)];
     while (std::count(writer.received.begin(), writer.received.end(), '\n') < 2000 + 1000 * victim) {
-      pollfd p{writer.out, POLLIN, 1000};
-      ASSERT_GT(poll(&p, 1, 1000), 0) << "writer " << victim << " stalled";
+      // Generous: the machine may be busy with other builds and tests.
+      pollfd p{writer.out, POLLIN, 0};
+      ASSERT_GT(poll(&p, 1, 30000), 0) << "writer " << victim << " stalled";
       Drain(writer, false);
     }
     kill(writer.pid, SIGKILL);
