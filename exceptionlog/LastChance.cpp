@@ -158,8 +158,7 @@ void ReportException(const std::exception_ptr& exception) {
       logger->ReportUnhandled(object);
     } catch (...) {
       reported = false;  // the full report failed: the reduced one still goes out
-      ReportReduced(object->ClassType()->ClassName().c_str(), object->Message().c_str(),
-                    ExceptionAddressOf(exception));
+      ReportReduced(object->ClassType()->ClassName().c_str(), object->Message().c_str(), ExceptionAddressOf(exception));
       return;
     }
   }

@@ -128,8 +128,9 @@ DWORD ChangeNotification::Watch(const std::string& path) {
   // deletion of a folder only once nothing holds it.
   rootPath_ = path;
   std::lock_guard guard(lock_);
-  rootWd_ = inotify_add_watch(fd_, rootPath_.c_str(), mask_ | (subtree_ ? kTreeMask & ~IN_DONT_FOLLOW : 0) |
-                                                         IN_ONLYDIR | IN_DELETE_SELF | IN_MOVE_SELF);
+  rootWd_ = inotify_add_watch(
+      fd_, rootPath_.c_str(),
+      mask_ | (subtree_ ? kTreeMask & ~IN_DONT_FOLLOW : 0) | IN_ONLYDIR | IN_DELETE_SELF | IN_MOVE_SELF);
   if (rootWd_ < 0) return errno == ENOSPC ? ERROR_NOT_ENOUGH_QUOTA : Win32ErrorFromErrno(errno);
   folders_[rootWd_] = {kRoot, {}};
   if (subtree_ || tracksEntries_) ScanFolder(rootWd_, rootPath_, false);

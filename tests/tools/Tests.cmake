@@ -11,6 +11,7 @@ add_custom_target(${name}_library_map DEPENDS ${PROJECT_BINARY_DIR}/lib/libztlog
 add_dependencies(${name} ${name}_library_map ztl-mapinfo)
 target_compile_definitions(${name} PRIVATE
   ZTL_MAPINFO_PATH="$<TARGET_FILE:ztl-mapinfo>"
+  ZTL_MKMAP_PATH="$<TARGET_FILE:ztl-mkmap>"
   ZTL_LIBRARY_MAP_PATH="${PROJECT_BINARY_DIR}/lib/libztlogger.map"
   ZTL_LIBRARY_FILE_NAME="$<TARGET_SONAME_FILE_NAME:ztlogger>")
 # The registry tool's tests run ztl-reg.

@@ -7,7 +7,9 @@
 #include <random>
 
 #include "platform/os/Modules.h"
+#include "platform/rtl/ExceptionSupport.h"
 #include "platform/rtl/SysUtils.h"
+#include "platform/rtl/Testing.h"
 #include "tests/support/TestDir.h"
 
 namespace ztl {
@@ -27,10 +29,10 @@ String Quoted(const String& argument) {
   return quoted + "'";
 }
 
-RunResult RunMapInfo(const std::vector<String>& arguments) {
-  String command = Quoted(ZTL_MAPINFO_PATH);
+RunResult RunTool(const char* program, const std::vector<String>& arguments, bool withErrors = false) {
+  String command = Quoted(program);
   for (const String& argument : arguments) command += " " + Quoted(argument);
-  command += " 2>/dev/null";
+  command += withErrors ? " 2>&1" : " 2>/dev/null";
   RunResult result;
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return result;
@@ -40,6 +42,10 @@ RunResult RunMapInfo(const std::vector<String>& arguments) {
   const int status = pclose(pipe);
   result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   return result;
+}
+
+RunResult RunMapInfo(const std::vector<String>& arguments, bool withErrors = false) {
+  return RunTool(ZTL_MAPINFO_PATH, arguments, withErrors);
 }
 
 String Hex(uintptr_t value) {
@@ -82,19 +88,54 @@ TEST(ZtlMapInfo, DefaultBaseIsTheLinkersCodeStart) {
   EXPECT_EQ(RunMapInfo({"--units", map}).Output, "Main\n");
 }
 
-TEST(ZtlMapInfo, MissingMapGivesEmptyFields) {
+TEST(ZtlMapInfo, MissingUnreadableAndNonMapFilesAreRefusedWithTheReason) {
   TestDir dir;
-  const RunResult result = RunMapInfo({dir.File("none.map"), "401000", "401234"});
-  EXPECT_EQ(result.Status, 0);
-  EXPECT_EQ(result.Output, "\t\t0\n\t\t0\n");
-  EXPECT_EQ(RunMapInfo({"--units", dir.File("none.map")}).Output, "");
+  WriteFileBytes(dir.File("notes.txt"), "not a map\n");
+  const std::pair<String, String> cases[] = {{dir.File("none.map"), "No such file"},
+                                             {"/proc/self/mem", "/proc/self/mem"},
+                                             {dir.File("notes.txt"), "is not a map file"}};
+  for (const auto& [path, reason] : cases) {
+    const RunResult result = RunMapInfo({path, "401000"}, true);
+    EXPECT_EQ(result.Status, 1) << path;
+    EXPECT_NE(result.Output.find(reason), String::npos) << result.Output;
+    EXPECT_EQ(RunMapInfo({"--units", path}).Status, 1) << path;
+  }
   EXPECT_EQ(RunMapInfo({"--base"}).Status, 2);
 }
 
-TEST(ZtlMapInfo, UnreadableMapGivesEmptyFields) {
-  const RunResult result = RunMapInfo({"/proc/self/mem", "401000"});
-  EXPECT_EQ(result.Status, 1);
-  EXPECT_EQ(result.Output, "\t\t0\n");
+TEST(ZtlMapInfo, BothToolsAnswerHelpOnStandardOutput) {
+  for (const char* tool : {ZTL_MAPINFO_PATH, ZTL_MKMAP_PATH}) {
+    const RunResult result = RunTool(tool, {"--help"});
+    EXPECT_EQ(result.Status, 0) << tool;
+    EXPECT_TRUE(result.Output.starts_with("usage: ztl-")) << result.Output;
+  }
+}
+
+// The address a report prints ("in module X at OFFSET") is pasted as it is.
+TEST(ZtlMapInfo, AReportsModuleOffsetGivesTheReportsLine) {
+  char message[1024] = {};
+  try {
+    RaiseAt(EConvertError("pasted"), reinterpret_cast<void*>(&SymbolizedFunction));
+  } catch (const Exception&) {
+    ExceptionErrorMessage(ExceptObject(), ExceptAddr(), message, sizeof message);
+  }
+  const String text = message;
+  const size_t at = text.find(" at ");
+  ASSERT_NE(at, String::npos) << text;
+  const String offset = text.substr(at + 4, text.find('.', at) - at - 4);
+  const RunResult result = RunMapInfo({"--module-offset", OwnMap(), offset});
+  EXPECT_EQ(result.Status, 0);
+  EXPECT_EQ(result.Output, "ZtlMapInfo_test\tztl::(anonymous namespace)::SymbolizedFunction(int)\t" +
+                               IntToStr(SymbolizedFunctionLine) + "\n");
+}
+
+// Only mangled names are demangled: a C function named "d" is no "double".
+extern "C" __attribute__((noinline, used)) int d(int value) { return value + 1; }
+
+TEST(ZtlMapInfo, TheMapKeepsUnmangledNamesAsTheyAre) {
+  const String map = test::ReadFileBytes(OwnMap());
+  EXPECT_NE(map.find("       d\r\n"), String::npos);
+  EXPECT_EQ(map.find("       double\r\n"), String::npos);
 }
 
 // Truncated, binary and huge-line maps: one line per address, and no crash.
@@ -104,7 +145,8 @@ TEST(ZtlMapInfo, SurvivesHostileMaps) {
   ASSERT_GT(whole.size(), 1000u);
   std::mt19937 random(20240601);
   std::vector<String> maps = {whole.substr(0, whole.size() / 2), whole.substr(0, whole.find("Line numbers for") + 30),
-                              String(3 << 20, 'A') + "\n" + whole, "Detailed map of segments\n\n" + String(1 << 20, ' ')};
+                              String(3 << 20, 'A') + "\n" + whole,
+                              "Detailed map of segments\n\n" + String(1 << 20, ' ')};
   String binary(1 << 16, '\0');
   for (char& c : binary) c = static_cast<char>(random());
   maps.push_back(binary);
@@ -112,10 +154,13 @@ TEST(ZtlMapInfo, SurvivesHostileMaps) {
   for (size_t i = 0; i < maps.size(); ++i) {
     const String path = dir.File("hostile" + IntToStr(static_cast<int64_t>(i)) + ".map");
     WriteFileBytes(path, maps[i]);
+    // What has no segments header is no map and is refused; the rest is read.
+    const bool isMap = maps[i].find("Detailed map of segments\r\n") != String::npos ||
+                       maps[i].find("Detailed map of segments\n") != String::npos;
     const RunResult result = RunMapInfo({"--base", "0", path, "1", "1000", "ffffffff", "123456789abcdef0"});
-    EXPECT_EQ(result.Status, 0) << i;
-    EXPECT_EQ(std::count(result.Output.begin(), result.Output.end(), '\n'), 4) << i;
-    EXPECT_EQ(RunMapInfo({"--units", path}).Status, 0) << i;
+    EXPECT_EQ(result.Status, isMap ? 0 : 1) << i;
+    EXPECT_EQ(std::count(result.Output.begin(), result.Output.end(), '\n'), isMap ? 4 : 0) << i;
+    EXPECT_EQ(RunMapInfo({"--units", path}).Status, isMap ? 0 : 1) << i;
   }
 }
 

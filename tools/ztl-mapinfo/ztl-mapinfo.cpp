@@ -1,16 +1,22 @@
 // ztl-mapinfo: names the unit, procedure and source line of addresses taken
 // from a log, with the same map reader the exception logger uses.
 //
-//   ztl-mapinfo [--base HEX] MAP-FILE ADDRESS...   one line per address:
-//                                                  unit<TAB>procedure<TAB>line
-//   ztl-mapinfo --units MAP-FILE                   the unit names, one a line
+//   ztl-mapinfo [--base HEX | --module-offset] MAP-FILE ADDRESS...
+//        one line per address: unit<TAB>procedure<TAB>line
+//   ztl-mapinfo --units MAP-FILE    the unit names, one a line
 //
 // Addresses and the base are hexadecimal, with or without "0x"; the base
-// defaults to the reader's 00401000. Only the low 32 bits take part, as in the
-// reader's offsets. A missing map gives empty fields and line 0; a map that
-// cannot be read or an address that is not a number does the same, with a
-// message on the error output and exit status 1.
+// defaults to the reader's 00401000. With --module-offset the addresses are
+// offsets in the module, as a report's message gives them ("in module X at
+// OFFSET"), and the map must be one ztl-mkmap wrote (it records where the
+// code starts in the module). Only the low 32 bits take part, as in the
+// reader's offsets. A missing, unreadable or non-map file is refused with the
+// reason and exit status 1; an address that is not a number gives empty
+// fields and line 0, a message and exit status 1.
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fstream>
 #include <optional>
 
 #include "exceptionlog/ZTMapFile.h"
@@ -39,11 +45,37 @@ std::optional<uint64_t> ParseHex(String text) {
   return value;
 }
 
+constexpr const char* kUsage =
+    "usage: ztl-mapinfo [--base HEX | --module-offset] MAP-FILE ADDRESS...\n"
+    "       ztl-mapinfo --units MAP-FILE\n"
+    "Names the unit, procedure and source line of each address (hexadecimal)\n"
+    "from a map file. --base gives the address the map's offsets count from\n"
+    "(default 00401000); --module-offset takes the addresses as offsets in the\n"
+    "module, as a report's message prints them, in a map written by ztl-mkmap.\n";
+
 int Usage() {
-  std::fprintf(stderr,
-               "usage: ztl-mapinfo [--base HEX] MAP-FILE ADDRESS...\n"
-               "       ztl-mapinfo --units MAP-FILE\n");
+  std::fputs(kUsage, stderr);
   return 2;
+}
+
+// Why a file is not a map to read, or nothing when it is one. The line that
+// records where the code starts in the module, when the map has it.
+std::optional<String> MapProblem(const String& path, std::optional<uint32_t>* codeOffset = nullptr) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return String("cannot read ") + path + ": " + std::strerror(errno);
+  bool isMap = false;
+  for (String line; std::getline(in, line);) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    constexpr std::string_view record = "Code at module offset ";
+    if (codeOffset && line.starts_with(record))
+      *codeOffset = static_cast<uint32_t>(ParseHex(line.substr(record.size())).value_or(0));
+    if (line == "Detailed map of segments") {
+      isMap = true;
+      break;
+    }
+  }
+  if (!isMap) return path + " is not a map file (no \"Detailed map of segments\")";
+  return std::nullopt;
 }
 
 void PrintLine(const String& unit, const String& procedure, int32_t line) {
@@ -70,6 +102,10 @@ bool Symbolize(ztl::TZTMapFile& map, const String& argument) {
 }
 
 int ListUnits(const String& mapFile) {
+  if (const auto problem = MapProblem(mapFile)) {
+    std::fprintf(stderr, "ztl-mapinfo: %s\n", problem->c_str());
+    return 1;
+  }
   ztl::TZTMapFile map;
   map.SetMapFileName(mapFile);
   ztl::TStringList units;
@@ -87,17 +123,39 @@ int ListUnits(const String& mapFile) {
 
 int main(int argc, char** argv) {
   int next = 1;
+  if (argc == 2 && (String(argv[1]) == "--help" || String(argv[1]) == "-h")) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
   if (argc == 3 && String(argv[1]) == "--units") return ListUnits(argv[2]);
 
   ztl::TZTMapFile map;
+  bool moduleOffsets = false;
   if (next < argc && String(argv[next]) == "--base") {
     const auto base = next + 1 < argc ? ParseHex(argv[next + 1]) : std::nullopt;
     if (!base) return Usage();
     map.SetMapFileBase(static_cast<uint32_t>(*base));
     next += 2;
+  } else if (next < argc && String(argv[next]) == "--module-offset") {
+    moduleOffsets = true;
+    ++next;
   }
   if (argc - next < 2) return Usage();
-  map.SetMapFileName(argv[next++]);
+  const String mapFile = argv[next++];
+  std::optional<uint32_t> codeOffset;
+  if (const auto problem = MapProblem(mapFile, &codeOffset)) {
+    std::fprintf(stderr, "ztl-mapinfo: %s\n", problem->c_str());
+    return 1;
+  }
+  if (moduleOffsets) {
+    if (!codeOffset) {
+      std::fprintf(stderr, "ztl-mapinfo: %s does not record where its code starts (not written by ztl-mkmap)\n",
+                   mapFile.c_str());
+      return 1;
+    }
+    map.SetMapFileBase(*codeOffset);  // a module offset minus the code's start is a map offset
+  }
+  map.SetMapFileName(mapFile);
   bool allAnalysed = true;
   for (; next < argc; ++next) allAnalysed = Symbolize(map, argv[next]) && allAnalysed;
   return allAnalysed ? 0 : 1;

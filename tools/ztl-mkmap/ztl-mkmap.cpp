@@ -12,6 +12,11 @@
 // base (platform/os/Modules.h), so a run-time address minus the code base is a
 // map offset, wherever the loader has put the module.
 //
+// The map's first line records where the code starts in the module (the
+// offset from the module's load address, as the exception logger's messages
+// give addresses: "in module X at OFFSET"), so that ztl-mapinfo
+// --module-offset can take such an offset as it is.
+//
 // Units are compile units, named after their source file without folder and
 // extension. Publics are the function symbols, demangled. A unit's line
 // numbers are the rows of its DWARF line table that belong to its own source
@@ -42,6 +47,7 @@ using std::string;
 struct TCodeSegment {
   uint64_t Start = 0;
   uint64_t Size = 0;
+  uint64_t ModuleOffset = 0;  // of Start, from where the module is loaded
 };
 
 struct TRange {
@@ -107,13 +113,21 @@ class TElfFile {
   Elf* elf_ = nullptr;
 };
 
+// The module is loaded at its first loadable segment's address, rounded down
+// to that segment's alignment (what the loader reports as the module's base).
 TCodeSegment FindCodeSegment(Elf* elf) {
   size_t count = 0;
   if (elf_getphdrnum(elf, &count) != 0) Fail("no program headers");
+  bool haveBase = false;
+  uint64_t base = 0;
   for (size_t i = 0; i < count; ++i) {
     GElf_Phdr header;
-    if (gelf_getphdr(elf, static_cast<int>(i), &header) && header.p_type == PT_LOAD && (header.p_flags & PF_X))
-      return {header.p_vaddr, header.p_memsz};
+    if (!gelf_getphdr(elf, static_cast<int>(i), &header) || header.p_type != PT_LOAD) continue;
+    if (!haveBase) {
+      base = header.p_align > 1 ? header.p_vaddr & ~(header.p_align - 1) : header.p_vaddr;
+      haveBase = true;
+    }
+    if (header.p_flags & PF_X) return {header.p_vaddr, header.p_memsz, header.p_vaddr - base};
   }
   Fail("no loadable segment with code");
 }
@@ -122,7 +136,9 @@ bool InCode(const TCodeSegment& code, uint64_t address) {
   return address >= code.Start && address - code.Start < code.Size && address - code.Start <= UINT32_MAX;
 }
 
+// Only mangled names are demangled: a C function named "d" stays "d".
 string Demangle(const char* name) {
+  if (name[0] != '_' || name[1] != 'Z') return name;
   int status = 0;
   std::unique_ptr<char, decltype(&std::free)> plain(abi::__cxa_demangle(name, nullptr, nullptr, &status), &std::free);
   return status == 0 && plain ? string(plain.get()) : string(name);
@@ -150,7 +166,8 @@ void ReadSymbols(Elf* elf, Elf_Scn* section, const TCodeSegment& code, std::vect
     if (!InCode(code, symbol.st_value)) continue;
     const char* name = elf_strptr(elf, header.sh_link, symbol.st_name);
     if (!name || !*name) continue;
-    publics.push_back({static_cast<uint32_t>(symbol.st_value - code.Start), BindingRank(symbol.st_info), Demangle(name)});
+    publics.push_back(
+        {static_cast<uint32_t>(symbol.st_value - code.Start), BindingRank(symbol.st_info), Demangle(name)});
   }
 }
 
@@ -307,6 +324,7 @@ string Hex8(uint32_t value) {
 string Address(uint32_t offset) { return " 0001:" + Hex8(offset); }
 
 void WriteSegments(std::ostream& out, const TMapModel& model) {
+  out << "Code at module offset " << Hex8(static_cast<uint32_t>(model.Code.ModuleOffset)) << "\r\n\r\n";
   out << " Start         Length     Name                   Class\r\n";
   out << Address(0) << ' ' << Hex8(static_cast<uint32_t>(model.Code.Size)) << "H .text                   CODE\r\n\r\n";
   out << "Detailed map of segments\r\n\r\n";
@@ -383,15 +401,29 @@ string DefaultMapName(const string& elfPath) {
 
 }  // namespace
 
+constexpr const char* kUsage =
+    "usage: ztl-mkmap ELF-FILE [MAP-FILE]\n"
+    "Writes the map of an executable or shared object: its units, functions and\n"
+    "source lines, in the layout the exception logger reads. Without MAP-FILE the\n"
+    "map goes beside ELF-FILE with the extension .map.\n";
+
 int main(int argc, char** argv) {
+  if (argc == 2 && (string(argv[1]) == "--help" || string(argv[1]) == "-h")) {
+    std::fputs(kUsage, stdout);
+    return 0;
+  }
   if (argc < 2 || argc > 3) {
-    std::fprintf(stderr, "usage: ztl-mkmap ELF-FILE [MAP-FILE]\n");
+    std::fputs(kUsage, stderr);
     return 2;
   }
   const string input = argv[1];
   const string output = argc == 3 ? argv[2] : DefaultMapName(input);
   try {
-    WriteMap(ReadModel(input), output);
+    const TMapModel model = ReadModel(input);
+    if (model.Lines.empty() || std::all_of(model.Lines.begin(), model.Lines.end(),
+                                           [](const auto& unit) { return unit.second.Entries.empty(); }))
+      std::fprintf(stderr, "ztl-mkmap: warning: %s has no line table: the map names no source lines\n", input.c_str());
+    WriteMap(model, output);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "ztl-mkmap: %s\n", error.what());
     return 1;
