@@ -53,10 +53,18 @@ class TLoopEnd : public TObject {
 };
 
 // Clicks the lookup button as a user would. The headless widget set closes
-// the error dialog at once with its cancel result, as no user is there.
+// the error dialog at once with its cancel result, as no user is there; on a
+// desktop the person sees the real dialog and closes it.
 void RunMessageLoop() {
   demo::TDemoForm* form = nullptr;
   Application->CreateForm(form);
+  if (!dynamic_cast<THeadlessWidgetSet*>(&WidgetSet())) {
+    std::printf("The error dialog is on the screen: close it to go on\n");
+    Application->QueueCall([form] { form->btnLookup->Click(); });
+    Application->QueueCall([] { Application->Terminate(); });
+    Application->Run();
+    return;
+  }
   TLoopEnd loopEnd;
   Application->SetOnIdle(MakeMethod<&TLoopEnd::Idle>(&loopEnd));
   THeadlessWidgetSet& widgets = HeadlessWidgetSet();
