@@ -507,8 +507,10 @@ void TGtkBackend::Create() {
     g_signal_connect(gtk_text_view_get_buffer(GTK_TEXT_VIEW(main_)), "changed", G_CALLBACK(&OnBufferChanged), this);
     const bool vertical = memo->ScrollBars() == ssVertical || memo->ScrollBars() == ssBoth;
     const bool horizontal = memo->ScrollBars() == ssHorizontal || memo->ScrollBars() == ssBoth;
-    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(outer_), horizontal ? GTK_POLICY_ALWAYS : GTK_POLICY_NEVER,
-                                   vertical ? GTK_POLICY_ALWAYS : GTK_POLICY_NEVER);
+    // Without a bar the text is clipped, as on Windows: the size stays the
+    // design's whatever the text is.
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(outer_), horizontal ? GTK_POLICY_ALWAYS : GTK_POLICY_EXTERNAL,
+                                   vertical ? GTK_POLICY_ALWAYS : GTK_POLICY_EXTERNAL);
     gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(outer_),
                                         memo->BorderStyle() == bsNone ? GTK_SHADOW_NONE : GTK_SHADOW_IN);
   } else if (dynamic_cast<TCustomEdit*>(&control_)) {
@@ -594,8 +596,17 @@ void TGtkBackend::SyncBounds() {
   const int width = std::max(0, control_.Width()), height = std::max(0, control_.Height());
   if (form_) {
     gtk_widget_set_size_request(fixed_, width, height);
-    gtk_window_set_resizable(GTK_WINDOW(outer_),
-                             form_->BorderStyle() == bsSizeable || form_->BorderStyle() == bsSizeToolWin);
+    // A window that may not be resized would take its content's natural
+    // size (a memo's longest line, say); one that may, with its minimum and
+    // maximum pinned for the fixed borders, takes the form's size.
+    GdkGeometry geometry{};
+    geometry.min_width = geometry.max_width = std::max(1, width);
+    geometry.min_height = geometry.max_height = std::max(1, height);
+    const bool sizeable = form_->BorderStyle() == bsSizeable || form_->BorderStyle() == bsSizeToolWin;
+    gtk_window_set_resizable(GTK_WINDOW(outer_), TRUE);
+    gtk_window_set_geometry_hints(
+        GTK_WINDOW(outer_), nullptr, sizeable ? nullptr : &geometry,
+        sizeable ? static_cast<GdkWindowHints>(0) : static_cast<GdkWindowHints>(GDK_HINT_MIN_SIZE | GDK_HINT_MAX_SIZE));
     gtk_window_resize(GTK_WINDOW(outer_), std::max(1, width), std::max(1, height));
     gtk_window_move(GTK_WINDOW(outer_), control_.Left(), control_.Top());
     return;
@@ -639,6 +650,9 @@ void TGtkBackend::SyncText() {
   } else if (GTK_IS_BUTTON(main_)) {
     gtk_button_set_label(GTK_BUTTON(main_), Mnemonic(text).c_str());
     gtk_button_set_use_underline(GTK_BUTTON(main_), TRUE);
+    // A caption longer than the button is cut, not the button widened.
+    if (GtkWidget* caption = gtk_bin_get_child(GTK_BIN(main_)); caption && GTK_IS_LABEL(caption))
+      gtk_label_set_ellipsize(GTK_LABEL(caption), PANGO_ELLIPSIZE_END);
   } else if (main_ && GTK_IS_TEXT_VIEW(main_)) {
     GtkTextBuffer* buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(main_));
     GtkTextIter start, end;
@@ -663,6 +677,7 @@ void TGtkBackend::SyncText() {
     auto* label = static_cast<TLabel*>(&control_);
     gtk_label_set_text_with_mnemonic(GTK_LABEL(main_), Mnemonic(text).c_str());
     gtk_label_set_line_wrap(GTK_LABEL(main_), label->WordWrap());
+    gtk_label_set_ellipsize(GTK_LABEL(main_), label->WordWrap() ? PANGO_ELLIPSIZE_NONE : PANGO_ELLIPSIZE_END);
     gtk_label_set_line_wrap_mode(GTK_LABEL(main_), PANGO_WRAP_WORD_CHAR);
     PangoAttrList* attributes = pango_attr_list_new();
     if (control_.Font()->Style().Contains(fsUnderline))

@@ -27,7 +27,10 @@ class ErrorDialogOnDesktop : public DesktopTest {
     content.ShowSupportLink = true;
     content.SendToOptions = TZTLDialogOptions{doScreenshot, doEmail, doWeb};
     content.WWW = "https://support.example.org/";
-    content.ErrorText = "Access violation at address 0040A1B2";
+    // Longer than the memo is wide: the window keeps the design's size.
+    content.ErrorText =
+        "Access violation at address 000055F6DE497F4A: read of address 0000000000000004\r\nUnit: DemoForm\r\n"
+        "Procedure: demo::TDemoForm::btnLookupClick(ztl::TObject*)\r\nLine No: 38";
     dialog->Fill(content);
     dialog->OnActivateWeb = MakeMethod<&Callbacks::Web>(&callbacks_);
     dialog->OnActivateEMail = MakeMethod<&Callbacks::Mail>(&callbacks_);
@@ -50,7 +53,12 @@ TEST_F(ErrorDialogOnDesktop, ShowsItsDesignAndRunsTheCallbacksUntilEscape) {
   auto dialog = NewDialog();
   TfrmZTLogErrorDialog& d = *dialog;
   AsUser([&] {
-    if (!WaitForWindow("Error")) return;
+    const Window window = WaitForWindow("Error");
+    if (!window) return;
+    XWindowAttributes attributes;
+    ASSERT_TRUE(XGetWindowAttributes(display_, window, &attributes));
+    EXPECT_EQ(attributes.width, 492);
+    EXPECT_EQ(attributes.height, 232);
     // Controls where the design puts them, on the screen the library copies.
     const auto shot = OnMain<std::shared_ptr<TBitmap>>([] { return Screenshot("error-dialog"); });
     const TPoint form = OnMain<TPoint>([&] { return ScreenPos(d); });
