@@ -60,8 +60,16 @@ void RunMessageLoop() {
   Application->CreateForm(form);
   if (!dynamic_cast<THeadlessWidgetSet*>(&WidgetSet())) {
     std::printf("The error dialog is on the screen: close it to go on\n");
-    Application->QueueCall([form] { form->btnLookup->Click(); });
-    Application->QueueCall([] { Application->Terminate(); });
+    // The loop ends once the dialog is closed: handled here, as the loop
+    // would, so that the end is asked for only then.
+    Application->QueueCall([form] {
+      try {
+        form->btnLookup->Click();
+      } catch (...) {
+        Application->HandleException(form->btnLookup);
+      }
+      Application->Terminate();
+    });
     Application->Run();
     return;
   }
