@@ -26,7 +26,6 @@ struct ZTL_PLATFORM_API TGtkShownHint {
   TPoint Position;  // screen pixels
 };
 
-// The current widget set as the GTK one, or nullptr.
 class ZTL_PLATFORM_API TGtkInspection {
  public:
   virtual ~TGtkInspection() = default;
@@ -36,6 +35,7 @@ class ZTL_PLATFORM_API TGtkInspection {
   // The number of bells rung.
   virtual int Beeps() const = 0;
 };
+// The current widget set as the GTK one, or nullptr.
 ZTL_PLATFORM_API TGtkInspection* GtkInspection();
 
 }  // namespace ztl

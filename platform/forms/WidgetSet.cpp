@@ -12,6 +12,7 @@
 #include "platform/os/ScreenDC.h"
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/SysUtils.h"
+#include "platform/rtl/Threads.h"
 
 namespace ztl {
 
@@ -25,6 +26,12 @@ std::unique_ptr<TWidgetSet> ChooseWidgetSet() {
   if (asked && !wantGtk && !wantHeadless)
     std::fprintf(stderr, "ZTL_WIDGETSET=%s names no widget set (gtk3, headless): using headless\n", asked);
   const char* display = std::getenv("DISPLAY");
+  // GTK belongs to the thread that initialises it, which must be the one
+  // that runs the message loop.
+  if (!IsMainThread()) {
+    if (wantGtk) std::fprintf(stderr, "ZTL_WIDGETSET=gtk3: first asked for off the main thread: using headless\n");
+    return std::make_unique<THeadlessWidgetSet>();
+  }
   if (wantGtk || (!asked && GtkWidgetSetBuilt() && display && *display)) {
     try {
       return CreateGtkWidgetSet();
