@@ -12,11 +12,11 @@ namespace ztl::test {
 namespace {
 
 // Runs the helper with the environment changes (env's syntax) and returns
-// what it printed, both streams.
-std::string RunAll(const std::string& environment) {
+// what it printed on the streams redirection names.
+std::string RunAll(const std::string& environment, const std::string& redirection = "2>&1") {
   namespace fs = std::filesystem;
   const std::string helper = (fs::read_symlink("/proc/self/exe").parent_path() / "widgetset_name_helper").string();
-  FILE* pipe = popen(("env " + environment + " " + helper + " 2>&1").c_str(), "r");
+  FILE* pipe = popen(("env " + environment + " " + helper + " " + redirection).c_str(), "r");
   if (!pipe) return "popen failed";
   std::string out;
   char buffer[256];
@@ -25,9 +25,10 @@ std::string RunAll(const std::string& environment) {
   return out;
 }
 
-// The widget set's name alone: the last line (the toolkit may talk first).
+// The widget set's name alone: the last line of the standard output (the
+// toolkit may talk first).
 std::string NameWith(const std::string& environment) {
-  std::string out = RunAll(environment);
+  std::string out = RunAll(environment, "2>/dev/null");
   const size_t start = out.size() > 1 ? out.rfind('\n', out.size() - 2) : std::string::npos;
   return start == std::string::npos ? out : out.substr(start + 1);
 }

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/forms/WidgetSet.h"
+#include "tests/support/ToolkitSanitizers.h"
 
 int main() {
   std::printf("%s\n", ztl::WidgetSet().Name().c_str());
