@@ -61,6 +61,8 @@ TEST_F(ErrorDialogOnDesktop, ShowsItsDesignAndRunsTheCallbacksUntilEscape) {
     EXPECT_EQ(attributes.height, 232);
     // Controls where the design puts them, on the screen the library copies.
     const auto shot = OnMain<std::shared_ptr<TBitmap>>([] { return Screenshot("error-dialog"); });
+    EXPECT_EQ(shot->Width(), kScreenWidth) << "the primary monitor, whole";
+    EXPECT_EQ(shot->Height(), kScreenHeight);
     const TPoint form = OnMain<TPoint>([&] { return ScreenPos(d); });
     EXPECT_EQ(form.X, (kScreenWidth - 492) / 2);
     EXPECT_EQ(form.Y, (kScreenHeight - 232) / 2);
