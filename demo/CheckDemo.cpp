@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "platform/classes/ClassBuilder.h"
+#include "platform/forms/GtkWidgetSet.h"
 #include "platform/forms/HeadlessWidgetSet.h"
 #include "platform/rtl/FormatUtils.h"
 #include "platform/rtl/SysUtils.h"
@@ -23,6 +24,12 @@ TCheckDemoForm::TCheckDemoForm(TComponent* AOwner) : TForm(AOwner) { CreateFromS
 
 namespace {
 
+// The bells rung so far, by the widget set in use.
+size_t Beeps() {
+  if (auto* headless = dynamic_cast<THeadlessWidgetSet*>(&WidgetSet())) return headless->Beeps().size();
+  return GtkInspection() ? static_cast<size_t>(GtkInspection()->Beeps()) : 0;
+}
+
 const bool registered = (RegisterClass(TCheckDemoForm::StaticClass()), true);
 
 void Report(TCheckDemoForm& form, size_t beepsBefore) {
@@ -41,8 +48,7 @@ void Report(TCheckDemoForm& form, size_t beepsBefore) {
       std::printf("  %-10s %-28s nothing shown\n", control.c_str(), provider->ClassName().c_str());
   }
   TWinControl* focused = Screen->ActiveControl();
-  std::printf("  focus: %s, beeps: %zu\n", focused ? focused->Name().c_str() : "(none)",
-              HeadlessWidgetSet().Beeps().size() - beepsBefore);
+  std::printf("  focus: %s, beeps: %zu\n", focused ? focused->Name().c_str() : "(none)", Beeps() - beepsBefore);
 }
 
 }  // namespace
@@ -51,7 +57,7 @@ void RunCheckDemo() {
   std::printf("== Input validation\n");
   auto* form = new TCheckDemoForm(Application);
   form->Show();
-  const size_t beeps = HeadlessWidgetSet().Beeps().size();
+  const size_t beeps = Beeps();
   std::printf("Bad input: name empty, age %s, no country, terms not accepted\n", form->edtAge->Text().c_str());
   Report(*form, beeps);
   form->edtName->SetText("Ada Lovelace");

@@ -54,10 +54,26 @@ class TLoopEnd : public TObject {
 };
 
 // Clicks the lookup button as a user would. The headless widget set closes
-// the error dialog at once with its cancel result, as no user is there.
+// the error dialog at once with its cancel result, as no user is there; on a
+// desktop the person sees the real dialog and closes it.
 void RunMessageLoop() {
   demo::TDemoForm* form = nullptr;
   Application->CreateForm(form);
+  if (!dynamic_cast<THeadlessWidgetSet*>(&WidgetSet())) {
+    std::printf("The error dialog is on the screen: close it to go on\n");
+    // The loop ends once the dialog is closed: handled here, as the loop
+    // would, so that the end is asked for only then.
+    Application->QueueCall([form] {
+      try {
+        form->btnLookup->Click();
+      } catch (...) {
+        Application->HandleException(form->btnLookup);
+      }
+      Application->Terminate();
+    });
+    Application->Run();
+    return;
+  }
   TLoopEnd loopEnd;
   Application->SetOnIdle(MakeMethod<&TLoopEnd::Idle>(&loopEnd));
   THeadlessWidgetSet& widgets = HeadlessWidgetSet();

@@ -1,17 +1,22 @@
 #include "platform/forms/Forms.h"
 
 #include <algorithm>
+#include <atomic>
+#include <climits>
 #include <condition_variable>
 #include <deque>
 #include <exception>
 #include <mutex>
 
 #include "platform/classes/ClassBuilder.h"
+#include "platform/classes/Filer.h"
 #include "platform/forms/HeadlessWidgetSet.h"
 #include "platform/forms/StdCtrls.h"
 #include "platform/forms/Testing.h"
 #include "platform/forms/WindowHandles.h"
-#include "platform/classes/Filer.h"
+#include "platform/os/HandleTable.h"
+#include "platform/os/Sync.h"
+#include "platform/rtl/ErrorMessages.h"
 #include "platform/rtl/ExceptionSupport.h"
 #include "platform/rtl/ScopeExit.h"
 #include "platform/rtl/SysUtils.h"
@@ -61,15 +66,32 @@ struct QueueEntry {
 
 // The application's queue: process-wide, so workers can post and wake it
 // whatever becomes of the application object.
+// A widget set with an event loop of its own waits there, on the wake-up
+// event among its descriptors; the event is set only while such a wait is on,
+// so the headless loop pays nothing for it.
 struct MessageQueue {
+  MessageQueue() {
+    HANDLE handle = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    if (!handle) RaiseLastOSError();
+    wake = os::ReferenceEventObject(handle);
+    CloseHandle(handle);  // the object stays with the reference
+  }
   std::mutex lock;
   std::condition_variable cv;
   std::deque<QueueEntry> entries;
+  std::shared_ptr<os::KernelObject> wake;
+  std::atomic<bool> loopWaiting{false};
 };
 
 MessageQueue& Queue() {
   static MessageQueue* queue = new MessageQueue;
   return *queue;
+}
+
+void WakeLoop(MessageQueue& q) {
+  // Sequentially consistent with the waiter's store: either it sees the new
+  // entry when it looks, or this sees it waiting.
+  if (q.loopWaiting.load()) os::SetEventObject(*q.wake);
 }
 
 void Push(QueueEntry entry) {
@@ -79,6 +101,7 @@ void Push(QueueEntry entry) {
     q.entries.push_back(std::move(entry));
   }
   q.cv.notify_all();
+  WakeLoop(q);
 }
 
 bool Pop(QueueEntry& entry) {
@@ -94,6 +117,7 @@ void WakeQueue() {
   MessageQueue& q = Queue();
   { std::lock_guard guard(q.lock); }
   q.cv.notify_all();
+  WakeLoop(q);
 }
 
 DWORD TickCount() {
@@ -581,8 +605,27 @@ bool TApplication::Pending() const {
 
 void TApplication::WaitMessage() {
   MessageQueue& q = Queue();
-  std::unique_lock lock(q.lock);
   auto ready = [&] { return !q.entries.empty() || SynchronizePending(); };
+  if (TWidgetSet& ws = WidgetSet(); ws.HasEventLoop()) {
+    int timeoutMs = -1;
+    if (!timers_.empty()) {
+      const auto due = std::min_element(timers_.begin(), timers_.end(), [](const Timer& a, const Timer& b) {
+                         return a.Due < b.Due;
+                       })->Due;
+      const auto left = std::chrono::ceil<std::chrono::milliseconds>(due - std::chrono::steady_clock::now());
+      timeoutMs = static_cast<int>(std::clamp<int64_t>(left.count(), 0, INT32_MAX));
+    }
+    q.loopWaiting.store(true);
+    ScopeExit notWaiting([&] { q.loopWaiting.store(false); });
+    os::ResetEventObject(*q.wake);
+    {
+      std::lock_guard guard(q.lock);
+      if (ready()) return;
+    }
+    ws.WaitEvents(q.wake->WaitDescriptor(), timeoutMs);
+    return;
+  }
+  std::unique_lock lock(q.lock);
   if (timers_.empty()) {
     q.cv.wait(lock, ready);
     return;

@@ -1,20 +1,51 @@
 #include "platform/forms/WidgetSet.h"
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <map>
 #include <mutex>
 
+#include "platform/forms/GtkWidgetSet.h"
 #include "platform/forms/HeadlessWidgetSet.h"
 #include "platform/os/Beep.h"
 #include "platform/os/ScreenDC.h"
+#include "platform/rtl/Exceptions.h"
 #include "platform/rtl/SysUtils.h"
+#include "platform/rtl/Threads.h"
 
 namespace ztl {
 
 namespace {
 
+std::unique_ptr<TWidgetSet> ChooseWidgetSet() {
+  const char* asked = std::getenv("ZTL_WIDGETSET");
+  if (asked && !*asked) asked = nullptr;
+  const bool wantGtk = asked && std::strcmp(asked, "gtk3") == 0;
+  const bool wantHeadless = asked && std::strcmp(asked, "headless") == 0;
+  if (asked && !wantGtk && !wantHeadless)
+    std::fprintf(stderr, "ZTL_WIDGETSET=%s names no widget set (gtk3, headless): using headless\n", asked);
+  const char* display = std::getenv("DISPLAY");
+  // GTK belongs to the thread that initialises it, which must be the one
+  // that runs the message loop.
+  if (!IsMainThread()) {
+    if (wantGtk) std::fprintf(stderr, "ZTL_WIDGETSET=gtk3: first asked for off the main thread: using headless\n");
+    return std::make_unique<THeadlessWidgetSet>();
+  }
+  if (wantGtk || (!asked && GtkWidgetSetBuilt() && display && *display)) {
+    try {
+      return CreateGtkWidgetSet();
+    } catch (const Exception& e) {
+      // A program must still run where no desktop can be had; it says why.
+      if (wantGtk) std::fprintf(stderr, "ZTL_WIDGETSET=gtk3: %s: using headless\n", e.Message().c_str());
+    }
+  }
+  return std::make_unique<THeadlessWidgetSet>();
+}
+
 std::unique_ptr<TWidgetSet>& Current() {
   // Never destroyed: controls freed late in the process still reach it.
-  static auto* current = new std::unique_ptr<TWidgetSet>(std::make_unique<THeadlessWidgetSet>());
+  static auto* current = new std::unique_ptr<TWidgetSet>(ChooseWidgetSet());
   return *current;
 }
 
@@ -39,6 +70,18 @@ struct ButtonSpec {
 }  // namespace
 
 TWidgetSet& WidgetSet() { return *Current(); }
+
+void TWidgetSet::WaitEvents(int, int) {}
+
+#if !ZTL_WITH_GTK
+bool GtkWidgetSetBuilt() { return false; }
+
+std::unique_ptr<TWidgetSet> CreateGtkWidgetSet() {
+  throw EInvalidOperation("The library was built without the GTK widget set");
+}
+
+TGtkInspection* GtkInspection() { return nullptr; }
+#endif
 
 void SetWidgetSet(std::unique_ptr<TWidgetSet> widgetSet) {
   if (widgetSet) Current() = std::move(widgetSet);

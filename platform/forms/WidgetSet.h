@@ -82,9 +82,23 @@ class ZTL_PLATFORM_API TWidgetSet {
   // The help system; returns whether it showed help.
   virtual bool HelpRequested(WORD command, intptr_t data) = 0;
   virtual void Beep(UINT type) = 0;
+
+  // A desktop widget set runs an event loop of its own, and the application
+  // waits for messages inside it: WaitEvents handles the widget set's events
+  // until one came, wakeDescriptor became readable (the application's queue
+  // was woken: a message, a synchronised call) or timeoutMs ran out (-1: no
+  // limit). Main thread only. Without a loop of its own the application
+  // waits on its queue alone.
+  virtual bool HasEventLoop() const { return false; }
+  virtual void WaitEvents(int wakeDescriptor, int timeoutMs);
 };
 
-// The current widget set: the headless one unless another was installed.
+// The current widget set. The first call chooses it: ZTL_WIDGETSET names it
+// ("gtk3" or "headless"); unset, GTK when the library was built with it and
+// a display can be opened, else the headless one. A "gtk3" that cannot be had
+// is reported on the standard error stream and the headless one is used. GTK
+// is only chosen on the main thread: a program's first use of the widget set
+// (a form, a message box, MessageBeep) belongs there.
 ZTL_PLATFORM_API TWidgetSet& WidgetSet();
 ZTL_PLATFORM_API void SetWidgetSet(std::unique_ptr<TWidgetSet> widgetSet);
 

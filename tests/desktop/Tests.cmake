@@ -1,0 +1,8 @@
+# The user of the desktop tests clicks and types through the XTest extension.
+find_package(X11 REQUIRED)
+if(NOT X11_XTest_FOUND)
+  message(FATAL_ERROR "The desktop tests need XTest (libxtst-dev)")
+endif()
+target_link_libraries(${name} PRIVATE X11::X11 X11::Xtst)
+# Screenshots the tests take are kept here (or in $ZTL_ARTIFACT_DIR).
+target_compile_definitions(${name} PRIVATE ZTL_TEST_ARTIFACTS="${CMAKE_CURRENT_BINARY_DIR}/desktop-artifacts")

@@ -1,0 +1,54 @@
+// Which widget set a program gets: the environment and the display decide.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include "platform/forms/GtkWidgetSet.h"
+#include "tests/platform/os/Xvfb.h"
+
+namespace ztl::test {
+namespace {
+
+// Runs the helper with the environment changes (env's syntax) and returns
+// what it printed on the streams redirection names.
+std::string RunAll(const std::string& environment, const std::string& redirection = "2>&1") {
+  namespace fs = std::filesystem;
+  const std::string helper = (fs::read_symlink("/proc/self/exe").parent_path() / "widgetset_name_helper").string();
+  FILE* pipe = popen(("env " + environment + " " + helper + " " + redirection).c_str(), "r");
+  if (!pipe) return "popen failed";
+  std::string out;
+  char buffer[256];
+  while (size_t got = fread(buffer, 1, sizeof buffer, pipe)) out.append(buffer, got);
+  pclose(pipe);
+  return out;
+}
+
+// The widget set's name alone: the last line of the standard output (the
+// toolkit may talk first).
+std::string NameWith(const std::string& environment) {
+  std::string out = RunAll(environment, "2>/dev/null");
+  const size_t start = out.size() > 1 ? out.rfind('\n', out.size() - 2) : std::string::npos;
+  return start == std::string::npos ? out : out.substr(start + 1);
+}
+
+TEST(WidgetSetChoice, ADisplayBringsGtkUnlessTheEnvironmentSaysHeadless) {
+  Xvfb server(640, 480);
+  ASSERT_TRUE(server.Running());
+  const std::string display = "DISPLAY=" + server.Display();
+  EXPECT_EQ(NameWith("-u ZTL_WIDGETSET " + display), GtkWidgetSetBuilt() ? "gtk3\n" : "headless\n");
+  EXPECT_EQ(NameWith("ZTL_WIDGETSET=headless " + display), "headless\n");
+  EXPECT_EQ(NameWith("ZTL_WIDGETSET=gtk3 " + display), GtkWidgetSetBuilt() ? "gtk3\n" : "headless\n");
+}
+
+TEST(WidgetSetChoice, WithoutADisplayItIsHeadlessAndAskingForGtkSaysWhy) {
+  EXPECT_EQ(NameWith("-u ZTL_WIDGETSET -u DISPLAY"), "headless\n");
+  const std::string asked = RunAll("-u DISPLAY ZTL_WIDGETSET=gtk3");
+  EXPECT_NE(asked.find("ZTL_WIDGETSET=gtk3"), std::string::npos) << asked;
+  EXPECT_EQ(asked.substr(asked.size() - 9), "headless\n");
+  EXPECT_NE(RunAll("-u DISPLAY ZTL_WIDGETSET=qt").find("names no widget set"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace ztl::test
