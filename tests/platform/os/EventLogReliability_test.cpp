@@ -85,8 +85,9 @@ TEST(EventLogReliability, KilledWritersLoseNothingAcknowledged) {
   constexpr long kEntries = 10000;
   std::vector<Helper> readers = {Start({"read", stop}), Start({"read", stop})};
   std::vector<Helper> writers;
+  // The two that are killed are given more than they can write before that.
   for (int i = 0; i < kWriters; ++i)
-    writers.push_back(Start({"write", "w" + std::to_string(i), std::to_string(kEntries)}));
+    writers.push_back(Start({"write", "w" + std::to_string(i), std::to_string(i < 2 ? kEntries * 100 : kEntries)}));
 
   // Writers 0 and 1 are killed once they have written a few thousand.
   std::set<std::string> acknowledged;
