@@ -4,6 +4,8 @@
 #include <dlfcn.h>
 #include <unwind.h>
 
+#include <array>
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,8 +28,15 @@ namespace {
 
 using DestructorFn = void (*)(void*);
 
+// The return addresses of a raise, innermost first.
+struct StackTrace {
+  std::array<void*, kMaxStackFrames> frames{};
+  size_t depth = 0;
+};
+
 struct ThrowRecord {
   void* address = nullptr;
+  StackTrace stack;
   bool afterCall = false;  // a return address: the raise is the call just before it
   DestructorFn destructor = nullptr;
   std::unique_ptr<Exception> converted;
@@ -38,11 +47,12 @@ struct ThrowRecord {
 // may carry the object to another thread, where it is destroyed.
 class ThrowRegistry {
  public:
-  void Add(void* object, void* address, bool afterCall, DestructorFn destructor,
+  void Add(void* object, void* address, bool afterCall, const StackTrace& stack, DestructorFn destructor,
            internal::TRaiseReleaseHook onRelease) {
     std::lock_guard<std::mutex> lock(mutex_);
     ThrowRecord& record = records_[object];
     record.address = address;
+    record.stack = stack;
     record.afterCall = afterCall;
     record.destructor = destructor;
     record.converted.reset();
@@ -71,6 +81,14 @@ class ThrowRegistry {
     address = it->second.address;
     afterCall = it->second.afterCall;
     return true;
+  }
+
+  std::vector<void*> Stack(void* object) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    auto it = records_.find(object);
+    if (it == records_.end()) return {};
+    const StackTrace& stack = it->second.stack;
+    return std::vector<void*>(stack.frames.begin(), stack.frames.begin() + static_cast<std::ptrdiff_t>(stack.depth));
   }
 
   // The converted object of `object`, storing `made` when there is none yet.
@@ -164,6 +182,36 @@ void* ThrowSite(void* returnAddress) {
   return search.found ? search.found : returnAddress;
 }
 
+std::atomic<int> stackCaptureUsers{0};
+
+// Walks the raising thread's stack, dropping the frames of the raise
+// machinery above `firstKept`: the platform's __cxa_throw and what it calls.
+struct StackWalk {
+  void* firstKept = nullptr;
+  bool keeping = false;
+  StackTrace trace;
+};
+
+_Unwind_Reason_Code CollectFrame(_Unwind_Context* context, void* argument) {
+  auto* walk = static_cast<StackWalk*>(argument);
+  void* ip = reinterpret_cast<void*>(_Unwind_GetIP(context));
+  if (!walk->keeping) {
+    if (ip != walk->firstKept) return _URC_NO_REASON;
+    walk->keeping = true;
+  }
+  walk->trace.frames[walk->trace.depth++] = ip;
+  return walk->trace.depth == walk->trace.frames.size() ? _URC_END_OF_STACK : _URC_NO_REASON;
+}
+
+// The stack of a raise whose call into the runtime returns to
+// `returnAddress`; empty when that frame is not on the stack.
+StackTrace CaptureStack(void* returnAddress) {
+  StackWalk walk;
+  walk.firstKept = returnAddress;
+  _Unwind_Backtrace(&CollectFrame, &walk);
+  return walk.trace;
+}
+
 // Installed as the destructor of every thrown object: forgets its record.
 void ForgetThrownObject(void* object) {
   ThrowRecord record = Registry().Take(object);
@@ -184,8 +232,15 @@ bool RecordThrow(void* object, void* returnAddress, DestructorFn destructor) {
   nextRaiseAddress = nullptr;
   nextRaiseOnRelease = nullptr;
   recordingThrow = true;
+  StackTrace stack;
+  if (stackCaptureUsers.load(std::memory_order_relaxed) > 0) {
+    stack = CaptureStack(returnAddress);
+    // A sanitizer's wrapper sits between the throw expression and the
+    // platform: start at the throw site found past it instead.
+    if (stack.depth == 0 && address != returnAddress) stack = CaptureStack(address);
+  }
   try {
-    Registry().Add(object, address, afterCall, destructor, onRelease);
+    Registry().Add(object, address, afterCall, stack, destructor, onRelease);
   } catch (const std::bad_alloc&) {
     recordingThrow = false;
     return false;
@@ -274,6 +329,18 @@ void* ExceptionAddressOf(const std::exception_ptr& exception) {
   if (exception) Registry().Find(ThrownObject(exception), address);
   return address;
 }
+
+void BeginStackCapture() { stackCaptureUsers.fetch_add(1, std::memory_order_relaxed); }
+
+void EndStackCapture() { stackCaptureUsers.fetch_sub(1, std::memory_order_relaxed); }
+
+bool StackCaptureActive() { return stackCaptureUsers.load(std::memory_order_relaxed) > 0; }
+
+std::vector<void*> ExceptStackOf(const std::exception_ptr& exception) {
+  return exception ? Registry().Stack(ThrownObject(exception)) : std::vector<void*>();
+}
+
+std::vector<void*> ExceptStack() { return ExceptStackOf(std::current_exception()); }
 
 Exception* ExceptObject() { return ExceptionObjectOf(std::current_exception()); }
 

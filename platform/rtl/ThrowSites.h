@@ -24,9 +24,18 @@
 //
 // and HandleException passes ExceptObject() on. ExceptionObjectOf() gives the
 // same view of an exception kept in a std::exception_ptr.
+//
+// Call stacks. While at least one user has asked for them (BeginStackCapture,
+// counted, each undone by one EndStackCapture), every raise also keeps up to
+// kMaxStackFrames return addresses of the raising thread, innermost first,
+// starting at the raise itself. Otherwise a raise costs no unwinding. A fault
+// raises through the same path, so its stack starts in the fault raise
+// routine, not at the faulting instruction.
+#include <cstddef>
 #include <exception>
 #include <typeinfo>
 #include <utility>
+#include <vector>
 
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/Export.h"
@@ -49,6 +58,19 @@ ZTL_PLATFORM_API void* ExceptSourceAddr();
 // one). The object lives as long as the exception does.
 ZTL_PLATFORM_API Exception* ExceptionObjectOf(const std::exception_ptr& exception);
 ZTL_PLATFORM_API void* ExceptionAddressOf(const std::exception_ptr& exception);
+
+// The most return addresses a raise keeps.
+inline constexpr size_t kMaxStackFrames = 32;
+// Turns stack capture on for the process until the matching EndStackCapture.
+// Thread-safe; raises already made keep what they had.
+ZTL_PLATFORM_API void BeginStackCapture();
+ZTL_PLATFORM_API void EndStackCapture();
+ZTL_PLATFORM_API bool StackCaptureActive();
+// The return addresses kept for the raise of the exception being handled, or
+// of an exception kept in an exception_ptr; empty when none were kept (no
+// capture at the raise, or a raise that went unrecorded).
+ZTL_PLATFORM_API std::vector<void*> ExceptStack();
+ZTL_PLATFORM_API std::vector<void*> ExceptStackOf(const std::exception_ptr& exception);
 
 // True when the platform's __cxa_throw is the one the process uses, so that
 // raise addresses are recorded.

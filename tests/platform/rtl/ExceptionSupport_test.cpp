@@ -201,6 +201,128 @@ TEST(ExceptionSupport, ManyThrowsLeaveNothingBehind) {
   }
 }
 
+// --- Call stacks ---------------------------------------------------------------
+
+#define CALLER __attribute__((noinline, section("ztl_test_callers")))
+extern "C" char __start_ztl_test_callers[];
+extern "C" char __stop_ztl_test_callers[];
+
+bool InCallers(const void* address) {
+  auto* p = static_cast<const char*>(address);
+  return p > __start_ztl_test_callers && p <= __stop_ztl_test_callers;
+}
+
+struct ScopedStackCapture {
+  ScopedStackCapture() { BeginStackCapture(); }
+  ~ScopedStackCapture() { EndStackCapture(); }
+  ScopedStackCapture(const ScopedStackCapture&) = delete;
+  ScopedStackCapture& operator=(const ScopedStackCapture&) = delete;
+};
+
+// Calls `depth` levels deep, then raises; the volatile keeps the calls from
+// becoming a loop.
+CALLER int RaiseFromDepth(int depth) {
+  if (depth == 0) RaiseConvertError("deep");
+  volatile int result = depth > 0 ? RaiseFromDepth(depth - 1) : 0;
+  return result;
+}
+
+TEST(ExceptionStack, NothingKeptWhileNobodyAsks) {
+  ASSERT_FALSE(StackCaptureActive());
+  try {
+    RaiseFromDepth(2);
+  } catch (...) {
+    EXPECT_TRUE(ExceptStack().empty());
+  }
+}
+
+TEST(ExceptionStack, StartsAtTheRaiseAndGoesThroughTheCallers) {
+  ScopedStackCapture capture;
+  try {
+    RaiseFromDepth(2);
+  } catch (...) {
+    const std::vector<void*> stack = ExceptStack();
+    ASSERT_GE(stack.size(), 4u);
+    EXPECT_EQ(stack[0], ExceptAddr());
+    EXPECT_TRUE(InRaisers(stack[0]));
+    for (size_t i = 1; i <= 3; ++i) EXPECT_TRUE(InCallers(stack[i])) << "frame " << i;
+    EXPECT_FALSE(InCallers(stack[4])) << "the test body called the first level";
+  }
+  EXPECT_TRUE(ExceptStack().empty()) << "outside handling";
+}
+
+TEST(ExceptionStack, DeepStacksAreCutAtTheMaximum) {
+  ScopedStackCapture capture;
+  try {
+    RaiseFromDepth(2 * static_cast<int>(kMaxStackFrames));
+  } catch (...) {
+    const std::vector<void*> stack = ExceptStack();
+    ASSERT_EQ(stack.size(), kMaxStackFrames);
+    EXPECT_TRUE(InCallers(stack.back()));
+  }
+}
+
+TEST(ExceptionStack, CaptureIsCountedPerUser) {
+  BeginStackCapture();
+  BeginStackCapture();
+  EndStackCapture();
+  EXPECT_TRUE(StackCaptureActive()) << "one user still asks";
+  std::exception_ptr whileOn;
+  try {
+    RaiseFromDepth(1);
+  } catch (...) {
+    whileOn = std::current_exception();
+  }
+  EndStackCapture();
+  EXPECT_FALSE(StackCaptureActive());
+  std::exception_ptr whenOff;
+  try {
+    RaiseFromDepth(1);
+  } catch (...) {
+    whenOff = std::current_exception();
+  }
+  // A kept exception keeps its stack after capture ended.
+  EXPECT_GE(ExceptStackOf(whileOn).size(), 2u);
+  EXPECT_TRUE(ExceptStackOf(whenOff).empty());
+  EXPECT_TRUE(ExceptStackOf(std::exception_ptr()).empty());
+}
+
+TEST(ExceptionStack, MadeExceptionPointerKeepsTheMakersStack) {
+  ScopedStackCapture capture;
+  std::exception_ptr kept = MakeConvertError();
+  const std::vector<void*> stack = ExceptStackOf(kept);
+  ASSERT_FALSE(stack.empty());
+  EXPECT_EQ(stack[0], ExceptionAddressOf(kept));
+}
+
+TEST(ExceptionStackThreads, ThreadsRaiseWhileCaptureIsSwitched) {
+  std::atomic<bool> done{false};
+  std::thread toggler([&] {
+    while (!done) {
+      ScopedStackCapture capture;
+      std::this_thread::yield();
+    }
+  });
+  std::vector<std::thread> raisers;
+  std::atomic<int> wrongStacks{0};
+  for (int t = 0; t < 3; ++t)
+    raisers.emplace_back([&] {
+      for (int i = 0; i < 200; ++i) {
+        try {
+          RaiseFromDepth(3);
+        } catch (...) {
+          const std::vector<void*> stack = ExceptStack();
+          if (!stack.empty() && (stack[0] != ExceptAddr() || !InCallers(stack[1]))) ++wrongStacks;
+        }
+      }
+    });
+  for (std::thread& raiser : raisers) raiser.join();
+  done = true;
+  toggler.join();
+  EXPECT_EQ(wrongStacks, 0);
+  EXPECT_FALSE(StackCaptureActive());
+}
+
 // --- The standard description -----------------------------------------------
 
 TEST(ExceptionErrorMessage, NamesClassModuleAddressAndMessage) {
