@@ -8,6 +8,7 @@
 #include "exceptionlog/LastChance.h"
 #include "exceptionlog/LogDlg.h"
 #include "platform/classes/ClassBuilder.h"
+#include "platform/os/Modules.h"
 #include "platform/os/Windows.h"
 #include "platform/rtl/DateUtils.h"
 #include "platform/rtl/ExceptionSupport.h"
@@ -24,6 +25,7 @@ ZTL_BEGIN_CLASS(TZTExceptionLog, TZTLogBase)
   .Property("FilterClasses", &Self::FilterClasses, &Self::SetFilterClasses).Default(TZTExceptionClasses::All())
   .Property("FilterGraphics", &Self::FilterGraphics, &Self::SetFilterGraphics).Default(TZTExceptionGraphics::All())
   .Property("Formats", &Self::Formats, &Self::SetFormats).Default(DefaultFormats)
+  .Property("CallStack", &Self::CallStack, &Self::SetCallStack).Default(false)
   .Property("Options", &Self::Options, &Self::SetOptions).Default(DefaultOptions)
   .Property("OnException", &Self::OnException, &Self::SetOnException)
   .Property("OnSaveException", &Self::OnSaveException, &Self::SetOnSaveException)
@@ -45,6 +47,7 @@ TZTExceptionLog::TZTExceptionLog(TComponent* AOwner) : TZTLogBase(AOwner), FMapF
 
 TZTExceptionLog::~TZTExceptionLog() {
   lastchance::Withdraw(this);
+  SetCallStack(false);
   // Unchained in the order of installation, the previous handler goes back.
   // A logger with another handler installed on top of it cannot reach into
   // that handler's saved reference to itself, so it empties the slot rather
@@ -55,6 +58,15 @@ TZTExceptionLog::~TZTExceptionLog() {
     else
       Application->SetOnException(nullptr);
   }
+}
+
+void TZTExceptionLog::SetCallStack(bool value) {
+  if (value == FCallStack) return;
+  FCallStack = value;
+  if (value)
+    BeginStackCapture();
+  else
+    EndStackCapture();
 }
 
 void TZTExceptionLog::SetMapFile(TZTMapFile* value) {
@@ -390,6 +402,7 @@ String TZTExceptionLog::ComposeReport(Exception* E, TZTLFormats Sections) const 
   add(lfExceptionClassName, "CLASSNAME", [&] { return Format("Classname: %s", {E->ClassName()}); });
   add(lfMessage, "MESSAGE", [&] { return Format("Message: %s", {descriptionText}); });
   add(lfSourceLine, "LINE", [&] { return GetFormattedSource(); });
+  if (FCallStack) report += CallStackSection();
   add(lfApplication, "APPLICATION", [&] { return GetApplicationDetails(); });
   add(lfActiveControl, "CONTROL", [&] { return GetActiveControlDetails(); });
   add(lfComputerInfo, "MACHINE", [&] { return GetComputerInfo(); });
@@ -403,6 +416,35 @@ String TZTExceptionLog::ComposeReport(Exception* E, TZTLFormats Sections) const 
     report += "\r\n";
   }
   return report;
+}
+
+String TZTExceptionLog::FrameText(void* Address) const {
+  String text = Format("%p ", {static_cast<const void*>(Address)});
+  const uintptr_t base = ModuleCodeBase(Address);
+  if (!base) return text + "?";
+  text += ExtractFileName(ModuleFileNameOf(Address)) + "+" + IntToHex(reinterpret_cast<uintptr_t>(Address) - base, 1);
+  if (!FMapFile || base != MainModuleCodeBase()) return text;
+  if (!FStackMapFile) FStackMapFile = std::make_unique<TZTMapFile>();
+  FStackMapFile->SetMapFileName(FMapFile->MapFileName());
+  FStackMapFile->SetMapFileBase(FMapFile->MapFileBase());
+  // A return address: the call is the instruction before it.
+  FStackMapFile->LoadExceptionData(static_cast<char*>(Address) - 1);
+  if (!FStackMapFile->ExceptUnitName().empty()) text += " " + FStackMapFile->ExceptUnitName();
+  if (!FStackMapFile->ExceptMethodName().empty()) text += " " + FStackMapFile->ExceptMethodName();
+  if (FStackMapFile->ExceptLineNumber() > 0) text += " line " + IntToStr(FStackMapFile->ExceptLineNumber());
+  return text;
+}
+
+String TZTExceptionLog::CallStackSection() const {
+  const std::vector<void*> stack = ExceptStack();
+  if (Formatting() == ztlfXML) {
+    String element = "\r\n    <CALLSTACK>";
+    for (void* frame : stack) element += "\r\n      <FRAME>" + EscapeXML(FrameText(frame)) + "</FRAME>";
+    return element + "\r\n    </CALLSTACK>";
+  }
+  String text = "Call stack:";
+  for (void* frame : stack) text += "\r\n" + FrameText(frame);
+  return Section("CALLSTACK", text);
 }
 
 void TZTExceptionLog::ReportUnhandled(Exception* E) {

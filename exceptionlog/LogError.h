@@ -144,6 +144,12 @@ class ZTL_API TZTExceptionLog : public TZTLogBase {
   void SetFilterGraphics(TZTExceptionGraphics value) { FFilterGraphics = value; }
   TZTLFormats Formats() const { return FFormats; }
   void SetFormats(TZTLFormats value) { FFormats = value; }
+  // Adds a "Call stack" section after the source line: one line per frame of
+  // the raise, with its address, module and module offset, and for the
+  // program's own frames the unit, procedure and line its map file names.
+  // While true the process keeps a stack for every raise.
+  bool CallStack() const { return FCallStack; }
+  void SetCallStack(bool value);
   TZTLAOptions Options() const { return FOptions; }
   void SetOptions(TZTLAOptions value) { FOptions = value; }
   TExceptionEvent OnException() const { return FOnException; }
@@ -198,6 +204,10 @@ class ZTL_API TZTExceptionLog : public TZTLogBase {
   String ComposeReport(Exception* E) const { return ComposeReport(E, FFormats); }
   String ComposeReport(Exception* E, TZTLFormats Sections) const;
   String Section(const String& Tag, const String& Value) const;
+  // The call stack section of the exception being handled.
+  String CallStackSection() const;
+  // One frame of it, looked up in StackMapFile when it is the program's.
+  String FrameText(void* Address) const;
   // Creates, fills, shows modally and frees the extended error dialog.
   void ShowErrorDialog(Exception* E);
   // The dialog's callbacks.
@@ -218,6 +228,10 @@ class ZTL_API TZTExceptionLog : public TZTLogBase {
   TZTLFormats FFormats = DefaultFormats;
   TZTLAOptions FOptions = DefaultOptions;
   std::unique_ptr<TZTMapFile> FMapFile;
+  bool FCallStack = false;
+  // Looks up the frames, so that the results of MapFile's last analysis stay
+  // the exception's own; follows MapFile's name and base.
+  mutable std::unique_ptr<TZTMapFile> FStackMapFile;
 };
 
 }  // namespace ztl

@@ -5,12 +5,15 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <string_view>
+#include <vector>
 
 #include "exceptionlog/LogDlg.h"
 #include "exceptionlog/LogError.h"
 #include "platform/forms/HeadlessWidgetSet.h"
 #include "platform/os/Modules.h"
 #include "platform/rtl/ExceptionSupport.h"
+#include "platform/rtl/SysUtils.h"
 #include "platform/rtl/Testing.h"
 #include "tests/exceptionlog/ExceptionProcessing.h"
 #include "tests/support/TestDir.h"
@@ -107,6 +110,88 @@ TEST_F(SourceLine, TheDialogShowsTheSourceOnlyWithShowSourceLine) {
   log->SetOptions({laShowSourceLine});
   RaiseAtOffset(0x1010, postInspect);
   EXPECT_EQ(memo, "Access violation\r\nUnit: Orders\r\nProcedure: Orders.Post\r\nLine No: 42");
+}
+
+// ---------------------------------------------------------------- call stacks
+
+// The lines of the call stack section of a text report: what follows the
+// "Call stack:" line up to the section's closing blank.
+std::vector<String> StackLines(const String& report) {
+  std::vector<String> lines;
+  const size_t start = report.find("\r\nCall stack:");
+  if (start == String::npos) return lines;
+  const size_t end = report.find(" \r\n", start);
+  size_t at = start + std::string_view("\r\nCall stack:").size();
+  while (at < end && report.compare(at, 2, "\r\n") == 0) {
+    const size_t next = std::min(report.find("\r\n", at + 2), end);
+    lines.push_back(report.substr(at + 2, next - at - 2));
+    at = next;
+  }
+  return lines;
+}
+
+TEST_F(SourceLine, CallStackIsOffByDefaultAndCountedPerLogger) {
+  auto first = NewLog();
+  EXPECT_FALSE(first->CallStack());
+  EXPECT_FALSE(StackCaptureActive());
+  first->SetCallStack(true);
+  {
+    auto second = NewLog("second.log");
+    second->SetCallStack(true);
+    first->SetCallStack(false);
+    EXPECT_TRUE(StackCaptureActive()) << "the second logger still asks";
+  }
+  EXPECT_FALSE(StackCaptureActive()) << "a freed logger no longer asks";
+  first->SetFormats({lfSourceLine});
+  RaiseAtOffset(0x1010);
+  EXPECT_EQ(LogText().find("Call stack"), String::npos);
+}
+
+TEST_F(SourceLine, TheCallStackFollowsTheSourceLineOneFramePerLine) {
+  auto log = LogWithMap(OrdersMap(true, true));
+  log->SetFormats({lfSourceLine});
+  log->SetCallStack(true);
+  RaiseAtOffset(0x1010);
+  const String report = LogText();
+  const String source = "\r\nUnit: Orders\r\nProcedure: Orders.Post\r\nLine No: 42";
+  ASSERT_EQ(report.rfind("\r\n" + source + " \r\nCall stack:\r\n", 0), 0u) << report;
+  EXPECT_EQ(log->GetFormattedSource(), source) << "the frames leave the exception's own analysis alone";
+
+  const std::vector<String> lines = StackLines(report);
+  ASSERT_GE(lines.size(), 3u) << report;
+  const String program = ExtractFileName(ModuleFileNameOf(reinterpret_cast<void*>(&StackLines)));
+  bool programFrame = false, libraryFrame = false;
+  for (const String& line : lines) {
+    // Address, then module and offset, then what the map names.
+    const size_t blank = line.find(' ');
+    ASSERT_NE(blank, String::npos) << line;
+    const String module = line.substr(blank + 1, line.find('+') - blank - 1);
+    if (module == program) {
+      programFrame = true;
+      EXPECT_NE(line.find(" Orders"), String::npos) << line;
+    } else if (!module.empty() && module != "?") {
+      libraryFrame = true;
+      EXPECT_EQ(line.find("Orders"), String::npos) << "no map for " << line;
+    }
+  }
+  EXPECT_TRUE(programFrame);
+  EXPECT_TRUE(libraryFrame);
+}
+
+TEST_F(SourceLine, TheXMLCallStackHasOneElementPerFrame) {
+  auto log = NewLog("errors.xml");
+  log->SetFormatting(ztlfXML);
+  log->SetFormats({lfExceptionClassName});
+  log->SetCallStack(true);
+  RaiseAtOffset(0x1010);
+  const String xml = LogText("errors.xml");
+  const size_t open = xml.find("</CLASSNAME>\r\n    <CALLSTACK>\r\n      <FRAME>");
+  const size_t close = xml.find("</FRAME>\r\n    </CALLSTACK>\r\n  </ERROR>");
+  ASSERT_NE(open, String::npos) << xml;
+  ASSERT_NE(close, String::npos) << xml;
+  size_t frames = 0;
+  for (size_t at = xml.find("<FRAME>", open); at < close; at = xml.find("<FRAME>", at + 1)) ++frames;
+  EXPECT_GE(frames, 3u);
 }
 
 }  // namespace
