@@ -116,6 +116,7 @@ TEST(ExceptionLogDefaults, PublishedAfterTheInheritedPropertiesWithDeclaredDefau
       {"FilterClasses", tkSet, (int64_t{1} << 18) - 1},
       {"FilterGraphics", tkSet, 3},
       {"Formats", tkSet, 951},
+      {"CallStack", tkBoolean, 0},
       {"Options", tkSet, 3},
       {"OnException", tkMethod, std::nullopt},
       {"OnSaveException", tkMethod, std::nullopt},
@@ -179,6 +180,7 @@ TEST_F(ExceptionLogStorage, ChangedValuesAreStoredAndReadBack) {
   log->SetFilterGraphics({});
   log->SetFormats({lfDate, lfSourceLine, lfVideoCard});
   log->SetOptions({laShowSourceLine});
+  log->SetCallStack(true);
   log->SetOnSaveException(MakeMethod<&TReportModule::ReviewReport>(&module));
   log->SetOnException(MakeMethod<&TReportModule::ExceptionSeen>(&module));
   const String text = ComponentToText(&module);
@@ -188,6 +190,7 @@ TEST_F(ExceptionLogStorage, ChangedValuesAreStoredAndReadBack) {
   EXPECT_NE(text.find("    FilterGraphics = []\r\n"), String::npos) << text;
   EXPECT_NE(text.find("    Formats = [lfDate, lfSourceLine, lfVideoCard]\r\n"), String::npos) << text;
   EXPECT_NE(text.find("    Options = [laShowSourceLine]\r\n"), String::npos) << text;
+  EXPECT_NE(text.find("    CallStack = True\r\n"), String::npos) << text;
   EXPECT_NE(text.find("    OnException = ExceptionSeen\r\n"), String::npos) << text;
   EXPECT_NE(text.find("    OnSaveException = ReviewReport\r\n"), String::npos) << text;
   const size_t filter = text.find("    FilterStandard = [efOutOfMemory, efInOutError, efIntError, efRangeError,");
@@ -204,6 +207,7 @@ TEST_F(ExceptionLogStorage, ChangedValuesAreStoredAndReadBack) {
   EXPECT_TRUE(read->FilterGraphics().Empty());
   EXPECT_EQ(read->Formats(), (TZTLFormats{lfDate, lfSourceLine, lfVideoCard}));
   EXPECT_EQ(read->Options(), TZTLAOptions{laShowSourceLine});
+  EXPECT_TRUE(read->CallStack());
 
   // The bound handler takes the report and the verdict by reference.
   ASSERT_TRUE(read->OnSaveException().Assigned());
