@@ -1,5 +1,8 @@
 #include "exceptionlog/ZTMapFile.h"
 
+#include <algorithm>
+#include <array>
+#include <cstring>
 #include <optional>
 #include <string_view>
 
@@ -30,19 +33,30 @@ String WithoutCloneSuffixes(std::string_view name) {
 }
 
 constexpr std::string_view SegmentsHeader = "Detailed map of segments";
-constexpr std::string_view PublicsByNameHeaders[] = {
-    "Address         Publics by Name", "Address             Publics by Name", "Address Publics by Name"};
-constexpr std::string_view PublicsByValueHeaders[] = {
-    "Address         Publics by Value", "Address             Publics by Value", "Address Publics by Value"};
 constexpr std::string_view LineNumbersHeader = "Line numbers for";
 
 // ---- Decoding -------------------------------------------------------------
+
+// How many leading bytes of text are ASCII. Maps are ASCII but for the odd
+// name, so this runs eight bytes a step and the UTF-8 check starts only
+// where it has to.
+size_t AsciiPrefix(std::string_view text) {
+  constexpr uint64_t highBits = 0x8080808080808080u;
+  size_t at = 0;
+  for (uint64_t word; at + sizeof word <= text.size(); at += sizeof word) {
+    std::memcpy(&word, text.data() + at, sizeof word);
+    if (word & highBits) break;
+  }
+  while (at < text.size() && static_cast<unsigned char>(text[at]) < 0x80) ++at;
+  return at;
+}
 
 // The file's bytes as UTF-8 text: a byte that does not belong to a
 // well-formed UTF-8 sequence is taken as a Latin-1 character.
 String DecodeMapText(String bytes) {
   if (bytes.starts_with("\xEF\xBB\xBF")) bytes.erase(0, 3);
-  if (unicode::IsValidUtf8(bytes)) return bytes;
+  const size_t ascii = AsciiPrefix(bytes);
+  if (unicode::IsValidUtf8(std::string_view(bytes).substr(ascii))) return bytes;
   return unicode::Utf8WithLatin1Fallback(bytes);
 }
 
@@ -53,88 +67,109 @@ String ReadMapText(const String& fileName) {
   return DecodeMapText(std::move(bytes));
 }
 
-// ---- Regions --------------------------------------------------------------
+// ---- Searching ------------------------------------------------------------
 
-bool ContainsAny(std::string_view line, const std::string_view (&headers)[3]) {
-  for (std::string_view header : headers)
-    if (line.find(header) != std::string_view::npos) return true;
-  return false;
+constexpr size_t NotFound = std::string_view::npos;
+
+// Where pattern first occurs in text at or after from. Most of a map is
+// digits, upper-case hexadecimal letters, blanks and colons: the search
+// jumps (memchr) between occurrences of a character of the pattern that is
+// none of these, upper case first, and compares the pattern only there.
+size_t FindText(std::string_view text, std::string_view pattern, size_t from = 0) {
+  constexpr std::string_view common = "0123456789ABCDEF: ";
+  size_t anchor = NotFound;
+  for (size_t i = 0; i < pattern.size() && anchor == NotFound; ++i)
+    if (pattern[i] >= 'G' && pattern[i] <= 'Z') anchor = i;
+  if (anchor == NotFound) anchor = pattern.find_first_not_of(common);
+  if (anchor == NotFound) return text.find(pattern, from);
+  for (size_t at = from + anchor; (at = text.find(pattern[anchor], at)) != NotFound; ++at)
+    if (text.compare(at - anchor, pattern.size(), pattern) == 0) return at - anchor;
+  return NotFound;
 }
 
-// Hands the lines of the map text out to the three regions, in one pass.
-class TRegionSplitter {
- public:
-  TRegionSplitter(TStrings& segments, TStrings& publics, TStrings& lines)
-      : segments_(segments), publics_(publics), lines_(lines) {}
+// Where the line holding position at starts (lines end with '\n').
+size_t LineStart(std::string_view text, size_t at) {
+  const size_t previous = at == 0 ? NotFound : text.rfind('\n', at - 1);
+  return previous == NotFound ? 0 : previous + 1;
+}
 
-  void Split(std::string_view text) {
-    size_t start = 0;
-    while (start < text.size()) {
-      size_t end = text.find('\n', start);
-      size_t next = end == std::string_view::npos ? text.size() : end + 1;
-      if (end == std::string_view::npos) end = text.size();
-      if (end > start && text[end - 1] == '\r') --end;
-      Take(text.substr(start, end - start));
-      start = next;
+// Where the line after the one starting at from starts; the text's end when
+// there is none.
+size_t NextLine(std::string_view text, size_t from) {
+  const size_t end = from < text.size() ? text.find('\n', from) : NotFound;
+  return end == NotFound ? text.size() : end + 1;
+}
+
+// Where the first line at or after from that holds "Address", one, nine or
+// thirteen blanks and then title ("Publics by Name", "Publics by Value")
+// starts; NotFound when no line does.
+size_t FindPublicsHeader(std::string_view text, std::string_view title, size_t from) {
+  for (size_t at = from; (at = FindText(text, title, at)) != NotFound; ++at) {
+    for (size_t blanks : {1, 9, 13}) {
+      const size_t length = std::string_view("Address").size() + blanks;
+      if (at < from + length) continue;
+      const std::string_view before = text.substr(at - length, length);
+      if (before.starts_with("Address") && before.find_first_not_of(' ', 7) == NotFound) return LineStart(text, at);
     }
   }
+  return NotFound;
+}
 
- private:
-  enum TState { sPreamble, sAfterSegmentsHeader, sSegments, sUntilPublicsByValue, sAfterPublicsHeader, sPublics, sLines };
+// ---- Regions --------------------------------------------------------------
 
-  void Take(std::string_view line) {
-    switch (state_) {
-      case sPreamble:
-        if (line.find(SegmentsHeader) != std::string_view::npos) state_ = sAfterSegmentsHeader;
-        break;
-      case sAfterSegmentsHeader:
-        state_ = sSegments;
-        break;
-      case sSegments:
-        if (ContainsAny(line, PublicsByNameHeaders)) {
-          state_ = sUntilPublicsByValue;
-          Take(line);
-        } else {
-          segments_.Add(String(line));
-        }
-        break;
-      case sUntilPublicsByValue:
-        if (ContainsAny(line, PublicsByValueHeaders)) state_ = sAfterPublicsHeader, skipped_ = 0;
-        break;
-      case sAfterPublicsHeader:
-        if (++skipped_ == 2) state_ = sPublics;
-        break;
-      case sPublics:
-        if (line.find(LineNumbersHeader) == std::string_view::npos) {
-          publics_.Add(String(line));
-          break;
-        }
-        state_ = sLines;
-        [[fallthrough]];
-      case sLines:
-        lines_.Add(String(line));
-        break;
-    }
+// Line i of a region whose lines start at bounds, without its line break (LF
+// or CR LF).
+inline std::string_view RegionLine(std::string_view text, const std::vector<size_t>& bounds, size_t i) {
+  const size_t begin = bounds[i];
+  size_t end = bounds[i + 1];
+  if (end > begin && text[end - 1] == '\n') --end;
+  if (end > begin && text[end - 1] == '\r') --end;
+  return text.substr(begin, end - begin);
+}
+
+// Where the lines of the region text[begin, end) start, and where it ends.
+std::vector<size_t> LineBounds(std::string_view text, size_t begin, size_t end) {
+  std::vector<size_t> bounds;
+  if (begin >= end) return bounds;
+  const char* const data = text.data();
+  // Counted first, so that the bounds take what they need and no more.
+  size_t count = 1;
+  for (const char* at = data + begin; (at = static_cast<const char*>(std::memchr(at, '\n', data + end - at)));) {
+    ++at;
+    if (at < data + end) ++count;
   }
+  bounds.reserve(count + 1);
+  for (size_t at = begin; at < end; at = NextLine(text.substr(0, end), at)) bounds.push_back(at);
+  bounds.push_back(end);
+  return bounds;
+}
 
-  TStrings& segments_;
-  TStrings& publics_;
-  TStrings& lines_;
-  TState state_ = sPreamble;
-  int skipped_ = 0;
+// The three regions of a map's text as byte ranges of whole lines.
+struct TRegionRanges {
+  size_t SegmentsBegin = 0, SegmentsEnd = 0;
+  size_t PublicsBegin = 0, PublicsEnd = 0;
+  size_t LinesBegin = 0, LinesEnd = 0;
 };
 
-// Keeps a list in its updating state for a scope.
-class TUpdateScope {
- public:
-  explicit TUpdateScope(TStrings& list) : list_(list) { list_.BeginUpdate(); }
-  ~TUpdateScope() { list_.EndUpdate(); }
-  TUpdateScope(const TUpdateScope&) = delete;
-  TUpdateScope& operator=(const TUpdateScope&) = delete;
-
- private:
-  TStrings& list_;
-};
+TRegionRanges FindRegions(std::string_view text) {
+  TRegionRanges ranges;
+  const size_t segmentsHeader = FindText(text, SegmentsHeader);
+  if (segmentsHeader == NotFound) return ranges;
+  // The header line and the one after it are skipped.
+  ranges.SegmentsBegin = NextLine(text, NextLine(text, LineStart(text, segmentsHeader)));
+  const size_t byName = FindPublicsHeader(text, "Publics by Name", ranges.SegmentsBegin);
+  ranges.SegmentsEnd = byName == NotFound ? text.size() : byName;
+  if (byName == NotFound) return ranges;
+  const size_t byValue = FindPublicsHeader(text, "Publics by Value", byName);
+  if (byValue == NotFound) return ranges;
+  // The header line and the two after it are skipped.
+  ranges.PublicsBegin = NextLine(text, NextLine(text, NextLine(text, byValue)));
+  const size_t lineNumbers = FindText(text, LineNumbersHeader, ranges.PublicsBegin);
+  ranges.PublicsEnd = lineNumbers == NotFound ? text.size() : LineStart(text, lineNumbers);
+  ranges.LinesBegin = ranges.LinesEnd = ranges.PublicsEnd;
+  if (lineNumbers != NotFound) ranges.LinesEnd = text.size();
+  return ranges;
+}
 
 // ---- Fields ---------------------------------------------------------------
 
@@ -154,9 +189,31 @@ std::string_view TrimView(std::string_view text) {
   return text;
 }
 
+// Whether text is all ASCII; a word at a time, the last word overlapping.
+bool IsAscii(std::string_view text) {
+  constexpr uint64_t highBits = 0x8080808080808080u;
+  uint64_t word = 0;
+  if (text.size() < sizeof word) {
+    for (char c : text)
+      if (static_cast<unsigned char>(c) >= 0x80) return false;
+    return true;
+  }
+  uint64_t any = 0;
+  for (size_t at = 0; at + sizeof word < text.size(); at += sizeof word) {
+    std::memcpy(&word, text.data() + at, sizeof word);
+    any |= word;
+  }
+  std::memcpy(&word, text.data() + text.size() - sizeof word, sizeof word);
+  return ((any | word) & highBits) == 0;
+}
+
 // The characters at positions first to last (counted from 1, inclusive) of a
-// line; shorter or empty where the line ends before.
+// line; shorter or empty where the line ends before. Positions count
+// characters: where the line is ASCII up to the field's end, bytes.
 std::string_view Column(std::string_view line, size_t first, size_t last = EndOfLine) {
+  const size_t end = std::min(last, line.size());
+  if (IsAscii(line.substr(0, end)))
+    return first > end ? line.substr(end, 0) : line.substr(first - 1, end - (first - 1));
   size_t begin = line.size();
   size_t position = 0;
   for (size_t i = 0; i < line.size(); ++i) {
@@ -168,22 +225,49 @@ std::string_view Column(std::string_view line, size_t first, size_t last = EndOf
   return line.substr(begin);
 }
 
-std::optional<uint32_t> HexField(std::string_view field) {
+// The value of each byte as a hexadecimal digit, or -1.
+constexpr std::array<int8_t, 256> HexDigits = [] {
+  std::array<int8_t, 256> digits{};
+  digits.fill(-1);
+  for (int c = '0'; c <= '9'; ++c) digits[c] = static_cast<int8_t>(c - '0');
+  for (int c = 'A'; c <= 'F'; ++c) digits[c] = static_cast<int8_t>(c - 'A' + 10);
+  for (int c = 'a'; c <= 'f'; ++c) digits[c] = static_cast<int8_t>(c - 'a' + 10);
+  return digits;
+}();
+
+// Inlined: an optional returned through memory is stored in two parts and
+// read back in one, which stalls the walks at each line.
+[[gnu::always_inline]] inline std::optional<uint32_t> HexField(std::string_view field) {
   if (field.empty() || field.size() > 8) return std::nullopt;
   uint32_t value = 0;
+  int invalid = 0;  // one test for the whole field: digits take no branches
   for (char c : field) {
-    uint32_t digit = 0;
-    if (c >= '0' && c <= '9') {
-      digit = static_cast<uint32_t>(c - '0');
-    } else if (c >= 'A' && c <= 'F') {
-      digit = static_cast<uint32_t>(c - 'A' + 10);
-    } else if (c >= 'a' && c <= 'f') {
-      digit = static_cast<uint32_t>(c - 'a' + 10);
-    } else {
-      return std::nullopt;
-    }
-    value = (value << 4) | digit;
+    const int digit = HexDigits[static_cast<unsigned char>(c)];
+    invalid |= digit;
+    value = (value << 4) | static_cast<uint32_t>(digit & 0xF);
   }
+  if (invalid < 0) return std::nullopt;
+  return value;
+}
+
+// The offset at positions 7 to 14 of a segment or public line. Such lines
+// are ASCII there nearly always: two words tell, and the eight digits are
+// then read where they stand.
+[[gnu::always_inline]] inline std::optional<uint32_t> OffsetField(std::string_view line) {
+  constexpr uint64_t highBits = 0x8080808080808080u;
+  if (line.size() < 14) return HexField(Column(line, 7, 14));
+  uint64_t head = 0, digits = 0;
+  std::memcpy(&head, line.data(), sizeof head);
+  std::memcpy(&digits, line.data() + 6, sizeof digits);
+  if ((head | digits) & highBits) return HexField(Column(line, 7, 14));
+  uint32_t value = 0;
+  int invalid = 0;
+  for (size_t i = 0; i < 8; ++i) {
+    const int digit = HexDigits[static_cast<unsigned char>(line[6 + i])];
+    invalid |= digit;
+    value = (value << 4) | static_cast<uint32_t>(digit & 0xF);
+  }
+  if (invalid < 0) return std::nullopt;
   return value;
 }
 
@@ -221,10 +305,7 @@ std::optional<String> SegmentUnitName(std::string_view line) {
 
 }  // namespace
 
-TZTMapFile::TZTMapFile()
-    : FSegmentData(std::make_unique<TStringList>()),
-      FAdressData(std::make_unique<TStringList>()),
-      FLineData(std::make_unique<TStringList>()) {}
+TZTMapFile::TZTMapFile() = default;
 
 TZTMapFile::~TZTMapFile() = default;
 
@@ -234,20 +315,27 @@ void TZTMapFile::SetMapFileName(const String& value) {
   FMapFileIsLoaded = false;
 }
 
+// Gives the text and the regions' bounds back to the heap, so that a map read
+// again is never held twice.
+void TZTMapFile::ReleaseMap() {
+  FMapText = String();
+  FSegmentData = TMapRegion();
+  FAdressData = TMapRegion();
+  FLineData = TMapRegion();
+}
+
 void TZTMapFile::LoadMapFile() {
   FMapFileIsLoaded = false;
-  FSegmentData->Clear();
-  FAdressData->Clear();
-  FLineData->Clear();
+  ReleaseMap();
   if (!FMapFileName.empty() && FileExists(FMapFileName)) {
     try {
-      const String text = ReadMapText(FMapFileName);
-      TUpdateScope segments(*FSegmentData), publics(*FAdressData), lines(*FLineData);
-      TRegionSplitter(*FSegmentData, *FAdressData, *FLineData).Split(text);
+      FMapText = ReadMapText(FMapFileName);
+      const TRegionRanges ranges = FindRegions(FMapText);
+      FSegmentData.Bounds = LineBounds(FMapText, ranges.SegmentsBegin, ranges.SegmentsEnd);
+      FAdressData.Bounds = LineBounds(FMapText, ranges.PublicsBegin, ranges.PublicsEnd);
+      FLineData.Bounds = LineBounds(FMapText, ranges.LinesBegin, ranges.LinesEnd);
     } catch (...) {
-      FSegmentData->Clear();
-      FAdressData->Clear();
-      FLineData->Clear();
+      ReleaseMap();
       throw;
     }
   }
@@ -281,10 +369,10 @@ void TZTMapFile::LoadExceptionData(const void* Address) {
 // The unit named by the last naming segment line before the first segment
 // that starts above the address; segment lengths are not checked.
 void TZTMapFile::FindUnit() {
-  for (int i = 0; i < FSegmentData->Count(); ++i) {
-    const String line = FSegmentData->Get(i);
+  for (size_t i = 0; i < FSegmentData.Count(); ++i) {
+    const std::string_view line = RegionLine(FMapText, FSegmentData.Bounds, i);
     if (IsBlank(line)) continue;
-    const auto start = HexField(Column(line, 7, 14));
+    const auto start = OffsetField(line);
     const auto length = HexField(Column(line, 16, 23));
     if (!start || !length) continue;
     if (*start > FExceptAddress) break;
@@ -295,37 +383,45 @@ void TZTMapFile::FindUnit() {
 // The public at the address, else the line just before the first public
 // above it; nothing when no public reaches the address.
 void TZTMapFile::FindMethod() {
-  for (int i = 0; i < FAdressData->Count(); ++i) {
-    const String line = FAdressData->Get(i);
+  for (size_t i = 0; i < FAdressData.Count(); ++i) {
+    const std::string_view line = RegionLine(FMapText, FAdressData.Bounds, i);
     if (IsBlank(line)) continue;
-    const auto offset = HexField(Column(line, 7, 14));
+    const auto offset = OffsetField(line);
     if (!offset || *offset < FExceptAddress) continue;
-    const int picked = *offset == FExceptAddress ? i : i - 1;
-    if (picked >= 0) FExceptMethodName = WithoutCloneSuffixes(TrimView(Column(FAdressData->Get(picked), 22)));
+    if (*offset == FExceptAddress) {
+      FExceptMethodName = WithoutCloneSuffixes(TrimView(Column(line, 22)));
+    } else if (i > 0) {
+      FExceptMethodName = WithoutCloneSuffixes(TrimView(Column(RegionLine(FMapText, FAdressData.Bounds, i - 1), 22)));
+    }
     return;
   }
 }
 
-// The first non-blank line of the line-number region holding the unit name.
-int TZTMapFile::FindLineBlock() const {
-  if (FExceptUnitName.empty()) return -1;
-  for (int i = 0; i < FLineData->Count(); ++i) {
-    const String line = FLineData->Get(i);
-    if (!IsBlank(line) && line.find(FExceptUnitName) != String::npos) return i;
-  }
-  return -1;
+// The first non-blank line of the line-number region holding the unit name;
+// the region's count when none does. The name is searched in the region's
+// text at once: it holds no line break, and a line holding it is not blank.
+size_t TZTMapFile::FindLineBlock() const {
+  if (FExceptUnitName.empty() || FLineData.Count() == 0) return FLineData.Count();
+  const size_t at = FindText(FMapText, FExceptUnitName, FLineData.Bounds.front());
+  if (at == NotFound) return FLineData.Count();
+  const auto after = std::upper_bound(FLineData.Bounds.begin(), FLineData.Bounds.end(), at);
+  return static_cast<size_t>(after - FLineData.Bounds.begin()) - 1;
 }
 
 // Walks the whole block: the line of the last entry at or below the address,
 // or 0 when the address lies beyond the block's last entry.
 void TZTMapFile::FindLineNumber() {
-  const int found = FindLineBlock();
-  if (found < 0) return;
+  const size_t found = FindLineBlock();
+  if (found >= FLineData.Count()) return;
+  const size_t first = found + 2;
+  if (first >= FLineData.Count()) return;
+  // The block ends before the next line holding the header.
+  const size_t header = FindText(FMapText, LineNumbersHeader, FLineData.Bounds[first]);
+  const size_t blockEnd = header == NotFound ? FMapText.size() : header;
   int32_t candidate = 0;
   uint32_t lastOffset = 0;
-  for (int i = found + 2; i < FLineData->Count(); ++i) {
-    const String line = FLineData->Get(i);
-    if (line.find(LineNumbersHeader) != String::npos) break;
+  for (size_t i = first; i < FLineData.Count() && FLineData.Bounds[i + 1] <= blockEnd; ++i) {
+    const std::string_view line = RegionLine(FMapText, FLineData.Bounds, i);
     for (size_t k = 0; k < 4; ++k) {
       const auto offset = HexField(Column(line, 20 * k + 13, 20 * k + 20));
       if (!offset) break;
@@ -344,8 +440,8 @@ void TZTMapFile::LoadUnitNames(TStrings* List) {
   if (!List) return;
   List->Clear();
   LoadIfNeeded();
-  for (int i = 0; i < FSegmentData->Count(); ++i) {
-    const String line = FSegmentData->Get(i);
+  for (size_t i = 0; i < FSegmentData.Count(); ++i) {
+    const std::string_view line = RegionLine(FMapText, FSegmentData.Bounds, i);
     if (IsBlank(line)) continue;
     auto name = SegmentUnitName(line);
     if (!name) continue;

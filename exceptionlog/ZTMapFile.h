@@ -2,12 +2,15 @@
 // Names the source unit, procedure and line of a code address from the
 // detailed text map file written beside the executable.
 //
-// The reader keeps the segment, publics-by-value and line-number regions of
-// the file as raw lines and parses the fixed character columns at each lookup.
+// The reader holds the file's text once and keeps where each line of the
+// segment, publics-by-value and line-number regions starts; it parses the
+// fixed character columns of the lines in place at each lookup.
 // A missing file, a missing region or a malformed line only leaves results
 // empty; nothing here raises EMapFileException.
+#include <cstddef>
 #include <cstdint>
-#include <memory>
+#include <string_view>
+#include <vector>
 
 #include "platform/classes/Strings.h"
 #include "platform/rtl/Exceptions.h"
@@ -55,19 +58,28 @@ class ZTL_API TZTMapFile : public TObject {
   bool ExceptionAnalyzed() const { return FExceptionAnalyzed; }
 
  private:
+  // The lines of one region of the held text: Bounds[i] is where line i
+  // starts, the last bound where the region ends. Empty for an empty region.
+  struct TMapRegion {
+    std::vector<size_t> Bounds;
+    size_t Count() const { return Bounds.empty() ? 0 : Bounds.size() - 1; }
+  };
+
   void LoadMapFile();
+  void ReleaseMap();
   void LoadIfNeeded();
   void ClearResults();
   void FindUnit();
   void FindMethod();
   void FindLineNumber();
-  int FindLineBlock() const;
+  size_t FindLineBlock() const;
 
   bool FMapFileIsLoaded = false;
   String FMapFileName;
-  std::unique_ptr<TStrings> FSegmentData;
-  std::unique_ptr<TStrings> FAdressData;
-  std::unique_ptr<TStrings> FLineData;
+  String FMapText;  // the whole file, decoded; the regions point into it
+  TMapRegion FSegmentData;
+  TMapRegion FAdressData;
+  TMapRegion FLineData;
   uint32_t FMapFileBase = DefaultMapFileBase;
   uint32_t FExceptAddress = 0;
   int32_t FExceptLineNumber = 0;

@@ -302,6 +302,26 @@ TEST_F(MapFileTest, AcceptsLfLineEndsAndCharacterColumns) {
   ExpectResult("Alpha", "Über.First", 10);
 }
 
+// The headers are found in the text as a whole: a title without its
+// "Address" is no header, and a text that ends without a line break still
+// ends in a line.
+TEST_F(MapFileTest, TitlesWithoutTheirAddressAreNoHeadersAndTheLastLineNeedsNoBreak) {
+  MapText map = SampleMap();
+  map.Lines.resize(map.Lines.size() - 1);  // Beta's entries end the file
+  String text = map.Text();
+  // Taken for the header, these would put Wrong.Name among the publics.
+  text.replace(text.find("NotByValue"), 10,
+               "Publics by Value, Address  Publics by Value\r\n\r\n\r\n 0001:00000000       Wrong.Name");
+  text.resize(text.size() - 2);
+  reader_.SetMapFileName(WriteText(text));
+  Lookup(0x0000);
+  ExpectResult("Alpha", "", 0);
+  Lookup(0x0100);
+  ExpectResult("Alpha", "Alpha.Second", 20);
+  Lookup(0x1004);
+  ExpectResult("Beta", "Beta.Only", 6);
+}
+
 TEST_F(MapFileTest, BytesThatAreNotUtf8AreLatin1) {
   MapText map = SampleMap();
   map.Segments = {SegmentLine(0x0000, 0x1000, "Gr\xFC\xDF")};
