@@ -1,7 +1,8 @@
 // The source line of a throw statement and of a faulting statement, as the
 // report names it, in code generated as each build type generates it: the
 // same program built at -O0 -g, -O2 -g and -O3 with only the line tables
-// that ztl_add_map_file adds (tests/exceptionlog/sourceline).
+// that ztl_add_map_file adds (tests/exceptionlog/sourceline). A report's
+// module offset pasted into ztl-mapinfo names the report's place again.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -19,9 +20,8 @@ struct Build {
   const char* Program;
 };
 
-// The program's standard output; empty when it did not end with status 0.
-String RunProgram(const String& program, const String& logFile) {
-  const String command = "'" + program + "' '" + logFile + "'";
+// The command's standard output; empty when it did not end with status 0.
+String RunCommand(const String& command) {
   String output;
   FILE* pipe = popen(command.c_str(), "r");
   if (!pipe) return output;
@@ -31,20 +31,37 @@ String RunProgram(const String& program, const String& logFile) {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? output : String();
 }
 
+String RunProgram(const String& program, const String& logFile) {
+  return RunCommand("'" + program + "' '" + logFile + "'");
+}
+
 // The number after "key " in the program's output, or -1.
 int Expected(const String& output, const String& key) {
   const size_t at = output.find(key + " ");
   return at == String::npos ? -1 : StrToIntDef(output.substr(at + key.size() + 1, output.find('\n', at) - at - key.size() - 1), -1);
 }
 
+// The text of the report of className, from its class line to the next
+// report; empty when there is none.
+String Report(const String& log, const String& className) {
+  const size_t report = log.find("Classname: " + className + " ");
+  if (report == String::npos) return {};
+  const size_t next = log.find("Classname: ", report + 1);
+  return log.substr(report, next == String::npos ? String::npos : next - report);
+}
+
+// What follows key on its line of a report, without the trailing blank.
+String Field(const String& report, const String& key) {
+  const size_t at = report.find(key);
+  if (at == String::npos) return {};
+  String value = report.substr(at + key.size(), report.find("\r\n", at) - at - key.size());
+  while (!value.empty() && value.back() == ' ') value.pop_back();
+  return value;
+}
+
 // The line the report of className names, or -1 when there is none.
 int ReportedLine(const String& log, const String& className) {
-  const size_t report = log.find("Classname: " + className + " ");
-  if (report == String::npos) return -1;
-  const size_t next = log.find("Classname: ", report + 1);
-  const size_t line = log.find("Line No: ", report);
-  if (line == String::npos || line > next) return -1;
-  return StrToIntDef(log.substr(line + 9, log.find(' ', line + 9) - line - 9), -1);
+  return StrToIntDef(Field(Report(log, className), "Line No: "), -1);
 }
 
 class SourceLineBuilds : public ::testing::TestWithParam<Build> {};
@@ -63,6 +80,26 @@ TEST_P(SourceLineBuilds, ReportTheThrowStatementsAndTheFaultingStatementsLine) {
   EXPECT_EQ(ReportedLine(text, "EAccessViolation"), faultLine) << text;
   EXPECT_NE(text.find("Procedure: (anonymous namespace)::ThrowIfNegative(int)"), String::npos) << text;
   EXPECT_NE(text.find("Procedure: (anonymous namespace)::ReadThroughNull()"), String::npos) << text;
+}
+
+// The report's message says where the fault was as "in module NAME at
+// OFFSET"; that offset, as it stands, goes to ztl-mapinfo with the map.
+TEST_P(SourceLineBuilds, AFaultReportsModuleOffsetGivesTheReportsPlaceInZtlMapInfo) {
+  test::TestDir dir;
+  const String log = dir.File("errors.log");
+  ASSERT_FALSE(RunProgram(GetParam().Program, log).empty()) << GetParam().Program << " failed";
+  const String report = Report(test::ReadFileBytes(log), "EAccessViolation");
+  const String message = Field(report, "Message: ");
+  const String module = " in module " + ExtractFileName(GetParam().Program) + " at ";
+  const size_t at = message.find(module);
+  ASSERT_NE(at, String::npos) << report;
+  const size_t start = at + module.size();
+  const String offset = message.substr(start, message.find('.', start) - start);
+  const String place = Field(report, "Unit: ") + "\t" + Field(report, "Procedure: ") + "\t" + Field(report, "Line No: ");
+  ASSERT_NE(Field(report, "Line No: "), "") << report;
+  const String command = String("'") + ZTL_MAPINFO_PATH + "' --module-offset '" +
+                         ChangeFileExt(GetParam().Program, ".map") + "' " + offset;
+  EXPECT_EQ(RunCommand(command), place + "\n") << report;
 }
 
 INSTANTIATE_TEST_SUITE_P(BuildTypes, SourceLineBuilds,

@@ -22,3 +22,6 @@ foreach(build IN ITEMS debug relwithdebinfo release)
   string(TOUPPER ${build} upper)
   target_compile_definitions(${name} PRIVATE ZTL_SOURCE_LINES_${upper}="$<TARGET_FILE:${program}>")
 endforeach()
+# A report's module offset is pasted into ztl-mapinfo.
+add_dependencies(${name} ztl-mapinfo)
+target_compile_definitions(${name} PRIVATE ZTL_MAPINFO_PATH="$<TARGET_FILE:ztl-mapinfo>")

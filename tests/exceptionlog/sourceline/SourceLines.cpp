@@ -38,7 +38,7 @@ int main(int argc, char** argv) {
     log.SetActive(true);
     log.SetLogFile(argv[1]);
     log.SetErrorDialog(edNone);
-    log.SetFormats({lfExceptionClassName, lfSourceLine});
+    log.SetFormats({lfExceptionClassName, lfMessage, lfSourceLine});
     Application->QueueCall([] { ThrowIfNegative(-1); });
     Application->QueueCall([] { ReadThroughNull(); });
     Application->ProcessMessages();
