@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 
 #include <cstdio>
+#include <ostream>
 
 #include "platform/rtl/SysUtils.h"
 #include "platform/rtl/Testing.h"
@@ -19,6 +20,8 @@ struct Build {
   const char* Name;
   const char* Program;
 };
+
+void PrintTo(const Build& build, std::ostream* out) { *out << build.Name; }
 
 // The command's standard output; empty when it did not end with status 0.
 String RunCommand(const String& command) {
