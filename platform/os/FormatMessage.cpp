@@ -9,6 +9,7 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "platform/os/EventLog.h"
@@ -216,6 +217,28 @@ std::u16string Wrap(std::u16string_view text, size_t width) {
   return out;
 }
 
+// Copies count characters. Most pieces of a message are a few characters,
+// for which a call to memcpy costs more than the copy: up to 16 they go as
+// two fixed-size moves that overlap.
+[[gnu::noinline]] void CopyCharacters(char16_t* to, const char16_t* from, size_t count) {
+  auto pair = [&](auto width) {
+    constexpr size_t n = decltype(width)::value;
+    std::memcpy(to, from, n * sizeof(char16_t));
+    std::memcpy(to + count - n, from + count - n, n * sizeof(char16_t));
+  };
+  if (count > 16) {
+    std::memcpy(to, from, count * sizeof(char16_t));
+  } else if (count >= 8) {
+    pair(std::integral_constant<size_t, 8>());
+  } else if (count >= 4) {
+    pair(std::integral_constant<size_t, 4>());
+  } else if (count >= 2) {
+    pair(std::integral_constant<size_t, 2>());
+  } else if (count == 1) {
+    *to = *from;
+  }
+}
+
 // The text a formatting produces: on the stack up to the length of nearly
 // every message, so that a caller formatting many records allocates only
 // the block it hands out.
@@ -227,14 +250,7 @@ class TextBuffer {
 
   void Append(std::u16string_view text) {
     if (text.size() > capacity_ - size_) Grow(text.size());
-    // Most pieces of a message are a few characters: a call to memcpy
-    // costs more than copying them.
-    char16_t* to = data_ + size_;
-    if (text.size() <= 16) {
-      for (char16_t c : text) *to++ = c;
-    } else {
-      std::copy_n(text.data(), text.size(), to);
-    }
+    CopyCharacters(data_ + size_, text.data(), text.size());
     size_ += text.size();
   }
   void Append(char16_t c) {
@@ -414,6 +430,44 @@ PreparedMessage PrepareMessage(std::u16string_view text) {
 
 namespace {
 
+// A prepared message's text with its arguments, measured first so that it
+// is written once, straight where it goes.
+class PreparedText {
+ public:
+  // false for a message with more inserts than are measured ahead.
+  bool Measure(const PreparedMessage& message, const DWORD_PTR* arguments) {
+    message_ = &message;
+    size_ = message.runs.size();
+    size_t count = 0;
+    for (const PreparedMessage::Piece& piece : message.pieces) {
+      if (piece.insert == 0) continue;
+      if (count == std::size(values_)) return false;
+      const auto* value = reinterpret_cast<const char16_t*>(arguments[piece.insert - 1]);
+      values_[count] = value ? std::u16string_view(value, Length(value)) : std::u16string_view(u"(null)");
+      size_ += values_[count++].size();
+    }
+    return true;
+  }
+  size_t Size() const { return size_; }
+  // Writes the first limit characters.
+  void Write(char16_t* into, size_t limit) const {
+    size_t count = 0;
+    for (const PreparedMessage::Piece& piece : message_->pieces) {
+      const std::u16string_view text =
+          piece.insert == 0 ? std::u16string_view(message_->runs.data() + piece.start, piece.length) : values_[count++];
+      const size_t n = std::min(text.size(), limit);
+      CopyCharacters(into, text.data(), n);
+      into += n;
+      limit -= n;
+    }
+  }
+
+ private:
+  const PreparedMessage* message_ = nullptr;
+  std::u16string_view values_[16];
+  size_t size_ = 0;
+};
+
 // A prepared message's text, in one pass over its pieces.
 void FormatPrepared(const PreparedMessage& message, const DWORD_PTR* arguments, TextBuffer& out) {
   for (const PreparedMessage::Piece& piece : message.pieces) {
@@ -464,6 +518,12 @@ DWORD HandOut(size_t size, Write&& write, bool allocate, LPWSTR lpBuffer, DWORD 
 }  // namespace
 
 std::u16string FormatPreparedForTesting(const PreparedMessage& message, const DWORD_PTR* arguments) {
+  PreparedText text;
+  if (text.Measure(message, arguments)) {
+    std::u16string out(text.Size(), u'\0');
+    text.Write(out.data(), out.size());
+    return out;
+  }
   TextBuffer out;
   FormatPrepared(message, arguments, out);
   return std::u16string(out.View());
@@ -532,11 +592,16 @@ DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
       if (Arguments != nullptr && (dwFlags & (kPlain | kOther)) == kPlain) {
         const auto prepared = table->prepared.find(found);
         if (prepared != table->prepared.end() && prepared->second.usable) {
+          const auto* arguments = reinterpret_cast<const DWORD_PTR*>(Arguments);
+          PreparedText text;
+          if (text.Measure(prepared->second, arguments))
+            return HandOut(
+                text.Size(), [&](char16_t* into, size_t count) { text.Write(into, count); }, allocate, lpBuffer, nSize);
           TextBuffer formatted;
-          FormatPrepared(prepared->second, reinterpret_cast<const DWORD_PTR*>(Arguments), formatted);
-          const std::u16string_view text = formatted.View();
+          FormatPrepared(prepared->second, arguments, formatted);
+          const std::u16string_view whole = formatted.View();
           return HandOut(
-              text.size(), [&](char16_t* into, size_t count) { std::copy_n(text.data(), count, into); }, allocate,
+              whole.size(), [&](char16_t* into, size_t count) { std::copy_n(whole.data(), count, into); }, allocate,
               lpBuffer, nSize);
         }
       }

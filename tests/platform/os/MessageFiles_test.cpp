@@ -78,8 +78,9 @@ TEST(FormatMessage, BoundedInsertsStayAsWritten) {
 TEST(FormatMessage, PreparedTemplatesFormatAsTheirText) {
   const std::u16string one = u"one", two = u"two";
   const DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(one.c_str()), reinterpret_cast<DWORD_PTR>(two.c_str()), 0};
-  for (const std::u16string text : {u"User %1 logged on from %2.\r\n", u"%2%1%2!s!", u"a\rb\nc\r\n%n%r%t%%%.%!",
-                                    u"%3 stops%0 here", u"no inserts", u"%1"}) {
+  for (const std::u16string text :
+       {u"User %1 logged on from %2.\r\n", u"%2%1%2!s!", u"a\rb\nc\r\n%n%r%t%%%.%!", u"%3 stops%0 here", u"no inserts",
+        u"%1", u"%1%2 %1%2 %1%2 %1%2 %1%2 %1%2 %1%2 %1%2 %1%2 %1%2 (more inserts than are measured ahead)"}) {
     const ztl::os::PreparedMessage prepared = ztl::os::PrepareMessage(text);
     ASSERT_TRUE(prepared.usable) << ztl::unicode::Utf16ToUtf8(text);
     EXPECT_EQ(ztl::os::FormatPreparedForTesting(prepared, arguments), Format(text, {one, two, u"(null)"}));
