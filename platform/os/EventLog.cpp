@@ -286,6 +286,7 @@ class IdleDatabases {
     std::unique_ptr<LogDatabase> stale;  // closed outside the lock
     {
       std::lock_guard guard(lock_);
+      ForgetForkedFrom();
       for (auto it = idle_.begin(); it != idle_.end(); ++it) {
         if ((*it)->Path() != path) continue;
         std::unique_ptr<LogDatabase> db = std::move(*it);
@@ -304,6 +305,7 @@ class IdleDatabases {
     if (!db->Idle()) return;
     std::unique_ptr<LogDatabase> evicted;  // closed outside the lock
     std::lock_guard guard(lock_);
+    ForgetForkedFrom();
     if (closed_) return;
     if (idle_.size() == kMaxIdle) {
       evicted = std::move(idle_.front());
@@ -316,14 +318,27 @@ class IdleDatabases {
   void CloseAll() {
     std::vector<std::unique_ptr<LogDatabase>> closing;
     std::lock_guard guard(lock_);
+    ForgetForkedFrom();
     closed_ = true;
     closing.swap(idle_);
   }
 
  private:
+  // A child forked from the process that opened the databases must neither
+  // use nor close them, as SQLite connections do not survive fork() (the
+  // copies share their descriptors and the WAL's shared memory with the
+  // parent's): they are left as they are. Called with the lock held.
+  void ForgetForkedFrom() {
+    if (owner_ == ::getpid()) return;
+    for (auto& db : idle_) static_cast<void>(db.release());
+    idle_.clear();
+    owner_ = ::getpid();
+  }
+
   static constexpr size_t kMaxIdle = 4;
   std::mutex lock_;
   std::vector<std::unique_ptr<LogDatabase>> idle_;  // oldest first
+  pid_t owner_ = ::getpid();
   bool closed_ = false;
 };
 
