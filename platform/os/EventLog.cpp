@@ -7,12 +7,15 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "platform/os/HandleTable.h"
 #include "platform/os/Prefix.h"
@@ -159,12 +162,11 @@ DWORD ErrorOf(int rc) {
 // A log's database as one handle uses it, with its statements prepared once.
 class LogDatabase {
  public:
-  // Opens (creating) the log's database; throws the Windows code on failure.
-  explicit LogDatabase(const std::u16string& log) {
-    const String folder = EventLogFolder();
+  // Opens (creating) the database at path; throws the Windows code on
+  // failure.
+  explicit LogDatabase(const String& path) : path_(path) {
     std::error_code ignored;
-    fs::create_directories(folder, ignored);
-    const String path = folder + "/" + LogFileName(log);
+    fs::create_directories(fs::path(path).parent_path(), ignored);
     sqlite3* raw = nullptr;
     const int rc =
         sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -186,7 +188,22 @@ class LogDatabase {
         "SELECT (SELECT min(number) FROM records), (SELECT max(number) FROM records), (SELECT clears FROM state)");
     forwards_ = Prepare("SELECT number, record FROM records WHERE number >= ? ORDER BY number");
     backwards_ = Prepare("SELECT number, record FROM records WHERE number <= ? ORDER BY number DESC");
+    begin_ = Prepare("BEGIN");
+    commit_ = Prepare("COMMIT");
+    struct stat info;
+    if (::stat(path.c_str(), &info) == 0) file_ = {info.st_dev, info.st_ino};
   }
+
+  const String& Path() const { return path_; }
+  // Whether path still names the file this database has open: a log
+  // removed or replaced since is opened anew.
+  bool StillAtPath() const {
+    struct stat info;
+    return ::stat(path_.c_str(), &info) == 0 && std::make_pair(info.st_dev, info.st_ino) == file_;
+  }
+  // Whether no transaction is left open, so that another handle may take
+  // the database over.
+  bool Idle() const { return sqlite3_get_autocommit(db_.get()) != 0; }
 
   sqlite3* Db() const { return db_.get(); }
 
@@ -224,10 +241,23 @@ class LogDatabase {
     if (rc != SQLITE_DONE) throw ErrorOf(rc);
   }
 
+  // A read transaction's ends, prepared as a reader may read many times.
+  void Begin() { Run(begin_.get()); }
+  void Commit() noexcept {
+    sqlite3_step(commit_.get());
+    sqlite3_reset(commit_.get());
+  }
+
   sqlite3_stmt* Forwards() const { return forwards_.get(); }
   sqlite3_stmt* Backwards() const { return backwards_.get(); }
 
  private:
+  void Run(sqlite3_stmt* statement) {
+    const int rc = sqlite3_step(statement);
+    sqlite3_reset(statement);
+    if (rc != SQLITE_DONE) throw ErrorOf(rc);
+  }
+
   Statement Prepare(const char* sql) {
     sqlite3_stmt* statement = nullptr;
     const int rc = sqlite3_prepare_v3(db_.get(), sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
@@ -235,18 +265,108 @@ class LogDatabase {
     return Statement(statement);
   }
 
+  const String path_;
+  std::pair<dev_t, ino_t> file_{};
   Database db_;
-  Statement insert_, range_, forwards_, backwards_;
+  Statement insert_, range_, forwards_, backwards_, begin_, commit_;
 };
+
+// The databases no handle uses, kept open for the next handle of the same
+// log, as the Windows service keeps its logs open: a handle opened to read a
+// log once then neither reads the schema again nor sets up the log's WAL,
+// and finds the pages it reads in the database's cache. Only a few are
+// kept, each with its file open; they are closed when the process exits.
+class IdleDatabases {
+ public:
+  IdleDatabases() { idle_.reserve(kMaxIdle); }
+
+  // An idle database of the log at path, or a newly opened one; throws the
+  // Windows code.
+  std::unique_ptr<LogDatabase> Take(const String& path) {
+    std::unique_ptr<LogDatabase> stale;  // closed outside the lock
+    {
+      std::lock_guard guard(lock_);
+      ForgetForkedFrom();
+      for (auto it = idle_.begin(); it != idle_.end(); ++it) {
+        if ((*it)->Path() != path) continue;
+        std::unique_ptr<LogDatabase> db = std::move(*it);
+        idle_.erase(it);
+        if (db->StillAtPath()) return db;
+        stale = std::move(db);
+        break;
+      }
+    }
+    return std::make_unique<LogDatabase>(path);
+  }
+
+  // Keeps a database a handle is done with; the oldest idle one is closed
+  // when there are too many. One left inside a transaction is closed.
+  void Give(std::unique_ptr<LogDatabase> db) noexcept {
+    if (!db->Idle()) return;
+    std::unique_ptr<LogDatabase> evicted;  // closed outside the lock
+    std::lock_guard guard(lock_);
+    ForgetForkedFrom();
+    if (closed_) return;
+    if (idle_.size() == kMaxIdle) {
+      evicted = std::move(idle_.front());
+      idle_.erase(idle_.begin());
+    }
+    idle_.push_back(std::move(db));  // within the reserved room
+  }
+
+  // Closes the idle databases and keeps none from now on.
+  void CloseAll() {
+    std::vector<std::unique_ptr<LogDatabase>> closing;
+    std::lock_guard guard(lock_);
+    ForgetForkedFrom();
+    closed_ = true;
+    closing.swap(idle_);
+  }
+
+ private:
+  // A child forked from the process that opened the databases must neither
+  // use nor close them, as SQLite connections do not survive fork() (the
+  // copies share their descriptors and the WAL's shared memory with the
+  // parent's): they are left as they are. Called with the lock held.
+  void ForgetForkedFrom() {
+    if (owner_ == ::getpid()) return;
+    for (auto& db : idle_) static_cast<void>(db.release());
+    idle_.clear();
+    owner_ = ::getpid();
+  }
+
+  static constexpr size_t kMaxIdle = 4;
+  std::mutex lock_;
+  std::vector<std::unique_ptr<LogDatabase>> idle_;  // oldest first
+  pid_t owner_ = ::getpid();
+  bool closed_ = false;
+};
+
+IdleDatabases& Idle() {
+  // Never destroyed, as handles may still be closed while the process exits;
+  // the databases themselves are closed at exit, so that the last one of a
+  // log writes its WAL back and removes it.
+  static IdleDatabases* idle = [] {
+    auto* databases = new IdleDatabases;
+    std::atexit([] { Idle().CloseAll(); });
+    return databases;
+  }();
+  return *idle;
+}
 
 // An open log or a registered source. It is no waitable object: a wait on it
 // never ends by itself.
 class EventLogHandle final : public KernelObject {
  public:
   EventLogHandle(std::u16string log, std::u16string source)
-      : log_(std::move(log)), source_(std::move(source)), computer_(ComputerName()), db_(log_) {
+      : log_(std::move(log)),
+        source_(std::move(source)),
+        computer_(ComputerName()),
+        database_(Idle().Take(EventLogFolder() + "/" + LogFileName(log_))),
+        db_(*database_) {
     clears_ = db_.ReadRange().clears;
   }
+  ~EventLogHandle() override { Idle().Give(std::move(database_)); }
   int WaitDescriptor() const override { return -1; }
   bool Signaled() override { return false; }
 
@@ -254,7 +374,8 @@ class EventLogHandle final : public KernelObject {
   const std::u16string log_;
   const std::u16string source_;
   const std::u16string computer_;
-  LogDatabase db_;
+  std::unique_ptr<LogDatabase> database_;
+  LogDatabase& db_;
   int64_t clears_ = 0;
   DWORD position_ = 0;  // next record of a sequential read; 0 before the first
 };
@@ -262,8 +383,8 @@ class EventLogHandle final : public KernelObject {
 // Ends a read transaction on every way out.
 class ReadTransaction {
  public:
-  explicit ReadTransaction(LogDatabase& db) : db_(db) { db_.Exec("BEGIN"); }
-  ~ReadTransaction() { sqlite3_exec(db_.Db(), "COMMIT", nullptr, nullptr, nullptr); }
+  explicit ReadTransaction(LogDatabase& db) : db_(db) { db_.Begin(); }
+  ~ReadTransaction() { db_.Commit(); }
   ReadTransaction(const ReadTransaction&) = delete;
   ReadTransaction& operator=(const ReadTransaction&) = delete;
 

@@ -3,13 +3,18 @@
 #include <strings.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <memory>
+#include <type_traits>
 #include <vector>
 
 #include "platform/os/EventLog.h"
 #include "platform/os/MessageFiles.h"
+#include "platform/os/Testing.h"
 #include "platform/rtl/Unicode.h"
 
 extern char** environ;
@@ -67,6 +72,18 @@ constexpr SystemMessage systemMessages[] = {
 };
 
 bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
+
+// Whether a character of a template ends a run of plain text: '%', CR, LF.
+bool IsSpecial(char16_t c) {
+  constexpr uint64_t kSpecial = uint64_t{1} << u'%' | uint64_t{1} << u'\r' | uint64_t{1} << u'\n';
+  return c < 64 && (kSpecial >> c & 1);
+}
+
+size_t Length(const char16_t* text) {
+  const char16_t* end = text;
+  while (*end) ++end;
+  return static_cast<size_t>(end - text);
+}
 
 std::u16string Pad(std::u16string text, int width, bool left) {
   if (width > 0 && text.size() < static_cast<size_t>(width)) {
@@ -178,13 +195,13 @@ std::u16string FormatInsert(const Insert& insert, const DWORD_PTR* arguments) {
 
 // Wraps each line of a text formatted with a width so that no line is
 // longer than width characters: at the last blank, else inside a word.
-std::u16string Wrap(const std::u16string& text, size_t width) {
+std::u16string Wrap(std::u16string_view text, size_t width) {
   std::u16string out;
   size_t start = 0;
   while (start <= text.size()) {
     size_t end = text.find(u"\r\n", start);
-    if (end == std::u16string::npos) end = text.size();
-    std::u16string_view line(text.data() + start, end - start);
+    if (end == std::u16string_view::npos) end = text.size();
+    std::u16string_view line = text.substr(start, end - start);
     while (line.size() > width) {
       size_t cut = line.substr(0, width + 1).find_last_of(u' ');
       if (cut == std::u16string_view::npos || cut == 0) cut = width;
@@ -199,6 +216,68 @@ std::u16string Wrap(const std::u16string& text, size_t width) {
   }
   return out;
 }
+
+// Copies count characters. Most pieces of a message are a few characters,
+// for which a call to memcpy costs more than the copy: up to 16 they go as
+// two fixed-size moves that overlap.
+[[gnu::noinline]] void CopyCharacters(char16_t* to, const char16_t* from, size_t count) {
+  auto pair = [&](auto width) {
+    constexpr size_t n = decltype(width)::value;
+    std::memcpy(to, from, n * sizeof(char16_t));
+    std::memcpy(to + count - n, from + count - n, n * sizeof(char16_t));
+  };
+  if (count > 16) {
+    std::memcpy(to, from, count * sizeof(char16_t));
+  } else if (count >= 8) {
+    pair(std::integral_constant<size_t, 8>());
+  } else if (count >= 4) {
+    pair(std::integral_constant<size_t, 4>());
+  } else if (count >= 2) {
+    pair(std::integral_constant<size_t, 2>());
+  } else if (count == 1) {
+    *to = *from;
+  }
+}
+
+// The text a formatting produces: on the stack up to the length of nearly
+// every message, so that a caller formatting many records allocates only
+// the block it hands out.
+class TextBuffer {
+ public:
+  TextBuffer() = default;
+  TextBuffer(const TextBuffer&) = delete;
+  TextBuffer& operator=(const TextBuffer&) = delete;
+
+  void Append(std::u16string_view text) {
+    if (text.size() > capacity_ - size_) Grow(text.size());
+    CopyCharacters(data_ + size_, text.data(), text.size());
+    size_ += text.size();
+  }
+  void Append(char16_t c) {
+    if (size_ == capacity_) Grow(1);
+    data_[size_++] = c;
+  }
+  void Assign(std::u16string_view text) {
+    size_ = 0;
+    Append(text);
+  }
+  std::u16string_view View() const { return {data_, size_}; }
+
+ private:
+  void Grow(size_t more) {
+    std::vector<char16_t> larger(std::max(capacity_ * 2, size_ + more));
+    std::copy_n(data_, size_, larger.data());
+    heap_ = std::move(larger);
+    data_ = heap_.data();
+    capacity_ = heap_.size();
+  }
+
+  char16_t local_[512];
+  std::vector<char16_t> heap_;
+  char16_t* data_ = local_;
+  size_t size_ = 0;
+  size_t capacity_ = std::size(local_);
+};
 
 // The number of arguments a template reads: its highest insert plus the
 // values its '*' take.
@@ -224,35 +303,37 @@ size_t ArgumentsUsed(std::u16string_view text) {
 
 }  // namespace
 
-std::u16string FormatMessageText(std::u16string_view text, DWORD flags, const DWORD_PTR* arguments, size_t count) {
+namespace {
+
+// FormatMessageText into a buffer; throws the Windows code.
+void Format(std::u16string_view text, DWORD flags, const DWORD_PTR* arguments, size_t count, TextBuffer& out) {
   const bool ignore = flags & FORMAT_MESSAGE_IGNORE_INSERTS;
   const DWORD width = flags & FORMAT_MESSAGE_MAX_WIDTH_MASK;
-  std::u16string out;
-  out.reserve(text.size() + 64);
-  for (size_t i = 0; i < text.size(); ++i) {
+  const size_t size = text.size();
+  for (size_t i = 0; i < size; ++i) {
     const char16_t c = text[i];
     if (c == u'\r' || c == u'\n') {
-      if (c == u'\r' && i + 1 < text.size() && text[i + 1] == u'\n') ++i;
-      out += width ? u" " : u"\r\n";
+      if (c == u'\r' && i + 1 < size && text[i + 1] == u'\n') ++i;
+      out.Append(width ? u" " : u"\r\n");
       continue;
     }
     if (c != u'%') {
       // A run of plain characters goes in one piece.
-      size_t end = text.find_first_of(u"%\r\n", i);
-      if (end == std::u16string_view::npos) end = text.size();
-      out.append(text.substr(i, end - i));
+      size_t end = i + 1;
+      while (end < size && !IsSpecial(text[end])) ++end;
+      out.Append(text.substr(i, end - i));
       i = end - 1;
       continue;
     }
-    if (i + 1 == text.size()) throw ERROR_INVALID_PARAMETER;
+    if (i + 1 == size) throw ERROR_INVALID_PARAMETER;
     const size_t start = i;
     const char16_t d = text[++i];
     if (d == u'0') break;
     if (IsDigit(d)) {
       size_t number = d - u'0';
-      if (i + 1 < text.size() && IsDigit(text[i + 1])) number = number * 10 + (text[++i] - u'0');
+      if (i + 1 < size && IsDigit(text[i + 1])) number = number * 10 + (text[++i] - u'0');
       std::u16string_view spec = u"s";
-      if (i + 1 < text.size() && text[i + 1] == u'!') {
+      if (i + 1 < size && text[i + 1] == u'!') {
         const size_t close = text.find(u'!', i + 2);
         if (close == std::u16string_view::npos) throw ERROR_INVALID_PARAMETER;
         spec = text.substr(i + 2, close - i - 2);
@@ -262,33 +343,190 @@ std::u16string FormatMessageText(std::u16string_view text, DWORD flags, const DW
       if (spec == u"s" && !ignore && arguments != nullptr && number <= count) {
         // The common insert, a plain string, without the format's detour.
         const auto* value = reinterpret_cast<const char16_t*>(arguments[number - 1]);
-        out += value ? std::u16string_view(value) : std::u16string_view(u"(null)");
+        out.Append(value ? std::u16string_view(value, Length(value)) : std::u16string_view(u"(null)"));
         continue;
       }
       Insert insert;
       if (!ParseInsert(spec, insert)) throw ERROR_INVALID_PARAMETER;
       if (ignore) {
-        out += written;
+        out.Append(written);
       } else if (arguments == nullptr) {
         throw ERROR_INVALID_PARAMETER;
       } else if (number + static_cast<size_t>(insert.stars) > count) {
-        out += written;
+        out.Append(written);
       } else {
-        out += FormatInsert(insert, arguments + (number - 1));
+        out.Append(FormatInsert(insert, arguments + (number - 1)));
       }
       continue;
     }
     switch (d) {
-      case u'n': out += u"\r\n"; break;
-      case u'r': out += u'\r'; break;
-      case u't': out += u'\t'; break;
+      case u'n': out.Append(u"\r\n"); break;
+      case u'r': out.Append(u'\r'); break;
+      case u't': out.Append(u'\t'); break;
       default:
-        if (ignore) out += u'%';
-        out += d;
+        if (ignore) out.Append(u'%');
+        out.Append(d);
     }
   }
-  if (width != 0 && width != FORMAT_MESSAGE_MAX_WIDTH_MASK) out = Wrap(out, width);
-  return out;
+  if (width != 0 && width != FORMAT_MESSAGE_MAX_WIDTH_MASK) out.Assign(Wrap(out.View(), width));
+}
+
+}  // namespace
+
+std::u16string FormatMessageText(std::u16string_view text, DWORD flags, const DWORD_PTR* arguments, size_t count) {
+  TextBuffer out;
+  Format(text, flags, arguments, count, out);
+  return std::u16string(out.View());
+}
+
+PreparedMessage PrepareMessage(std::u16string_view text) {
+  PreparedMessage message;
+  auto run = [&](std::u16string_view piece) {
+    if (message.pieces.empty() || message.pieces.back().insert != 0)
+      message.pieces.push_back({static_cast<uint32_t>(message.runs.size()), 0, 0});
+    message.runs.append(piece);
+    message.pieces.back().length += static_cast<uint32_t>(piece.size());
+  };
+  const size_t size = text.size();
+  for (size_t i = 0; i < size; ++i) {
+    const char16_t c = text[i];
+    if (c == u'\r' || c == u'\n') {
+      if (c == u'\r' && i + 1 < size && text[i + 1] == u'\n') ++i;
+      run(u"\r\n");
+      continue;
+    }
+    if (c != u'%') {
+      size_t end = i + 1;
+      while (end < size && !IsSpecial(text[end])) ++end;
+      run(text.substr(i, end - i));
+      i = end - 1;
+      continue;
+    }
+    if (i + 1 == size) return {};
+    const char16_t d = text[++i];
+    if (d == u'0') break;
+    if (IsDigit(d)) {
+      uint32_t number = d - u'0';
+      if (i + 1 < size && IsDigit(text[i + 1])) number = number * 10 + (text[++i] - u'0');
+      if (i + 1 < size && text[i + 1] == u'!') {
+        const size_t close = text.find(u'!', i + 2);
+        if (close == std::u16string_view::npos || text.substr(i + 2, close - i - 2) != u"s") return {};
+        i = close;
+      }
+      message.pieces.push_back({0, 0, number});
+      message.highestInsert = std::max(message.highestInsert, number);
+      continue;
+    }
+    switch (d) {
+      case u'n': run(u"\r\n"); break;
+      case u'r': run(u"\r"); break;
+      case u't': run(u"\t"); break;
+      default: run(std::u16string_view(&d, 1));
+    }
+  }
+  message.usable = true;
+  return message;
+}
+
+namespace {
+
+// A prepared message's text with its arguments, measured first so that it
+// is written once, straight where it goes.
+class PreparedText {
+ public:
+  // false for a message with more inserts than are measured ahead.
+  bool Measure(const PreparedMessage& message, const DWORD_PTR* arguments) {
+    message_ = &message;
+    size_ = message.runs.size();
+    size_t count = 0;
+    for (const PreparedMessage::Piece& piece : message.pieces) {
+      if (piece.insert == 0) continue;
+      if (count == std::size(values_)) return false;
+      const auto* value = reinterpret_cast<const char16_t*>(arguments[piece.insert - 1]);
+      values_[count] = value ? std::u16string_view(value, Length(value)) : std::u16string_view(u"(null)");
+      size_ += values_[count++].size();
+    }
+    return true;
+  }
+  size_t Size() const { return size_; }
+  // Writes the first limit characters.
+  void Write(char16_t* into, size_t limit) const {
+    size_t count = 0;
+    for (const PreparedMessage::Piece& piece : message_->pieces) {
+      const std::u16string_view text =
+          piece.insert == 0 ? std::u16string_view(message_->runs.data() + piece.start, piece.length) : values_[count++];
+      const size_t n = std::min(text.size(), limit);
+      CopyCharacters(into, text.data(), n);
+      into += n;
+      limit -= n;
+    }
+  }
+
+ private:
+  const PreparedMessage* message_ = nullptr;
+  std::u16string_view values_[16];
+  size_t size_ = 0;
+};
+
+// A prepared message's text, in one pass over its pieces.
+void FormatPrepared(const PreparedMessage& message, const DWORD_PTR* arguments, TextBuffer& out) {
+  for (const PreparedMessage::Piece& piece : message.pieces) {
+    if (piece.insert == 0) {
+      out.Append(std::u16string_view(message.runs.data() + piece.start, piece.length));
+    } else {
+      const auto* value = reinterpret_cast<const char16_t*>(arguments[piece.insert - 1]);
+      out.Append(value ? std::u16string_view(value, Length(value)) : std::u16string_view(u"(null)"));
+    }
+  }
+}
+
+// Hands a formatted text of size characters out as FormatMessageW does;
+// write(into, count) writes its first count characters.
+template <class Write>
+DWORD HandOut(size_t size, Write&& write, bool allocate, LPWSTR lpBuffer, DWORD nSize) {
+  if (size == 0) {
+    SetLastError(ERROR_NO_WORK_DONE);
+    return 0;
+  }
+  if (allocate) {
+    if (size >= kMaxAllocated) {
+      SetLastError(ERROR_MORE_DATA);
+      return 0;
+    }
+    // As large as asked for, zeroed past the text.
+    const size_t chars = std::max<size_t>(size + 1, nSize);
+    auto* block = static_cast<LPWSTR>(LocalAlloc(LMEM_FIXED, chars * sizeof(WCHAR)));
+    if (!block) return 0;
+    write(block, size);
+    std::fill(block + size, block + chars, u'\0');
+    *reinterpret_cast<LPWSTR*>(lpBuffer) = block;
+    return static_cast<DWORD>(size);
+  }
+  if (size + 1 > nSize) {
+    if (nSize > 0) {
+      write(lpBuffer, nSize - 1);
+      lpBuffer[nSize - 1] = 0;
+    }
+    SetLastError(ERROR_INSUFFICIENT_BUFFER);
+    return 0;
+  }
+  write(lpBuffer, size);
+  lpBuffer[size] = 0;
+  return static_cast<DWORD>(size);
+}
+
+}  // namespace
+
+std::u16string FormatPreparedForTesting(const PreparedMessage& message, const DWORD_PTR* arguments) {
+  PreparedText text;
+  if (text.Measure(message, arguments)) {
+    std::u16string out(text.Size(), u'\0');
+    text.Write(out.data(), out.size());
+    return out;
+  }
+  TextBuffer out;
+  FormatPrepared(message, arguments, out);
+  return std::u16string(out.View());
 }
 
 const char* SystemMessageText(DWORD code) {
@@ -321,7 +559,11 @@ DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
     return 0;
   }
   if (allocate) *reinterpret_cast<LPWSTR*>(lpBuffer) = nullptr;
-  std::u16string source;
+  // The template is read where it lies: in the caller's string, in the
+  // module's table (held by table) or in systemText.
+  std::u16string_view source;
+  std::shared_ptr<const MessageTable> table;
+  std::u16string systemText;
   if (dwFlags & FORMAT_MESSAGE_FROM_STRING) {
     if (lpSource == nullptr) {
       SetLastError(ERROR_INVALID_PARAMETER);
@@ -331,7 +573,6 @@ DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
   } else {
     DWORD error = ERROR_MR_MID_NOT_FOUND;
     const std::u16string* found = nullptr;
-    std::shared_ptr<const MessageTable> table;
     if (dwFlags & FORMAT_MESSAGE_FROM_HMODULE) {
       // A module not loaded as data (the program itself, with none given)
       // has no message table on POSIX.
@@ -344,6 +585,26 @@ DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
       }
     }
     if (found) {
+      // The formatting nearly every caller asks for goes from the template
+      // taken apart when the module was read.
+      constexpr DWORD kPlain = FORMAT_MESSAGE_ARGUMENT_ARRAY;
+      constexpr DWORD kOther = FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK;
+      if (Arguments != nullptr && (dwFlags & (kPlain | kOther)) == kPlain) {
+        const auto prepared = table->prepared.find(found);
+        if (prepared != table->prepared.end() && prepared->second.usable) {
+          const auto* arguments = reinterpret_cast<const DWORD_PTR*>(Arguments);
+          PreparedText text;
+          if (text.Measure(prepared->second, arguments))
+            return HandOut(
+                text.Size(), [&](char16_t* into, size_t count) { text.Write(into, count); }, allocate, lpBuffer, nSize);
+          TextBuffer formatted;
+          FormatPrepared(prepared->second, arguments, formatted);
+          const std::u16string_view whole = formatted.View();
+          return HandOut(
+              whole.size(), [&](char16_t* into, size_t count) { std::copy_n(whole.data(), count, into); }, allocate,
+              lpBuffer, nSize);
+        }
+      }
       source = *found;
     } else if (dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) {
       const char* text = SystemMessageText(dwMessageId);
@@ -351,56 +612,34 @@ DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
         SetLastError(ERROR_MR_MID_NOT_FOUND);
         return 0;
       }
-      source = ztl::unicode::Utf8ToUtf16(text) + u"\r\n";
+      systemText = ztl::unicode::Utf8ToUtf16(text) + u"\r\n";
+      source = systemText;
     } else {
       SetLastError(error);
       return 0;
     }
   }
-  std::u16string text;
+  TextBuffer formatted;
   try {
     if (Arguments == nullptr || (dwFlags & FORMAT_MESSAGE_ARGUMENT_ARRAY)) {
-      text = FormatMessageText(source, dwFlags, reinterpret_cast<const DWORD_PTR*>(Arguments), SIZE_MAX);
+      Format(source, dwFlags, reinterpret_cast<const DWORD_PTR*>(Arguments), SIZE_MAX, formatted);
     } else {
       std::vector<DWORD_PTR> values;
       if (!(dwFlags & FORMAT_MESSAGE_IGNORE_INSERTS)) {
         const size_t used = ArgumentsUsed(source);
         for (size_t i = 0; i < used; ++i) values.push_back(va_arg(*Arguments, DWORD_PTR));
       }
-      text = FormatMessageText(source, dwFlags, values.data() ? values.data() : reinterpret_cast<DWORD_PTR*>(&values),
-                               values.size());
+      Format(source, dwFlags, values.data() ? values.data() : reinterpret_cast<DWORD_PTR*>(&values), values.size(),
+             formatted);
     }
   } catch (DWORD error) {
     SetLastError(error);
     return 0;
   }
-  if (text.empty()) {
-    SetLastError(ERROR_NO_WORK_DONE);
-    return 0;
-  }
-  if (allocate) {
-    if (text.size() >= kMaxAllocated) {
-      SetLastError(ERROR_MORE_DATA);
-      return 0;
-    }
-    const size_t chars = std::max<size_t>(text.size() + 1, nSize);
-    auto* block = static_cast<LPWSTR>(LocalAlloc(LMEM_ZEROINIT, chars * sizeof(WCHAR)));
-    if (!block) return 0;
-    std::copy(text.begin(), text.end(), block);
-    *reinterpret_cast<LPWSTR*>(lpBuffer) = block;
-    return static_cast<DWORD>(text.size());
-  }
-  if (text.size() + 1 > nSize) {
-    if (nSize > 0) {
-      std::copy_n(text.begin(), nSize - 1, lpBuffer);
-      lpBuffer[nSize - 1] = 0;
-    }
-    SetLastError(ERROR_INSUFFICIENT_BUFFER);
-    return 0;
-  }
-  std::copy(text.begin(), text.end(), lpBuffer);
-  lpBuffer[text.size()] = 0;
-  return static_cast<DWORD>(text.size());
+  const std::u16string_view text = formatted.View();
+  return HandOut(
+      text.size(), [&](char16_t* into, size_t count) { std::copy_n(text.data(), count, into); }, allocate, lpBuffer,
+      nSize);
 }
 
 DWORD ExpandEnvironmentStringsW(LPCWSTR lpSrc, LPWSTR lpDst, DWORD nSize) {

@@ -4,7 +4,9 @@
 // template; the local memory it allocates; ExpandEnvironmentStringsW.
 #include <cstdarg>
 #include <cstddef>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/os/WinTypes.h"
 #include "platform/rtl/Export.h"
@@ -57,6 +59,28 @@ namespace ztl::os {
 // Windows error code for a template that cannot be formatted.
 ZTL_PLATFORM_API std::u16string FormatMessageText(std::u16string_view text, DWORD flags, const DWORD_PTR* arguments,
                                                   size_t count);
+
+// A message template taken apart once, for the formatting nearly every
+// caller asks for: inserts from an argument array, each a plain string, line
+// ends as CR LF and no width. runs holds the template's text between its
+// inserts with %n, %r, %t and a quoted character already resolved; pieces
+// give, in order, a run (insert 0) or an insert's number. A template that
+// uses anything else (an insert's printf format, a '%' with nothing after
+// it) is not usable so, and is formatted from its text as before.
+struct PreparedMessage {
+  struct Piece {
+    uint32_t start;
+    uint32_t length;
+    uint32_t insert;
+  };
+  bool usable = false;
+  uint32_t highestInsert = 0;
+  std::u16string runs;
+  std::vector<Piece> pieces;
+};
+
+// Takes a template apart; never throws but for memory.
+ZTL_PLATFORM_API PreparedMessage PrepareMessage(std::u16string_view text);
 
 // The system's text for an error code (without the final line break), or
 // nullptr for a code it has none for.

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <mutex>
 #include <tuple>
+#include <typeinfo>
 
 #include "platform/os/HandleTable.h"
 #include "platform/rtl/Types.h"
@@ -104,6 +105,8 @@ class PeReader {
       bytes_.Check(at, size);
       ReadMessages(Bytes(bytes_.At(at), size), table->languages[static_cast<WORD>(name)]);
     }
+    for (const auto& [language, messages] : table->languages)
+      for (const auto& [id, text] : messages) table->prepared.emplace(&text, PrepareMessage(text));
     return table;
   }
 
@@ -269,13 +272,18 @@ std::shared_ptr<const MessageTable> ParseMessageTables(const BYTE* data, size_t 
 
 std::shared_ptr<const MessageTable> MessageTablesOf(HMODULE module) {
   const auto value = reinterpret_cast<uintptr_t>(module);
-  std::shared_ptr<DataModule> loaded;
-  if (value & 1) loaded = ReferenceHandleAs<DataModule>(reinterpret_cast<HANDLE>(value & ~uintptr_t{3}));
-  if (!loaded) {
+  std::shared_ptr<KernelObject> object;
+  if (value & 1) object = ReferenceHandle(reinterpret_cast<HANDLE>(value & ~uintptr_t{3}));
+  // Formatting looks the module up for each message: an exact type test
+  // (DataModule is final) and a pointer that keeps the module itself alive
+  // cost less than a cast and a second count.
+  const KernelObject* named = object.get();
+  if (!named || typeid(*named) != typeid(DataModule)) {
     SetLastError(ERROR_INVALID_HANDLE);
     return nullptr;
   }
-  return loaded->table_;
+  const MessageTable* table = static_cast<const DataModule*>(named)->table_.get();
+  return std::shared_ptr<const MessageTable>(std::move(object), table);
 }
 
 const std::u16string* FindMessage(const MessageTable& table, DWORD id, DWORD languageId, DWORD& error) {

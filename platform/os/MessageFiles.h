@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/os/FormatMessage.h"
 #include "platform/os/WinTypes.h"
 #include "platform/rtl/Export.h"
 
@@ -42,6 +43,9 @@ namespace ztl::os {
 // (as stored, converted to UTF-16).
 struct MessageTable {
   std::map<WORD, std::map<DWORD, std::u16string>> languages;
+  // Each text of languages prepared for formatting, by the text's address:
+  // a table is not changed once it is read.
+  std::map<const std::u16string*, PreparedMessage> prepared;
 };
 
 // Reads the message tables out of the bytes of a PE file; an empty table for

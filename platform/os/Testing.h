@@ -2,7 +2,9 @@
 // Entry points for tests of the services and of code built on them; an
 // application has no use for them.
 #include <cstdint>
+#include <string>
 
+#include "platform/os/FormatMessage.h"
 #include "platform/rtl/Export.h"
 
 namespace ztl::os {
@@ -10,5 +12,9 @@ namespace ztl::os {
 // The time ReportEventW stamps on the records it writes, in seconds since
 // 1 January 1970 (UTC), for this process; 0 goes back to the clock.
 ZTL_PLATFORM_API void SetEventLogTimeForTesting(uint32_t seconds);
+
+// The text FormatMessageW gives for a prepared template with an argument
+// array of at least message.highestInsert strings.
+ZTL_PLATFORM_API std::u16string FormatPreparedForTesting(const PreparedMessage& message, const DWORD_PTR* arguments);
 
 }  // namespace ztl::os

@@ -1,12 +1,15 @@
 // Fuzz target for libFuzzer: the message-table reader on arbitrary file
 // contents. It must fail cleanly (ERROR_BAD_EXE_FORMAT) or give tables whose
-// texts the bytes could hold, and formatting each text must not fail in any
-// other way than with a Windows code.
+// texts the bytes could hold; formatting each text must not fail in any
+// other way than with a Windows code, and the text as taken apart for
+// formatting must format the same.
 #include <cstdint>
 #include <cstdlib>
+#include <string>
 
 #include "platform/os/FormatMessage.h"
 #include "platform/os/MessageFiles.h"
+#include "platform/os/Testing.h"
 
 namespace ztl::test {
 
@@ -24,10 +27,18 @@ int CheckMessageModule(const uint8_t* data, size_t size) {
   for (const auto& [language, messages] : table->languages) {
     for (const auto& [id, text] : messages) {
       held += text.size();
+      std::u16string formatted;
+      bool failed = false;
       try {
-        ztl::os::FormatMessageText(text, 0, arguments, 2);
+        formatted = ztl::os::FormatMessageText(text, 0, arguments, 2);
       } catch (DWORD) {
+        failed = true;
       }
+      // The text taken apart formats as the text itself.
+      const ztl::os::PreparedMessage& prepared = table->prepared.at(&text);
+      if (prepared.usable && prepared.highestInsert <= 2 &&
+          (failed || ztl::os::FormatPreparedForTesting(prepared, arguments) != formatted))
+        std::abort();
     }
   }
   // Every character came out of the bytes (UTF-8 and ANSI texts take at

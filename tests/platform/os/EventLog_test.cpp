@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -269,6 +270,28 @@ TEST_F(EventLog, ClearingKeepsNumbersAndTellsOtherReaders) {
   EXPECT_FALSE(ReadEventLogW(reader, 5, 0, buffer, sizeof buffer, &read, &needed));
   EXPECT_EQ(GetLastError(), ERROR_EVENTLOG_FILE_CHANGED);
   EXPECT_TRUE(ReadEventLogW(clearer, 5, 0, buffer, sizeof buffer, &read, &needed));
+}
+
+// A log's database outlives its handles: a handle opened later reads on
+// from where the log is, and a log removed meanwhile starts again empty.
+TEST_F(EventLog, ReopenedLogsReadTheirFileAsItIsNow) {
+  HANDLE first = Source(u"ReopenTest");
+  ASSERT_TRUE(Report(first, {u"kept"}));
+  ASSERT_TRUE(CloseEventLog(first));
+  handles.clear();
+  HANDLE again = Open();
+  EXPECT_EQ(Count(again), 1u);
+  ASSERT_TRUE(Report(again, {u"more"}));
+  EXPECT_EQ(Head(Seek(again, 2)).RecordNumber, 2u);
+  ASSERT_TRUE(CloseEventLog(again));
+  handles.clear();
+
+  std::error_code ignored;
+  std::filesystem::remove_all(ztl::os::EventLogFolder(), ignored);
+  HANDLE fresh = Open();
+  EXPECT_EQ(Count(fresh), 0u);
+  ASSERT_TRUE(Report(fresh, {u"anew"}));
+  EXPECT_EQ(Oldest(fresh), 1u);
 }
 
 TEST_F(EventLog, RefusesOversizedEntries) {

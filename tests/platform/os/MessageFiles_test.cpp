@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "platform/os/FormatMessage.h"
+#include "platform/os/Testing.h"
+#include "platform/rtl/Unicode.h"
 #include "tests/support/TestDir.h"
 
 namespace {
@@ -69,6 +71,22 @@ TEST(FormatMessage, BoundedInsertsStayAsWritten) {
   const std::u16string one = u"one";
   const DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(one.c_str())};
   EXPECT_EQ(ztl::os::FormatMessageText(u"%1 %2 %3!d! %99", 0, arguments, 1), u"one %2 %3!d! %99");
+}
+
+// Texts of message modules are taken apart once; formatting them so must
+// give what formatting the text itself gives.
+TEST(FormatMessage, PreparedTemplatesFormatAsTheirText) {
+  const std::u16string one = u"one", two = u"two";
+  const DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(one.c_str()), reinterpret_cast<DWORD_PTR>(two.c_str()), 0};
+  for (const std::u16string text :
+       {u"User %1 logged on from %2.\r\n", u"%2%1%2!s!", u"a\rb\nc\r\n%n%r%t%%%.%!", u"%3 stops%0 here", u"no inserts",
+        u"%1", u"%1%2 %1%2 %1%2 %1%2 %1%2 %1%2 %1%2 %1%2 %1%2 %1%2 (more inserts than are measured ahead)"}) {
+    const ztl::os::PreparedMessage prepared = ztl::os::PrepareMessage(text);
+    ASSERT_TRUE(prepared.usable) << ztl::unicode::Utf16ToUtf8(text);
+    EXPECT_EQ(ztl::os::FormatPreparedForTesting(prepared, arguments), Format(text, {one, two, u"(null)"}));
+  }
+  for (const char16_t* text : {u"%1!d!", u"ends in %", u"%1!s"})
+    EXPECT_FALSE(ztl::os::PrepareMessage(text).usable) << ztl::unicode::Utf16ToUtf8(text);
 }
 
 TEST(ExpandEnvironmentStrings, ExpandsKnownNamesOnly) {
