@@ -2,12 +2,11 @@
 
 #include <mutex>
 
+#include "core/Watcher.h"
 #include "platform/classes/ClassBuilder.h"
-#include "platform/forms/Forms.h"
 #include "platform/os/Windows.h"
 #include "platform/rtl/ErrorMessages.h"
 #include "platform/rtl/ScopeExit.h"
-#include "platform/rtl/Threads.h"
 #include "platform/rtl/Unicode.h"
 
 namespace ztl {
@@ -26,21 +25,6 @@ constexpr DWORD FilterOf[] = {FILE_NOTIFY_CHANGE_FILE_NAME, FILE_NOTIFY_CHANGE_D
                               FILE_NOTIFY_CHANGE_SIZE, FILE_NOTIFY_CHANGE_LAST_WRITE};
 constexpr TFileNotificationOption WatchedKinds[] = {foFile, foFolder, foAttributes, foSize, foTime};
 
-// A manual-reset event handle closed with its owner.
-class OwnedEvent {
- public:
-  OwnedEvent() : handle_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-    if (handle_ == nullptr) RaiseLastOSError();
-  }
-  ~OwnedEvent() { CloseHandle(handle_); }
-  OwnedEvent(const OwnedEvent&) = delete;
-  OwnedEvent& operator=(const OwnedEvent&) = delete;
-  HANDLE Handle() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
 }  // namespace
 
 // The worker: one change notification per watched kind, waited on together.
@@ -48,22 +32,12 @@ class OwnedEvent {
 // on it: the set is guarded by a lock and counted in generations, and the
 // worker re-arms a handle only if its set is still the current one. An
 // event joins every wait, so that stopping and Reset take effect at once.
-class TZTFileLog::TNotificationThread final : public TThread {
+class TZTFileLog::TNotificationThread final : public TWatcherThread {
  public:
   explicit TNotificationThread(TZTFileLog* AOwner);
   ~TNotificationThread() override;
-  TNotificationThread(const TNotificationThread&) = delete;
-  TNotificationThread& operator=(const TNotificationThread&) = delete;
 
   void Reset();
-  // Whether the owner's handler runs now (on the main thread, inside this
-  // worker's synchronised call).
-  bool InNotify() const { return FInNotify; }
-  // For a worker whose owner lets go of it inside its own handler: it cannot
-  // be waited for there (it waits for the handler), so it ends by itself as
-  // soon as the handler returns, touching its owner no more, and frees
-  // itself.
-  void FreeWhenDone();
 
  protected:
   void Execute() override;
@@ -71,43 +45,29 @@ class TZTFileLog::TNotificationThread final : public TThread {
  private:
   void AllocateHandles();
   void ReleaseHandles();
-  void Notify();
 
-  TZTFileLog* FOwner;
   HANDLE FHandles[MaxHandles] = {};
   TFileNotificationOption FHandleFilters[MaxHandles] = {};
   int32_t FHandleCount = 0;
   TFileNotificationOption FActiveFilter = foFile;
-  bool FInNotify = false;  // main thread only
 
   std::mutex FHandleLock;
   uint64_t FGeneration = 0;  // counts the handle sets, under FHandleLock
-  OwnedEvent FWakeUp;        // manual reset: stays set until the worker has looked at what changed
 };
 
-TZTFileLog::TNotificationThread::TNotificationThread(TZTFileLog* AOwner) : FOwner(AOwner) {
-  SetFreeOnTerminate(false);
+TZTFileLog::TNotificationThread::TNotificationThread(TZTFileLog* AOwner) : TWatcherThread(AOwner) {
   Reset();
   Start();
 }
 
 TZTFileLog::TNotificationThread::~TNotificationThread() {
-  Terminate();
-  SetEvent(FWakeUp.Handle());
-  TerminateAndWait();
+  StopAndWait();
   std::lock_guard guard(FHandleLock);
   ReleaseHandles();
 }
 
-void TZTFileLog::TNotificationThread::FreeWhenDone() {
-  FOwner = nullptr;
-  SetFreeOnTerminate(true);
-  Terminate();
-  SetEvent(FWakeUp.Handle());
-}
-
 void TZTFileLog::TNotificationThread::Reset() {
-  ScopeExit wakeWorker([this] { SetEvent(FWakeUp.Handle()); });
+  ScopeExit wakeWorker([this] { WakeUp().SetEvent(); });
   std::lock_guard guard(FHandleLock);
   ++FGeneration;
   ReleaseHandles();
@@ -116,13 +76,14 @@ void TZTFileLog::TNotificationThread::Reset() {
 
 // Called with FHandleLock held.
 void TZTFileLog::TNotificationThread::AllocateHandles() {
-  if (FOwner == nullptr || FOwner->Options().Bits() == 0) return;
+  const auto* owner = static_cast<const TZTFileLog*>(Owner());
+  if (owner == nullptr || owner->Options().Bits() == 0) return;
   ReleaseHandles();
-  const std::u16string folder = unicode::Utf8ToUtf16(FOwner->Folder());
-  const BOOL subtree = FOwner->Options().Contains(foWatchSubFolders) ? TRUE : FALSE;
+  const std::u16string folder = unicode::Utf8ToUtf16(owner->Folder());
+  const BOOL subtree = owner->Options().Contains(foWatchSubFolders) ? TRUE : FALSE;
   try {
     for (TFileNotificationOption option : WatchedKinds) {
-      if (!FOwner->Options().Contains(option)) continue;
+      if (!owner->Options().Contains(option)) continue;
       FHandleFilters[FHandleCount] = option;
       FHandles[FHandleCount] = FindFirstChangeNotificationW(folder.c_str(), subtree, FilterOf[option]);
       ++FHandleCount;
@@ -147,7 +108,7 @@ void TZTFileLog::TNotificationThread::ReleaseHandles() {
 
 void TZTFileLog::TNotificationThread::Execute() {
   while (!Terminated()) {
-    ResetEvent(FWakeUp.Handle());
+    WakeUp().ResetEvent();
     HANDLE handles[MaxHandles + 1];
     TFileNotificationOption filters[MaxHandles];
     DWORD count;
@@ -159,33 +120,18 @@ void TZTFileLog::TNotificationThread::Execute() {
       std::copy(FHandleFilters, FHandleFilters + count, filters);
       generation = FGeneration;
     }
-    handles[count] = FWakeUp.Handle();
+    handles[count] = WakeUp().Handle();
     // Without notifications there is nothing to wait for but a Reset or the end.
     const DWORD result = WaitForMultipleObjects(count + 1, handles, FALSE, count > 0 ? WaitPeriodMs : INFINITE);
     if (result < WAIT_OBJECT_0 + count) {
       const DWORD index = result - WAIT_OBJECT_0;
       FActiveFilter = filters[index];
-      Synchronize([this] { Notify(); });
+      Report([this](TComponent& owner) { static_cast<TZTFileLog&>(owner).Notify(FActiveFilter); });
       std::lock_guard guard(FHandleLock);
       if (FGeneration == generation) FindNextChangeNotification(handles[index]);
     }
     // The pause keeps a failing wait from spinning; a wake-up cuts it short.
-    WaitForSingleObject(FWakeUp.Handle(), PauseMs);
-  }
-}
-
-// On the main thread. An exception of the application's handler goes to the
-// application, as from any event handler; the worker goes on watching.
-void TZTFileLog::TNotificationThread::Notify() {
-  if (FOwner == nullptr) return;
-  TZTFileLog* owner = FOwner;
-  FInNotify = true;
-  ScopeExit leave([this] { FInNotify = false; });
-  try {
-    owner->Notify(FActiveFilter);
-  } catch (...) {
-    if (Application == nullptr) throw;
-    Application->HandleException(FOwner);  // none once let go of inside the handler
+    WakeUp().WaitFor(PauseMs);
   }
 }
 
@@ -213,12 +159,7 @@ void TZTFileLog::SetActive(bool Value) {
   if (!state.Contains(csLoading) && !state.Contains(csDesigning)) StartWatching();
 }
 
-void TZTFileLog::StopWatching() {
-  if (FThread && FThread->InNotify())
-    FThread.release()->FreeWhenDone();  // deactivated or freed by its own handler
-  else
-    FThread.reset();
-}
+void TZTFileLog::StopWatching() { StopWorker(FThread); }
 
 void TZTFileLog::StartWatching() {
   if (!FThread) FThread = std::make_unique<TNotificationThread>(this);

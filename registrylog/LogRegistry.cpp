@@ -1,13 +1,11 @@
 #include "registrylog/LogRegistry.h"
 
+#include "core/Watcher.h"
 #include "platform/classes/ClassBuilder.h"
-#include "platform/forms/Forms.h"
 #include "platform/os/Registry.h"
 #include "platform/os/Windows.h"
 #include "platform/rtl/ErrorMessages.h"
 #include "platform/rtl/Registry.h"
-#include "platform/rtl/ScopeExit.h"
-#include "platform/rtl/Threads.h"
 
 namespace ztl {
 
@@ -22,81 +20,41 @@ constexpr DWORD FilterOf[] = {REG_NOTIFY_CHANGE_NAME, REG_NOTIFY_CHANGE_ATTRIBUT
                               REG_NOTIFY_CHANGE_SECURITY};
 constexpr TRegistryNotificationOption WatchedKinds[] = {roName, roAttributes, roLastSet, roSecurity};
 
-// An unnamed manual-reset event, closed with its owner.
-class OwnedEvent {
- public:
-  OwnedEvent() : handle_(CreateEventW(nullptr, TRUE, FALSE, nullptr)) {
-    if (handle_ == nullptr) RaiseLastOSError();
-  }
-  ~OwnedEvent() { CloseHandle(handle_); }
-  OwnedEvent(const OwnedEvent&) = delete;
-  OwnedEvent& operator=(const OwnedEvent&) = delete;
-  HANDLE Handle() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
-
 }  // namespace
 
 // The worker. It waits on a change event of its own, which no other watcher
 // shares: a shared event would report every watcher's changes to all of them
 // and let one watcher's reset wipe out another's signal before that one had
-// waited. A private stop event joins the wait, so stopping never waits for a
+// waited. The wake-up event joins the wait, so stopping never waits for a
 // change to arrive. The settings are copied when the worker is made, on the
 // main thread, and read by Execute once at its start.
-class TZTRegistryLog::TNotificationThread final : public TThread {
+class TZTRegistryLog::TNotificationThread final : public TWatcherThread {
  public:
   explicit TNotificationThread(TZTRegistryLog* AOwner);
   ~TNotificationThread() override;
-  TNotificationThread(const TNotificationThread&) = delete;
-  TNotificationThread& operator=(const TNotificationThread&) = delete;
-
-  // Whether the owner's handler runs now (on the main thread, inside this
-  // worker's synchronised call).
-  bool InNotify() const { return FInNotify; }
-  // For a worker whose owner lets go of it inside its own handler: it cannot
-  // be waited for there, so it ends by itself once the handler returns,
-  // touching its owner no more, and frees itself.
-  void FreeWhenDone();
 
  protected:
   void Execute() override;
 
  private:
-  void Notify();
-
-  TZTRegistryLog* FOwner;
   std::unique_ptr<TRegistry> FRegInstance;
   HKEY FRootKey;
   String FKey;
   TRegistryNotificationOptions FOptions;
-  bool FInNotify = false;  // main thread only
-  OwnedEvent FStop;
 };
 
 TZTRegistryLog::TNotificationThread::TNotificationThread(TZTRegistryLog* AOwner)
-    : FOwner(AOwner),
+    : TWatcherThread(AOwner),
       FRegInstance(std::make_unique<TRegistry>()),
       FRootKey(AOwner->RootKey()),
       FKey(AOwner->Key()),
       FOptions(AOwner->Options()) {
-  SetFreeOnTerminate(false);
   Start();
 }
 
 TZTRegistryLog::TNotificationThread::~TNotificationThread() {
-  Terminate();
-  SetEvent(FStop.Handle());
-  TerminateAndWait();
+  StopAndWait();
   FRegInstance.reset();  // closes the key
-}
-
-void TZTRegistryLog::TNotificationThread::FreeWhenDone() {
-  FOwner = nullptr;
-  SetFreeOnTerminate(true);
-  Terminate();
-  SetEvent(FStop.Handle());
 }
 
 void TZTRegistryLog::TNotificationThread::Execute() {
@@ -107,32 +65,17 @@ void TZTRegistryLog::TNotificationThread::Execute() {
   DWORD filter = 0;
   for (TRegistryNotificationOption option : WatchedKinds)
     if (FOptions.Contains(option)) filter |= FilterOf[option];
-  const OwnedEvent change;
+  TEvent change;
   const HKEY key = FRegInstance->CurrentKey();
   RegNotifyChangeKeyValue(key, subtree, filter, change.Handle(), TRUE);  // a filter of 0 is refused: never signalled
-  const HANDLE handles[] = {change.Handle(), FStop.Handle()};
+  const HANDLE handles[] = {change.Handle(), WakeUp().Handle()};
   while (!Terminated()) {
     const DWORD result = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
     if (result == WAIT_FAILED) RaiseLastOSError();
     if (result != WAIT_OBJECT_0) continue;
-    Synchronize([this] { Notify(); });
-    ResetEvent(change.Handle());
+    Report([](TComponent& owner) { static_cast<TZTRegistryLog&>(owner).Notify(); });
+    change.ResetEvent();
     RegNotifyChangeKeyValue(key, subtree, filter, change.Handle(), TRUE);
-  }
-}
-
-// On the main thread. An exception of the application's handler goes to the
-// application, as from any event handler; the worker goes on watching.
-void TZTRegistryLog::TNotificationThread::Notify() {
-  if (FOwner == nullptr || Terminated()) return;
-  TZTRegistryLog* owner = FOwner;
-  FInNotify = true;
-  ScopeExit leave([this] { FInNotify = false; });
-  try {
-    owner->Notify();
-  } catch (...) {
-    if (Application == nullptr) throw;
-    Application->HandleException(FOwner);  // none once let go of inside the handler
   }
 }
 
@@ -170,12 +113,7 @@ void TZTRegistryLog::SetActive(bool Value) {
   if (!state.Contains(csLoading) && !state.Contains(csDesigning)) StartWatching();
 }
 
-void TZTRegistryLog::StopWatching() {
-  if (FThread && FThread->InNotify())
-    FThread.release()->FreeWhenDone();  // deactivated or freed by its own handler
-  else
-    FThread.reset();
-}
+void TZTRegistryLog::StopWatching() { StopWorker(FThread); }
 
 void TZTRegistryLog::StartWatching() {
   if (!FThread) FThread = std::make_unique<TNotificationThread>(this);

@@ -27,5 +27,6 @@ using HWND = ::HWND__*;
 using HDC = ::HDC__*;
 using HICON = ::HICON__*;
 using HKEY = ::HKEY__*;
+using HANDLE = void*;
 
 }  // namespace ztl

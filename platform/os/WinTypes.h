@@ -47,7 +47,7 @@ using CHAR = char;
 using LPSTR = char*;
 using LPCSTR = const char*;
 
-using HANDLE = void*;
+using ztl::HANDLE;
 struct HINSTANCE__;
 using HINSTANCE = HINSTANCE__*;
 using HMODULE = HINSTANCE;

@@ -1,7 +1,9 @@
 #pragma once
-// Locks for the threads of one process.
+// Locks and events for the threads of one process.
+#include <cstdint>
 #include <mutex>
 
+#include "platform/os/WinNames.h"
 #include "platform/rtl/Export.h"
 #include "platform/rtl/Object.h"
 
@@ -39,6 +41,30 @@ class ZTL_PLATFORM_API TCriticalSectionGuard {
 
  private:
   TCriticalSection& section_;
+};
+
+enum TWaitResult : uint8_t { wrSignaled, wrTimeout, wrAbandoned, wrError };
+
+// An unnamed event object of the system, closed with its owner. Its Handle
+// joins the system's waits on several objects at once.
+class ZTL_PLATFORM_API TEvent : public TObject {
+  ZTL_DECLARE_CLASS(TEvent, TObject)
+
+ public:
+  // Raises EOSError when the system cannot make one.
+  explicit TEvent(bool ManualReset = true, bool InitialState = false);
+  ~TEvent() override;
+  TEvent(const TEvent&) = delete;
+  TEvent& operator=(const TEvent&) = delete;
+
+  void SetEvent();
+  void ResetEvent();
+  // Waits up to Timeout milliseconds (0xFFFFFFFF: for ever).
+  TWaitResult WaitFor(uint32_t Timeout);
+  HANDLE Handle() const { return FHandle; }
+
+ private:
+  HANDLE FHandle;
 };
 
 }  // namespace ztl

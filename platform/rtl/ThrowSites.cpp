@@ -36,7 +36,7 @@ struct StackTrace {
 
 struct ThrowRecord {
   void* address = nullptr;
-  StackTrace stack;
+  std::unique_ptr<StackTrace> stack;  // only while stacks are asked for
   bool afterCall = false;  // a return address: the raise is the call just before it
   DestructorFn destructor = nullptr;
   std::unique_ptr<Exception> converted;
@@ -47,12 +47,14 @@ struct ThrowRecord {
 // may carry the object to another thread, where it is destroyed.
 class ThrowRegistry {
  public:
-  void Add(void* object, void* address, bool afterCall, const StackTrace& stack, DestructorFn destructor,
+  ThrowRegistry() { spare_.reserve(kMaxSpare); }
+
+  void Add(void* object, void* address, bool afterCall, std::unique_ptr<StackTrace> stack, DestructorFn destructor,
            internal::TRaiseReleaseHook onRelease) {
     std::lock_guard<std::mutex> lock(mutex_);
-    ThrowRecord& record = records_[object];
+    ThrowRecord& record = Insert(object);
     record.address = address;
-    record.stack = stack;
+    record.stack = std::move(stack);
     record.afterCall = afterCall;
     record.destructor = destructor;
     record.converted.reset();
@@ -65,8 +67,9 @@ class ThrowRegistry {
     ThrowRecord record;
     auto it = records_.find(object);
     if (it == records_.end()) return record;
-    record = std::move(it->second);
-    records_.erase(it);
+    Records::node_type node = records_.extract(it);
+    record = std::move(node.mapped());
+    if (spare_.size() < kMaxSpare) spare_.push_back(std::move(node));
     return record;
   }
 
@@ -86,8 +89,8 @@ class ThrowRegistry {
   std::vector<void*> Stack(void* object) {
     std::lock_guard<std::mutex> lock(mutex_);
     auto it = records_.find(object);
-    if (it == records_.end()) return {};
-    const StackTrace& stack = it->second.stack;
+    if (it == records_.end() || !it->second.stack) return {};
+    const StackTrace& stack = *it->second.stack;
     return std::vector<void*>(stack.frames.begin(), stack.frames.begin() + static_cast<std::ptrdiff_t>(stack.depth));
   }
 
@@ -102,8 +105,24 @@ class ThrowRegistry {
   }
 
  private:
+  using Records = std::unordered_map<void*, ThrowRecord>;
+  // Records of destroyed objects kept for reuse, so that a raise does not
+  // allocate (about a tenth of what a throw costs otherwise).
+  static constexpr size_t kMaxSpare = 16;
+
+  // The record of `object`, new or reused. With mutex_ held.
+  ThrowRecord& Insert(void* object) {
+    if (spare_.empty()) return records_[object];
+    Records::node_type node = std::move(spare_.back());
+    spare_.pop_back();
+    node.key() = object;
+    auto inserted = records_.insert(std::move(node));
+    return inserted.position->second;
+  }
+
   std::mutex mutex_;
-  std::unordered_map<void*, ThrowRecord> records_;
+  Records records_;
+  std::vector<Records::node_type> spare_;
 };
 
 // Never destroyed: exception objects may outlive static destruction.
@@ -112,8 +131,15 @@ ThrowRegistry& Registry() {
   return *registry;
 }
 
-thread_local void* nextRaiseAddress = nullptr;
-thread_local internal::TRaiseReleaseHook nextRaiseOnRelease = nullptr;
+// What the next raise of the thread is to record instead of its own return
+// address, and whether the thread is recording one now (one thread-local
+// object: each thread-local of a shared library costs a lookup per use).
+struct RaiseState {
+  void* nextAddress = nullptr;
+  internal::TRaiseReleaseHook nextOnRelease = nullptr;
+  bool recording = false;
+};
+thread_local RaiseState raiseState;
 
 // The thrown object of an exception_ptr. libstdc++ keeps exactly that pointer
 // as the exception_ptr's only member.
@@ -219,33 +245,32 @@ void ForgetThrownObject(void* object) {
   if (record.onRelease) record.onRelease();
 }
 
-thread_local bool recordingThrow = false;
-
 // False when the raise goes unrecorded: when memory has run out, the record
 // cannot be made, and the std::bad_alloc that says so is itself a raise made
 // while the registry is locked.
 bool RecordThrow(void* object, void* returnAddress, DestructorFn destructor) {
-  if (recordingThrow) return false;
-  const bool afterCall = nextRaiseAddress == nullptr;
-  void* address = afterCall ? ThrowSite(returnAddress) : nextRaiseAddress;
-  internal::TRaiseReleaseHook onRelease = nextRaiseOnRelease;
-  nextRaiseAddress = nullptr;
-  nextRaiseOnRelease = nullptr;
-  recordingThrow = true;
-  StackTrace stack;
-  if (stackCaptureUsers.load(std::memory_order_relaxed) > 0) {
-    stack = CaptureStack(returnAddress);
-    // A sanitizer's wrapper sits between the throw expression and the
-    // platform: start at the throw site found past it instead.
-    if (stack.depth == 0 && address != returnAddress) stack = CaptureStack(address);
-  }
+  RaiseState& state = raiseState;
+  if (state.recording) return false;
+  const bool afterCall = state.nextAddress == nullptr;
+  void* address = afterCall ? ThrowSite(returnAddress) : state.nextAddress;
+  internal::TRaiseReleaseHook onRelease = state.nextOnRelease;
+  state.nextAddress = nullptr;
+  state.nextOnRelease = nullptr;
+  state.recording = true;
   try {
-    Registry().Add(object, address, afterCall, stack, destructor, onRelease);
+    std::unique_ptr<StackTrace> stack;
+    if (stackCaptureUsers.load(std::memory_order_relaxed) > 0) {
+      stack = std::make_unique<StackTrace>(CaptureStack(returnAddress));
+      // A sanitizer's wrapper sits between the throw expression and the
+      // platform: start at the throw site found past it instead.
+      if (stack->depth == 0 && address != returnAddress) *stack = CaptureStack(address);
+    }
+    Registry().Add(object, address, afterCall, std::move(stack), destructor, onRelease);
   } catch (const std::bad_alloc&) {
-    recordingThrow = false;
+    state.recording = false;
     return false;
   }
-  recordingThrow = false;
+  state.recording = false;
   return true;
 }
 
@@ -287,8 +312,8 @@ thread_local std::unique_ptr<Exception> unrecordedConversion;
 }  // namespace
 
 void internal::SetNextRaiseSite(void* address, TRaiseReleaseHook onRelease) {
-  nextRaiseAddress = address;
-  nextRaiseOnRelease = onRelease;
+  raiseState.nextAddress = address;
+  raiseState.nextOnRelease = onRelease;
 }
 
 void SetNextRaiseAddress(void* address) { internal::SetNextRaiseSite(address); }
@@ -363,13 +388,32 @@ void* ExceptSourceAddr() {
 // object goes away.
 namespace __cxxabiv1 {
 
+// What the platform's __cxa_throw goes on with after recording a raise: the
+// destructor to give the runtime, and the runtime's own __cxa_throw. Two
+// pointers, returned in registers.
+struct ThrowContinuation {
+  void (*destructor)(void*);
+  ztl::ThrowFn next;
+};
+
+extern "C" __attribute__((visibility("hidden"))) ThrowContinuation ztl_RecordThrowEntry(void* object,
+                                                                                       void* returnAddress,
+                                                                                       void (*destructor)(void*)) {
+  static const ztl::ThrowFn next = ztl::NextDefinition<ztl::ThrowFn>("__cxa_throw");
+  const bool recorded = ztl::RecordThrow(object, returnAddress, destructor);
+  return {recorded ? &ztl::ForgetThrownObject : destructor, next};
+}
+
+#if !(defined(__x86_64__) && defined(__ELF__))
+// Elsewhere than on x86-64 (where ThrowEntry.S defines it without a frame of
+// its own) a plain wrapper, whose frame the unwinder walks too.
 extern "C" __attribute__((visibility("default"), noreturn)) void __cxa_throw(void* object, std::type_info* type,
                                                                            void (*destructor)(void*)) {
-  static const ztl::ThrowFn next = ztl::NextDefinition<ztl::ThrowFn>("__cxa_throw");
-  const bool recorded = ztl::RecordThrow(object, __builtin_return_address(0), destructor);
-  next(object, type, recorded ? &ztl::ForgetThrownObject : destructor);
+  const ThrowContinuation next = ztl_RecordThrowEntry(object, __builtin_return_address(0), destructor);
+  next.next(object, type, next.destructor);
   __builtin_unreachable();
 }
+#endif
 
 extern "C" __attribute__((visibility("default"))) __cxa_refcounted_exception* __cxa_init_primary_exception(
     void* object, std::type_info* type, void (*destructor)(void*)) noexcept {

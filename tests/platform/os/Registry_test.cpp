@@ -364,6 +364,14 @@ TEST_F(Registry, WritersKilledMidWriteLeaveOldOrNewValues) {
   for (int round = 0; round < 3; ++round) {
     std::vector<pid_t> writers;
     for (int id = 0; id < 2; ++id) writers.push_back(StartWriter(id, 0, 256 * 1024));
+    // Killed only once they are writing: a loaded machine may take longer
+    // than the pause below just to start them.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    HKEY key = nullptr;
+    while (RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Contention", 0, KEY_READ, &key) != ERROR_SUCCESS &&
+           std::chrono::steady_clock::now() < deadline)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (key) RegCloseKey(key);
     std::this_thread::sleep_for(std::chrono::milliseconds(150 + 37 * round));
     for (pid_t pid : writers) kill(pid, SIGKILL);
     for (pid_t pid : writers) waitpid(pid, nullptr, 0);

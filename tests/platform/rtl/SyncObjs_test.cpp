@@ -69,5 +69,26 @@ TEST(CriticalSectionThreads, ExcludesOtherThreads) {
   EXPECT_EQ(counter, 80000);
 }
 
+TEST(Event, ManualResetStaysSetAutomaticResetReleasesOneWait) {
+  TEvent manual(true, false);
+  EXPECT_EQ(manual.WaitFor(0), wrTimeout);
+  manual.SetEvent();
+  EXPECT_EQ(manual.WaitFor(0), wrSignaled);
+  EXPECT_EQ(manual.WaitFor(0), wrSignaled);
+  manual.ResetEvent();
+  EXPECT_EQ(manual.WaitFor(10), wrTimeout);
+
+  TEvent automatic(false, true);
+  EXPECT_EQ(automatic.WaitFor(0), wrSignaled);
+  EXPECT_EQ(automatic.WaitFor(0), wrTimeout);
+}
+
+TEST(EventThreads, ASetFromAnotherThreadEndsTheWait) {
+  TEvent event;
+  std::thread setter([&event] { event.SetEvent(); });
+  EXPECT_EQ(event.WaitFor(0xFFFFFFFFu), wrSignaled);
+  setter.join();
+}
+
 }  // namespace
 }  // namespace ztl
