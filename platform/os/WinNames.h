@@ -12,6 +12,7 @@ struct HWND__;
 struct HDC__;
 struct HICON__;
 struct HKEY__;
+struct HINSTANCE__;
 
 namespace ztl {
 
@@ -27,5 +28,6 @@ using HWND = ::HWND__*;
 using HDC = ::HDC__*;
 using HICON = ::HICON__*;
 using HKEY = ::HKEY__*;
+using HMODULE = ::HINSTANCE__*;
 
 }  // namespace ztl
