@@ -67,4 +67,4 @@ ZTL_PLATFORM_API TComponent* CreateDesignComponent(const String& ClassName, TCom
 // Defines the entry a package exports, calling Register (a function of the
 // package taking no arguments).
 #define ZTL_PACKAGE_REGISTER(Register) \
-  extern "C" ZTL_VISIBLE void ZTL_Register() { Register(); }
+  extern "C" ZTL_DLL_EXPORT void ZTL_Register() { Register(); }
