@@ -36,6 +36,12 @@ TDemoModule::TDemoModule(TComponent* AOwner, const String& OutputFolder)
   CreateFromStoredForm();
 }
 
+TDemoModule::~TDemoModule() {
+  for (TZTLogBase* component : {static_cast<TZTLogBase*>(FolderWatch), static_cast<TZTLogBase*>(RegistryWatch),
+                                static_cast<TZTLogBase*>(AppEvents)})
+    if (component) component->SetActive(false);
+}
+
 void TDemoModule::DemoModuleCreate(TObject*) {
   // The stored names are relative; keep the demo's files together.
   const String folder = IncludeTrailingPathDelimiter(outputFolder_);

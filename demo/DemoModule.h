@@ -25,6 +25,10 @@ class TDemoModule : public ztl::TDataModule {
   // with a Customer table into OutputFolder, opens the table, creates the
   // watched registry key and starts both watchers.
   TDemoModule(ztl::TComponent* AOwner, const ztl::String& OutputFolder);
+  // Stops the watchers and the application event logger while this module's
+  // handlers can still run: freeing one watcher serves every change still
+  // waiting for the main thread, the other watcher's too.
+  ~TDemoModule() override;
 
   ztl::TZTLogBase* TextLog = nullptr;
   ztl::TZTLogBase* XmlLog = nullptr;
