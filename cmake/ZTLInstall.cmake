@@ -7,7 +7,7 @@ include(CMakePackageConfigHelpers)
 set(ZTL_CMAKE_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/ZTLogger)
 
 set(ztl_install_targets ztl_platform ztlogger)
-foreach(tool ztl-mkmap ztl-mapinfo ztl-reg ztl-evt)
+foreach(tool ztl-mkmap ztl-mapinfo ztl-reg ztl-evt ztl-palette)
   if(TARGET ${tool})
     list(APPEND ztl_install_targets ${tool})
   endif()

@@ -20,8 +20,37 @@ object DemoModule: TDemoModule
     Formats = [lfDate, lfTime, lfPhysAddress, lfExceptionClassName, lfMessage, lfSeparator, lfSourceLine, lfApplication, lfActiveControl, lfComputerInfo]
     Options = [laShowSendEMail, laShowSupportLink, laShowSourceLine]
   end
+  object AppEvents: TZTAppLog
+    OnActiveFormChange = AppEventsActiveFormChange
+    OnActiveControlChange = AppEventsActiveControlChange
+  end
+  object Database: TSQLiteConnection
+    DatabaseName = 'ztl-demo.db'
+  end
+  object Customers: TSQLiteTable
+    Connection = Database
+    TableName = 'Customer'
+  end
+  object CustomerSource: TDataSource
+    DataSet = Customers
+  end
+  object CustomerLog: TZTDatasetLog
+    Active = True
+    LogFile = 'ztl-demo-changes.log'
+    DataSource = CustomerSource
+    FilterEvents = [dbeEditingChanged, dbeRecordChanged, dbeUpdateData]
+    OnSQLStatement = CustomerLogSQLStatement
+  end
   object FolderWatch: TZTFileLog
     Options = [foFile, foSize]
     OnFileNotification = FolderWatchNotification
+  end
+  object EventLog: TZTNTEventLog
+    Source = 'ZTLogger Demo'
+  end
+  object RegistryWatch: TZTRegistryLog
+    Key = 'Software\ZTLogger Demo'
+    Options = [roLastSet]
+    OnRegistryNotification = RegistryWatchNotification
   end
 end

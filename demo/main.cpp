@@ -1,25 +1,33 @@
-// The ZTLogger demo: log components on a data module read from a stored form,
-// writing a text log and an XML log; then the application's message loop, in
-// which a click on the main form's button fails with an access violation that
-// the exception logger reports (with the source line from the demo's map
-// file) before the loop goes on. A folder change logger watches the output
-// folder meanwhile and prints the changes the logs' own writes cause.
+// The ZTLogger demo: the components of the suite, registered as a design
+// host registers them, on a data module read from a stored form, each doing
+// its job once. A text and an XML log are written; a folder change logger
+// watches the output folder and prints the changes the logs' own writes
+// cause; a registry watcher reports a value the demo sets; the event log
+// component writes an entry and reads it back; the application's message
+// loop runs, in which a click on the main form's button fails with an access
+// violation that the exception logger reports (with the source line from the
+// demo's map file) while the application event logger reports the form
+// becoming active; a check processor checks a form's input; and the dataset
+// change logger logs an edit and an insert with the statements it made.
 #include <chrono>
 #include <cstdio>
 #include <exception>
 
 #include "core/LogBase.h"
 #include "demo/CheckDemo.h"
-#include "demo/DatasetModule.h"
 #include "demo/DemoForm.h"
 #include "demo/DemoModule.h"
 #include "exceptionlog/LogError.h"
-#include "platform/forms/HeadlessWidgetSet.h"
+#include "platform/classes/Registration.h"
 #include "platform/classes/Streams.h"
 #include "platform/classes/Strings.h"
+#include "platform/forms/HeadlessWidgetSet.h"
+#include "platform/rtl/DateUtils.h"
 #include "platform/rtl/ExceptionSupport.h"
+#include "platform/rtl/Registry.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/rtl/Threads.h"
+#include "registration/LogReg.h"
 
 using namespace ztl;
 
@@ -41,8 +49,8 @@ void WriteSamples(TZTLogBase& log) {
 void Show(const TZTLogBase& log) {
   TStringList lines;
   lines.LoadFromFile(log.LogFile());
-  std::printf("== %s (%s, %d lines)\n%s\n", log.LogFile().c_str(),
-              log.Formatting() == ztlfXML ? "XML" : "text", lines.Count(), lines.Text().c_str());
+  std::printf("== %s (%s, %d lines)\n%s\n", log.LogFile().c_str(), log.Formatting() == ztlfXML ? "XML" : "text",
+              lines.Count(), lines.Text().c_str());
 }
 
 // Ends the loop once everything posted has run and no modal window is open.
@@ -85,18 +93,46 @@ void RunMessageLoop() {
                 shown.Caption.c_str(), shown.FormClass.c_str(), shown.Result);
 }
 
-// Serves the folder watcher's reports of the writes so far.
-void ServeFolderChanges(const demo::TDemoModule& module) {
+// Serves the watchers' reports until count reaches wanted, or for two seconds.
+void ServeChanges(const int& count, int wanted) {
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-  while (module.FolderChanges < 2 && std::chrono::steady_clock::now() < deadline) CheckSynchronize(50);
+  while (count < wanted && std::chrono::steady_clock::now() < deadline) CheckSynchronize(50);
   CheckSynchronize(100);  // what came at the same moment
+}
+
+// The registry watcher: a value set under its key is reported on the main thread.
+void RunRegistryDemo(demo::TDemoModule& module) {
+  std::printf("== Registry\n");
+  TRegistry reg;
+  reg.SetRootKey(module.RegistryWatch->RootKey());
+  if (!reg.OpenKey(module.RegistryWatch->Key(), false)) throw ERegistryException("The watched key is gone");
+  // The worker arms its notification on its own thread, and a change made
+  // before that goes unseen: the value is set again while nothing came.
+  for (int attempt = 1; attempt <= 3 && module.RegistryChanges == 0; ++attempt) {
+    reg.WriteString("LastRun", DateTimeToStr(Now()) + " (" + IntToStr(attempt) + ")");
+    ServeChanges(module.RegistryChanges, 1);
+  }
+  std::printf("Registry changes reported: %d\n", module.RegistryChanges);
+}
+
+// The event log component: one entry written under its source, then read
+// back as the newest record of the log.
+void RunEventLogDemo(demo::TDemoModule& module) {
+  std::printf("== Event log\n");
+  TZTNTEventLog& log = *module.EventLog;
+  log.WriteToEventLog("ZTLogger demo ran", 4 /* information */, 0, 1);
+  log.Open();
+  const uint32_t count = log.EventCount();
+  if (count == 0) throw EInOutError("The event log holds no record");
+  log.ReadEvent(count - 1);
+  std::printf("Newest of %u records: source %s, id %u, type %u, string \"%s\"\n", count, log.EventSource().c_str(),
+              log.EventID() & 0xFFFF, log.EventType(), log.GetEventString(0).c_str());
+  log.Close();
 }
 
 // The dataset change logger on an SQLite table: an edit and an insert, then
 // the CHANGE lines and the statements the logger generated.
-void RunDatasetDemo(const String& folder) {
-  RegisterClass(TZTDatasetLog::StaticClass());
-  demo::TDatasetModule module(nullptr, folder);
+void RunDatasetDemo(demo::TDemoModule& module) {
   TSQLiteTable& customers = *module.Customers;
   customers.Edit();
   customers.FieldByName("Name")->SetAsString("John");
@@ -116,22 +152,29 @@ void RunDatasetDemo(const String& folder) {
 int main(int argc, char** argv) {
   try {
     InstallFaultHandlers();
+    // The components' classes come from the suite's registration, as in a
+    // design host; the plain logs' base class is not on the palette.
+    Register();
     RegisterClass(TZTLogBase::StaticClass());
-    RegisterClass(TZTExceptionLog::StaticClass());
-    RegisterClass(TZTFileLog::StaticClass());
     String folder = OutputFolder(argc, argv);
     if (!ForceDirectories(folder)) throw EInOutError("Cannot create " + folder);
     demo::TDemoModule module(nullptr, folder);
+    std::printf("Registered on the palette:");
+    for (const TPaletteEntry& e : RegisteredComponents()) std::printf(" %s", e.ComponentClass->ClassName().c_str());
+    std::printf("\n");
     WriteSamples(*module.TextLog);
     WriteSamples(*module.XmlLog);
-    ServeFolderChanges(module);
+    ServeChanges(module.FolderChanges, 2);
     Show(*module.TextLog);
     Show(*module.XmlLog);
+    RunRegistryDemo(module);
+    RunEventLogDemo(module);
     RunMessageLoop();
     Show(*module.ExceptionLog);
+    std::printf("Application events reported: %d\n", module.AppEventCount);
     std::printf("Logs written to %s\n", folder.c_str());
     demo::RunCheckDemo();
-    RunDatasetDemo(folder);
+    RunDatasetDemo(module);
     return 0;
   } catch (const Exception& e) {
     std::fprintf(stderr, "%s: %s\n", e.ClassName().c_str(), e.Message().c_str());

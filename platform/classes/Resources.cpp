@@ -40,6 +40,14 @@ TResourceRegistration::~TResourceRegistration() {
     it = it->second.first == module_ ? t.byName.erase(it) : std::next(it);
 }
 
+std::vector<const TResourceEntry*> ResourceEntries() {
+  auto& t = Table();
+  std::lock_guard guard(t.lock);
+  std::vector<const TResourceEntry*> entries;
+  for (const auto& [name, entry] : t.byName) entries.push_back(entry.second);
+  return entries;
+}
+
 const TResourceEntry* FindResourceEntry(const String& Name) {
   auto& t = Table();
   std::lock_guard guard(t.lock);

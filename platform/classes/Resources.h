@@ -3,6 +3,7 @@
 // time (see cmake/ZTLResources.cmake) and found by name at run time.
 #include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "platform/classes/Streams.h"
 #include "platform/rtl/Export.h"
@@ -27,6 +28,8 @@ class ZTL_PLATFORM_API TResourceRegistration {
   const char* module_;
 };
 
+// Every resource of the loaded modules, ordered by name.
+ZTL_PLATFORM_API std::vector<const TResourceEntry*> ResourceEntries();
 // The resource of that name (case-insensitive) in any loaded module, or nullptr.
 ZTL_PLATFORM_API const TResourceEntry* FindResourceEntry(const String& Name);
 // The resource of that name in the module registered as Module (the name

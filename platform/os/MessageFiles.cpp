@@ -11,6 +11,7 @@
 #include <typeinfo>
 
 #include "platform/os/HandleTable.h"
+#include "platform/os/Libraries.h"
 #include "platform/rtl/Types.h"
 #include "platform/rtl/Unicode.h"
 
@@ -344,6 +345,7 @@ HMODULE LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
 
 BOOL FreeLibrary(HMODULE hLibModule) {
   const auto value = reinterpret_cast<uintptr_t>(hLibModule);
+  if (hLibModule && !(value & 1)) return ztl::os::FreeCodeLibrary(hLibModule);
   const auto handle = reinterpret_cast<HANDLE>(value & ~uintptr_t{3});
   if (!(value & 1) || !ReferenceHandleAs<DataModule>(handle) || !RemoveHandle(handle)) {
     SetLastError(ERROR_INVALID_HANDLE);

@@ -34,7 +34,8 @@ inline constexpr DWORD ERROR_RESOURCE_LANG_NOT_FOUND = 1815;
 // resources do not hold together, fails with ERROR_BAD_EXE_FORMAT; a missing
 // file with ERROR_FILE_NOT_FOUND. hFile must be nullptr.
 ZTL_PLATFORM_API HMODULE LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags);
-// Releases a module loaded as data; ERROR_INVALID_HANDLE for any other value.
+// Releases a module loaded as data, or one loaded by LoadLibraryW
+// (Libraries.h); ERROR_INVALID_HANDLE for any other value.
 ZTL_PLATFORM_API BOOL FreeLibrary(HMODULE hLibModule);
 
 namespace ztl::os {

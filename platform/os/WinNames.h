@@ -12,6 +12,7 @@ struct HWND__;
 struct HDC__;
 struct HICON__;
 struct HKEY__;
+struct HINSTANCE__;
 
 namespace ztl {
 
@@ -28,5 +29,6 @@ using HDC = ::HDC__*;
 using HICON = ::HICON__*;
 using HKEY = ::HKEY__*;
 using HANDLE = void*;
+using HMODULE = ::HINSTANCE__*;
 
 }  // namespace ztl

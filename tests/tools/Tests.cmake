@@ -32,3 +32,9 @@ if(ZTL_MESSAGE_FILES_FOUND)
     ZTL_TEST_MESSAGES_FIRST="$<TARGET_PROPERTY:test_messages_first,ZTL_MESSAGE_FILE>"
     ZTL_TEST_MESSAGES_SECOND="$<TARGET_PROPERTY:test_messages_second,ZTL_MESSAGE_FILE>")
 endif()
+# The palette tool's tests run ztl-palette on the component library.
+add_dependencies(${name} ztl-palette)
+target_compile_definitions(${name} PRIVATE
+  ZTL_PALETTE_PATH="$<TARGET_FILE:ztl-palette>"
+  ZTL_COMPONENT_LIBRARY="$<TARGET_FILE:ztlogger>"
+  ZTL_PLATFORM_LIBRARY="$<TARGET_FILE:ztl_platform>")

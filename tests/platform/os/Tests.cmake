@@ -19,3 +19,5 @@ if(ZTL_MESSAGE_FILES_FOUND)
 endif()
 # The event log's reliability test runs writers and readers as processes.
 add_dependencies(${name} evtlog_helper)
+# The code module tests load the platform library itself by its path.
+target_compile_definitions(${name} PRIVATE ZTL_PLATFORM_LIBRARY="$<TARGET_FILE:ztl_platform>")
