@@ -6,7 +6,6 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <cstring>
 
 #include "platform/rtl/Exceptions.h"
 
@@ -261,7 +260,7 @@ class TShortDateTimeWriter {
     if (hour_ == 0 && minute_ == 0 && second_ == 0 && msec_ == 0) return true;
     return Put(' ') && Append(settings_.LongTimeFormat);
   }
-  String Result() const { return String(buffer_, size_); }
+  void AssignTo(String& result) const { result.assign(buffer_, size_); }
 
  private:
   static int Count(const String& format, size_t& i, char starter) {
@@ -458,13 +457,23 @@ String TimeToStr(TDateTime value, const TFormatSettings& settings) { return Form
 String FormatDateTime(const String& format, TDateTime value) { return FormatDateTime(format, value, FormatSettings()); }
 
 String FormatDateTime(const String& format, TDateTime value, const TFormatSettings& settings) {
+  String result;
+  DateTimeToString(result, format, value, settings);
+  return result;
+}
+
+void DateTimeToString(String& result, const String& format, TDateTime value) {
+  DateTimeToString(result, format, value, FormatSettings());
+}
+
+void DateTimeToString(String& result, const String& format, TDateTime value, const TFormatSettings& settings) {
   if (format.empty() || format == "c") {
     TShortDateTimeWriter shortForm(value, settings);
-    if (shortForm.Write()) return shortForm.Result();
+    if (shortForm.Write()) return shortForm.AssignTo(result);
   }
   TDateTimeWriter writer(value, settings);
   writer.Append(format);
-  return std::move(writer).Result();
+  result = std::move(writer).Result();
 }
 
 }  // namespace ztl

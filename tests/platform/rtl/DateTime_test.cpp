@@ -157,6 +157,9 @@ TEST(FormatDateTime, ShortFormMatchesItsParts) {
       const String parts = FormatDateTime("ddddd", value, s) + (midnight ? "" : " " + FormatDateTime("tt", value, s));
       ASSERT_EQ(FormatDateTime("c", value, s), parts) << s.ShortDateFormat << " " << s.LongTimeFormat << " " << value;
       ASSERT_EQ(FormatDateTime("", value, s), parts);
+      String reused = "what was there before";
+      DateTimeToString(reused, "c", value, s);
+      ASSERT_EQ(reused, parts);
     }
   EXPECT_EQ(FormatDateTime("c", EncodeDate(2024, 3, 5) + EncodeTime(0, 5, 0, 7), settings[3]),
             "2024-03-05 12:05:00.007 am");
