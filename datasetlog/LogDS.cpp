@@ -128,14 +128,16 @@ void TZTDatasetLog::UpdateStatus(TZTLDBTypeEvent Event, TField* Field) {
     if (!statement.empty()) FOnSQLStatement(this, statement);
   }
 
-  // Built in one buffer: a line is composed for every event.
-  String logText;
+  // Built in one buffer, the date written straight into it.
+  String logText = std::move(FLineRoom);
   logText.reserve(64);
-  logText.append(FormatDateTime("c", Now())).append(1, ' ').append(EnumTypeInfo(Event).Names[Event]);
+  DateTimeToString(logText, "c", Now());
+  logText.append(1, ' ').append(EnumTypeInfo(Event).Names[Event]);
   if (Field != nullptr) logText.append(1, ' ').append(Field->FieldName()).append(1, ':').append(Field->AsString());
   logText.append("\r\n");
   if (FOnChange) FOnChange(this, Event, Field, logText);
   if (!LogFile().empty()) WriteAsString("CHANGE", logText);
+  if (logText.capacity() <= 256) FLineRoom = std::move(logText);
 }
 
 }  // namespace ztl

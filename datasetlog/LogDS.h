@@ -68,6 +68,10 @@ class ZTL_API TZTDatasetLog : public TZTLogBase {
   TZTLDataChangeEvent FOnChange;
   TZTLSQLStatementEvent FOnSQLStatement;
   TZTLDBTypeEvents FFilterEvents;
+  // The room of the last line (unless a long value made it large), taken by
+  // the next one: a line is composed for every event. A line composed while
+  // another is (from a handler) makes its own.
+  String FLineRoom;
 };
 
 // The name of the table a dataset's rows come from, as the statements give

@@ -79,10 +79,9 @@ void TField::SetDisplayLabel(const String& value) {
 
 TVariant TField::Value() const { return CurrentValue(); }
 
-const TVariant& TField::CurrentValue() const {
+const TVariant& TField::NoValue() {
   static const TVariant none = TVariant::Null();
-  if (dataSet_ == nullptr || !dataSet_->Active()) return none;
-  return dataSet_->CurrentValue(index_);
+  return none;
 }
 
 TVariant TField::NewValue() const { return Value(); }
@@ -101,7 +100,10 @@ void TField::SetValue(const TVariant& value) {
   dataSet_->DataEvent(deFieldChange, reinterpret_cast<intptr_t>(this));
 }
 
-String TField::AsString() const { return VarToStr(CurrentValue()); }
+String TField::AsString() const {
+  const TVariant& value = CurrentValue();
+  return value.VarType() == varString ? value.StringRef() : VarToStr(value);
+}
 
 void TField::SetAsString(const String& value) { SetValue(TVariant(value)); }
 
@@ -161,14 +163,52 @@ TField* TFields::FindField(const String& name) const {
 
 // ---- Datasets
 
-// The rows read so far, packed one after the other into large blocks: a
-// type byte and the value's bytes for each column, after the row's key. A
-// row written again is packed anew (the old bytes stay until the dataset
-// closes); only the list of row addresses moves on an insert or a delete.
+// The rows read so far, packed one after the other into large blocks: the
+// row's key, then a type byte and the value's bytes for each column; keys,
+// integers and text lengths as variable-length numbers (a row of a few small
+// numbers and short texts takes a few dozen bytes). A row written again is
+// packed anew (the old bytes stay until the dataset closes); only the list of
+// row addresses moves on an insert or a delete.
+//
+// Nothing already stored is copied as the store grows: the blocks and the
+// address list's chunks stay where they are, so a scan writes each fresh page
+// once.
 struct TDataSet::RowStore {
   static constexpr size_t BlockSize = size_t{1} << 20;
 
-  std::vector<const char*> rows;
+  // The row addresses in order, in fixed chunks.
+  class Index {
+   public:
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    const char*& operator[](size_t index) { return chunks_[index / ChunkSize][index % ChunkSize]; }
+    const char* operator[](size_t index) const { return chunks_[index / ChunkSize][index % ChunkSize]; }
+    void push_back(const char* row) {
+      if (size_ == chunks_.size() * ChunkSize) chunks_.push_back(std::make_unique_for_overwrite<const char*[]>(ChunkSize));
+      chunks_[size_ / ChunkSize][size_ % ChunkSize] = row;
+      ++size_;
+    }
+    void insert(size_t index, const char* row) {
+      push_back(row);
+      for (size_t i = size_ - 1; i > index; --i) (*this)[i] = (*this)[i - 1];
+      (*this)[index] = row;
+    }
+    void erase(size_t index) {
+      for (size_t i = index; i + 1 < size_; ++i) (*this)[i] = (*this)[i + 1];
+      --size_;
+    }
+    void clear() {
+      chunks_.clear();
+      size_ = 0;
+    }
+
+   private:
+    static constexpr size_t ChunkSize = 8192;
+    std::vector<std::unique_ptr<const char*[]>> chunks_;
+    size_t size_ = 0;
+  };
+
+  Index rows;
 
   void Clear() {
     rows.clear();
@@ -177,22 +217,23 @@ struct TDataSet::RowStore {
   }
 
   const char* Pack(const TRecordBuffer& record) {
-    size_t size = sizeof(int64_t);
-    for (const TVariant& v : record.Values) size += 1 + PayloadSize(v);
-    char* out = Reserve(size);
-    char* const start = out;
-    std::memcpy(out, &record.Key, sizeof(int64_t));
-    out += sizeof(int64_t);
+    // Room for the longest form; what is not used goes back to the block.
+    size_t room = MaxNumber + record.Values.size() * (1 + MaxNumber);
+    for (const TVariant& v : record.Values)
+      if (v.VarType() == varString) room += v.StringRef().size();
+    char* const start = Reserve(room);
+    char* out = start;
+    PutNumber(out, Zigzag(record.Key));
     for (const TVariant& v : record.Values) {
       *out++ = static_cast<char>(v.VarType());
       switch (v.VarType()) {
-        case varInteger: PutNumber(out, v.AsInteger()); break;
+        case varInteger: PutNumber(out, Zigzag(v.AsInteger())); break;
         case varDouble:
-        case varDate: PutNumber(out, v.AsFloat()); break;
+        case varDate: PutRaw(out, v.AsFloat()); break;
         case varBoolean: *out++ = v.AsBoolean() ? 1 : 0; break;
         case varString: {
           const String& text = v.StringRef();
-          PutNumber(out, static_cast<uint64_t>(text.size()));
+          PutNumber(out, text.size());
           std::memcpy(out, text.data(), text.size());
           out += text.size();
           break;
@@ -200,22 +241,22 @@ struct TDataSet::RowStore {
         default: break;
       }
     }
+    Release(start + room - out);
     return start;
   }
 
   static void Unpack(const char* in, size_t count, TRecordBuffer& record) {
-    std::memcpy(&record.Key, in, sizeof(int64_t));
-    in += sizeof(int64_t);
+    record.Key = Unzigzag(GetNumber(in));
     record.Values.resize(count);
     for (TVariant& v : record.Values) {
       switch (static_cast<TVarType>(*in++)) {
         case varNull: v.SetNull(); break;
-        case varInteger: v.SetInteger(GetNumber<int64_t>(in)); break;
-        case varDouble: v.SetFloat(GetNumber<double>(in)); break;
-        case varDate: v = TVariant::FromDateTime(GetNumber<double>(in)); break;
+        case varInteger: v.SetInteger(Unzigzag(GetNumber(in))); break;
+        case varDouble: v.SetFloat(GetRaw(in)); break;
+        case varDate: v = TVariant::FromDateTime(GetRaw(in)); break;
         case varBoolean: v = TVariant(*in++ != 0); break;
         case varString: {
-          const auto size = static_cast<size_t>(GetNumber<uint64_t>(in));
+          const auto size = static_cast<size_t>(GetNumber(in));
           v.SetString(in, size);
           in += size;
           break;
@@ -226,26 +267,38 @@ struct TDataSet::RowStore {
   }
 
  private:
-  static size_t PayloadSize(const TVariant& v) {
-    switch (v.VarType()) {
-      case varInteger:
-      case varDouble:
-      case varDate: return 8;
-      case varBoolean: return 1;
-      case varString: return 8 + v.StringRef().size();
-      default: return 0;
+  // Seven bits a byte, the low ones first; the high bit says more follow.
+  static constexpr size_t MaxNumber = 10;
+  static void PutNumber(char*& out, uint64_t value) {
+    while (value >= 0x80) {
+      *out++ = static_cast<char>(value | 0x80);
+      value >>= 7;
+    }
+    *out++ = static_cast<char>(value);
+  }
+  static uint64_t GetNumber(const char*& in) {
+    uint64_t value = 0;
+    for (int shift = 0;; shift += 7) {
+      const auto byte = static_cast<uint8_t>(*in++);
+      value |= static_cast<uint64_t>(byte & 0x7f) << shift;
+      if (byte < 0x80) return value;
     }
   }
-  template <typename T>
-  static void PutNumber(char*& out, T value) {
-    std::memcpy(out, &value, sizeof(T));
-    out += sizeof(T);
+  // Small negative numbers stay short too.
+  static uint64_t Zigzag(int64_t value) {
+    return (static_cast<uint64_t>(value) << 1) ^ static_cast<uint64_t>(value >> 63);
   }
-  template <typename T>
-  static T GetNumber(const char*& in) {
-    T value;
-    std::memcpy(&value, in, sizeof(T));
-    in += sizeof(T);
+  static int64_t Unzigzag(uint64_t value) {
+    return static_cast<int64_t>(value >> 1) ^ -static_cast<int64_t>(value & 1);
+  }
+  static void PutRaw(char*& out, double value) {
+    std::memcpy(out, &value, sizeof value);
+    out += sizeof value;
+  }
+  static double GetRaw(const char*& in) {
+    double value;
+    std::memcpy(&value, in, sizeof value);
+    in += sizeof value;
     return value;
   }
   char* Reserve(size_t size) {
@@ -258,6 +311,11 @@ struct TDataSet::RowStore {
     char* place = blocks_.back().get() + used_;
     used_ += size;
     return place;
+  }
+  // Gives back the end of the last reservation; a row in a block of its own
+  // (or one that filled its block) keeps it.
+  void Release(size_t unused) {
+    if (used_ < BlockSize) used_ -= unused;
   }
 
   std::vector<std::unique_ptr<char[]>> blocks_;
@@ -471,12 +529,6 @@ void TDataSet::PrepareWrite() {
   if (!uniDirectional_) FetchAll();
 }
 
-const TVariant& TDataSet::CurrentValue(int index) const {
-  if (state_ == dsEdit || state_ == dsInsert) return editBuffer_.Values[static_cast<size_t>(index)];
-  if (!hasRecord_) return null_;
-  return record_.Values[static_cast<size_t>(index)];
-}
-
 const TVariant* TDataSet::StoredValue(int index) const {
   if (state_ == dsInsert || !hasRecord_) return nullptr;
   return &record_.Values[static_cast<size_t>(index)];
@@ -632,7 +684,7 @@ void TDataSet::Post() {
     InternalPost(nullptr, written);
     if (!uniDirectional_) {
       insertAt_ = std::min(insertAt_, rows_->rows.size());
-      rows_->rows.insert(rows_->rows.begin() + static_cast<std::ptrdiff_t>(insertAt_), rows_->Pack(written));
+      rows_->rows.insert(insertAt_, rows_->Pack(written));
       spareIsLast_ = false;
       current_ = insertAt_;
     }
@@ -672,7 +724,7 @@ void TDataSet::Delete() {
     hasRecord_ = false;
     if (FetchNext()) --recNo_;  // the next row takes the deleted one's place
   } else {
-    rows_->rows.erase(rows_->rows.begin() + static_cast<std::ptrdiff_t>(current_));
+    rows_->rows.erase(current_);
     spareIsLast_ = false;
     LoadRow(current_ < rows_->rows.size() || current_ == 0 ? current_ : current_ - 1);
   }

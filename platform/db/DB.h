@@ -130,7 +130,8 @@ class ZTL_PLATFORM_API TField : public TComponent {
   void SetOnChange(const TFieldNotifyEvent& value) { onChange_ = value; }
 
  protected:
-  // The value of the current record, without a copy.
+  // The value of the current record, without a copy. Inline: a scan reads
+  // every field of every row through it.
   const TVariant& CurrentValue() const;
   // The stored form of a value assigned to the field; Null stays Null.
   virtual TVariant Convert(const TVariant& value) const { return value; }
@@ -139,6 +140,8 @@ class ZTL_PLATFORM_API TField : public TComponent {
  private:
   friend class TDataSet;
   friend class TFields;
+  // Null: the value of a field without a dataset.
+  static const TVariant& NoValue();
   TDataSet* dataSet_ = nullptr;
   String fieldName_;
   String displayLabel_;
@@ -411,6 +414,16 @@ class ZTL_PLATFORM_API TDataSet : public TComponent {
       afterEdit_, beforePost_, afterPost_, beforeCancel_, afterCancel_, beforeDelete_, afterDelete_, beforeScroll_,
       afterScroll_, onNewRecord_;
 };
+
+inline const TVariant& TDataSet::CurrentValue(int index) const {
+  if (state_ == dsEdit || state_ == dsInsert) return editBuffer_.Values[static_cast<size_t>(index)];
+  if (!hasRecord_ || state_ == dsInactive) return null_;
+  return record_.Values[static_cast<size_t>(index)];
+}
+
+inline const TVariant& TField::CurrentValue() const {
+  return dataSet_ != nullptr ? dataSet_->CurrentValue(index_) : NoValue();
+}
 
 // The link between a dataset and the data-aware objects that follow it.
 class ZTL_PLATFORM_API TDataSource : public TComponent {

@@ -3,6 +3,7 @@
 #include <time.h>
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
 
@@ -72,15 +73,37 @@ bool StartsWithText(const String& s, size_t pos, const char* prefix) {
   return true;
 }
 
+// An am/pm specifier ahead, before the next hour, asks for the 12-hour clock.
+bool TwelveHourClockAhead(const String& format, size_t i) {
+  bool quoted = false;
+  char quote = 0;
+  for (; i < format.size(); ++i) {
+    char c = format[i];
+    if (quoted) {
+      quoted = c != quote;
+    } else if (c == '\'' || c == '"') {
+      quoted = true;
+      quote = c;
+    } else if (c == 'h' || c == 'H') {
+      return false;
+    } else if (c == 'a' || c == 'A') {
+      return StartsWithText(format, i, "AM/PM") || StartsWithText(format, i, "A/P") || StartsWithText(format, i, "AMPM");
+    }
+  }
+  return false;
+}
+
 // Renders one value with nested formats (c, ddddd, t...) two levels deep.
 class TDateTimeWriter {
  public:
   TDateTimeWriter(TDateTime value, const TFormatSettings& settings) : value_(value), settings_(settings) {
     DecodeDate(value, year_, month_, day_);
     DecodeTime(value, hour_, minute_, second_, msec_);
+    // Room for the usual date and time texts: one allocation at most.
+    result_.reserve(31);
   }
 
-  String Result() const { return result_; }
+  String Result() && { return std::move(result_); }
 
   void Append(const String& format, int depth = 0) {
     if (depth > 2) return;
@@ -109,34 +132,16 @@ class TDateTimeWriter {
   }
 
   void Number(int value, int digits) {
-    String text = std::to_string(value);
-    if (static_cast<int>(text.size()) < digits) text.insert(0, static_cast<size_t>(digits) - text.size(), '0');
-    result_ += text;
+    char text[16];
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    const auto size = static_cast<int>(end - text);
+    if (size < digits) result_.append(static_cast<size_t>(digits - size), '0');
+    result_.append(text, end);
   }
 
   bool HasTime() const { return hour_ != 0 || minute_ != 0 || second_ != 0 || msec_ != 0; }
   bool ValidDate() const { return month_ >= 1 && month_ <= 12; }
   int WeekDay() const { return DayOfWeek(value_) - 1; }
-
-  // An am/pm specifier ahead, before the next hour, asks for the 12-hour clock.
-  static bool TwelveHourClockAhead(const String& format, size_t i) {
-    bool quoted = false;
-    char quote = 0;
-    for (; i < format.size(); ++i) {
-      char c = format[i];
-      if (quoted) {
-        quoted = c != quote;
-      } else if (c == '\'' || c == '"') {
-        quoted = true;
-        quote = c;
-      } else if (c == 'h' || c == 'H') {
-        return false;
-      } else if (c == 'a' || c == 'A') {
-        return StartsWithText(format, i, "AM/PM") || StartsWithText(format, i, "A/P") || StartsWithText(format, i, "AMPM");
-      }
-    }
-    return false;
-  }
 
   void AppendHour(const String& format, size_t i, int count) {
     int hour = hour_;
@@ -149,7 +154,7 @@ class TDateTimeWriter {
     size_t start = i - 1;
     bool pm = hour_ >= 12;
     if (StartsWithText(format, start, "AM/PM")) {
-      result_ += format.substr(start + (pm ? 3 : 0), 2);
+      result_.append(format, start + (pm ? 3 : 0), 2);
       i = start + 5;
     } else if (StartsWithText(format, start, "A/P")) {
       result_ += format[start + (pm ? 2 : 0)];
@@ -165,7 +170,7 @@ class TDateTimeWriter {
   void AppendQuoted(const String& format, size_t& i, char quote) {
     size_t end = format.find(quote, i);
     if (end == String::npos) end = format.size();
-    result_ += format.substr(i, end - i);
+    result_.append(format, i, end - i);
     i = std::min(end + 1, format.size());
   }
 
@@ -229,6 +234,148 @@ class TDateTimeWriter {
   int year_ = 0, month_ = 0, day_ = 0;
   int hour_ = 0, minute_ = 0, second_ = 0, msec_ = 0;
   String result_;
+};
+
+// The "c" text (the short date, then a blank and the long time unless it is
+// midnight) written straight into a small buffer, for the date formats the
+// locales use: numbers, separators, am/pm and quoted text. Write() is false
+// for anything else (names, nested formats, eras) and for text longer than
+// the buffer; the general writer then renders it. Both give the same text:
+// a line stamp is formatted for every event logged.
+class TShortDateTimeWriter {
+ public:
+  // Decodes as DecodeDate and DecodeTime do, rounding once.
+  TShortDateTimeWriter(TDateTime value, const TFormatSettings& settings) : settings_(settings) {
+    const TTimeStamp stamp = ToTimeStamp(value);
+    if (!stamp.Valid) return;
+    CivilFromDays(stamp.Day - static_cast<int64_t>(UnixDateDelta), year_, month_, day_);
+    hour_ = static_cast<int>(stamp.MSecs / 3600000);
+    minute_ = static_cast<int>(stamp.MSecs / 60000 % 60);
+    second_ = static_cast<int>(stamp.MSecs / 1000 % 60);
+    msec_ = static_cast<int>(stamp.MSecs % 1000);
+  }
+
+  bool Write() {
+    if (!Append(settings_.ShortDateFormat)) return false;
+    if (hour_ == 0 && minute_ == 0 && second_ == 0 && msec_ == 0) return true;
+    return Put(' ') && Append(settings_.LongTimeFormat);
+  }
+  void AssignTo(String& result) const { result.assign(buffer_, size_); }
+
+ private:
+  static int Count(const String& format, size_t& i, char starter) {
+    int count = 1;
+    while (i < format.size() && format[i] == starter) {
+      ++i;
+      ++count;
+    }
+    return count;
+  }
+
+  bool Put(char c) {
+    if (size_ == sizeof buffer_) return false;
+    buffer_[size_++] = c;
+    return true;
+  }
+  // Byte by byte: the pieces are a few characters long.
+  bool Put(const char* text, size_t size) {
+    if (size > sizeof buffer_ - size_) return false;
+    for (size_t i = 0; i < size; ++i) buffer_[size_ + i] = text[i];
+    size_ += size;
+    return true;
+  }
+  // The fields of a date and time are below 10000 and never negative.
+  bool Number(int value, int digits) {
+    char text[4];
+    int size = 0;
+    do {
+      text[sizeof text - 1 - size++] = static_cast<char>('0' + value % 10);
+      value /= 10;
+    } while (value != 0 && size < 4);
+    for (int pad = digits - size; pad > 0; --pad)
+      if (!Put('0')) return false;
+    return Put(text + sizeof text - size, static_cast<size_t>(size));
+  }
+
+  bool Append(const String& format) {
+    char lastToken = ' ';
+    size_t i = 0;
+    while (i < format.size()) {
+      const char starter = format[i++];
+      char token = AsciiUpper(starter);
+      if (token >= 'A' && token <= 'Z') {
+        if (token == 'M' && lastToken == 'H') token = 'N';
+        lastToken = token;
+      }
+      if (!AppendToken(format, i, starter, token)) return false;
+    }
+    return true;
+  }
+
+  bool AppendToken(const String& format, size_t& i, char starter, char token) {
+    switch (token) {
+      case 'Y': return Count(format, i, starter) <= 2 ? Number(year_ % 100, 2) : Number(year_, 4);
+      case 'M': {
+        const int count = Count(format, i, starter);
+        return count <= 2 && Number(month_, count);
+      }
+      case 'D': {
+        const int count = Count(format, i, starter);
+        return count <= 2 && Number(day_, count);
+      }
+      case 'H': {
+        const int count = Count(format, i, starter);
+        int hour = hour_;
+        if (TwelveHourClockAhead(format, i)) hour = hour == 0 ? 12 : (hour > 12 ? hour - 12 : hour);
+        return Number(hour, std::min(count, 2));
+      }
+      case 'N': return Number(minute_, std::min(Count(format, i, starter), 2));
+      case 'S': return Number(second_, std::min(Count(format, i, starter), 2));
+      case 'Z': return Number(msec_, std::min(Count(format, i, starter), 3));
+      case 'A': return AppendAmPm(format, i, starter);
+      case '/': return settings_.DateSeparator == '\0' || Put(settings_.DateSeparator);
+      case ':': return settings_.TimeSeparator == '\0' || Put(settings_.TimeSeparator);
+      case '\'':
+      case '"': {
+        size_t end = format.find(starter, i);
+        if (end == String::npos) end = format.size();
+        const bool written = Put(format.data() + i, end - i);
+        i = std::min(end + 1, format.size());
+        return written;
+      }
+      case 'E':
+      case 'G':
+      case 'T':
+      case 'C': return false;  // eras and nested formats are the general writer's
+      default: return Put(starter);
+    }
+  }
+
+  // At format[i - 1], 'a' or 'A'.
+  bool AppendAmPm(const String& format, size_t& i, char starter) {
+    const size_t start = i - 1;
+    const bool pm = hour_ >= 12;
+    if (StartsWithText(format, start, "AM/PM")) {
+      i = start + 5;
+      return Put(format.data() + start + (pm ? 3 : 0), 2);
+    }
+    if (StartsWithText(format, start, "A/P")) {
+      i = start + 3;
+      return Put(format[start + (pm ? 2 : 0)]);
+    }
+    if (StartsWithText(format, start, "AMPM")) {
+      i = start + 4;
+      const String& text = pm ? settings_.TimePMString : settings_.TimeAMString;
+      return Put(text.data(), text.size());
+    }
+    return Put(starter);
+  }
+
+  const TFormatSettings& settings_;
+  int year_ = 0, month_ = 0, day_ = 0;
+  int hour_ = 0, minute_ = 0, second_ = 0, msec_ = 0;
+  char buffer_[48];
+  size_t size_ = 0;
 };
 
 }  // namespace
@@ -310,9 +457,23 @@ String TimeToStr(TDateTime value, const TFormatSettings& settings) { return Form
 String FormatDateTime(const String& format, TDateTime value) { return FormatDateTime(format, value, FormatSettings()); }
 
 String FormatDateTime(const String& format, TDateTime value, const TFormatSettings& settings) {
+  String result;
+  DateTimeToString(result, format, value, settings);
+  return result;
+}
+
+void DateTimeToString(String& result, const String& format, TDateTime value) {
+  DateTimeToString(result, format, value, FormatSettings());
+}
+
+void DateTimeToString(String& result, const String& format, TDateTime value, const TFormatSettings& settings) {
+  if (format.empty() || format == "c") {
+    TShortDateTimeWriter shortForm(value, settings);
+    if (shortForm.Write()) return shortForm.AssignTo(result);
+  }
   TDateTimeWriter writer(value, settings);
   writer.Append(format);
-  return writer.Result();
+  result = std::move(writer).Result();
 }
 
 }  // namespace ztl

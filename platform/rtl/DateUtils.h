@@ -53,6 +53,11 @@ ZTL_PLATFORM_API String TimeToStr(TDateTime value, const TFormatSettings& settin
 // Any other character stands for itself. An empty format means "c".
 ZTL_PLATFORM_API String FormatDateTime(const String& format, TDateTime value);
 ZTL_PLATFORM_API String FormatDateTime(const String& format, TDateTime value, const TFormatSettings& settings);
+// FormatDateTime into a string that exists already: its room is reused, so
+// that a line built for every event can start with its date.
+ZTL_PLATFORM_API void DateTimeToString(String& result, const String& format, TDateTime value);
+ZTL_PLATFORM_API void DateTimeToString(String& result, const String& format, TDateTime value,
+                                       const TFormatSettings& settings);
 
 // The ISO 8601 text databases exchange: "yyyy-mm-dd hh:nn:ss", with ".zzz"
 // when there are milliseconds; independent of the locale.

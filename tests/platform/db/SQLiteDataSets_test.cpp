@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 #include <sqlite3.h>
 
+#include <cstdint>
+
 #include "platform/db/SQLiteDB.h"
 #include "platform/rtl/DateUtils.h"
 #include "tests/support/TestDir.h"
@@ -213,6 +215,63 @@ TEST_F(SQLiteDataSets, UniDirectionalReadsForwardOnly) {
   table.Last();
   table.Prior();
   EXPECT_EQ(table.FieldByName("Name")->AsString(), "Jon");
+}
+
+// The rows kept for the way back come back as they were read: every kind of
+// value, numbers at their extremes, a text larger than the blocks rows are
+// kept in, and enough rows to fill several pieces of the list of rows.
+TEST_F(SQLiteDataSets, KeptRowsComeBackAsTheyWereRead) {
+  constexpr int Rows = 20000, Big = 7777;
+  connection.ExecSQL(
+      "CREATE TABLE Many (Id INTEGER PRIMARY KEY, N INTEGER, F REAL, T TEXT, B BOOLEAN);"
+      "WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM s WHERE i < 20000) "
+      "INSERT INTO Many SELECT i, CASE i % 4 WHEN 0 THEN -i * 1000003 WHEN 1 THEN 9223372036854775807 - i "
+      "WHEN 2 THEN NULL ELSE -9223372036854775807 - 1 + i END, i * -0.5, CASE WHEN i = 7777 THEN "
+      "replace(hex(zeroblob(600000)), '00', 'xy') WHEN i % 3 = 0 THEN '' ELSE 'row ' || i END, i % 2 FROM s");
+  auto expectRow = [](const TDataSet& data, int i) {
+    SCOPED_TRACE(i);
+    const TField* n = data.Fields()[1];
+    switch (i % 4) {
+      case 0: EXPECT_EQ(n->AsInteger(), -int64_t{i} * 1000003); break;
+      case 1: EXPECT_EQ(n->AsInteger(), INT64_MAX - i); break;
+      case 2: EXPECT_TRUE(n->IsNull()); break;
+      default: EXPECT_EQ(n->AsInteger(), INT64_MIN + i); break;
+    }
+    EXPECT_EQ(data.Fields()[0]->AsInteger(), i);
+    EXPECT_EQ(data.Fields()[2]->AsFloat(), i * -0.5);
+    const String text = data.Fields()[3]->AsString();
+    if (i == Big)
+      EXPECT_TRUE(text.size() == 1200000 && text.find_first_not_of("xy") == String::npos);
+    else
+      EXPECT_EQ(text, i % 3 == 0 ? "" : "row " + std::to_string(i));
+    EXPECT_EQ(data.Fields()[4]->AsBoolean(), i % 2 == 1);
+  };
+  table.SetTableName("Many");
+  table.Open();
+  table.Last();
+  ASSERT_EQ(table.RecNo(), Rows);
+  for (int i = Rows; i >= 1; --i) {
+    ASSERT_EQ(table.RecNo(), i);
+    expectRow(table, i);
+    if (::testing::Test::HasFailure()) return;
+    table.Prior();
+  }
+  // A row inserted and one deleted move the rows after them.
+  table.MoveBy(8191);
+  ASSERT_EQ(table.RecNo(), 8192);
+  table.Insert();
+  table.Fields()[1]->SetAsInteger(-1);
+  table.Post();
+  EXPECT_EQ(table.RecNo(), 8192);
+  EXPECT_EQ(table.Fields()[1]->AsInteger(), -1);
+  table.Next();
+  expectRow(table, 8192);
+  table.MoveBy(5000);
+  table.Delete();
+  expectRow(table, 13193);
+  table.Last();
+  expectRow(table, Rows);
+  EXPECT_EQ(table.RecordCount(), Rows);
 }
 
 TEST_F(SQLiteDataSets, ConnectingToWhatIsNoDatabaseRaises) {

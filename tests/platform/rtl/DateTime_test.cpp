@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <optional>
 #include <tuple>
+#include <vector>
 
 #if defined(__SANITIZE_ADDRESS__)
 #include <sanitizer/lsan_interface.h>
@@ -123,6 +124,45 @@ TEST(FormatDateTime, CombinedFormats) {
   TFormatSettings looping = Fixed();
   looping.ShortDateFormat = "d ddddd";
   EXPECT_EQ(FormatDateTime("ddddd", Sample(), looping), "5 5 ");
+}
+
+// "c" has a writer of its own for the usual date formats; whatever the
+// settings, it gives the text of the short date and long time formats.
+TEST(FormatDateTime, ShortFormMatchesItsParts) {
+  std::vector<TFormatSettings> settings(7, TFormatSettings());
+  settings[1] = Fixed();
+  settings[2].ShortDateFormat = "MM/dd/yy";
+  settings[2].LongTimeFormat = "hh:nn:ss";
+  settings[3].ShortDateFormat = "yyyy'-'mm'-'dd";
+  settings[3].LongTimeFormat = "h:mm:ss.zzz am/pm";
+  settings[4].DateSeparator = '\0';
+  settings[4].ShortDateFormat = "d/M/yyyy\"г.\"";
+  settings[4].LongTimeFormat = "H:m:s a/p";
+  // Names, and text longer than the short form's room, take the general way.
+  settings[5].ShortDateFormat = "ddd d mmm yyyy";
+  settings[6].LongTimeFormat = "hh:nn:ss 'o''clock, by the clock on the tower of the town hall'";
+  std::vector<TDateTime> values = {0.0, -1.25, 1e300, std::nan(""), EncodeDate(9999, 12, 31) + EncodeTime(23, 59, 59, 999),
+                                   EncodeDate(1, 1, 1), EncodeDate(2024, 2, 29) - 1e-10};
+  for (TDateTime day = EncodeDate(1, 1, 1); day < EncodeDate(9999, 12, 31); day += 3001) {
+    values.push_back(day);  // midnight: the time is left out
+    values.push_back(day + EncodeTime(12, 0, 0, 0));
+    values.push_back(day + 0.7314159);
+    values.push_back(-day + 0.0417);
+  }
+  for (const TFormatSettings& s : settings)
+    for (TDateTime value : values) {
+      int hour, minute, second, msec;
+      DecodeTime(value, hour, minute, second, msec);
+      const bool midnight = hour == 0 && minute == 0 && second == 0 && msec == 0;
+      const String parts = FormatDateTime("ddddd", value, s) + (midnight ? "" : " " + FormatDateTime("tt", value, s));
+      ASSERT_EQ(FormatDateTime("c", value, s), parts) << s.ShortDateFormat << " " << s.LongTimeFormat << " " << value;
+      ASSERT_EQ(FormatDateTime("", value, s), parts);
+      String reused = "what was there before";
+      DateTimeToString(reused, "c", value, s);
+      ASSERT_EQ(reused, parts);
+    }
+  EXPECT_EQ(FormatDateTime("c", EncodeDate(2024, 3, 5) + EncodeTime(0, 5, 0, 7), settings[3]),
+            "2024-03-05 12:05:00.007 am");
 }
 
 TEST(FormatDateTime, NamesOfEveryMonthAndDay) {
