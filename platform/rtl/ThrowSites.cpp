@@ -114,6 +114,7 @@ ThrowRegistry& Registry() {
 
 thread_local void* nextRaiseAddress = nullptr;
 thread_local internal::TRaiseReleaseHook nextRaiseOnRelease = nullptr;
+thread_local void* nextRaiseStackStart = nullptr;
 
 // The thrown object of an exception_ptr. libstdc++ keeps exactly that pointer
 // as the exception_ptr's only member.
@@ -203,11 +204,12 @@ _Unwind_Reason_Code CollectFrame(_Unwind_Context* context, void* argument) {
   return walk->trace.depth == walk->trace.frames.size() ? _URC_END_OF_STACK : _URC_NO_REASON;
 }
 
-// The stack of a raise whose call into the runtime returns to
-// `returnAddress`; empty when that frame is not on the stack.
-StackTrace CaptureStack(void* returnAddress) {
+// The stack from the frame whose code address is `firstKept` (the return
+// address of a raise's call into the runtime, or a fault's instruction)
+// outwards; empty when that frame is not on the stack.
+StackTrace CaptureStack(void* firstKept) {
   StackWalk walk;
-  walk.firstKept = returnAddress;
+  walk.firstKept = firstKept;
   _Unwind_Backtrace(&CollectFrame, &walk);
   return walk.trace;
 }
@@ -229,12 +231,17 @@ bool RecordThrow(void* object, void* returnAddress, DestructorFn destructor) {
   const bool afterCall = nextRaiseAddress == nullptr;
   void* address = afterCall ? ThrowSite(returnAddress) : nextRaiseAddress;
   internal::TRaiseReleaseHook onRelease = nextRaiseOnRelease;
+  void* const stackStart = nextRaiseStackStart;
   nextRaiseAddress = nullptr;
   nextRaiseOnRelease = nullptr;
+  nextRaiseStackStart = nullptr;
   recordingThrow = true;
   StackTrace stack;
   if (stackCaptureUsers.load(std::memory_order_relaxed) > 0) {
-    stack = CaptureStack(returnAddress);
+    if (stackStart) stack = CaptureStack(stackStart);
+    // Not found (a frame the unwinder could not pass): the raise's own stack
+    // rather than none.
+    if (stack.depth == 0) stack = CaptureStack(returnAddress);
     // A sanitizer's wrapper sits between the throw expression and the
     // platform: start at the throw site found past it instead.
     if (stack.depth == 0 && address != returnAddress) stack = CaptureStack(address);
@@ -286,9 +293,10 @@ thread_local std::unique_ptr<Exception> unrecordedConversion;
 
 }  // namespace
 
-void internal::SetNextRaiseSite(void* address, TRaiseReleaseHook onRelease) {
+void internal::SetNextRaiseSite(void* address, TRaiseReleaseHook onRelease, void* stackStart) {
   nextRaiseAddress = address;
   nextRaiseOnRelease = onRelease;
+  nextRaiseStackStart = stackStart;
 }
 
 void SetNextRaiseAddress(void* address) { internal::SetNextRaiseSite(address); }
