@@ -418,7 +418,7 @@ String TZTExceptionLog::ComposeReport(Exception* E, TZTLFormats Sections) const 
   return report;
 }
 
-String TZTExceptionLog::FrameText(void* Address) const {
+String TZTExceptionLog::FrameText(void* Address, void* SourceAddress) const {
   String text = Format("%p ", {static_cast<const void*>(Address)});
   const uintptr_t base = ModuleCodeBase(Address);
   if (!base) return text + "?";
@@ -427,8 +427,7 @@ String TZTExceptionLog::FrameText(void* Address) const {
   if (!FStackMapFile) FStackMapFile = std::make_unique<TZTMapFile>();
   FStackMapFile->SetMapFileName(FMapFile->MapFileName());
   FStackMapFile->SetMapFileBase(FMapFile->MapFileBase());
-  // A return address: the call is the instruction before it.
-  FStackMapFile->LoadExceptionData(static_cast<char*>(Address) - 1);
+  FStackMapFile->LoadExceptionData(SourceAddress);
   if (!FStackMapFile->ExceptUnitName().empty()) text += " " + FStackMapFile->ExceptUnitName();
   if (!FStackMapFile->ExceptMethodName().empty()) text += " " + FStackMapFile->ExceptMethodName();
   if (FStackMapFile->ExceptLineNumber() > 0) text += " line " + IntToStr(FStackMapFile->ExceptLineNumber());
@@ -437,13 +436,21 @@ String TZTExceptionLog::FrameText(void* Address) const {
 
 String TZTExceptionLog::CallStackSection() const {
   const std::vector<void*> stack = ExceptStack();
+  // Frames hold return addresses, whose call is the instruction before them;
+  // but a fault's first frame is the faulting instruction itself, which is
+  // then the raise address, looked up as it is.
+  const auto frameText = [&](size_t i) {
+    void* source = static_cast<char*>(stack[i]) - 1;
+    if (i == 0 && stack[0] == ExceptAddr()) source = ExceptSourceAddr();
+    return FrameText(stack[i], source);
+  };
   if (Formatting() == ztlfXML) {
     String element = "\r\n    <CALLSTACK>";
-    for (void* frame : stack) element += "\r\n      <FRAME>" + EscapeXML(FrameText(frame)) + "</FRAME>";
+    for (size_t i = 0; i < stack.size(); ++i) element += "\r\n      <FRAME>" + EscapeXML(frameText(i)) + "</FRAME>";
     return element + "\r\n    </CALLSTACK>";
   }
   String text = "Call stack:";
-  for (void* frame : stack) text += "\r\n" + FrameText(frame);
+  for (size_t i = 0; i < stack.size(); ++i) text += "\r\n" + frameText(i);
   return Section("CALLSTACK", text);
 }
 

@@ -206,8 +206,9 @@ class ZTL_API TZTExceptionLog : public TZTLogBase {
   String Section(const String& Tag, const String& Value) const;
   // The call stack section of the exception being handled.
   String CallStackSection() const;
-  // One frame of it, looked up in StackMapFile when it is the program's.
-  String FrameText(void* Address) const;
+  // One frame of it: its address, with the source that StackMapFile names
+  // for SourceAddress when the frame is the program's.
+  String FrameText(void* Address, void* SourceAddress) const;
   // Creates, fills, shows modally and frees the extended error dialog.
   void ShowErrorDialog(Exception* E);
   // The dialog's callbacks.

@@ -1,11 +1,10 @@
 // The routine a hardware fault continues in (Linux x86-64).
 //
 // The fault handler leaves the interrupted thread's registers in a frame on
-// the thread's own stack, below the red zone, and resumes the thread here;
-// FaultFrame.h gives its layout (rbp, faulting pc, rsp, then rax rdx rcx rbx
-// rsi rdi r8 ... r15).
-//
-// with rdi, rsi and rdx holding the arguments of ztl_RaiseFault. The unwind
+// the thread's own stack, below the red zone (FaultFrame.h gives its layout:
+// rbp, faulting pc, rsp, then rax rdx rcx rbx rsi rdi r8 ... r15), and
+// resumes the thread here with rdi, rsi, rdx and rcx holding the arguments
+// of ztl_RaiseFault. The unwind
 // information describes this frame as a signal frame: the unwinder takes the
 // faulting pc as it is (not as a return address) and restores every register
 // of the interrupted code from the frame, so that the exception raised here

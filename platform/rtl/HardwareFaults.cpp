@@ -375,6 +375,7 @@ void FaultHandler(int signal, siginfo_t* info, void* rawContext) {
   regs[REG_RDI] = kind;
   regs[REG_RSI] = reinterpret_cast<greg_t>(info->si_addr);
   regs[REG_RDX] = reinterpret_cast<greg_t>(raiseAddress);
+  regs[REG_RCX] = static_cast<greg_t>(resumePc);
   state.inHandler = false;
 }
 
@@ -400,28 +401,31 @@ String FaultMessage(FaultKind kind, void* dataAddress, void* pc) {
   return "Hardware fault";
 }
 
-[[noreturn]] void RaiseFault(FaultKind kind, void* dataAddress, void* pc) {
+// `resumePc` is the code address the fault routine's signal frame names
+// (the faulting instruction, or for a call to a bad address the instruction
+// before the return address): the raise's call stack starts there.
+[[noreturn]] void RaiseFault(FaultKind kind, void* dataAddress, void* pc, void* resumePc) {
   String message = FaultMessage(kind, dataAddress, pc);
   switch (kind) {
     case fkAccessRead:
     case fkAccessWrite:
     case fkAccessExecute:
-    case fkAccessUnknown: internal::RaiseFor(EAccessViolation(message), pc);
+    case fkAccessUnknown: internal::RaiseFor(EAccessViolation(message), pc, nullptr, resumePc);
     case fkStackOverflow:
       // The reserve released for this raise is put back once the exception
       // is gone and the stack has left it.
-      internal::RaiseFor(EStackOverflow(message), pc, &RestoreStackReserve);
+      internal::RaiseFor(EStackOverflow(message), pc, &RestoreStackReserve, resumePc);
     case fkPrivileged:
-    case fkIllegal: internal::RaiseFor(EPrivilege(message), pc);
-    case fkIntDivide: internal::RaiseFor(EDivByZero(message), pc);
-    case fkIntOverflow: internal::RaiseFor(EIntOverflow(message), pc);
-    case fkFloatDivide: internal::RaiseFor(EZeroDivide(message), pc);
-    case fkFloatOverflow: internal::RaiseFor(EOverflow(message), pc);
-    case fkFloatUnderflow: internal::RaiseFor(EUnderflow(message), pc);
-    case fkFloatInvalid: internal::RaiseFor(EInvalidOp(message), pc);
+    case fkIllegal: internal::RaiseFor(EPrivilege(message), pc, nullptr, resumePc);
+    case fkIntDivide: internal::RaiseFor(EDivByZero(message), pc, nullptr, resumePc);
+    case fkIntOverflow: internal::RaiseFor(EIntOverflow(message), pc, nullptr, resumePc);
+    case fkFloatDivide: internal::RaiseFor(EZeroDivide(message), pc, nullptr, resumePc);
+    case fkFloatOverflow: internal::RaiseFor(EOverflow(message), pc, nullptr, resumePc);
+    case fkFloatUnderflow: internal::RaiseFor(EUnderflow(message), pc, nullptr, resumePc);
+    case fkFloatInvalid: internal::RaiseFor(EInvalidOp(message), pc, nullptr, resumePc);
     case fkFloatOther: break;
   }
-  internal::RaiseFor(EMathError(message), pc);
+  internal::RaiseFor(EMathError(message), pc, nullptr, resumePc);
 }
 
 // Set once the handlers are installed: from then on every thread that starts
@@ -493,8 +497,8 @@ void SetFatalFaultHook(TFatalFaultHook hook) { fatalFaultHook.store(hook); }
 
 // Called by ztl_FaultThunk on the faulting thread, outside the signal handler.
 extern "C" __attribute__((visibility("hidden"), noreturn, used)) void ztl_RaiseFault(int kind, void* dataAddress,
-                                                                                    void* pc) {
-  ztl::RaiseFault(static_cast<ztl::FaultKind>(kind), dataAddress, pc);
+                                                                                    void* pc, void* resumePc) {
+  ztl::RaiseFault(static_cast<ztl::FaultKind>(kind), dataAddress, pc, resumePc);
 }
 
 // Threads started by anyone (std::thread, other libraries) get an alternate

@@ -28,8 +28,16 @@ struct MemberTraits<R (C::*)(A...)> {
 };
 }  // namespace detail
 
+// Clang gives the members of a partial specialization the visibility of the
+// primary template (GCC that of the specialization): the trampolines below
+// are one per process only when the primary template is visible too.
+#if defined(__clang__)
+template <typename Signature>
+class ZTL_VISIBLE TMethodRef;
+#else
 template <typename Signature>
 class TMethodRef;
+#endif
 
 // An event type: assigned when its code is set; called only when assigned.
 template <typename R, typename... A>

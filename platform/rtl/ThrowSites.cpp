@@ -132,11 +132,13 @@ ThrowRegistry& Registry() {
 }
 
 // What the next raise of the thread is to record instead of its own return
-// address, and whether the thread is recording one now (one thread-local
-// object: each thread-local of a shared library costs a lookup per use).
+// address and stack, and whether the thread is recording one now (one
+// thread-local object: each thread-local of a shared library costs a lookup
+// per use).
 struct RaiseState {
   void* nextAddress = nullptr;
   internal::TRaiseReleaseHook nextOnRelease = nullptr;
+  void* nextStackStart = nullptr;
   bool recording = false;
 };
 thread_local RaiseState raiseState;
@@ -229,11 +231,12 @@ _Unwind_Reason_Code CollectFrame(_Unwind_Context* context, void* argument) {
   return walk->trace.depth == walk->trace.frames.size() ? _URC_END_OF_STACK : _URC_NO_REASON;
 }
 
-// The stack of a raise whose call into the runtime returns to
-// `returnAddress`; empty when that frame is not on the stack.
-StackTrace CaptureStack(void* returnAddress) {
+// The stack from the frame whose code address is `firstKept` (the return
+// address of a raise's call into the runtime, or a fault's instruction)
+// outwards; empty when that frame is not on the stack.
+StackTrace CaptureStack(void* firstKept) {
   StackWalk walk;
-  walk.firstKept = returnAddress;
+  walk.firstKept = firstKept;
   _Unwind_Backtrace(&CollectFrame, &walk);
   return walk.trace;
 }
@@ -254,13 +257,19 @@ bool RecordThrow(void* object, void* returnAddress, DestructorFn destructor) {
   const bool afterCall = state.nextAddress == nullptr;
   void* address = afterCall ? ThrowSite(returnAddress) : state.nextAddress;
   internal::TRaiseReleaseHook onRelease = state.nextOnRelease;
+  void* const stackStart = state.nextStackStart;
   state.nextAddress = nullptr;
   state.nextOnRelease = nullptr;
+  state.nextStackStart = nullptr;
   state.recording = true;
   try {
     std::unique_ptr<StackTrace> stack;
     if (stackCaptureUsers.load(std::memory_order_relaxed) > 0) {
-      stack = std::make_unique<StackTrace>(CaptureStack(returnAddress));
+      stack = std::make_unique<StackTrace>();
+      if (stackStart) *stack = CaptureStack(stackStart);
+      // Not found (a frame the unwinder could not pass): the raise's own stack
+      // rather than none.
+      if (stack->depth == 0) *stack = CaptureStack(returnAddress);
       // A sanitizer's wrapper sits between the throw expression and the
       // platform: start at the throw site found past it instead.
       if (stack->depth == 0 && address != returnAddress) *stack = CaptureStack(address);
@@ -311,9 +320,10 @@ thread_local std::unique_ptr<Exception> unrecordedConversion;
 
 }  // namespace
 
-void internal::SetNextRaiseSite(void* address, TRaiseReleaseHook onRelease) {
+void internal::SetNextRaiseSite(void* address, TRaiseReleaseHook onRelease, void* stackStart) {
   raiseState.nextAddress = address;
   raiseState.nextOnRelease = onRelease;
+  raiseState.nextStackStart = stackStart;
 }
 
 void SetNextRaiseAddress(void* address) { internal::SetNextRaiseSite(address); }

@@ -28,9 +28,9 @@
 // Call stacks. While at least one user has asked for them (BeginStackCapture,
 // counted, each undone by one EndStackCapture), every raise also keeps up to
 // kMaxStackFrames return addresses of the raising thread, innermost first,
-// starting at the raise itself. Otherwise a raise costs no unwinding. A fault
-// raises through the same path, so its stack starts in the fault raise
-// routine, not at the faulting instruction.
+// starting at the raise itself. Otherwise a raise costs no unwinding. A
+// hardware fault's stack starts at the faulting instruction (the raise
+// address, not a return address) and goes on with its callers.
 #include <cstddef>
 #include <exception>
 #include <typeinfo>

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <stdexcept>
+#include <vector>
 
 #include "exceptionlog/LogError.h"
 #include "platform/forms/Testing.h"
@@ -33,6 +35,29 @@ __attribute__((noinline, no_sanitize("undefined"))) void DivideByZero() {
   sink = 100 / zero;
 }
 constexpr int kDivideLine = __LINE__ - 2;
+
+// Three calls deep, ReadThroughNull innermost. The statement after each call
+// keeps it a call (not a jump), so that every frame stays on the stack.
+__attribute__((noinline)) void SaveOrder() {
+  ReadThroughNull();
+  sink = sink + 1;
+}
+constexpr int kSaveLine = __LINE__ - 3;
+
+__attribute__((noinline)) void PostOrder() {
+  SaveOrder();
+  sink = sink + 1;
+}
+constexpr int kPostLine = __LINE__ - 3;
+
+// A throw inside the C++ runtime: std::vector::at past the end.
+std::vector<int> few(2);
+volatile size_t pastTheEnd = 5;
+__attribute__((noinline)) void ReadPastTheEnd() {
+  sink = few.at(pastTheEnd);
+  sink = sink + 1;
+}
+constexpr int kAtLine = __LINE__ - 3;
 
 // Called through a pointer the compiler cannot follow, so the recursion
 // stays real (and is not reported as one).
@@ -95,6 +120,86 @@ TEST(ExceptionFaults, AnIntegerDivisionByZeroIsLoggedAsDivByZeroAtItsLine) {
 
 TEST(ExceptionFaults, AStackOverflowIsLoggedInTheRecursingFunction) {
   EXPECT_EXIT(LogFaultsInChild([] { sink = RecurseForever(0); }, "EStackOverflow", "RecurseForever(int)", 0),
+              ::testing::ExitedWithCode(0), "");
+}
+
+// ---------------------------------------------------------------- call stacks
+
+// A frame with a line is the test program's, at that procedure and line;
+// one without is another module's, named in `procedure`.
+struct Frame {
+  String procedure;
+  int line;
+};
+
+// The frame lines of a report's call stack, in either form.
+std::vector<String> FrameLines(const String& report, TZTLogFormatting form) {
+  std::vector<String> lines;
+  if (form == ztlfXML) {
+    for (size_t at = report.find("<FRAME>"); at != String::npos; at = report.find("<FRAME>", at + 1))
+      lines.push_back(report.substr(at + 7, report.find("</FRAME>", at) - at - 7));
+    return lines;
+  }
+  const size_t start = report.find("Call stack:");
+  if (start == String::npos) return lines;
+  const size_t end = report.find(" \r\n", start);
+  for (size_t at = report.find("\r\n", start); at < end; at = report.find("\r\n", at + 2))
+    lines.push_back(report.substr(at + 2, std::min(report.find("\r\n", at + 2), end) - at - 2));
+  return lines;
+}
+
+// Raises once in the message loop with a logger that keeps call stacks and
+// checks that the stack's innermost frames are `expected`: what went wrong,
+// or an empty text when all holds.
+String StackLogged(const std::function<void()>& raise, TZTLogFormatting form, const std::vector<Frame>& expected) {
+  test::TestDir dir;
+  InstallFaultHandlers();
+  ResetApplicationState();
+  TZTExceptionLog log(nullptr);
+  log.SetActive(true);
+  log.SetFormatting(form);
+  log.SetLogFile(dir.File("stack.log"));
+  log.SetErrorDialog(edNone);
+  log.SetFormats({lfExceptionClassName});
+  log.SetCallStack(true);
+  Application->QueueCall(raise);
+  Application->ProcessMessages();
+  const String report = test::ReadFileBytes(dir.File("stack.log"));
+  const std::vector<String> lines = FrameLines(report, form);
+  if (lines.size() < expected.size()) return "too few frames in:\n" + report;
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const String& line = lines[i];
+    const bool own = line.find(" ExceptionFaults_test ") != String::npos;
+    if (expected[i].line == 0) {
+      if (own || line.find(" " + expected[i].procedure) == String::npos)
+        return "frame " + IntToStr(static_cast<int>(i)) + " is not in " + expected[i].procedure + ":\n" + report;
+      continue;
+    }
+    if (!own || line.find(expected[i].procedure) == String::npos ||
+        line.substr(line.size() - IntToStr(expected[i].line).size() - 6) != " line " + IntToStr(expected[i].line))
+      return "frame " + IntToStr(static_cast<int>(i)) + " is not " + expected[i].procedure + " line " +
+             IntToStr(expected[i].line) + ":\n" + report;
+  }
+  return {};
+}
+
+[[noreturn]] void CheckStackInChild(const std::function<void()>& raise, const std::vector<Frame>& expected) {
+  String failure;
+  for (TZTLogFormatting form : {ztlfText, ztlfXML})
+    if (failure.empty()) failure = StackLogged(raise, form, expected);
+  if (!failure.empty()) std::fprintf(stderr, "%s\n", failure.c_str());
+  std::exit(failure.empty() ? 0 : 1);
+}
+
+TEST(ExceptionFaults, AFaultsCallStackStartsAtTheFaultingLineWithItsCallersInBothForms) {
+  EXPECT_EXIT(
+      CheckStackInChild(PostOrder,
+                        {{"ReadThroughNull()", kReadLine}, {"SaveOrder()", kSaveLine}, {"PostOrder()", kPostLine}}),
+      ::testing::ExitedWithCode(0), "");
+}
+
+TEST(ExceptionFaults, AThrowInsideTheCppRuntimeHasItsCallerNextInBothForms) {
+  EXPECT_EXIT(CheckStackInChild(ReadPastTheEnd, {{"libstdc++", 0}, {"ReadPastTheEnd()", kAtLine}}),
               ::testing::ExitedWithCode(0), "");
 }
 

@@ -1,17 +1,26 @@
 // Last-chance reports: exceptions and fatal signals that reach no handler are
 // still reported by the active exception logger. Each crash happens in a
 // child process; the parent reads the log the child left.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <filesystem>
 #include <thread>
 
 #include "exceptionlog/LogError.h"
+#include "exceptionlog/ZTMapFile.h"
 #include "platform/forms/Testing.h"
 #include "platform/rtl/ExceptionSupport.h"
+#include "platform/rtl/SysUtils.h"
 #include "platform/rtl/Threads.h"
 #include "tests/support/TestDir.h"
+
+extern char** environ;
 
 namespace ztl {
 namespace {
@@ -116,6 +125,87 @@ TEST_F(LastChance, AnExceptionEndingAWorkerIsReportedAndTheProcessGoesOn) {
   EXPECT_TRUE(worker.FatalException());
   EXPECT_NE(Log().find("Classname: EOutOfResources"), String::npos) << Log();
   EXPECT_NE(Log().find("no handles left"), String::npos) << Log();
+}
+
+// ---------------------------------------------------------------- crashes outside any handler
+
+// What became of one run of lastchance_helper.
+struct Crash {
+  int status = 0;
+  String out, err, log;
+};
+
+String HelperPath() {
+  return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "lastchance_helper").string();
+}
+
+Crash RunHelper(const test::TestDir& dir, const char* mode, TZTLogFormatting form) {
+  Crash crash;
+  const String helper = HelperPath(), log = dir.File(form == ztlfText ? "crash.log" : "crash.xml");
+  const String out = dir.File("out.txt"), err = dir.File("err.txt");
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+  char* argv[] = {const_cast<char*>(helper.c_str()), const_cast<char*>(mode), const_cast<char*>(log.c_str()),
+                  const_cast<char*>(form == ztlfText ? "text" : "xml"), nullptr};
+  pid_t pid = 0;
+  const int spawned = posix_spawn(&pid, helper.c_str(), &actions, nullptr, argv, environ);
+  posix_spawn_file_actions_destroy(&actions);
+  if (spawned != 0) return crash;
+  waitpid(pid, &crash.status, 0);
+  crash.out = test::ReadFileBytes(out);
+  crash.err = test::ReadFileBytes(err);
+  if (FileExists(log)) crash.log = test::ReadFileBytes(log);
+  return crash;
+}
+
+size_t Count(const String& text, const String& part) {
+  size_t count = 0;
+  for (size_t at = text.find(part); at != String::npos; at = text.find(part, at + 1)) ++count;
+  return count;
+}
+
+TEST_F(LastChance, ANullReadInMainOutsideTheLoopIsReportedWithItsLineAndEndsTheProcessAsAbort) {
+  for (TZTLogFormatting form : {ztlfText, ztlfXML}) {
+    const Crash crash = RunHelper(dir, "null-read-in-main", form);
+    ASSERT_EQ(crash.out.rfind("line ", 0), 0u) << crash.out << crash.err;
+    const String line = "Line No: " + crash.out.substr(5, crash.out.find('\n') - 5);
+    EXPECT_TRUE(WIFSIGNALED(crash.status) && WTERMSIG(crash.status) == SIGABRT) << crash.status;
+    EXPECT_EQ(Count(crash.err, "ZTLogger: EAccessViolation reported in " + dir.File("crash.")), 1u) << crash.err;
+    EXPECT_NE(crash.log.find("Classname: EAccessViolation"), String::npos) << crash.log;
+    EXPECT_NE(crash.log.find("Procedure: "), String::npos) << crash.log;
+    EXPECT_NE(crash.log.find("ReadSetting()"), String::npos) << crash.log;
+    EXPECT_NE(crash.log.find(line + (form == ztlfText ? " \r\n" : "</LINE>")), String::npos) << line << crash.log;
+    if (form == ztlfXML) {
+      EXPECT_EQ(crash.log.substr(crash.log.size() - 7), "</DATA>");
+    }
+  }
+}
+
+// A thread the framework did not set up has no stack reserve: its overflow
+// cannot become an exception, only the reduced report, written from the
+// alternate signal stack that every thread gets. That report has no source
+// line; its module offset names the place in the program's map.
+TEST_F(LastChance, AStackOverflowInAPlainThreadGetsTheReducedReportNamingItsProcedure) {
+  for (TZTLogFormatting form : {ztlfText, ztlfXML}) {
+    const Crash crash = RunHelper(dir, "overflow-in-thread", form);
+    EXPECT_TRUE(WIFSIGNALED(crash.status) && WTERMSIG(crash.status) == SIGSEGV) << crash.status << crash.err;
+    EXPECT_EQ(Count(crash.err, "ZTLogger: EStackOverflow reported in " + dir.File("crash.")), 1u) << crash.err;
+    EXPECT_NE(crash.log.find("Classname: EStackOverflow \r\nMessage: Stack overflow \r\nModule offset: "), String::npos)
+        << crash.log;
+    const size_t offset = crash.log.find("Module offset: ");
+    ASSERT_NE(offset, String::npos) << crash.log;
+    TZTMapFile map;
+    map.SetMapFileName(HelperPath() + ".map");
+    map.SetMapFileBase(0);
+    map.LoadExceptionData(reinterpret_cast<void*>(std::stoull(crash.log.substr(offset + 15, 16), nullptr, 16)));
+    EXPECT_NE(map.ExceptMethodName().find("RecurseForever(int)"), String::npos) << crash.log;
+    EXPECT_EQ(map.ExceptUnitName(), "lastchance_helper");
+    if (form == ztlfXML) {
+      EXPECT_EQ(crash.log.substr(crash.log.size() - 7), "</DATA>");
+    }
+  }
 }
 
 }  // namespace

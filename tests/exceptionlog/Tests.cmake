@@ -25,3 +25,5 @@ endforeach()
 # A report's module offset is pasted into ztl-mapinfo.
 add_dependencies(${name} ztl-mapinfo)
 target_compile_definitions(${name} PRIVATE ZTL_MAPINFO_PATH="$<TARGET_FILE:ztl-mapinfo>")
+# The last-chance tests crash their helper.
+add_dependencies(${name} lastchance_helper)

@@ -21,7 +21,9 @@
 // extension. Publics are the function symbols, demangled. A unit's line
 // numbers are the rows of its DWARF line table that belong to its own source
 // file: code inlined from headers is reported at the line of the unit's own
-// statement before it.
+// statement that it was inlined into (the call's line), and where the
+// debugging information does not say, at the line of the unit's own statement
+// before it.
 #include <cxxabi.h>
 #include <dwarf.h>
 #include <elfutils/libdw.h>
@@ -235,8 +237,46 @@ void ReadRanges(Dwarf_Die* unit, const string& name, const TCodeSegment& code, s
   }
 }
 
+// Code inlined into the unit's own statements: the address range and the
+// line of the statement that the outermost inlined call stands for.
+struct TInlinedCall {
+  Dwarf_Addr Start;
+  Dwarf_Addr End;
+  int Line;
+};
+
+// The outermost inlined calls under `die` (a function, or a block in one)
+// whose call is in a file that `ownFile` accepts.
+template <typename OwnFile>
+void CollectInlinedCalls(Dwarf_Die* die, Dwarf_Files* files, size_t fileCount, const OwnFile& ownFile,
+                         std::vector<TInlinedCall>& calls) {
+  Dwarf_Die child;
+  if (dwarf_child(die, &child) != 0) return;
+  do {
+    const int tag = dwarf_tag(&child);
+    if (tag == DW_TAG_inlined_subroutine) {
+      Dwarf_Attribute attribute;
+      Dwarf_Word file = 0, line = 0;
+      if (dwarf_formudata(dwarf_attr(&child, DW_AT_call_file, &attribute), &file) != 0 ||
+          dwarf_formudata(dwarf_attr(&child, DW_AT_call_line, &attribute), &line) != 0 || file >= fileCount ||
+          line == 0)
+        continue;
+      const char* name = dwarf_filesrc(files, file, nullptr, nullptr);
+      if (!name || !ownFile(name)) continue;
+      Dwarf_Addr base = 0, start = 0, end = 0;
+      for (ptrdiff_t offset = 0; (offset = dwarf_ranges(&child, offset, &base, &start, &end)) > 0;)
+        if (end > start) calls.push_back({start, end, static_cast<int>(line)});
+    } else if (tag == DW_TAG_subprogram || tag == DW_TAG_lexical_block || tag == DW_TAG_namespace ||
+               tag == DW_TAG_class_type || tag == DW_TAG_structure_type || tag == DW_TAG_union_type) {
+      CollectInlinedCalls(&child, files, fileCount, ownFile, calls);
+    }
+  } while (dwarf_siblingof(&child, &child) == 0);
+}
+
 // The rows of the unit's own source file, one per address (the last row at an
-// address is the one that describes its instruction).
+// address is the one that describes its instruction). A row of another file
+// inside an inlined call of the unit's own statement counts as that
+// statement's line.
 // Line tables may name files relative to the unit's compile folder (a
 // relative source path, a compiler cache's base folder): they are compared
 // with the unit's own source once made absolute the same way.
@@ -256,6 +296,23 @@ void ReadLines(Dwarf_Die* unit, const string& sourcePath, const string& director
                       (wanted.find('/') == string::npos && std::filesystem::path(file).filename() == wantedName);
     return known->second;
   };
+  std::vector<TInlinedCall> calls;
+  Dwarf_Files* files = nullptr;
+  size_t fileCount = 0;
+  if (dwarf_getsrcfiles(unit, &files, &fileCount) == 0) CollectInlinedCalls(unit, files, fileCount, ownFile, calls);
+  std::sort(calls.begin(), calls.end(), [](const TInlinedCall& a, const TInlinedCall& b) { return a.Start < b.Start; });
+  // The line of the inlined call covering `address`, or 0.
+  auto callLine = [&](Dwarf_Addr address) {
+    auto after = std::upper_bound(calls.begin(), calls.end(), address,
+                                  [](Dwarf_Addr a, const TInlinedCall& call) { return a < call.Start; });
+    // Outermost calls do not nest, but one function's may lie inside
+    // another's ranges when code is split: look back a little.
+    for (int i = 0; i < 8 && after != calls.begin(); ++i) {
+      --after;
+      if (address < after->End) return after->Line;
+    }
+    return 0;
+  };
   std::vector<TLineEntry> own;
   for (size_t i = 0; i < count; ++i) {
     Dwarf_Line* line = dwarf_onesrcline(lines, i);
@@ -266,7 +323,11 @@ void ReadLines(Dwarf_Die* unit, const string& sourcePath, const string& director
         dwarf_lineendsequence(line, &endOfSequence) != 0 || endOfSequence || !InCode(code, address))
       continue;
     const char* file = dwarf_linesrc(line, nullptr, nullptr);
-    if (!file || !ownFile(file)) continue;
+    if (!file) continue;
+    if (!ownFile(file)) {
+      number = callLine(address);
+      if (number == 0) continue;
+    }
     const auto offset = static_cast<uint32_t>(address - code.Start);
     if (!own.empty() && own.back().Offset == offset) {
       own.back().Line = number;

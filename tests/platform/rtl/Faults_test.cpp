@@ -129,12 +129,28 @@ volatile double zeroDouble = 0.0;
 
 __attribute__((noinline)) double FloatDivide(double x) { return x / zeroDouble; }
 
+// Clang accepts -fnon-call-exceptions but takes a function that makes no
+// calls (the faulting routines above, FloatDivide, CppNullWrite, CppDivide)
+// for one that cannot throw: a direct call to one gets no landing pad, so the
+// fault is not caught by the caller's handler (it reaches an outer handler or
+// ends in std::terminate), and destructors in the faulting frame do not run.
+// The tests of that shape run with GCC only; with Clang they say why they
+// are skipped.
+#if defined(__clang__)
+#define SKIP_WITH_CLANG()                                                                               \
+  GTEST_SKIP() << "Clang takes a function that makes no calls for one that cannot throw, so its fault " \
+                  "is not caught in its caller (see README.md, Clang)"
+#else
+#define SKIP_WITH_CLANG() static_cast<void>(0)
+#endif
+
 class Faults : public ::testing::Test {
  protected:
   static void SetUpTestSuite() { InstallFaultHandlers(); }
 };
 
 TEST_F(Faults, NullWriteIsAccessViolationAtTheInstruction) {
+  SKIP_WITH_CLANG();
   try {
     WriteToNull();
     FAIL() << "no fault";
@@ -146,6 +162,7 @@ TEST_F(Faults, NullWriteIsAccessViolationAtTheInstruction) {
 }
 
 TEST_F(Faults, NullReadIsAccessViolation) {
+  SKIP_WITH_CLANG();
   try {
     ReadFromNull();
     FAIL() << "no fault";
@@ -156,6 +173,7 @@ TEST_F(Faults, NullReadIsAccessViolation) {
 }
 
 TEST_F(Faults, IntegerDivisionByZeroIsDivByZero) {
+  SKIP_WITH_CLANG();
   try {
     DivideByZero(7);
     FAIL() << "no fault";
@@ -166,6 +184,7 @@ TEST_F(Faults, IntegerDivisionByZeroIsDivByZero) {
 }
 
 TEST_F(Faults, IllegalInstructionIsPrivilege) {
+  SKIP_WITH_CLANG();
   try {
     IllegalInstruction();
     FAIL() << "no fault";
@@ -176,6 +195,7 @@ TEST_F(Faults, IllegalInstructionIsPrivilege) {
 }
 
 TEST_F(Faults, PrivilegedInstructionIsPrivilege) {
+  SKIP_WITH_CLANG();
   try {
     PrivilegedInstruction();
     FAIL() << "no fault";
@@ -186,6 +206,7 @@ TEST_F(Faults, PrivilegedInstructionIsPrivilege) {
 }
 
 TEST_F(Faults, UnmaskedFloatingPointDivisionIsZeroDivide) {
+  SKIP_WITH_CLANG();
   feenableexcept(FE_DIVBYZERO);
   int caught = 0;
   for (int i = 0; i < 3; ++i) {
@@ -201,6 +222,7 @@ TEST_F(Faults, UnmaskedFloatingPointDivisionIsZeroDivide) {
 }
 
 TEST_F(Faults, NonCanonicalAddressIsAccessViolationNotPrivilege) {
+  SKIP_WITH_CLANG();
   try {
     NonCanonicalRead();
     FAIL() << "no fault";
@@ -224,6 +246,7 @@ TEST_F(Faults, CallThroughNullIsAccessViolationAtTheCall) {
 }
 
 TEST_F(Faults, DestructorsBetweenFaultAndHandlerRun) {
+  SKIP_WITH_CLANG();
   int destroyed = 0;
   try {
     Counted outer(&destroyed);
@@ -241,6 +264,7 @@ TEST_F(Faults, DestructorsBetweenFaultAndHandlerRun) {
 }
 
 TEST_F(Faults, RepeatedFaultsInOneProcess) {
+  SKIP_WITH_CLANG();
   int destroyed = 0;
   int caught = 0;
   for (int i = 0; i < 500; ++i) {
@@ -296,11 +320,13 @@ TEST_F(Faults, StackOverflowWithoutReserveWritesTheReportAndEnds) {
 }
 
 TEST_F(Faults, FaultsAfterInstallingTwice) {
+  SKIP_WITH_CLANG();
   InstallFaultHandlers();
   EXPECT_THROW(WriteToNull(), EAccessViolation);
 }
 
 TEST_F(Faults, StandardDescriptionOfAFault) {
+  SKIP_WITH_CLANG();
   try {
     WriteToNull();
   } catch (...) {
@@ -313,6 +339,7 @@ TEST_F(Faults, StandardDescriptionOfAFault) {
 // --- Threads --------------------------------------------------------------------
 
 TEST(FaultsThreads, FaultsInAThreadWithItsOwnFaultStack) {
+  SKIP_WITH_CLANG();
   int caught = 0;
   std::thread worker([&] {
     TFaultStack faultStack;

@@ -1,0 +1,63 @@
+// Crashes outside any handler with an active exception logger, for the
+// last-chance tests:
+//
+//   lastchance_helper null-read-in-main LOG text|xml
+//       reads through a null pointer in main, with no handler anywhere
+//   lastchance_helper overflow-in-thread LOG text|xml
+//       recurses without end in a std::thread, which has no fault stack
+//
+// Before crashing it prints the source line of the crash on the standard
+// output ("line N"), so that the test can compare the report with it. The map
+// file beside the program gives the report its source lines.
+#include <cstdio>
+#include <cstring>
+#include <thread>
+
+#include "exceptionlog/LogError.h"
+#include "platform/rtl/ExceptionSupport.h"
+
+namespace {
+
+using namespace ztl;
+
+volatile int sink = 0;
+
+void SayLine(int line) {
+  std::printf("line %d\n", line);
+  std::fflush(stdout);
+}
+
+__attribute__((noinline, no_sanitize("undefined"))) int ReadSetting() {
+  SayLine(__LINE__ + 2);
+  int* volatile setting = nullptr;
+  return *setting;
+}
+
+// Called through a pointer, so that the recursion stays real.
+int RecurseForever(int depth);
+int (*volatile recurse)(int) = &RecurseForever;
+
+__attribute__((noinline)) int RecurseForever(int depth) {
+  volatile char frame[512];
+  frame[depth % 512] = static_cast<char>(depth);
+  return recurse(depth + 1) + frame[0];
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 4) return 2;
+  InstallFaultHandlers();
+  TZTExceptionLog log(nullptr);
+  log.SetActive(true);
+  log.SetFormatting(std::strcmp(argv[3], "xml") == 0 ? ztlfXML : ztlfText);
+  log.SetLogFile(argv[2]);
+  log.SetErrorDialog(edNone);
+  log.SetFormats({lfExceptionClassName});
+  if (std::strcmp(argv[1], "null-read-in-main") == 0) return ReadSetting();
+  if (std::strcmp(argv[1], "overflow-in-thread") == 0) {
+    SayLine(0);  // no source line: the report gives the module offset
+    std::thread([] { sink = RecurseForever(0); }).join();
+  }
+  return 2;
+}
