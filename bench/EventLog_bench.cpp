@@ -19,31 +19,14 @@
 #include "platform/os/FormatMessage.h"
 #include "platform/os/MessageFiles.h"
 #include "platform/os/Registry.h"
+#include "BenchSupport.h"
 
 namespace {
 
 constexpr int kRecords = 10000;
 
-class ScratchPrefix {
- public:
-  ScratchPrefix() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ztl-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) std::abort();
-    path_ = pattern;
-    setenv("ZTL_PREFIX", path_.c_str(), 1);
-  }
-  ~ScratchPrefix() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-ScratchPrefix& Scratch() {
-  static ScratchPrefix prefix;
+ztl::bench::ScratchDir& Scratch() {
+  static ztl::bench::ScratchDir prefix(true);
   return prefix;
 }
 

@@ -18,6 +18,7 @@
 
 #include "core/LogBase.h"
 #include "platform/classes/TypInfo.h"
+#include "BenchSupport.h"
 
 namespace {
 
@@ -28,35 +29,13 @@ const std::string kHeader =
     "<DATA>\r\n";
 const std::string kEnd = "</DATA>";
 
-// A fresh folder for the run's files, removed at the end.
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ztl-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) std::abort();
-    path_ = pattern;
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string File(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-ScratchDir& Scratch() {
-  static ScratchDir dir;
+ztl::bench::ScratchDir& Scratch() {
+  static ztl::bench::ScratchDir dir;
   return dir;
 }
 
 // Each run starts from a missing file so that all runs see the same sizes.
-std::string FreshFile(const std::string& name) {
-  std::string path = Scratch().File(name);
-  ::unlink(path.c_str());
-  return path;
-}
+std::string FreshFile(const std::string& name) { return Scratch().FreshFile(name); }
 
 void Check(bool ok) {
   if (!ok) {

@@ -13,39 +13,19 @@
 #include "datasetlog/LogDS.h"
 #include "platform/db/SQLiteDB.h"
 #include "platform/rtl/DateUtils.h"
+#include "BenchSupport.h"
 
 namespace {
 
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ztl-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) std::abort();
-    path_ = pattern;
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  std::string File(const std::string& name) const {
-    const std::string path = path_ + "/" + name;
-    ::unlink(path.c_str());
-    return path;
-  }
-
- private:
-  std::string path_;
-};
-
-ScratchDir& Scratch() {
-  static ScratchDir dir;
+ztl::bench::ScratchDir& Scratch() {
+  static ztl::bench::ScratchDir dir;
   return dir;
 }
 
 void WriteAsStringFloor(benchmark::State& state) {
   ztl::TZTLogBase log(nullptr);
   log.SetActive(true);
-  log.SetLogFile(Scratch().File("floor.log"));
+  log.SetLogFile(Scratch().FreshFile("floor.log"));
   const ztl::String line = ztl::FormatDateTime("c", ztl::Now()) + " dbeDataSetScrolled\r\n";
   for (auto _ : state) log.WriteAsString("CHANGE", line);
 }
@@ -64,7 +44,7 @@ void Scroll(benchmark::State& state, bool toFile) {
   table.Open();
   TZTDatasetLog log(nullptr);
   log.SetActive(true);
-  log.SetLogFile(toFile ? Scratch().File("changes.log") : "");
+  log.SetLogFile(toFile ? Scratch().FreshFile("changes.log") : "");
   log.SetDataSource(&source);
   bool forward = true;
   for (auto _ : state) {

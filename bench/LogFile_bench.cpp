@@ -23,30 +23,14 @@
 
 #include "filelog/LogFile.h"
 #include "platform/rtl/Threads.h"
+#include "BenchSupport.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 constexpr auto kSettle = std::chrono::milliseconds(3);
 
-class ScratchDir {
- public:
-  ScratchDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ztl-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) std::abort();
-    path_ = pattern;
-  }
-  ~ScratchDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& Path() const { return path_; }
-
- private:
-  std::string path_;
-};
-
-void CreateFile(const ScratchDir& dir, int64_t n) { std::ofstream(dir.Path() + "/f" + std::to_string(n)); }
+void CreateFile(const ztl::bench::ScratchDir& dir, int64_t n) { std::ofstream(dir.Path() + "/f" + std::to_string(n)); }
 
 // Reports the percentiles of the samples, in microseconds.
 void Report(benchmark::State& state, std::vector<double>& samples) {
@@ -60,7 +44,7 @@ void Report(benchmark::State& state, std::vector<double>& samples) {
 double Micros(Clock::duration d) { return std::chrono::duration<double, std::micro>(d).count(); }
 
 void BM_BareInotifyLoop(benchmark::State& state) {
-  ScratchDir dir;
+  ztl::bench::ScratchDir dir;
   const int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   inotify_add_watch(fd, dir.Path().c_str(), IN_CREATE);
   std::mutex lock;
@@ -109,7 +93,7 @@ struct Counter : ztl::TObject {
 };
 
 void BM_FileLogToHandler(benchmark::State& state) {
-  ScratchDir dir;
+  ztl::bench::ScratchDir dir;
   Counter counter;
   ztl::TZTFileLog log(nullptr);
   log.SetFolder(dir.Path());
@@ -133,7 +117,7 @@ BENCHMARK(BM_FileLogToHandler)->UseManualTime()->Iterations(300);
 
 // Deactivating an idle watcher: the worker is woken, ends and is joined.
 void BM_FileLogStop(benchmark::State& state) {
-  ScratchDir dir;
+  ztl::bench::ScratchDir dir;
   ztl::TZTFileLog log(nullptr);
   log.SetFolder(dir.Path());
   std::vector<double> samples;

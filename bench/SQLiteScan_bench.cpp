@@ -16,6 +16,7 @@
 #include <string>
 
 #include "platform/db/SQLiteDB.h"
+#include "BenchSupport.h"
 
 namespace {
 
@@ -56,11 +57,7 @@ const char* const Select = "SELECT Id, Name, Amount, Qty FROM Items";
 
 class ScratchDb {
  public:
-  ScratchDb() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "ztl-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) std::abort();
-    dir_ = pattern;
-    file_ = dir_ + "/items.db";
+  ScratchDb() : file_(dir_.Path() + "/items.db") {
     sqlite3* db = nullptr;
     if (sqlite3_open(file_.c_str(), &db) != SQLITE_OK) std::abort();
     const std::string fill =
@@ -70,14 +67,11 @@ class ScratchDb {
     if (sqlite3_exec(db, fill.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK) std::abort();
     sqlite3_close(db);
   }
-  ~ScratchDb() {
-    std::error_code ignored;
-    std::filesystem::remove_all(dir_, ignored);
-  }
   const std::string& File() const { return file_; }
 
  private:
-  std::string dir_, file_;
+  ztl::bench::ScratchDir dir_;
+  std::string file_;
 };
 
 const std::string& Database() {

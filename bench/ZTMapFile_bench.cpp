@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "exceptionlog/ZTMapFile.h"
+#include "BenchSupport.h"
 
 // ---- Allocation count -----------------------------------------------------
 
@@ -81,17 +82,7 @@ uint32_t UnitStart(int unit) { return static_cast<uint32_t>(unit) * EntriesPerUn
 // A generated map in a temporary folder, removed at exit.
 class TLargeMap {
  public:
-  TLargeMap() {
-    String pattern = (std::filesystem::temp_directory_path() / "ztl-bench-XXXXXX").string();
-    if (!mkdtemp(pattern.data())) std::abort();
-    folder_ = pattern;
-    path_ = folder_ + "/large.map";
-    Write();
-  }
-  ~TLargeMap() {
-    std::error_code ignored;
-    std::filesystem::remove_all(folder_, ignored);
-  }
+  TLargeMap() : path_(folder_.Path() + "/large.map") { Write(); }
   TLargeMap(const TLargeMap&) = delete;
   TLargeMap& operator=(const TLargeMap&) = delete;
 
@@ -131,7 +122,7 @@ class TLargeMap {
     }
   }
 
-  String folder_;
+  ztl::bench::ScratchDir folder_;  // made before path_
   String path_;
 };
 
