@@ -1,33 +1,23 @@
 // ztl-evt, run as a separate program on a test's own prefix: what it writes
 // the component reads, and what the component writes it shows.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <memory>
 #include <string>
 
 #include "ntlog/LogNT.h"
 #include "platform/os/Registry.h"
 #include "platform/rtl/Registry.h"
+#include "tests/support/RunCommand.h"
 #include "tests/support/TestDir.h"
 
 namespace {
 
-struct Outcome {
-  int status;
-  std::string out;
-};
+using Outcome = ztl::test::CommandRun;
 
+// Runs the tool with arguments (quoted for the shell) and no input.
 Outcome Evt(const std::string& arguments) {
-  FILE* pipe = popen((std::string(ZTL_EVT_PATH) + " " + arguments + " </dev/null 2>&1").c_str(), "r");
-  Outcome run{-1, {}};
-  char buffer[4096];
-  size_t got;
-  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, got);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  return ztl::test::RunCommandLine(std::string(ZTL_EVT_PATH) + " " + arguments);
 }
 
 TEST(ZtlEvt, WritesWhatTheComponentReads) {

@@ -1,4 +1,3 @@
-#include <sys/wait.h>
 
 #include <gtest/gtest.h>
 
@@ -10,6 +9,7 @@
 #include "platform/rtl/ExceptionSupport.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/rtl/Testing.h"
+#include "tests/support/RunCommand.h"
 #include "tests/support/TestDir.h"
 
 namespace ztl {
@@ -18,30 +18,12 @@ namespace {
 using test::TestDir;
 using test::WriteFileBytes;
 
-struct RunResult {
-  String Output;
-  int Status = -1;
-};
-
-String Quoted(const String& argument) {
-  String quoted = "'";
-  for (char c : argument) quoted += c == '\'' ? String("'\\''") : String(1, c);
-  return quoted + "'";
-}
+using RunResult = test::CommandRun;
 
 RunResult RunTool(const char* program, const std::vector<String>& arguments, bool withErrors = false) {
-  String command = Quoted(program);
-  for (const String& argument : arguments) command += " " + Quoted(argument);
-  command += withErrors ? " 2>&1" : " 2>/dev/null";
-  RunResult result;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return result;
-  char buffer[4096];
-  size_t count = 0;
-  while ((count = fread(buffer, 1, sizeof buffer, pipe)) > 0) result.Output.append(buffer, count);
-  const int status = pclose(pipe);
-  result.Status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return result;
+  String command = test::ShellQuoted(program);
+  for (const String& argument : arguments) command += " " + test::ShellQuoted(argument);
+  return test::RunCommandLine(command, withErrors);
 }
 
 RunResult RunMapInfo(const std::vector<String>& arguments, bool withErrors = false) {
@@ -63,11 +45,11 @@ TEST(ZtlMapInfo, SymbolizesAddressesOfThisProgram) {
   const auto function = reinterpret_cast<uintptr_t>(&SymbolizedFunction);
   const uintptr_t base = ModuleCodeBase(reinterpret_cast<const void*>(function));
   const RunResult result = RunMapInfo({"--base", "0x" + Hex(base), OwnMap(), Hex(function), "0X" + Hex(function + 1)});
-  EXPECT_EQ(result.Status, 0);
+  EXPECT_EQ(result.status, 0);
   const String expected = "ZtlMapInfo_test\tztl::(anonymous namespace)::SymbolizedFunction(int)\t" +
                           IntToStr(SymbolizedFunctionLine) + "\n";
-  EXPECT_EQ(result.Output.substr(0, expected.size()), expected);
-  EXPECT_EQ(std::count(result.Output.begin(), result.Output.end(), '\n'), 2);
+  EXPECT_EQ(result.out.substr(0, expected.size()), expected);
+  EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), 2);
 }
 
 TEST(ZtlMapInfo, DefaultBaseIsTheLinkersCodeStart) {
@@ -83,9 +65,9 @@ TEST(ZtlMapInfo, DefaultBaseIsTheLinkersCodeStart) {
                  "Line numbers for Main(Main.pas) segment .text\n\n"
                  "    42 0001:00000010    43 0001:00000020\n");
   const RunResult result = RunMapInfo({map, "401020", "0x0040101c", "zz"});
-  EXPECT_EQ(result.Output, "Main\tMain.Run\t43\nMain\tMain.Run\t42\n\t\t0\n");
-  EXPECT_EQ(result.Status, 1);  // "zz" is no address
-  EXPECT_EQ(RunMapInfo({"--units", map}).Output, "Main\n");
+  EXPECT_EQ(result.out, "Main\tMain.Run\t43\nMain\tMain.Run\t42\n\t\t0\n");
+  EXPECT_EQ(result.status, 1);  // "zz" is no address
+  EXPECT_EQ(RunMapInfo({"--units", map}).out, "Main\n");
 }
 
 TEST(ZtlMapInfo, MissingUnreadableAndNonMapFilesAreRefusedWithTheReason) {
@@ -96,18 +78,18 @@ TEST(ZtlMapInfo, MissingUnreadableAndNonMapFilesAreRefusedWithTheReason) {
                                              {dir.File("notes.txt"), "is not a map file"}};
   for (const auto& [path, reason] : cases) {
     const RunResult result = RunMapInfo({path, "401000"}, true);
-    EXPECT_EQ(result.Status, 1) << path;
-    EXPECT_NE(result.Output.find(reason), String::npos) << result.Output;
-    EXPECT_EQ(RunMapInfo({"--units", path}).Status, 1) << path;
+    EXPECT_EQ(result.status, 1) << path;
+    EXPECT_NE(result.out.find(reason), String::npos) << result.out;
+    EXPECT_EQ(RunMapInfo({"--units", path}).status, 1) << path;
   }
-  EXPECT_EQ(RunMapInfo({"--base"}).Status, 2);
+  EXPECT_EQ(RunMapInfo({"--base"}).status, 2);
 }
 
 TEST(ZtlMapInfo, BothToolsAnswerHelpOnStandardOutput) {
   for (const char* tool : {ZTL_MAPINFO_PATH, ZTL_MKMAP_PATH}) {
     const RunResult result = RunTool(tool, {"--help"});
-    EXPECT_EQ(result.Status, 0) << tool;
-    EXPECT_TRUE(result.Output.starts_with("usage: ztl-")) << result.Output;
+    EXPECT_EQ(result.status, 0) << tool;
+    EXPECT_TRUE(result.out.starts_with("usage: ztl-")) << result.out;
   }
 }
 
@@ -124,8 +106,8 @@ TEST(ZtlMapInfo, AReportsModuleOffsetGivesTheReportsLine) {
   ASSERT_NE(at, String::npos) << text;
   const String offset = text.substr(at + 4, text.find('.', at) - at - 4);
   const RunResult result = RunMapInfo({"--module-offset", OwnMap(), offset});
-  EXPECT_EQ(result.Status, 0);
-  EXPECT_EQ(result.Output, "ZtlMapInfo_test\tztl::(anonymous namespace)::SymbolizedFunction(int)\t" +
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out, "ZtlMapInfo_test\tztl::(anonymous namespace)::SymbolizedFunction(int)\t" +
                                IntToStr(SymbolizedFunctionLine) + "\n");
 }
 
@@ -158,9 +140,9 @@ TEST(ZtlMapInfo, SurvivesHostileMaps) {
     const bool isMap = maps[i].find("Detailed map of segments\r\n") != String::npos ||
                        maps[i].find("Detailed map of segments\n") != String::npos;
     const RunResult result = RunMapInfo({"--base", "0", path, "1", "1000", "ffffffff", "123456789abcdef0"});
-    EXPECT_EQ(result.Status, isMap ? 0 : 1) << i;
-    EXPECT_EQ(std::count(result.Output.begin(), result.Output.end(), '\n'), isMap ? 4 : 0) << i;
-    EXPECT_EQ(RunMapInfo({"--units", path}).Status, isMap ? 0 : 1) << i;
+    EXPECT_EQ(result.status, isMap ? 0 : 1) << i;
+    EXPECT_EQ(std::count(result.out.begin(), result.out.end(), '\n'), isMap ? 4 : 0) << i;
+    EXPECT_EQ(RunMapInfo({"--units", path}).status, isMap ? 0 : 1) << i;
   }
 }
 

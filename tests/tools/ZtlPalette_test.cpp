@@ -1,29 +1,18 @@
 // ztl-palette, run as a separate program on the built component library.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <string>
 
+#include "tests/support/RunCommand.h"
 #include "tests/support/TestDir.h"
 
 namespace {
 
-struct Outcome {
-  int status;
-  std::string out;
-};
+using Outcome = ztl::test::CommandRun;
 
-// Runs ztl-palette with arguments (quoted for the shell) and no input.
+// Runs the tool with arguments (quoted for the shell) and no input.
 Outcome Palette(const std::string& arguments) {
-  FILE* pipe = popen((std::string(ZTL_PALETTE_PATH) + " " + arguments + " </dev/null 2>&1").c_str(), "r");
-  Outcome run{-1, {}};
-  char buffer[4096];
-  size_t got;
-  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, got);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  return ztl::test::RunCommandLine(std::string(ZTL_PALETTE_PATH) + " " + arguments);
 }
 
 const std::string kLibrary = std::string("'") + ZTL_COMPONENT_LIBRARY + "'";

@@ -1,30 +1,19 @@
 // ztl-reg, run as a separate program on a test's own prefix.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <string>
 
 #include "platform/os/Registry.h"
+#include "tests/support/RunCommand.h"
 #include "tests/support/TestDir.h"
 
 namespace {
 
-struct Outcome {
-  int status;
-  std::string out;
-};
+using Outcome = ztl::test::CommandRun;
 
-// Runs ztl-reg with arguments (quoted for the shell) and no input.
+// Runs the tool with arguments (quoted for the shell) and no input.
 Outcome Reg(const std::string& arguments) {
-  FILE* pipe = popen((std::string(ZTL_REG_PATH) + " " + arguments + " </dev/null 2>&1").c_str(), "r");
-  Outcome run{-1, {}};
-  char buffer[4096];
-  size_t got;
-  while ((got = fread(buffer, 1, sizeof buffer, pipe)) > 0) run.out.append(buffer, got);
-  const int status = pclose(pipe);
-  run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  return run;
+  return ztl::test::RunCommandLine(std::string(ZTL_REG_PATH) + " " + arguments);
 }
 
 TEST(ZtlReg, AddsQueriesAndDeletesAsRegDoes) {
