@@ -411,13 +411,16 @@ void TZTMapFile::FindMethod() {
   // A blank line has no offset: the offset's conversion alone skips it.
   // Where a line holds 16 bytes or more with its break, its offset is read
   // without looking for where the line itself ends.
+  // Held in locals: the walk's stores could otherwise be taken to change them.
   const char* const text = FMapText.data();
   const size_t* const bounds = FAdressData.Bounds.data();
-  for (size_t i = 0; i < FAdressData.Count(); ++i) {
+  const size_t count = FAdressData.Count();
+  const uint32_t address = FExceptAddress;
+  for (size_t i = 0; i < count; ++i) {
     const size_t begin = bounds[i], next = bounds[i + 1];
     const auto offset = next - begin >= 16 ? OffsetField(std::string_view(text + begin, 14))
                                            : OffsetField(RegionLine(FMapText, FAdressData.Bounds, i));
-    if (!offset || *offset < FExceptAddress) continue;
+    if (!offset || *offset < address) continue;
     if (*offset == FExceptAddress || i > 0) {
       const size_t picked = *offset == FExceptAddress ? i : i - 1;
       FExceptMethodName = WithoutCloneSuffixes(TrimView(Column(RegionLine(FMapText, FAdressData.Bounds, picked), 22)));
