@@ -250,25 +250,43 @@ constexpr std::array<int8_t, 256> HexDigits = [] {
   return value;
 }
 
+// Eight hexadecimal digits as one word holds them (the first digit in the
+// lowest byte), every byte below 0x80: all converted at once, so that a walk
+// over many lines does not spend eight table look-ups on each.
+[[gnu::always_inline]] inline std::optional<uint32_t> EightHexDigits(uint64_t word) {
+  constexpr uint64_t ones = 0x0101010101010101u;
+  constexpr uint64_t highBits = 0x8080808080808080u;
+  // The high bit of each byte: set where the byte is at least low, or above high.
+  const auto atLeast = [](uint64_t bytes, unsigned low) { return (bytes + (0x80 - low) * ones) & highBits; };
+  const auto above = [](uint64_t bytes, unsigned high) { return (bytes + (0x7F - high) * ones) & highBits; };
+  const uint64_t folded = word | 0x20 * ones;  // 'A'-'F' as 'a'-'f'; digits keep their bytes
+  const uint64_t digit = atLeast(word, '0') & ~above(word, '9');
+  const uint64_t letter = atLeast(folded, 'a') & ~above(folded, 'f');
+  if ((digit | letter) != highBits) return std::nullopt;
+  uint64_t value = (word & 0x0F * ones) + (letter >> 7) * 9;  // each byte its digit's value
+  value = ((value << 4) | (value >> 8)) & 0x00FF00FF00FF00FFu;
+  value = ((value << 8) | (value >> 16)) & 0x0000FFFF0000FFFFu;
+  return static_cast<uint32_t>((value << 16) | (value >> 32));
+}
+
+// The hexadecimal field at positions first to first+7 (counted from 1) of a
+// line whose bytes up to the field are known to be ASCII when asciiBefore
+// is set: the digits are then read where they stand.
+[[gnu::always_inline]] inline std::optional<uint32_t> HexAt(std::string_view line, size_t first, bool asciiBefore) {
+  constexpr uint64_t highBits = 0x8080808080808080u;
+  uint64_t digits = highBits;
+  if (asciiBefore && line.size() >= first + 7) std::memcpy(&digits, line.data() + first - 1, sizeof digits);
+  if (digits & highBits) return HexField(Column(line, first, first + 7));
+  return EightHexDigits(digits);
+}
+
 // The offset at positions 7 to 14 of a segment or public line. Such lines
-// are ASCII there nearly always: two words tell, and the eight digits are
-// then read where they stand.
+// are ASCII there nearly always: the first word tells for the bytes before.
 [[gnu::always_inline]] inline std::optional<uint32_t> OffsetField(std::string_view line) {
   constexpr uint64_t highBits = 0x8080808080808080u;
-  if (line.size() < 14) return HexField(Column(line, 7, 14));
-  uint64_t head = 0, digits = 0;
-  std::memcpy(&head, line.data(), sizeof head);
-  std::memcpy(&digits, line.data() + 6, sizeof digits);
-  if ((head | digits) & highBits) return HexField(Column(line, 7, 14));
-  uint32_t value = 0;
-  int invalid = 0;
-  for (size_t i = 0; i < 8; ++i) {
-    const int digit = HexDigits[static_cast<unsigned char>(line[6 + i])];
-    invalid |= digit;
-    value = (value << 4) | static_cast<uint32_t>(digit & 0xF);
-  }
-  if (invalid < 0) return std::nullopt;
-  return value;
+  uint64_t head = highBits;
+  if (line.size() >= sizeof head) std::memcpy(&head, line.data(), sizeof head);
+  return HexAt(line, 7, (head & highBits) == 0);
 }
 
 std::optional<int32_t> DecimalField(std::string_view field) {
@@ -285,6 +303,11 @@ std::optional<int32_t> DecimalField(std::string_view field) {
     value = value * 10 + (c - '0');
   }
   return negative ? -value : value;
+}
+
+// Whether a segment line names a unit.
+bool NamesUnit(std::string_view line) {
+  return line.find("M=") != std::string_view::npos && line.find("ACBP=") != std::string_view::npos;
 }
 
 // The unit a segment line names: the text after the first "M=" up to the
@@ -369,29 +392,38 @@ void TZTMapFile::LoadExceptionData(const void* Address) {
 // The unit named by the last naming segment line before the first segment
 // that starts above the address; segment lengths are not checked.
 void TZTMapFile::FindUnit() {
+  // A blank line has no start: the start's conversion alone skips it. The
+  // name is taken from the last naming line once the walk is over.
+  std::string_view naming;
   for (size_t i = 0; i < FSegmentData.Count(); ++i) {
     const std::string_view line = RegionLine(FMapText, FSegmentData.Bounds, i);
-    if (IsBlank(line)) continue;
     const auto start = OffsetField(line);
-    const auto length = HexField(Column(line, 16, 23));
-    if (!start || !length) continue;
+    if (!start || !HexField(Column(line, 16, 23))) continue;
     if (*start > FExceptAddress) break;
-    if (auto name = SegmentUnitName(line)) FExceptUnitName = std::move(*name);
+    if (NamesUnit(line)) naming = line;
   }
+  if (auto name = SegmentUnitName(naming)) FExceptUnitName = std::move(*name);
 }
 
 // The public at the address, else the line just before the first public
 // above it; nothing when no public reaches the address.
 void TZTMapFile::FindMethod() {
-  for (size_t i = 0; i < FAdressData.Count(); ++i) {
-    const std::string_view line = RegionLine(FMapText, FAdressData.Bounds, i);
-    if (IsBlank(line)) continue;
-    const auto offset = OffsetField(line);
-    if (!offset || *offset < FExceptAddress) continue;
-    if (*offset == FExceptAddress) {
-      FExceptMethodName = WithoutCloneSuffixes(TrimView(Column(line, 22)));
-    } else if (i > 0) {
-      FExceptMethodName = WithoutCloneSuffixes(TrimView(Column(RegionLine(FMapText, FAdressData.Bounds, i - 1), 22)));
+  // A blank line has no offset: the offset's conversion alone skips it.
+  // Where a line holds 16 bytes or more with its break, its offset is read
+  // without looking for where the line itself ends.
+  // Held in locals: the walk's stores could otherwise be taken to change them.
+  const char* const text = FMapText.data();
+  const size_t* const bounds = FAdressData.Bounds.data();
+  const size_t count = FAdressData.Count();
+  const uint32_t address = FExceptAddress;
+  for (size_t i = 0; i < count; ++i) {
+    const size_t begin = bounds[i], next = bounds[i + 1];
+    const auto offset = next - begin >= 16 ? OffsetField(std::string_view(text + begin, 14))
+                                           : OffsetField(RegionLine(FMapText, FAdressData.Bounds, i));
+    if (!offset || *offset < address) continue;
+    if (*offset == FExceptAddress || i > 0) {
+      const size_t picked = *offset == FExceptAddress ? i : i - 1;
+      FExceptMethodName = WithoutCloneSuffixes(TrimView(Column(RegionLine(FMapText, FAdressData.Bounds, picked), 22)));
     }
     return;
   }
@@ -422,12 +454,14 @@ void TZTMapFile::FindLineNumber() {
   uint32_t lastOffset = 0;
   for (size_t i = first; i < FLineData.Count() && FLineData.Bounds[i + 1] <= blockEnd; ++i) {
     const std::string_view line = RegionLine(FMapText, FLineData.Bounds, i);
+    // Told once for the line, not again for each of its entries.
+    const bool ascii = IsAscii(line);
     for (size_t k = 0; k < 4; ++k) {
-      const auto offset = HexField(Column(line, 20 * k + 13, 20 * k + 20));
+      const auto offset = HexAt(line, 20 * k + 13, ascii);
       if (!offset) break;
       lastOffset = *offset;
       if (FExceptAddress < *offset) break;
-      const auto number = DecimalField(Column(line, 20 * k + 1, 20 * k + 6));
+      const auto number = DecimalField(ascii ? line.substr(20 * k, 6) : Column(line, 20 * k + 1, 20 * k + 6));
       if (!number) break;
       candidate = *number;
       if (FExceptAddress == *offset) break;

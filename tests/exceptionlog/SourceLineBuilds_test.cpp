@@ -2,7 +2,8 @@
 // report names it, in code generated as each build type generates it: the
 // same program built at -O0 -g, -O2 -g and -O3 with only the line tables
 // that ztl_add_map_file adds (tests/exceptionlog/sourceline). A report's
-// module offset pasted into ztl-mapinfo names the report's place again.
+// module offset pasted into ztl-mapinfo names the report's place again, for
+// a fault and for a throw.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
@@ -85,24 +86,55 @@ TEST_P(SourceLineBuilds, ReportTheThrowStatementsAndTheFaultingStatementsLine) {
   EXPECT_NE(text.find("Procedure: (anonymous namespace)::ReadThroughNull()"), String::npos) << text;
 }
 
-// The report's message says where the fault was as "in module NAME at
-// OFFSET"; that offset, as it stands, goes to ztl-mapinfo with the map.
-TEST_P(SourceLineBuilds, AFaultReportsModuleOffsetGivesTheReportsPlaceInZtlMapInfo) {
+// The report's message says where the exception was as "in module NAME at
+// OFFSET"; that offset, as it stands, goes to ztl-mapinfo with the map. Its
+// output, and the report's own place as ztl-mapinfo prints a place.
+struct TMapInfoRun {
+  String Output;
+  String Place;
+  String Report;
+};
+
+TMapInfoRun RunMapInfoOnReport(const Build& build, const String& className) {
   test::TestDir dir;
   const String log = dir.File("errors.log");
-  ASSERT_FALSE(RunProgram(GetParam().Program, log).empty()) << GetParam().Program << " failed";
-  const String report = Report(test::ReadFileBytes(log), "EAccessViolation");
-  const String message = Field(report, "Message: ");
-  const String module = " in module " + ExtractFileName(GetParam().Program) + " at ";
+  TMapInfoRun run;
+  if (RunProgram(build.Program, log).empty()) return run;
+  run.Report = Report(test::ReadFileBytes(log), className);
+  const String message = Field(run.Report, "Message: ");
+  const String module = " in module " + ExtractFileName(build.Program) + " at ";
   const size_t at = message.find(module);
-  ASSERT_NE(at, String::npos) << report;
+  if (at == String::npos || Field(run.Report, "Line No: ").empty()) return run;
   const size_t start = at + module.size();
   const String offset = message.substr(start, message.find('.', start) - start);
-  const String place = Field(report, "Unit: ") + "\t" + Field(report, "Procedure: ") + "\t" + Field(report, "Line No: ");
-  ASSERT_NE(Field(report, "Line No: "), "") << report;
-  const String command = String("'") + ZTL_MAPINFO_PATH + "' --module-offset '" +
-                         ChangeFileExt(GetParam().Program, ".map") + "' " + offset;
-  EXPECT_EQ(RunCommand(command), place + "\n") << report;
+  run.Place = Field(run.Report, "Unit: ") + "\t" + Field(run.Report, "Procedure: ") + "\t" + Field(run.Report, "Line No: ");
+  run.Output = RunCommand(String("'") + ZTL_MAPINFO_PATH + "' --module-offset '" + ChangeFileExt(build.Program, ".map") +
+                          "' " + offset);
+  return run;
+}
+
+// A fault's address is the faulting instruction: the first line names it.
+TEST_P(SourceLineBuilds, AFaultReportsModuleOffsetGivesTheReportsPlaceInZtlMapInfo) {
+  const TMapInfoRun run = RunMapInfoOnReport(GetParam(), "EAccessViolation");
+  ASSERT_FALSE(run.Place.empty()) << GetParam().Program << ": " << run.Report;
+  EXPECT_EQ(run.Output.substr(0, run.Output.find('\n') + 1), run.Place + "\n") << run.Report;
+}
+
+// A throw's address is the return address of the call that raised, and its
+// report names the call's line: ztl-mapinfo gives that line as it is when
+// the address lies on it, and else on a marked second line.
+TEST_P(SourceLineBuilds, AThrowsReportModuleOffsetGivesTheReportsPlaceInZtlMapInfo) {
+  const TMapInfoRun run = RunMapInfoOnReport(GetParam(), "EConvertError");
+  ASSERT_FALSE(run.Place.empty()) << GetParam().Program << ": " << run.Report;
+  const size_t firstEnd = run.Output.find('\n');
+  ASSERT_NE(firstEnd, String::npos) << run.Report;
+  const String second = run.Output.substr(firstEnd + 1);
+  if (second.empty()) {
+    EXPECT_EQ(run.Output, run.Place + "\n") << run.Report;
+  } else {
+    EXPECT_EQ(second, run.Place + "\t(the call returning here: a raise's report names this line)\n") << run.Output;
+    EXPECT_NE(run.Output.substr(0, firstEnd), run.Place) << run.Output;
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(BuildTypes, SourceLineBuilds,

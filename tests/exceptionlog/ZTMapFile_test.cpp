@@ -207,6 +207,22 @@ TEST_F(MapFileTest, SegmentLinesThatDoNotQualify) {
   EXPECT_EQ(reader_.ExceptUnitName(), "Alpha");
 }
 
+// Offsets are read eight digits at once: each byte next to a range of
+// digits must still fail, and letters convert in either case.
+TEST_F(MapFileTest, OffsetsConvertFromHexDigitsOfEitherCaseOnly) {
+  for (const char* bad : {"/", ":", "@", "G", "`", "g", " ", "\x7F"}) {
+    MapText map = SampleMap();
+    map.Segments = {SegmentLine(0x0000, 0x10, "Alpha"),
+                    " 0001:000000" + String(bad) + "0 00000010 C=CODE     S=.text    G=(none)   M=Bad ACBP=A9",
+                    " 0001:0000aBcD 00000010 C=CODE     S=.text    G=(none)   M=Mixed ACBP=A9"};
+    reader_.SetMapFileName(Write(map, "bad" + std::to_string(static_cast<unsigned char>(bad[0])) + ".map"));
+    Lookup(0xABCC);
+    EXPECT_EQ(reader_.ExceptUnitName(), "Alpha") << "offset byte " << int(bad[0]);
+    Lookup(0xABCD);
+    EXPECT_EQ(reader_.ExceptUnitName(), "Mixed");
+  }
+}
+
 TEST_F(MapFileTest, UnitNameGluedToAcbpLosesItsLastCharacter) {
   MapText map = SampleMap();
   map.Segments = {" 0001:00000000 00001000 C=CODE     S=.text    G=(none)   M=GluedACBP=A9",

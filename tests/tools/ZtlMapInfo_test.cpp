@@ -111,6 +111,30 @@ TEST(ZtlMapInfo, AReportsModuleOffsetGivesTheReportsLine) {
                                IntToStr(SymbolizedFunctionLine) + "\n");
 }
 
+// A throw's offset is the return address of its call: the call's line
+// follows, marked, where it differs; a byte before without a line adds none.
+TEST(ZtlMapInfo, AModuleOffsetAfterACallOnAnotherLineAlsoGivesTheCallsLine) {
+  TestDir dir;
+  const String map = dir.File("app.map");
+  WriteFileBytes(map,
+                 "Code at module offset 1000\n\n"
+                 "Detailed map of segments\n\n"
+                 " 0001:00000000 00000100 C=CODE     S=.text    G=(none)   M=Main ACBP=A9\n\n"
+                 "Address Publics by Name\n"
+                 "  Address         Publics by Value\n\n\n"
+                 " 0001:00000010       Main.Run\n"
+                 " 0001:00000100\n\n"
+                 "Line numbers for Main(Main.pas) segment .text\n\n"
+                 "    42 0001:00000010    43 0001:00000020    44 0001:00000030\n");
+  const RunResult result = RunMapInfo({"--module-offset", map, "1020", "1025", "1010"});
+  EXPECT_EQ(result.Status, 0);
+  EXPECT_EQ(result.Output,
+            "Main\tMain.Run\t43\n"
+            "Main\tMain.Run\t42\t(the call returning here: a raise's report names this line)\n"
+            "Main\tMain.Run\t43\n"
+            "Main\tMain.Run\t42\n");
+}
+
 // Only mangled names are demangled: a C function named "d" is no "double".
 extern "C" __attribute__((noinline, used)) int d(int value) { return value + 1; }
 

@@ -2,7 +2,9 @@
 // from a log, with the same map reader the exception logger uses.
 //
 //   ztl-mapinfo [--base HEX | --module-offset] MAP-FILE ADDRESS...
-//        one line per address: unit<TAB>procedure<TAB>line
+//        one line per address: unit<TAB>procedure<TAB>line; with
+//        --module-offset a second one, marked, when the byte before the
+//        offset lies on another line
 //   ztl-mapinfo --units MAP-FILE    the unit names, one a line
 //
 // Addresses and the base are hexadecimal, with or without "0x"; the base
@@ -13,6 +15,16 @@
 // reader's offsets. A missing, unreadable or non-map file is refused with the
 // reason and exit status 1; an address that is not a number gives empty
 // fields and line 0, a message and exit status 1.
+//
+// The offset a report prints for a throw is the return address of the call
+// that raised, the instruction after it; the report's own unit, procedure
+// and line are those of the call, the byte before. A fault's offset is the
+// faulting instruction itself. The tool cannot tell the two apart, so with
+// --module-offset, when the byte before an offset lies on another line, it
+// prints that place too, on a second line whose fourth field is CallMark: a
+// throw's report names the second line, a fault's the first. A byte before
+// with no line at all is padding or code without line tables, never a call
+// the report would name by its line, and gives no second line.
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -45,13 +57,22 @@ std::optional<uint64_t> ParseHex(String text) {
   return value;
 }
 
+// Ends the line that names the call returning to the address.
+constexpr const char* CallMark = "(the call returning here: a raise's report names this line)";
+
 constexpr const char* kUsage =
     "usage: ztl-mapinfo [--base HEX | --module-offset] MAP-FILE ADDRESS...\n"
     "       ztl-mapinfo --units MAP-FILE\n"
     "Names the unit, procedure and source line of each address (hexadecimal)\n"
     "from a map file. --base gives the address the map's offsets count from\n"
     "(default 00401000); --module-offset takes the addresses as offsets in the\n"
-    "module, as a report's message prints them, in a map written by ztl-mkmap.\n";
+    "module, as a report's message prints them, in a map written by ztl-mkmap.\n"
+    "Each address gives unit<TAB>procedure<TAB>line.\n"
+    "A raise's address is the return address of its call: with --module-offset,\n"
+    "when the byte before the offset lies on another line, a second line gives\n"
+    "that call's place, ending in the field \"(the call returning here: a\n"
+    "raise's report names this line)\". The report of a thrown exception names\n"
+    "that second line; a fault's report names the first.\n";
 
 int Usage() {
   std::fputs(kUsage, stderr);
@@ -82,22 +103,39 @@ void PrintLine(const String& unit, const String& procedure, int32_t line) {
   std::printf("%s\t%s\t%d\n", unit.c_str(), procedure.c_str(), static_cast<int>(line));
 }
 
-// One line for one address; false when it could not be analysed.
-bool Symbolize(ztl::TZTMapFile& map, const String& argument) {
+struct TPlace {
+  String Unit, Procedure;
+  int32_t Line = 0;
+  bool operator==(const TPlace&) const = default;
+};
+
+TPlace LookUp(ztl::TZTMapFile& map, uint64_t address) {
+  map.LoadExceptionData(reinterpret_cast<const void*>(static_cast<uintptr_t>(address)));
+  return {map.ExceptUnitName(), map.ExceptMethodName(), map.ExceptLineNumber()};
+}
+
+// One line for one address, and the line of the call returning there when
+// withCall is set; false when it could not be analysed.
+bool Symbolize(ztl::TZTMapFile& map, const String& argument, bool withCall) {
   const auto address = ParseHex(argument);
   if (!address) {
     std::fprintf(stderr, "ztl-mapinfo: not a hexadecimal address: %s\n", argument.c_str());
     PrintLine({}, {}, 0);
     return false;
   }
+  TPlace at, call;
   try {
-    map.LoadExceptionData(reinterpret_cast<const void*>(static_cast<uintptr_t>(*address)));
+    at = LookUp(map, *address);
+    // Address 0 is the first byte: nothing returns to it.
+    if (withCall && *address != 0) call = LookUp(map, *address - 1);
   } catch (const std::exception& error) {
     std::fprintf(stderr, "ztl-mapinfo: %s\n", error.what());
     PrintLine({}, {}, 0);
     return false;
   }
-  PrintLine(map.ExceptUnitName(), map.ExceptMethodName(), map.ExceptLineNumber());
+  PrintLine(at.Unit, at.Procedure, at.Line);
+  if (call.Line != 0 && call != at)
+    std::printf("%s\t%s\t%d\t%s\n", call.Unit.c_str(), call.Procedure.c_str(), static_cast<int>(call.Line), CallMark);
   return true;
 }
 
@@ -157,6 +195,6 @@ int main(int argc, char** argv) {
   }
   map.SetMapFileName(mapFile);
   bool allAnalysed = true;
-  for (; next < argc; ++next) allAnalysed = Symbolize(map, argv[next]) && allAnalysed;
+  for (; next < argc; ++next) allAnalysed = Symbolize(map, argv[next], moduleOffsets) && allAnalysed;
   return allAnalysed ? 0 : 1;
 }
