@@ -5,13 +5,12 @@
 // module offset pasted into ztl-mapinfo names the report's place again, for
 // a fault and for a throw.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <ostream>
 
 #include "platform/rtl/SysUtils.h"
 #include "platform/rtl/Testing.h"
+#include "tests/support/RunCommand.h"
 #include "tests/support/TestDir.h"
 
 namespace ztl {
@@ -26,13 +25,8 @@ void PrintTo(const Build& build, std::ostream* out) { *out << build.Name; }
 
 // The command's standard output; empty when it did not end with status 0.
 String RunCommand(const String& command) {
-  String output;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return output;
-  char buffer[256];
-  for (size_t count; (count = fread(buffer, 1, sizeof buffer, pipe)) > 0;) output.append(buffer, count);
-  const int status = pclose(pipe);
-  return WIFEXITED(status) && WEXITSTATUS(status) == 0 ? output : String();
+  const test::CommandRun run = test::RunCommandLine(command, false);
+  return run.status == 0 ? run.out : String();
 }
 
 String RunProgram(const String& program, const String& logFile) {

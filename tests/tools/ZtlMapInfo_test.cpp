@@ -127,8 +127,8 @@ TEST(ZtlMapInfo, AModuleOffsetAfterACallOnAnotherLineAlsoGivesTheCallsLine) {
                  "Line numbers for Main(Main.pas) segment .text\n\n"
                  "    42 0001:00000010    43 0001:00000020    44 0001:00000030\n");
   const RunResult result = RunMapInfo({"--module-offset", map, "1020", "1025", "1010"});
-  EXPECT_EQ(result.Status, 0);
-  EXPECT_EQ(result.Output,
+  EXPECT_EQ(result.status, 0);
+  EXPECT_EQ(result.out,
             "Main\tMain.Run\t43\n"
             "Main\tMain.Run\t42\t(the call returning here: a raise's report names this line)\n"
             "Main\tMain.Run\t43\n"
