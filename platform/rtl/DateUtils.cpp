@@ -18,6 +18,17 @@ constexpr int64_t MSecsPerDay = 86400000;
 constexpr int64_t FirstDay = -693593;
 constexpr int64_t EndDay = 2958466;
 
+// The length of the run of `starter` in a format whose first letter was just
+// read, leaving i after the run.
+int Count(const String& format, size_t& i, char starter) {
+  int count = 1;
+  while (i < format.size() && format[i] == starter) {
+    ++i;
+    ++count;
+  }
+  return count;
+}
+
 // Days from 1 January 1970 of a date of the proleptic Gregorian calendar.
 int64_t DaysFromCivil(int64_t year, int month, int day) {
   year -= month <= 2 ? 1 : 0;
@@ -122,15 +133,6 @@ class TDateTimeWriter {
   }
 
  private:
-  static int Count(const String& format, size_t& i, char starter) {
-    int count = 1;
-    while (i < format.size() && format[i] == starter) {
-      ++i;
-      ++count;
-    }
-    return count;
-  }
-
   void Number(int value, int digits) {
     char text[16];
     const auto end = std::to_chars(text, text + sizeof text, value).ptr;
@@ -263,15 +265,6 @@ class TShortDateTimeWriter {
   void AssignTo(String& result) const { result.assign(buffer_, size_); }
 
  private:
-  static int Count(const String& format, size_t& i, char starter) {
-    int count = 1;
-    while (i < format.size() && format[i] == starter) {
-      ++i;
-      ++count;
-    }
-    return count;
-  }
-
   bool Put(char c) {
     if (size_ == sizeof buffer_) return false;
     buffer_[size_++] = c;
