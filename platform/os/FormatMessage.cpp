@@ -443,28 +443,50 @@ class PreparedText {
       if (piece.insert == 0) continue;
       if (count == std::size(values_)) return false;
       const auto* value = reinterpret_cast<const char16_t*>(arguments[piece.insert - 1]);
-      values_[count] = value ? std::u16string_view(value, Length(value)) : std::u16string_view(u"(null)");
-      size_ += values_[count++].size();
+      Value& measured = values_[count++];
+      if (value) {
+        measured = {value, Length(value)};
+      } else {
+        measured = {u"(null)", 6};
+      }
+      size_ += measured.size;
     }
     return true;
   }
   size_t Size() const { return size_; }
   // Writes the first limit characters.
   void Write(char16_t* into, size_t limit) const {
-    size_t count = 0;
+    // Kept in registers: a piece taken through memory (as std::min's
+    // reference would have it) waits for the store before it.
+    const Value* value = values_;
+    const char16_t* runs = message_->runs.data();
     for (const PreparedMessage::Piece& piece : message_->pieces) {
-      const std::u16string_view text =
-          piece.insert == 0 ? std::u16string_view(message_->runs.data() + piece.start, piece.length) : values_[count++];
-      const size_t n = std::min(text.size(), limit);
-      CopyCharacters(into, text.data(), n);
+      const char16_t* from;
+      size_t size;
+      if (piece.insert == 0) {
+        from = runs + piece.start;
+        size = piece.length;
+      } else {
+        from = value->data;
+        size = value->size;
+        ++value;
+      }
+      const size_t n = size < limit ? size : limit;
+      CopyCharacters(into, from, n);
       into += n;
       limit -= n;
     }
   }
 
  private:
+  // Left uninitialised, as Measure fills what Write reads: clearing the
+  // array would cost as much as the rest of a short message's formatting.
+  struct Value {
+    const char16_t* data;
+    size_t size;
+  };
   const PreparedMessage* message_ = nullptr;
-  std::u16string_view values_[16];
+  Value values_[16];
   size_t size_ = 0;
 };
 
@@ -559,6 +581,27 @@ DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
     return 0;
   }
   if (allocate) *reinterpret_cast<LPWSTR*>(lpBuffer) = nullptr;
+  // The formatting nearly every caller asks for, of a module's message,
+  // goes from the template taken apart when the module was read, with the
+  // module borrowed rather than referenced. Anything else takes the way
+  // below.
+  constexpr DWORD kPlain = FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY;
+  constexpr DWORD kOther = FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK;
+  if (Arguments != nullptr && (dwFlags & (kPlain | kOther)) == kPlain) {
+    const auto* arguments = reinterpret_cast<const DWORD_PTR*>(Arguments);
+    DWORD written = 0;
+    bool formatted = false;
+    UseMessageTables(static_cast<HMODULE>(const_cast<void*>(lpSource)), [&](const MessageTable& table) {
+      DWORD error = 0;
+      const MessageTable::Message* found = FindTableMessage(table, dwMessageId, dwLanguageId, error);
+      PreparedText text;
+      if (!found || !found->prepared.usable || !text.Measure(found->prepared, arguments)) return;
+      written = HandOut(
+          text.Size(), [&](char16_t* into, size_t count) { text.Write(into, count); }, allocate, lpBuffer, nSize);
+      formatted = true;
+    });
+    if (formatted) return written;
+  }
   // The template is read where it lies: in the caller's string, in the
   // module's table (held by table) or in systemText.
   std::u16string_view source;
@@ -572,40 +615,32 @@ DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
     source = static_cast<LPCWSTR>(lpSource);
   } else {
     DWORD error = ERROR_MR_MID_NOT_FOUND;
-    const std::u16string* found = nullptr;
+    const MessageTable::Message* found = nullptr;
     if (dwFlags & FORMAT_MESSAGE_FROM_HMODULE) {
       // A module not loaded as data (the program itself, with none given)
       // has no message table on POSIX.
       const auto module = reinterpret_cast<uintptr_t>(lpSource);
       if (module & 1) table = MessageTablesOf(static_cast<HMODULE>(const_cast<void*>(lpSource)));
       if (table) {
-        found = FindMessage(*table, dwMessageId, dwLanguageId, error);
+        found = FindTableMessage(*table, dwMessageId, dwLanguageId, error);
       } else {
         error = (module & 1) ? ERROR_INVALID_HANDLE : ERROR_RESOURCE_TYPE_NOT_FOUND;
       }
     }
     if (found) {
-      // The formatting nearly every caller asks for goes from the template
-      // taken apart when the module was read.
+      // A prepared message with more inserts than are measured ahead.
       constexpr DWORD kPlain = FORMAT_MESSAGE_ARGUMENT_ARRAY;
       constexpr DWORD kOther = FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK;
-      if (Arguments != nullptr && (dwFlags & (kPlain | kOther)) == kPlain) {
-        const auto prepared = table->prepared.find(found);
-        if (prepared != table->prepared.end() && prepared->second.usable) {
-          const auto* arguments = reinterpret_cast<const DWORD_PTR*>(Arguments);
-          PreparedText text;
-          if (text.Measure(prepared->second, arguments))
-            return HandOut(
-                text.Size(), [&](char16_t* into, size_t count) { text.Write(into, count); }, allocate, lpBuffer, nSize);
-          TextBuffer formatted;
-          FormatPrepared(prepared->second, arguments, formatted);
-          const std::u16string_view whole = formatted.View();
-          return HandOut(
-              whole.size(), [&](char16_t* into, size_t count) { std::copy_n(whole.data(), count, into); }, allocate,
-              lpBuffer, nSize);
-        }
+      if (Arguments != nullptr && (dwFlags & (kPlain | kOther)) == kPlain && found->prepared.usable) {
+        const auto* arguments = reinterpret_cast<const DWORD_PTR*>(Arguments);
+        TextBuffer formatted;
+        FormatPrepared(found->prepared, arguments, formatted);
+        const std::u16string_view whole = formatted.View();
+        return HandOut(
+            whole.size(), [&](char16_t* into, size_t count) { std::copy_n(whole.data(), count, into); }, allocate,
+            lpBuffer, nSize);
       }
-      source = *found;
+      source = *found->text;
     } else if (dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) {
       const char* text = SystemMessageText(dwMessageId);
       if (!text) {

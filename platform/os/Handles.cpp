@@ -4,6 +4,7 @@
 
 #include <condition_variable>
 #include <cstdint>
+#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -92,6 +93,15 @@ std::shared_ptr<KernelObject> ReferenceHandle(HANDLE handle) {
   std::lock_guard guard(table.lock);
   const ptrdiff_t index = Decode(table, handle);
   return index < 0 ? nullptr : table.slots[static_cast<size_t>(index)].object;
+}
+
+bool UseHandleObject(HANDLE handle, void (*use)(KernelObject& object, void* context), void* context) {
+  Table& table = Handles();
+  std::lock_guard guard(table.lock);
+  const ptrdiff_t index = Decode(table, handle);
+  if (index < 0) return false;
+  use(*table.slots[static_cast<size_t>(index)].object, context);
+  return true;
 }
 
 bool RemoveHandle(HANDLE handle) {

@@ -8,9 +8,11 @@
 // are parsed once per file and kept (by path, size and modification time)
 // for the next load; a file that changes is read again.
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 #include "platform/os/FormatMessage.h"
@@ -43,9 +45,20 @@ namespace ztl::os {
 // (as stored, converted to UTF-16).
 struct MessageTable {
   std::map<WORD, std::map<DWORD, std::u16string>> languages;
-  // Each text of languages prepared for formatting, by the text's address:
-  // a table is not changed once it is read.
-  std::map<const std::u16string*, PreparedMessage> prepared;
+  // Each text of languages with the text prepared for formatting, ordered
+  // by Key(language, id), so that formatting finds its message with one
+  // search. A table is not changed once it is read.
+  struct Message {
+    uint64_t key;
+    const std::u16string* text;
+    PreparedMessage prepared;
+  };
+  std::vector<Message> messages;
+  // The language a language id of 0 picks; meaningful when languages is not
+  // empty.
+  WORD defaultLanguage = 0;
+
+  static constexpr uint64_t Key(WORD language, DWORD id) { return uint64_t{language} << 32 | id; }
 };
 
 // Reads the message tables out of the bytes of a PE file; an empty table for
@@ -58,9 +71,26 @@ ZTL_PLATFORM_API std::shared_ptr<const MessageTable> ParseMessageTables(const BY
 // ERROR_INVALID_HANDLE) for a handle that names none.
 ZTL_PLATFORM_API std::shared_ptr<const MessageTable> MessageTablesOf(HMODULE module);
 
+// Calls use(table) with the message tables of a module loaded as data,
+// borrowed for the call (see UseHandle: use runs with the handle table
+// locked, so it must be short and must not use handles); false, calling nothing, for a handle that names none. For a
+// caller that looks a module up for each message it formats.
+ZTL_PLATFORM_API bool UseMessageTablesOf(HMODULE module, void (*use)(const MessageTable& table, void* context),
+                                         void* context);
+template <class Use>
+bool UseMessageTables(HMODULE module, Use&& use) {
+  return UseMessageTablesOf(
+      module,
+      [](const MessageTable& table, void* context) { (*static_cast<std::remove_reference_t<Use>*>(context))(table); },
+      &use);
+}
+
 // Picks the text of a message: dwLanguageId 0 tries the neutral language,
 // English (United States), English, then any; another language only itself
 // and its primary language. Returns nullptr with the Windows code in error.
 ZTL_PLATFORM_API const std::u16string* FindMessage(const MessageTable& table, DWORD id, DWORD languageId, DWORD& error);
+// FindMessage's pick with the text prepared for formatting.
+ZTL_PLATFORM_API const MessageTable::Message* FindTableMessage(const MessageTable& table, DWORD id, DWORD languageId,
+                                                               DWORD& error);
 
 }  // namespace ztl::os
