@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/os/EventLog.h"
+#include "platform/os/HandleTable.h"
 #include "platform/os/MessageFiles.h"
 #include "platform/os/Testing.h"
 #include "platform/rtl/Unicode.h"
@@ -220,7 +221,7 @@ std::u16string Wrap(std::u16string_view text, size_t width) {
 // Copies count characters. Most pieces of a message are a few characters,
 // for which a call to memcpy costs more than the copy: up to 16 they go as
 // two fixed-size moves that overlap.
-[[gnu::noinline]] void CopyCharacters(char16_t* to, const char16_t* from, size_t count) {
+inline void CopyCharacters(char16_t* to, const char16_t* from, size_t count) {
   auto pair = [&](auto width) {
     constexpr size_t n = decltype(width)::value;
     std::memcpy(to, from, n * sizeof(char16_t));
@@ -537,6 +538,58 @@ DWORD HandOut(size_t size, Write&& write, bool allocate, LPWSTR lpBuffer, DWORD 
   return static_cast<DWORD>(size);
 }
 
+// Hands a prepared message's text out into written; false, doing nothing,
+// for a message with more inserts than are measured ahead. A function of
+// its own, so that its loops keep their values in registers.
+[[gnu::noinline]] bool HandOutPrepared(const PreparedMessage& message, const DWORD_PTR* arguments, bool allocate,
+                                       LPWSTR lpBuffer, DWORD nSize, DWORD& written) {
+  PreparedText text;
+  if (!text.Measure(message, arguments)) return false;
+  written = HandOut(
+      text.Size(), [&](char16_t* into, size_t count) { text.Write(into, count); }, allocate, lpBuffer, nSize);
+  return true;
+}
+
+// A message of a module loaded as data, from the tables found for it in
+// table (nullptr, with the last error set, for a handle that names none);
+// nullptr with the Windows code in error when the tables lack it. The
+// calling thread keeps the module's tables and the message it found last
+// for the next call: a caller formatting many records finds both without
+// the handle table's lock and without a search. What is kept holds the
+// tables alive and is given up once any handle was removed since (the
+// module freed, or its handle's value taken by another), so a freed module
+// is refused as before.
+const MessageTable::Message* FindModuleMessage(HMODULE module, DWORD id, DWORD languageId, const MessageTable*& table,
+                                               DWORD& error) {
+  struct Kept {
+    HMODULE module = nullptr;
+    uint64_t removals = 0;
+    std::shared_ptr<const MessageTable> table;
+    DWORD id = 0;
+    DWORD languageId = 0;
+    const MessageTable::Message* message = nullptr;
+  };
+  thread_local Kept kept;
+  const uint64_t removals = HandleRemovals();
+  if (!kept.table || kept.module != module || kept.removals != removals) {
+    std::shared_ptr<const MessageTable> found = MessageTablesOf(module);
+    if (!found) {
+      table = nullptr;
+      return nullptr;
+    }
+    kept = {module, removals, std::move(found)};
+  }
+  table = kept.table.get();
+  if (kept.message && kept.id == id && kept.languageId == languageId) return kept.message;
+  const MessageTable::Message* message = FindTableMessage(*table, id, languageId, error);
+  if (message) {
+    kept.id = id;
+    kept.languageId = languageId;
+    kept.message = message;
+  }
+  return message;
+}
+
 }  // namespace
 
 std::u16string FormatPreparedForTesting(const PreparedMessage& message, const DWORD_PTR* arguments) {
@@ -581,31 +634,10 @@ DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
     return 0;
   }
   if (allocate) *reinterpret_cast<LPWSTR*>(lpBuffer) = nullptr;
-  // The formatting nearly every caller asks for, of a module's message,
-  // goes from the template taken apart when the module was read, with the
-  // module borrowed rather than referenced. Anything else takes the way
-  // below.
-  constexpr DWORD kPlain = FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY;
-  constexpr DWORD kOther = FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK;
-  if (Arguments != nullptr && (dwFlags & (kPlain | kOther)) == kPlain) {
-    const auto* arguments = reinterpret_cast<const DWORD_PTR*>(Arguments);
-    DWORD written = 0;
-    bool formatted = false;
-    UseMessageTables(static_cast<HMODULE>(const_cast<void*>(lpSource)), [&](const MessageTable& table) {
-      DWORD error = 0;
-      const MessageTable::Message* found = FindTableMessage(table, dwMessageId, dwLanguageId, error);
-      PreparedText text;
-      if (!found || !found->prepared.usable || !text.Measure(found->prepared, arguments)) return;
-      written = HandOut(
-          text.Size(), [&](char16_t* into, size_t count) { text.Write(into, count); }, allocate, lpBuffer, nSize);
-      formatted = true;
-    });
-    if (formatted) return written;
-  }
   // The template is read where it lies: in the caller's string, in the
   // module's table (held by table) or in systemText.
   std::u16string_view source;
-  std::shared_ptr<const MessageTable> table;
+  const MessageTable* table = nullptr;
   std::u16string systemText;
   if (dwFlags & FORMAT_MESSAGE_FROM_STRING) {
     if (lpSource == nullptr) {
@@ -620,19 +652,22 @@ DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
       // A module not loaded as data (the program itself, with none given)
       // has no message table on POSIX.
       const auto module = reinterpret_cast<uintptr_t>(lpSource);
-      if (module & 1) table = MessageTablesOf(static_cast<HMODULE>(const_cast<void*>(lpSource)));
-      if (table) {
-        found = FindTableMessage(*table, dwMessageId, dwLanguageId, error);
-      } else {
+      if (module & 1)
+        found = FindModuleMessage(static_cast<HMODULE>(const_cast<void*>(lpSource)), dwMessageId, dwLanguageId, table,
+                                  error);
+      if (!table) {
         error = (module & 1) ? ERROR_INVALID_HANDLE : ERROR_RESOURCE_TYPE_NOT_FOUND;
       }
     }
     if (found) {
-      // A prepared message with more inserts than are measured ahead.
+      // The formatting nearly every caller asks for goes from the template
+      // taken apart when the module was read.
       constexpr DWORD kPlain = FORMAT_MESSAGE_ARGUMENT_ARRAY;
       constexpr DWORD kOther = FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK;
       if (Arguments != nullptr && (dwFlags & (kPlain | kOther)) == kPlain && found->prepared.usable) {
         const auto* arguments = reinterpret_cast<const DWORD_PTR*>(Arguments);
+        DWORD written = 0;
+        if (HandOutPrepared(found->prepared, arguments, allocate, lpBuffer, nSize, written)) return written;
         TextBuffer formatted;
         FormatPrepared(found->prepared, arguments, formatted);
         const std::u16string_view whole = formatted.View();

@@ -6,9 +6,9 @@
 // satisfied wait does to it, the object says itself. Waits test and take the
 // objects under one lock (WaitLock), so that an auto-reset object is given to
 // one waiter only and a wait for all takes every object at the same moment.
+#include <cstdint>
 #include <memory>
 #include <mutex>
-#include <type_traits>
 
 #include "platform/os/WinTypes.h"
 
@@ -42,19 +42,9 @@ template <class T>
 std::shared_ptr<T> ReferenceHandleAs(HANDLE handle) {
   return std::dynamic_pointer_cast<T>(ReferenceHandle(handle));
 }
-// Calls use(object) for the object a handle names, with the table locked
-// meanwhile: the object stays alive for the call without a reference of its
-// own, whose two atomic counts a caller that looks a handle up for each of
-// many short calls would pay for each time. use must be short, must not
-// insert, reference or remove handles, and must not wait. Returns false, calling nothing, when
-// the handle names no object (the last error is not touched).
-template <class Use>
-bool UseHandle(HANDLE handle, Use&& use) {
-  return UseHandleObject(
-      handle, [](KernelObject& object, void* context) { (*static_cast<std::remove_reference_t<Use>*>(context))(object); },
-      &use);
-}
-bool UseHandleObject(HANDLE handle, void (*use)(KernelObject& object, void* context), void* context);
+// The number of handles removed from the table so far: a lookup kept aside
+// still names the same object while this number stays the same.
+uint64_t HandleRemovals();
 // Removes a handle from the table; the object goes when its last reference
 // does. Returns false when the handle names nothing.
 bool RemoveHandle(HANDLE handle);

@@ -2,9 +2,9 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
-#include <mutex>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -33,6 +33,7 @@ struct Table {
   std::mutex lock;
   std::vector<Slot> slots;
   std::vector<size_t> free;
+  std::atomic<uint64_t> removals{0};
 };
 
 Table& Handles() {
@@ -95,14 +96,7 @@ std::shared_ptr<KernelObject> ReferenceHandle(HANDLE handle) {
   return index < 0 ? nullptr : table.slots[static_cast<size_t>(index)].object;
 }
 
-bool UseHandleObject(HANDLE handle, void (*use)(KernelObject& object, void* context), void* context) {
-  Table& table = Handles();
-  std::lock_guard guard(table.lock);
-  const ptrdiff_t index = Decode(table, handle);
-  if (index < 0) return false;
-  use(*table.slots[static_cast<size_t>(index)].object, context);
-  return true;
-}
+uint64_t HandleRemovals() { return Handles().removals.load(std::memory_order_acquire); }
 
 bool RemoveHandle(HANDLE handle) {
   std::shared_ptr<KernelObject> object;  // released outside the table's lock
@@ -112,6 +106,7 @@ bool RemoveHandle(HANDLE handle) {
   if (index < 0) return false;
   Slot& slot = table.slots[static_cast<size_t>(index)];
   object = std::move(slot.object);
+  table.removals.fetch_add(1, std::memory_order_release);
   slot.generation = (slot.generation + 1) & kGenerationMask;
   table.free.push_back(static_cast<size_t>(index));
   return true;

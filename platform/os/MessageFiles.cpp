@@ -294,18 +294,6 @@ std::shared_ptr<const MessageTable> MessageTablesOf(HMODULE module) {
   return std::shared_ptr<const MessageTable>(std::move(object), table);
 }
 
-bool UseMessageTablesOf(HMODULE module, void (*use)(const MessageTable& table, void* context), void* context) {
-  const auto value = reinterpret_cast<uintptr_t>(module);
-  if (!(value & 1)) return false;
-  bool used = false;
-  UseHandle(reinterpret_cast<HANDLE>(value & ~uintptr_t{3}), [&](KernelObject& object) {
-    if (typeid(object) != typeid(DataModule)) return;
-    use(*static_cast<const DataModule&>(object).table_, context);
-    used = true;
-  });
-  return used;
-}
-
 const MessageTable::Message* FindTableMessage(const MessageTable& table, DWORD id, DWORD languageId, DWORD& error) {
   if (table.languages.empty()) {
     error = ERROR_RESOURCE_TYPE_NOT_FOUND;

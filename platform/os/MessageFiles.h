@@ -12,7 +12,6 @@
 #include <map>
 #include <memory>
 #include <string>
-#include <type_traits>
 #include <vector>
 
 #include "platform/os/FormatMessage.h"
@@ -70,20 +69,6 @@ ZTL_PLATFORM_API std::shared_ptr<const MessageTable> ParseMessageTables(const BY
 // The message tables of a module loaded as data; nullptr (last error
 // ERROR_INVALID_HANDLE) for a handle that names none.
 ZTL_PLATFORM_API std::shared_ptr<const MessageTable> MessageTablesOf(HMODULE module);
-
-// Calls use(table) with the message tables of a module loaded as data,
-// borrowed for the call (see UseHandle: use runs with the handle table
-// locked, so it must be short and must not use handles); false, calling nothing, for a handle that names none. For a
-// caller that looks a module up for each message it formats.
-ZTL_PLATFORM_API bool UseMessageTablesOf(HMODULE module, void (*use)(const MessageTable& table, void* context),
-                                         void* context);
-template <class Use>
-bool UseMessageTables(HMODULE module, Use&& use) {
-  return UseMessageTablesOf(
-      module,
-      [](const MessageTable& table, void* context) { (*static_cast<std::remove_reference_t<Use>*>(context))(table); },
-      &use);
-}
 
 // Picks the text of a message: dwLanguageId 0 tries the neutral language,
 // English (United States), English, then any; another language only itself

@@ -181,8 +181,34 @@ TEST_F(MessageFile, ReadsAChangedFileAgain) {
   FreeLibrary(module);
 }
 
-// A module is looked up without a reference for each message: one freed
-// meanwhile, or whose handle's slot went to another object, is refused.
+// The module a thread formatted from last is kept for its next message,
+// but not past its FreeLibrary, even when another module gets its handle's
+// value.
+TEST_F(MessageFile, AFreedModuleIsNotServedFromWhatWasKept) {
+  const std::u16string first = Path(ZTL_TEST_MESSAGES_FIRST);
+  HMODULE module = LoadLibraryExW(Path(ZTL_TEST_MESSAGES_SECOND).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(module, nullptr);
+  EXPECT_EQ(Message(module, 1000, 0, {u"a", u"b"}), u"User a logged on from b.\r\n");
+  ASSERT_TRUE(FreeLibrary(module));
+  EXPECT_EQ(Message(module, 1000, 0, {u"a", u"b"}), u"");
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  // A freed slot is taken again with the next generation of its value,
+  // which comes round after some hundred loads.
+  HMODULE other = nullptr;
+  for (int i = 0; i < 1024 && other != module; ++i) {
+    if (other) FreeLibrary(other);
+    other = LoadLibraryExW(first.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(other, nullptr);
+  }
+  ASSERT_EQ(other, module);
+  EXPECT_EQ(Message(other, 1000, 0, {u"a", u"b"}), u"");
+  EXPECT_EQ(GetLastError(), ERROR_MR_MID_NOT_FOUND);
+  EXPECT_EQ(Message(other, 1, 0, {u"x"}), u"Only in the first file: x.\r\n");
+  FreeLibrary(other);
+}
+
+// Modules are found without the handle table's lock: one freed meanwhile,
+// or whose handle's slot went to another object, is refused.
 using MessageFileThreads = MessageFile;
 TEST_F(MessageFileThreads, FormatsWhileOtherThreadsLoadAndFree) {
   const std::u16string path = Path(ZTL_TEST_MESSAGES_SECOND);
