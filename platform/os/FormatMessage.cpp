@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/os/EventLog.h"
+#include "platform/os/HandleTable.h"
 #include "platform/os/MessageFiles.h"
 #include "platform/os/Testing.h"
 #include "platform/rtl/Unicode.h"
@@ -220,7 +221,7 @@ std::u16string Wrap(std::u16string_view text, size_t width) {
 // Copies count characters. Most pieces of a message are a few characters,
 // for which a call to memcpy costs more than the copy: up to 16 they go as
 // two fixed-size moves that overlap.
-[[gnu::noinline]] void CopyCharacters(char16_t* to, const char16_t* from, size_t count) {
+inline void CopyCharacters(char16_t* to, const char16_t* from, size_t count) {
   auto pair = [&](auto width) {
     constexpr size_t n = decltype(width)::value;
     std::memcpy(to, from, n * sizeof(char16_t));
@@ -443,28 +444,50 @@ class PreparedText {
       if (piece.insert == 0) continue;
       if (count == std::size(values_)) return false;
       const auto* value = reinterpret_cast<const char16_t*>(arguments[piece.insert - 1]);
-      values_[count] = value ? std::u16string_view(value, Length(value)) : std::u16string_view(u"(null)");
-      size_ += values_[count++].size();
+      Value& measured = values_[count++];
+      if (value) {
+        measured = {value, Length(value)};
+      } else {
+        measured = {u"(null)", 6};
+      }
+      size_ += measured.size;
     }
     return true;
   }
   size_t Size() const { return size_; }
   // Writes the first limit characters.
   void Write(char16_t* into, size_t limit) const {
-    size_t count = 0;
+    // Kept in registers: a piece taken through memory (as std::min's
+    // reference would have it) waits for the store before it.
+    const Value* value = values_;
+    const char16_t* runs = message_->runs.data();
     for (const PreparedMessage::Piece& piece : message_->pieces) {
-      const std::u16string_view text =
-          piece.insert == 0 ? std::u16string_view(message_->runs.data() + piece.start, piece.length) : values_[count++];
-      const size_t n = std::min(text.size(), limit);
-      CopyCharacters(into, text.data(), n);
+      const char16_t* from;
+      size_t size;
+      if (piece.insert == 0) {
+        from = runs + piece.start;
+        size = piece.length;
+      } else {
+        from = value->data;
+        size = value->size;
+        ++value;
+      }
+      const size_t n = size < limit ? size : limit;
+      CopyCharacters(into, from, n);
       into += n;
       limit -= n;
     }
   }
 
  private:
+  // Left uninitialised, as Measure fills what Write reads: clearing the
+  // array would cost as much as the rest of a short message's formatting.
+  struct Value {
+    const char16_t* data;
+    size_t size;
+  };
   const PreparedMessage* message_ = nullptr;
-  std::u16string_view values_[16];
+  Value values_[16];
   size_t size_ = 0;
 };
 
@@ -515,6 +538,58 @@ DWORD HandOut(size_t size, Write&& write, bool allocate, LPWSTR lpBuffer, DWORD 
   return static_cast<DWORD>(size);
 }
 
+// Hands a prepared message's text out into written; false, doing nothing,
+// for a message with more inserts than are measured ahead. A function of
+// its own, so that its loops keep their values in registers.
+[[gnu::noinline]] bool HandOutPrepared(const PreparedMessage& message, const DWORD_PTR* arguments, bool allocate,
+                                       LPWSTR lpBuffer, DWORD nSize, DWORD& written) {
+  PreparedText text;
+  if (!text.Measure(message, arguments)) return false;
+  written = HandOut(
+      text.Size(), [&](char16_t* into, size_t count) { text.Write(into, count); }, allocate, lpBuffer, nSize);
+  return true;
+}
+
+// A message of a module loaded as data, from the tables found for it in
+// table (nullptr, with the last error set, for a handle that names none);
+// nullptr with the Windows code in error when the tables lack it. The
+// calling thread keeps the module's tables and the message it found last
+// for the next call: a caller formatting many records finds both without
+// the handle table's lock and without a search. What is kept holds the
+// tables alive and is given up once any handle was removed since (the
+// module freed, or its handle's value taken by another), so a freed module
+// is refused as before.
+const MessageTable::Message* FindModuleMessage(HMODULE module, DWORD id, DWORD languageId, const MessageTable*& table,
+                                               DWORD& error) {
+  struct Kept {
+    HMODULE module = nullptr;
+    uint64_t removals = 0;
+    std::shared_ptr<const MessageTable> table;
+    DWORD id = 0;
+    DWORD languageId = 0;
+    const MessageTable::Message* message = nullptr;
+  };
+  thread_local Kept kept;
+  const uint64_t removals = HandleRemovals();
+  if (!kept.table || kept.module != module || kept.removals != removals) {
+    std::shared_ptr<const MessageTable> found = MessageTablesOf(module);
+    if (!found) {
+      table = nullptr;
+      return nullptr;
+    }
+    kept = {module, removals, std::move(found)};
+  }
+  table = kept.table.get();
+  if (kept.message && kept.id == id && kept.languageId == languageId) return kept.message;
+  const MessageTable::Message* message = FindTableMessage(*table, id, languageId, error);
+  if (message) {
+    kept.id = id;
+    kept.languageId = languageId;
+    kept.message = message;
+  }
+  return message;
+}
+
 }  // namespace
 
 std::u16string FormatPreparedForTesting(const PreparedMessage& message, const DWORD_PTR* arguments) {
@@ -562,7 +637,7 @@ DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
   // The template is read where it lies: in the caller's string, in the
   // module's table (held by table) or in systemText.
   std::u16string_view source;
-  std::shared_ptr<const MessageTable> table;
+  const MessageTable* table = nullptr;
   std::u16string systemText;
   if (dwFlags & FORMAT_MESSAGE_FROM_STRING) {
     if (lpSource == nullptr) {
@@ -572,15 +647,15 @@ DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
     source = static_cast<LPCWSTR>(lpSource);
   } else {
     DWORD error = ERROR_MR_MID_NOT_FOUND;
-    const std::u16string* found = nullptr;
+    const MessageTable::Message* found = nullptr;
     if (dwFlags & FORMAT_MESSAGE_FROM_HMODULE) {
       // A module not loaded as data (the program itself, with none given)
       // has no message table on POSIX.
       const auto module = reinterpret_cast<uintptr_t>(lpSource);
-      if (module & 1) table = MessageTablesOf(static_cast<HMODULE>(const_cast<void*>(lpSource)));
-      if (table) {
-        found = FindMessage(*table, dwMessageId, dwLanguageId, error);
-      } else {
+      if (module & 1)
+        found = FindModuleMessage(static_cast<HMODULE>(const_cast<void*>(lpSource)), dwMessageId, dwLanguageId, table,
+                                  error);
+      if (!table) {
         error = (module & 1) ? ERROR_INVALID_HANDLE : ERROR_RESOURCE_TYPE_NOT_FOUND;
       }
     }
@@ -589,23 +664,18 @@ DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
       // taken apart when the module was read.
       constexpr DWORD kPlain = FORMAT_MESSAGE_ARGUMENT_ARRAY;
       constexpr DWORD kOther = FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK;
-      if (Arguments != nullptr && (dwFlags & (kPlain | kOther)) == kPlain) {
-        const auto prepared = table->prepared.find(found);
-        if (prepared != table->prepared.end() && prepared->second.usable) {
-          const auto* arguments = reinterpret_cast<const DWORD_PTR*>(Arguments);
-          PreparedText text;
-          if (text.Measure(prepared->second, arguments))
-            return HandOut(
-                text.Size(), [&](char16_t* into, size_t count) { text.Write(into, count); }, allocate, lpBuffer, nSize);
-          TextBuffer formatted;
-          FormatPrepared(prepared->second, arguments, formatted);
-          const std::u16string_view whole = formatted.View();
-          return HandOut(
-              whole.size(), [&](char16_t* into, size_t count) { std::copy_n(whole.data(), count, into); }, allocate,
-              lpBuffer, nSize);
-        }
+      if (Arguments != nullptr && (dwFlags & (kPlain | kOther)) == kPlain && found->prepared.usable) {
+        const auto* arguments = reinterpret_cast<const DWORD_PTR*>(Arguments);
+        DWORD written = 0;
+        if (HandOutPrepared(found->prepared, arguments, allocate, lpBuffer, nSize, written)) return written;
+        TextBuffer formatted;
+        FormatPrepared(found->prepared, arguments, formatted);
+        const std::u16string_view whole = formatted.View();
+        return HandOut(
+            whole.size(), [&](char16_t* into, size_t count) { std::copy_n(whole.data(), count, into); }, allocate,
+            lpBuffer, nSize);
       }
-      source = *found;
+      source = *found->text;
     } else if (dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) {
       const char* text = SystemMessageText(dwMessageId);
       if (!text) {

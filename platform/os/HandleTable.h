@@ -6,6 +6,7 @@
 // satisfied wait does to it, the object says itself. Waits test and take the
 // objects under one lock (WaitLock), so that an auto-reset object is given to
 // one waiter only and a wait for all takes every object at the same moment.
+#include <cstdint>
 #include <memory>
 #include <mutex>
 
@@ -41,6 +42,9 @@ template <class T>
 std::shared_ptr<T> ReferenceHandleAs(HANDLE handle) {
   return std::dynamic_pointer_cast<T>(ReferenceHandle(handle));
 }
+// The number of handles removed from the table so far: a lookup kept aside
+// still names the same object while this number stays the same.
+uint64_t HandleRemovals();
 // Removes a handle from the table; the object goes when its last reference
 // does. Returns false when the handle names nothing.
 bool RemoveHandle(HANDLE handle);

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <system_error>
@@ -32,6 +33,7 @@ struct Table {
   std::mutex lock;
   std::vector<Slot> slots;
   std::vector<size_t> free;
+  std::atomic<uint64_t> removals{0};
 };
 
 Table& Handles() {
@@ -94,6 +96,8 @@ std::shared_ptr<KernelObject> ReferenceHandle(HANDLE handle) {
   return index < 0 ? nullptr : table.slots[static_cast<size_t>(index)].object;
 }
 
+uint64_t HandleRemovals() { return Handles().removals.load(std::memory_order_acquire); }
+
 bool RemoveHandle(HANDLE handle) {
   std::shared_ptr<KernelObject> object;  // released outside the table's lock
   Table& table = Handles();
@@ -102,6 +106,7 @@ bool RemoveHandle(HANDLE handle) {
   if (index < 0) return false;
   Slot& slot = table.slots[static_cast<size_t>(index)];
   object = std::move(slot.object);
+  table.removals.fetch_add(1, std::memory_order_release);
   slot.generation = (slot.generation + 1) & kGenerationMask;
   table.free.push_back(static_cast<size_t>(index));
   return true;

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <mutex>
@@ -106,8 +107,15 @@ class PeReader {
       bytes_.Check(at, size);
       ReadMessages(Bytes(bytes_.At(at), size), table->languages[static_cast<WORD>(name)]);
     }
+    // In the order of their keys, as both maps are ordered.
     for (const auto& [language, messages] : table->languages)
-      for (const auto& [id, text] : messages) table->prepared.emplace(&text, PrepareMessage(text));
+      for (const auto& [id, text] : messages)
+        table->messages.push_back({MessageTable::Key(language, id), &text, PrepareMessage(text)});
+    if (!table->languages.empty()) {
+      table->defaultLanguage = table->languages.begin()->first;
+      for (const WORD language : {0x0009, 0x0409, 0x0000})
+        if (table->languages.count(language)) table->defaultLanguage = language;
+    }
     return table;
   }
 
@@ -287,34 +295,33 @@ std::shared_ptr<const MessageTable> MessageTablesOf(HMODULE module) {
   return std::shared_ptr<const MessageTable>(std::move(object), table);
 }
 
-const std::u16string* FindMessage(const MessageTable& table, DWORD id, DWORD languageId, DWORD& error) {
+const MessageTable::Message* FindTableMessage(const MessageTable& table, DWORD id, DWORD languageId, DWORD& error) {
   if (table.languages.empty()) {
     error = ERROR_RESOURCE_TYPE_NOT_FOUND;
     return nullptr;
   }
-  const std::map<DWORD, std::u16string>* messages = nullptr;
-  auto language = [&](DWORD lang) {
-    auto found = table.languages.find(static_cast<WORD>(lang));
-    return found == table.languages.end() ? nullptr : &found->second;
-  };
+  WORD language = table.defaultLanguage;
   if (languageId != 0) {
-    messages = language(languageId);
-    if (!messages) messages = language(languageId & 0x3FF);
-  } else {
-    for (DWORD lang : {0x0000u, 0x0409u, 0x0009u})
-      if (!messages) messages = language(lang);
-    if (!messages) messages = &table.languages.begin()->second;
+    language = static_cast<WORD>(languageId);
+    if (!table.languages.count(language)) language = static_cast<WORD>(languageId & 0x3FF);
+    if (!table.languages.count(language)) {
+      error = ERROR_RESOURCE_LANG_NOT_FOUND;
+      return nullptr;
+    }
   }
-  if (!messages) {
-    error = ERROR_RESOURCE_LANG_NOT_FOUND;
-    return nullptr;
-  }
-  auto found = messages->find(id);
-  if (found == messages->end()) {
+  const uint64_t key = MessageTable::Key(language, id);
+  const auto found = std::lower_bound(table.messages.begin(), table.messages.end(), key,
+                                      [](const MessageTable::Message& m, uint64_t k) { return m.key < k; });
+  if (found == table.messages.end() || found->key != key) {
     error = ERROR_MR_MID_NOT_FOUND;
     return nullptr;
   }
-  return &found->second;
+  return &*found;
+}
+
+const std::u16string* FindMessage(const MessageTable& table, DWORD id, DWORD languageId, DWORD& error) {
+  const MessageTable::Message* message = FindTableMessage(table, id, languageId, error);
+  return message ? message->text : nullptr;
 }
 
 }  // namespace ztl::os

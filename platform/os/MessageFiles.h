@@ -8,6 +8,7 @@
 // are parsed once per file and kept (by path, size and modification time)
 // for the next load; a file that changes is read again.
 #include <cstddef>
+#include <cstdint>
 #include <map>
 #include <memory>
 #include <string>
@@ -44,9 +45,20 @@ namespace ztl::os {
 // (as stored, converted to UTF-16).
 struct MessageTable {
   std::map<WORD, std::map<DWORD, std::u16string>> languages;
-  // Each text of languages prepared for formatting, by the text's address:
-  // a table is not changed once it is read.
-  std::map<const std::u16string*, PreparedMessage> prepared;
+  // Each text of languages with the text prepared for formatting, ordered
+  // by Key(language, id), so that formatting finds its message with one
+  // search. A table is not changed once it is read.
+  struct Message {
+    uint64_t key;
+    const std::u16string* text;
+    PreparedMessage prepared;
+  };
+  std::vector<Message> messages;
+  // The language a language id of 0 picks; meaningful when languages is not
+  // empty.
+  WORD defaultLanguage = 0;
+
+  static constexpr uint64_t Key(WORD language, DWORD id) { return uint64_t{language} << 32 | id; }
 };
 
 // Reads the message tables out of the bytes of a PE file; an empty table for
@@ -63,5 +75,8 @@ ZTL_PLATFORM_API std::shared_ptr<const MessageTable> MessageTablesOf(HMODULE mod
 // English (United States), English, then any; another language only itself
 // and its primary language. Returns nullptr with the Windows code in error.
 ZTL_PLATFORM_API const std::u16string* FindMessage(const MessageTable& table, DWORD id, DWORD languageId, DWORD& error);
+// FindMessage's pick with the text prepared for formatting.
+ZTL_PLATFORM_API const MessageTable::Message* FindTableMessage(const MessageTable& table, DWORD id, DWORD languageId,
+                                                               DWORD& error);
 
 }  // namespace ztl::os

@@ -27,6 +27,9 @@ int CheckMessageModule(const uint8_t* data, size_t size) {
   for (const auto& [language, messages] : table->languages) {
     for (const auto& [id, text] : messages) {
       held += text.size();
+      DWORD error = 0;
+      const ztl::os::MessageTable::Message* message = ztl::os::FindTableMessage(*table, id, language, error);
+      if (!message || message->text != &text) std::abort();
       std::u16string formatted;
       bool failed = false;
       try {
@@ -35,7 +38,7 @@ int CheckMessageModule(const uint8_t* data, size_t size) {
         failed = true;
       }
       // The text taken apart formats as the text itself.
-      const ztl::os::PreparedMessage& prepared = table->prepared.at(&text);
+      const ztl::os::PreparedMessage& prepared = message->prepared;
       if (prepared.usable && prepared.highestInsert <= 2 &&
           (failed || ztl::os::FormatPreparedForTesting(prepared, arguments) != formatted))
         std::abort();

@@ -3,10 +3,14 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/os/FormatMessage.h"
+#include "platform/os/Handles.h"
+#include "platform/os/Sync.h"
 #include "platform/os/Testing.h"
 #include "platform/rtl/Unicode.h"
 #include "tests/support/TestDir.h"
@@ -175,6 +179,69 @@ TEST_F(MessageFile, ReadsAChangedFileAgain) {
   EXPECT_EQ(Message(module, 1000, 0, {u"a", u"b"}), u"");
   EXPECT_EQ(Message(module, 1, 0, {u"x"}), u"Only in the first file: x.\r\n");
   FreeLibrary(module);
+}
+
+// The module a thread formatted from last is kept for its next message,
+// but not past its FreeLibrary, even when another module gets its handle's
+// value.
+TEST_F(MessageFile, AFreedModuleIsNotServedFromWhatWasKept) {
+  const std::u16string first = Path(ZTL_TEST_MESSAGES_FIRST);
+  HMODULE module = LoadLibraryExW(Path(ZTL_TEST_MESSAGES_SECOND).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(module, nullptr);
+  EXPECT_EQ(Message(module, 1000, 0, {u"a", u"b"}), u"User a logged on from b.\r\n");
+  ASSERT_TRUE(FreeLibrary(module));
+  EXPECT_EQ(Message(module, 1000, 0, {u"a", u"b"}), u"");
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  // A freed slot is taken again with the next generation of its value,
+  // which comes round after some hundred loads.
+  HMODULE other = nullptr;
+  for (int i = 0; i < 1024 && other != module; ++i) {
+    if (other) FreeLibrary(other);
+    other = LoadLibraryExW(first.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+    ASSERT_NE(other, nullptr);
+  }
+  ASSERT_EQ(other, module);
+  EXPECT_EQ(Message(other, 1000, 0, {u"a", u"b"}), u"");
+  EXPECT_EQ(GetLastError(), ERROR_MR_MID_NOT_FOUND);
+  EXPECT_EQ(Message(other, 1, 0, {u"x"}), u"Only in the first file: x.\r\n");
+  FreeLibrary(other);
+}
+
+// Modules are found without the handle table's lock: one freed meanwhile,
+// or whose handle's slot went to another object, is refused.
+using MessageFileThreads = MessageFile;
+TEST_F(MessageFileThreads, FormatsWhileOtherThreadsLoadAndFree) {
+  const std::u16string path = Path(ZTL_TEST_MESSAGES_SECOND);
+  HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(module, nullptr);
+  std::atomic<bool> stop{false};
+  std::atomic<int> wrong{0};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 2; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 2000; ++i)
+        if (Message(module, 1000, 0, {u"ann", u"host"}) != u"User ann logged on from host.\r\n") ++wrong;
+    });
+  threads.emplace_back([&] {
+    while (!stop) {
+      HMODULE other = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+      if (!other || Message(other, 1000, 0x407, {u"a", u"b"}).empty()) ++wrong;
+      FreeLibrary(other);
+      if (!Message(other, 1000, 0, {u"a", u"b"}).empty() || GetLastError() != ERROR_INVALID_HANDLE) ++wrong;
+    }
+  });
+  threads[0].join();
+  threads[1].join();
+  stop = true;
+  threads[2].join();
+  EXPECT_EQ(wrong, 0);
+  EXPECT_TRUE(FreeLibrary(module));
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);  // may take the freed slot
+  ASSERT_NE(event, nullptr);
+  EXPECT_EQ(Message(static_cast<HMODULE>(event), 1000, 0, {u"a", u"b"}), u"");
+  EXPECT_EQ(Message(reinterpret_cast<HMODULE>(reinterpret_cast<uintptr_t>(event) | 1), 1000, 0, {u"a", u"b"}), u"");
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+  CloseHandle(event);
 }
 #endif
 
