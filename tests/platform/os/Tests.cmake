@@ -19,3 +19,6 @@ if(ZTL_MESSAGE_FILES_FOUND)
 endif()
 # The event log's reliability test runs writers and readers as processes.
 add_dependencies(${name} evtlog_helper)
+# The event log tests change a log's database behind its back.
+find_package(SQLite3 REQUIRED)
+target_link_libraries(${name} PRIVATE SQLite::SQLite3)
