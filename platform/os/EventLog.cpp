@@ -579,8 +579,11 @@ BOOL ReadEventLogW(HANDLE hEventLog, DWORD dwReadFlags, DWORD dwRecordOffset, LP
       copied = 0;
       int rc;
       while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-        const void* bytes = sqlite3_column_blob(s, 1);
-        const auto size = static_cast<DWORD>(sqlite3_column_bytes(s, 1));
+        // The column's value once, then its bytes and size without a lock
+        // each: the connection is this handle's alone, under its lock.
+        sqlite3_value* record = sqlite3_column_value(s, 1);
+        const void* bytes = sqlite3_value_blob(record);
+        const auto size = static_cast<DWORD>(sqlite3_value_bytes(record));
         if (size < kFixedSize + 4) return SQLITE_CORRUPT;
         if (size > nNumberOfBytesToRead - used) {
           if (used == 0) needed = size;
