@@ -598,7 +598,7 @@ BOOL ReadEventLogW(HANDLE hEventLog, DWORD dwReadFlags, DWORD dwRecordOffset, LP
       }
       return rc;
     };
-    // The keys are strictly ordered and none lies before start: they ran
+    // The keys come strictly ordered, none short of start: they ran
     // on without a gap when the row after the last copied has the number
     // next in line, or when the copied rows reach the log's far end.
     auto contiguous = [&](int rc) {
