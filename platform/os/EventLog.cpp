@@ -563,28 +563,53 @@ BOOL ReadEventLogW(HANDLE hEventLog, DWORD dwReadFlags, DWORD dwRecordOffset, LP
       return FALSE;
     }
     sqlite3_stmt* s = forwards ? log->db_.Forwards() : log->db_.Backwards();
-    sqlite3_bind_int64(s, 1, start);
     auto* out = static_cast<BYTE*>(lpBuffer);
+    const int64_t step = forwards ? 1 : -1;
     DWORD used = 0;
-    DWORD last = 0;
     DWORD needed = 0;
-    int rc;
-    while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
-      const auto number = static_cast<DWORD>(sqlite3_column_int64(s, 0));
-      const void* bytes = sqlite3_column_blob(s, 1);
-      const auto size = static_cast<DWORD>(sqlite3_column_bytes(s, 1));
-      if (size < kFixedSize + 4) {
-        rc = SQLITE_CORRUPT;
-        break;
+    DWORD last = 0;
+    int64_t copied = 0;
+    // Fills the buffer from start on. Unless keyed, each record's number is
+    // taken as start plus the records before it, which the caller then
+    // checks against the keys: reading each row's key costs more than the
+    // check.
+    auto fill = [&](bool keyed) {
+      sqlite3_bind_int64(s, 1, start);
+      used = needed = 0;
+      copied = 0;
+      int rc;
+      while ((rc = sqlite3_step(s)) == SQLITE_ROW) {
+        // The column's value once, then its bytes and size without a lock
+        // each: the connection is this handle's alone, under its lock.
+        sqlite3_value* record = sqlite3_column_value(s, 1);
+        const void* bytes = sqlite3_value_blob(record);
+        const auto size = static_cast<DWORD>(sqlite3_value_bytes(record));
+        if (size < kFixedSize + 4) return SQLITE_CORRUPT;
+        if (size > nNumberOfBytesToRead - used) {
+          if (used == 0) needed = size;
+          return rc;
+        }
+        const auto number = static_cast<DWORD>(keyed ? sqlite3_column_int64(s, 0) : int64_t{start} + step * copied);
+        std::memcpy(out + used, bytes, size);
+        std::memcpy(out + used + offsetof(EVENTLOGRECORD, RecordNumber), &number, sizeof number);
+        used += size;
+        last = number;
+        ++copied;
       }
-      if (size > nNumberOfBytesToRead - used) {
-        if (used == 0) needed = size;
-        break;
-      }
-      std::memcpy(out + used, bytes, size);
-      std::memcpy(out + used + offsetof(EVENTLOGRECORD, RecordNumber), &number, sizeof number);
-      used += size;
-      last = number;
+      return rc;
+    };
+    // The keys come strictly ordered, none short of start: they ran
+    // on without a gap when the row after the last copied has the number
+    // next in line, or when the copied rows reach the log's far end.
+    auto contiguous = [&](int rc) {
+      const int64_t next = int64_t{start} + step * copied;
+      if (rc == SQLITE_ROW) return sqlite3_column_int64(s, 0) == next;
+      return rc != SQLITE_DONE || next == (forwards ? int64_t{range.newest} + 1 : int64_t{range.oldest} - 1);
+    };
+    int rc = fill(false);
+    if (!contiguous(rc)) {
+      sqlite3_reset(s);
+      rc = fill(true);
     }
     sqlite3_reset(s);
     if (rc != SQLITE_ROW && rc != SQLITE_DONE) throw ErrorOf(rc);

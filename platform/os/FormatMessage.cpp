@@ -569,7 +569,11 @@ const MessageTable::Message* FindModuleMessage(HMODULE module, DWORD id, DWORD l
     DWORD languageId = 0;
     const MessageTable::Message* message = nullptr;
   };
-  thread_local Kept kept;
+  // Initial-exec: found at a fixed offset from the thread pointer, without
+  // the call that the library's dynamic TLS would cost on every message.
+  // The library is linked by its programs, not loaded late, and the few bytes
+  // fit in the static TLS the C library keeps spare for late loads anyway.
+  [[gnu::tls_model("initial-exec")]] thread_local Kept kept;
   const uint64_t removals = HandleRemovals();
   if (!kept.table || kept.module != module || kept.removals != removals) {
     std::shared_ptr<const MessageTable> found = MessageTablesOf(module);

@@ -1,6 +1,7 @@
 #include "platform/os/EventLog.h"
 
 #include <gtest/gtest.h>
+#include <sqlite3.h>
 
 #include <cstring>
 #include <ctime>
@@ -292,6 +293,44 @@ TEST_F(EventLog, ReopenedLogsReadTheirFileAsItIsNow) {
   EXPECT_EQ(Count(fresh), 0u);
   ASSERT_TRUE(Report(fresh, {u"anew"}));
   EXPECT_EQ(Oldest(fresh), 1u);
+}
+
+// A file whose numbers have gaps (rows removed behind the log's back) still
+// gives each record the number it is stored under, whichever way and however
+// many records a buffer holds.
+TEST_F(EventLog, ReadsTheStoredNumbersAcrossGaps) {
+  HANDLE source = Source(u"GapTest");
+  for (int i = 0; i < 7; ++i) ASSERT_TRUE(Report(source, {u"entry"}));
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((ztl::os::EventLogFolder() + "/application.db").c_str(), &db), SQLITE_OK);
+  const int rc = sqlite3_exec(db, "DELETE FROM records WHERE number IN (2, 4, 5)", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  ASSERT_EQ(rc, SQLITE_OK);
+
+  HANDLE log = Open();
+  const DWORD size = static_cast<DWORD>(Seek(log, 1).size());
+  auto numbers = [&](DWORD flags, DWORD room) {
+    std::vector<BYTE> buffer(room);
+    std::vector<DWORD> found;
+    DWORD read = 0, needed = 0;
+    HANDLE reader = Open();
+    while (ReadEventLogW(reader, EVENTLOG_SEQUENTIAL_READ | flags, 0, buffer.data(), room, &read, &needed))
+      for (DWORD at = 0; at < read; at += size)
+        found.push_back(Head(Bytes(buffer.begin() + at, buffer.end())).RecordNumber);
+    EXPECT_EQ(GetLastError(), ERROR_HANDLE_EOF);
+    return found;
+  };
+  const std::vector<DWORD> stored{1, 3, 6, 7};
+  for (DWORD room : {size, 2 * size, 10 * size}) {
+    EXPECT_EQ(numbers(EVENTLOG_FORWARDS_READ, room), stored) << room;
+    EXPECT_EQ(numbers(EVENTLOG_BACKWARDS_READ, room), std::vector<DWORD>(stored.rbegin(), stored.rend())) << room;
+  }
+  EXPECT_EQ(Head(Seek(log, 3)).RecordNumber, 3u);
+  BYTE probe;
+  DWORD read = 0, needed = 0;
+  EXPECT_FALSE(ReadEventLogW(log, EVENTLOG_SEEK_READ | EVENTLOG_FORWARDS_READ, 4, &probe, 0, &read, &needed));
+  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(needed, size);
 }
 
 TEST_F(EventLog, RefusesOversizedEntries) {

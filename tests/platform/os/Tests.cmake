@@ -21,3 +21,6 @@ endif()
 add_dependencies(${name} evtlog_helper)
 # The code module tests load the platform library itself by its path.
 target_compile_definitions(${name} PRIVATE ZTL_PLATFORM_LIBRARY="$<TARGET_FILE:ztl_platform>")
+# The event log tests change a log's database behind its back.
+find_package(SQLite3 REQUIRED)
+target_link_libraries(${name} PRIVATE SQLite::SQLite3)
