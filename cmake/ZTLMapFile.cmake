@@ -68,11 +68,14 @@ function(_ztl_add_line_tables target)
     if(NOT language IN_LIST languages)
       continue()
     endif()
+    # Added as "SHELL:-g1": a plain -g1 that the build's own options already
+    # hold earlier (a sanitizer build's) would be dropped as a duplicate,
+    # leaving a later -g0 of the target in force.
     if(NOT multi_config AND CMAKE_BUILD_TYPE STREQUAL "")
       # Without a build type only the common flags apply.
       _ztl_flags_ask_for_debug("${CMAKE_${language}_FLAGS} ${own_options}" debug)
       if(NOT debug)
-        target_compile_options(${target} PRIVATE $<$<COMPILE_LANGUAGE:${language}>:-g1>)
+        target_compile_options(${target} PRIVATE "$<$<COMPILE_LANGUAGE:${language}>:SHELL:-g1>")
       endif()
       continue()
     endif()
@@ -87,7 +90,7 @@ function(_ztl_add_line_tables target)
     if(without_debug)
       string(REPLACE ";" "," without_debug "${without_debug}")
       target_compile_options(${target} PRIVATE
-        $<$<AND:$<COMPILE_LANGUAGE:${language}>,$<CONFIG:${without_debug}>>:-g1>)
+        "$<$<AND:$<COMPILE_LANGUAGE:${language}>,$<CONFIG:${without_debug}>>:SHELL:-g1>")
     endif()
   endforeach()
 endfunction()

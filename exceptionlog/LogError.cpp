@@ -440,7 +440,7 @@ String TZTExceptionLog::CallStackSection() const {
   // but a fault's first frame is the faulting instruction itself, which is
   // then the raise address, looked up as it is.
   const auto frameText = [&](size_t i) {
-    void* source = static_cast<char*>(stack[i]) - 1;
+    void* source = stack[i] ? static_cast<char*>(stack[i]) - 1 : nullptr;
     if (i == 0 && stack[0] == ExceptAddr()) source = ExceptSourceAddr();
     return FrameText(stack[i], source);
   };
