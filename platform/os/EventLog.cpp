@@ -493,8 +493,13 @@ HANDLE RegisterEventSourceW(LPCWSTR lpUNCServerName, LPCWSTR lpSourceName) {
 
 BOOL DeregisterEventSource(HANDLE hEventLog) { return CloseLogHandle(hEventLog); }
 
-BOOL GetNumberOfEventLogRecords(HANDLE hEventLog, LPDWORD NumberOfRecords) {
-  if (NumberOfRecords == nullptr) {
+namespace {
+
+// One figure of a log's current record range, for the two calls that ask
+// for one.
+template <typename Figure>
+BOOL ReadRangeFigure(HANDLE hEventLog, LPDWORD out, Figure figure) {
+  if (out == nullptr) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return FALSE;
   }
@@ -502,7 +507,7 @@ BOOL GetNumberOfEventLogRecords(HANDLE hEventLog, LPDWORD NumberOfRecords) {
   if (!log) return FALSE;
   std::lock_guard guard(log->lock);
   try {
-    *NumberOfRecords = log->db_.ReadRange().Count();
+    *out = figure(log->db_.ReadRange());
     return TRUE;
   } catch (DWORD error) {
     SetLastError(error);
@@ -510,21 +515,14 @@ BOOL GetNumberOfEventLogRecords(HANDLE hEventLog, LPDWORD NumberOfRecords) {
   }
 }
 
+}  // namespace
+
+BOOL GetNumberOfEventLogRecords(HANDLE hEventLog, LPDWORD NumberOfRecords) {
+  return ReadRangeFigure(hEventLog, NumberOfRecords, [](const auto& range) { return range.Count(); });
+}
+
 BOOL GetOldestEventLogRecord(HANDLE hEventLog, LPDWORD OldestRecord) {
-  if (OldestRecord == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return FALSE;
-  }
-  auto log = Lookup(hEventLog);
-  if (!log) return FALSE;
-  std::lock_guard guard(log->lock);
-  try {
-    *OldestRecord = log->db_.ReadRange().oldest;
-    return TRUE;
-  } catch (DWORD error) {
-    SetLastError(error);
-    return FALSE;
-  }
+  return ReadRangeFigure(hEventLog, OldestRecord, [](const auto& range) { return range.oldest; });
 }
 
 BOOL ReadEventLogW(HANDLE hEventLog, DWORD dwReadFlags, DWORD dwRecordOffset, LPVOID lpBuffer,
