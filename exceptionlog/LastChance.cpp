@@ -113,10 +113,11 @@ void SayWhere(const char* className, const TZTExceptionLog& logger) {
   [[maybe_unused]] ssize_t ignored = write(STDERR_FILENO, line.Data(), line.Size());
 }
 
-// The reduced report: what can be told without allocating.
-void ReportReduced(const char* className, const char* message, void* address) {
+// The reduced report: what can be told without allocating. True when it
+// was written and the standard error told where.
+bool ReportReduced(const char* className, const char* message, void* address) {
   TZTExceptionLog* logger = reporter.load();
-  if (logger == nullptr || !logger->Active() || logger->LogFile().empty() || reported.exchange(true)) return;
+  if (logger == nullptr || !logger->Active() || logger->LogFile().empty() || reported.exchange(true)) return false;
   FixedText report;
   report.Add("\r\nPhys.addr: ");
   report.AddHex(reinterpret_cast<uintptr_t>(address));
@@ -132,6 +133,7 @@ void ReportReduced(const char* className, const char* message, void* address) {
   report.Add(" \r\n");
   AppendToLog(*logger, report);
   SayWhere(className, *logger);
+  return true;
 }
 
 void OnAbortSignal(int) {
@@ -141,15 +143,16 @@ void OnAbortSignal(int) {
   raise(SIGABRT);
 }
 
-void OnFatalFault(Exception& exception, void* address) {
-  ReportReduced(exception.ClassType()->ClassName().c_str(), exception.Message().c_str(), address);
+bool OnFatalFault(Exception& exception, void* address) {
+  return ReportReduced(exception.ClassType()->ClassName().c_str(), exception.Message().c_str(), address);
 }
 
 // ---- Exceptions that reach no handler
 
-void ReportException(const std::exception_ptr& exception) {
+// True when the report was written and the standard error told where.
+bool ReportException(const std::exception_ptr& exception) {
   TZTExceptionLog* logger = reporter.load();
-  if (logger == nullptr || !logger->Active() || logger->LogFile().empty() || reported.exchange(true)) return;
+  if (logger == nullptr || !logger->Active() || logger->LogFile().empty() || reported.exchange(true)) return false;
   Exception* object = ExceptionObjectOf(exception);
   try {
     std::rethrow_exception(exception);  // inside a handler, so that the report sees it as being handled
@@ -158,19 +161,22 @@ void ReportException(const std::exception_ptr& exception) {
       logger->ReportUnhandled(object);
     } catch (...) {
       reported = false;  // the full report failed: the reduced one still goes out
-      ReportReduced(object->ClassType()->ClassName().c_str(), object->Message().c_str(), ExceptionAddressOf(exception));
-      return;
+      return ReportReduced(object->ClassType()->ClassName().c_str(), object->Message().c_str(),
+                           ExceptionAddressOf(exception));
     }
   }
   SayWhere(object->ClassType()->ClassName().c_str(), *logger);
+  return true;
 }
 
 [[noreturn]] void OnTerminate() {
-  if (std::exception_ptr exception = std::current_exception())
-    ReportException(exception);
-  else
-    ReportReduced("std::terminate", "Terminate called without an exception", nullptr);
-  if (std::terminate_handler previous = TheState().previousTerminate) previous();
+  const std::exception_ptr exception = std::current_exception();
+  const bool told = exception ? ReportException(exception)
+                              : ReportReduced("std::terminate", "Terminate called without an exception", nullptr);
+  // The handler found before (the C++ runtime's writes the exception's class
+  // and message) runs only for a crash left unreported: otherwise the report
+  // holds what it would say, and the user reads one line.
+  if (std::terminate_handler previous = TheState().previousTerminate; previous && !told) previous();
   std::abort();
 }
 

@@ -310,10 +310,10 @@ void RestoreDefaultAction(int signal) {
 void FatalFault(int signal, FaultKind kind, void* pc) {
   const int savedErrno = errno;
   const bool overflow = kind == fkStackOverflow;
-  WriteFatalLine(overflow ? "stack overflow without room to raise it" : "fault inside the fault handler", pc);
   TFatalFaultHook hook = fatalFaultHook.load();
   FatalExceptions* made = fatalExceptions.load();
-  if (hook && made) hook(overflow ? static_cast<Exception&>(made->overflow) : made->access, pc);
+  const bool told = hook && made && hook(overflow ? static_cast<Exception&>(made->overflow) : made->access, pc);
+  if (!told) WriteFatalLine(overflow ? "stack overflow without room to raise it" : "fault inside the fault handler", pc);
   RestoreDefaultAction(signal);
   errno = savedErrno;
 }

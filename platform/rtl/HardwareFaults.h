@@ -81,15 +81,17 @@ class ZTL_PLATFORM_API TFaultStack {
 };
 
 // Called on the alternate signal stack when a fault cannot be raised as an
-// exception (see Stack overflow above), just before the process ends and
-// after the line on the standard error: a last chance to write a report.
-// It runs inside the signal handler, maybe while another thread holds the
-// allocator's or stdio's lock, so it may only make async-signal-safe calls
-// (write, open, close, ...): no allocation, no stdio, no locks, no throw.
-// `exception` was made in advance (an EStackOverflow, or an EAccessViolation
-// for a fault inside the fault handler) and `address` is where the fault
-// happened.
-using TFatalFaultHook = void (*)(Exception& exception, void* address);
+// exception (see Stack overflow above), just before the process ends: a last
+// chance to write a report. It runs inside the signal handler, maybe while
+// another thread holds the allocator's or stdio's lock, so it may only make
+// async-signal-safe calls (write, open, close, ...): no allocation, no
+// stdio, no locks, no throw. `exception` was made in advance (an
+// EStackOverflow, or an EAccessViolation for a fault inside the fault
+// handler) and `address` is where the fault happened.
+// Returns true when it has told the standard error where its report went:
+// the platform's own line about the fault is then left out, so that the user
+// reads one line. Otherwise that line follows the hook.
+using TFatalFaultHook = bool (*)(Exception& exception, void* address);
 ZTL_PLATFORM_API void SetFatalFaultHook(TFatalFaultHook hook);
 
 }  // namespace ztl

@@ -81,12 +81,14 @@ __attribute__((noinline)) int Recurse(int depth) {
   return recurse(depth + 1) + frame[0];
 }
 
-void ReportHook(ztl::Exception& exception, void*) {
+// Writes a mark, not a report's place: the platform's own line follows.
+bool ReportHook(ztl::Exception& exception, void*) {
   const ztl::String& name = exception.ClassType()->ClassName();
   ssize_t ignored = write(STDERR_FILENO, "hook: ", 6);
   ignored = write(STDERR_FILENO, name.data(), name.size());
   ignored = write(STDERR_FILENO, "\n", 1);
   (void)ignored;
+  return false;
 }
 
 // Overflows once with a fault stack and keeps the exception, so that the
