@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/os/EventLog.h"
+#include "platform/os/FileMapping.h"
 #include "platform/os/HandleTable.h"
 #include "platform/os/MessageFiles.h"
 #include "platform/os/Testing.h"
@@ -42,6 +43,7 @@ constexpr SystemMessage systemMessages[] = {
     {ERROR_NOT_ENOUGH_MEMORY, "Not enough memory resources are available to process this command."},
     {ERROR_OUTOFMEMORY, "Not enough memory resources are available to complete this operation."},
     {ERROR_WRITE_PROTECT, "The media is write protected."},
+    {ERROR_READ_FAULT, "The system cannot read from the specified device."},
     {ERROR_SHARING_VIOLATION, "The process cannot access the file because it is being used by another process."},
     {ERROR_LOCK_VIOLATION,
      "The process cannot access the file because another process has locked a portion of the file."},
@@ -61,6 +63,9 @@ constexpr SystemMessage systemMessages[] = {
     {ERROR_NO_MORE_ITEMS, "No more data is available."},
     {ERROR_DIRECTORY, "The directory name is invalid."},
     {ERROR_MR_MID_NOT_FOUND, "The system cannot find message text for message number 0x%1 in the message file for %2."},
+    {ERROR_INVALID_ADDRESS, "Attempt to access invalid address."},
+    {ERROR_FILE_INVALID, "The volume for a file has been externally altered so that the opened file is no longer valid."},
+    {ERROR_MAPPED_ALIGNMENT, "The base address or the file offset specified does not have the proper alignment."},
     {ERROR_NOT_FOUND, "Element not found."},
     {ERROR_INVALID_SID, "The security ID structure is invalid."},
     {ERROR_EVENTLOG_FILE_CORRUPT, "The event log file is corrupted."},

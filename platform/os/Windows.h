@@ -21,3 +21,4 @@
 #include "platform/os/EventLog.h"
 #include "platform/os/MessageFiles.h"
 #include "platform/os/FormatMessage.h"
+#include "platform/os/FileMapping.h"

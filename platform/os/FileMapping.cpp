@@ -1,0 +1,190 @@
+#include "platform/os/FileMapping.h"
+
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+
+#include "platform/os/HandleTable.h"
+#include "platform/os/WideText.h"
+
+namespace ztl::os {
+namespace {
+
+// Owns one descriptor; file handles and mappings are not waitable here.
+class DescriptorObject : public KernelObject {
+ public:
+  explicit DescriptorObject(int fd) : fd_(fd) {}
+  ~DescriptorObject() override { ::close(fd_); }
+  DescriptorObject(const DescriptorObject&) = delete;
+  DescriptorObject& operator=(const DescriptorObject&) = delete;
+  int WaitDescriptor() const override { return -1; }
+  bool Signaled() override { return false; }
+  int Descriptor() const { return fd_; }
+
+ private:
+  const int fd_;
+};
+
+class FileObject final : public DescriptorObject {
+ public:
+  using DescriptorObject::DescriptorObject;
+};
+
+class MappingObject final : public DescriptorObject {
+ public:
+  MappingObject(int fd, uint64_t size, bool copyOnly) : DescriptorObject(fd), Size(size), CopyOnly(copyOnly) {}
+  const uint64_t Size;
+  const bool CopyOnly;  // PAGE_WRITECOPY: views may copy, never write back
+};
+
+// The views made and not yet released: where each starts, how long it is.
+struct ViewTable {
+  std::mutex lock;
+  std::map<uintptr_t, size_t> views;
+};
+ViewTable& Views() {
+  static ViewTable* table = new ViewTable;  // views may be released during exit
+  return *table;
+}
+
+// Sets the last error; the null handle or view of a failed call.
+std::nullptr_t Fail(DWORD error) {
+  SetLastError(error);
+  return nullptr;
+}
+
+// ENOENT names a missing file, or a missing folder on the way.
+DWORD OpenError(int err, const String& path) {
+  if (err != ENOENT) return Win32ErrorFromErrno(err);
+  const std::filesystem::path parent = std::filesystem::path(path).parent_path();
+  std::error_code ignored;
+  if (!parent.empty() && !std::filesystem::is_directory(parent, ignored)) return ERROR_PATH_NOT_FOUND;
+  return ERROR_FILE_NOT_FOUND;
+}
+
+size_t Granularity() { return static_cast<size_t>(::sysconf(_SC_PAGESIZE)); }
+
+}  // namespace
+}  // namespace ztl::os
+
+using namespace ztl::os;
+
+HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_ATTRIBUTES,
+                   DWORD dwCreationDisposition, DWORD, HANDLE) {
+  if (dwDesiredAccess != GENERIC_READ || dwCreationDisposition != OPEN_EXISTING) {
+    Fail(ERROR_NOT_SUPPORTED);
+    return INVALID_HANDLE_VALUE;
+  }
+  const ztl::String path = lpFileName ? ztl::oswide::ToUtf8(lpFileName) : ztl::String();
+  if (path.empty()) {
+    Fail(ERROR_PATH_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  // Without O_NONBLOCK the open of a FIFO would wait for a writer.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) {
+    Fail(OpenError(errno, path));
+    return INVALID_HANDLE_VALUE;
+  }
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd);
+    Fail(S_ISDIR(info.st_mode) ? ERROR_ACCESS_DENIED : ERROR_NOT_SUPPORTED);
+    return INVALID_HANDLE_VALUE;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  HANDLE handle = InsertHandle(std::make_shared<FileObject>(fd));
+  if (!handle) {
+    Fail(ERROR_NO_SYSTEM_RESOURCES);
+    return INVALID_HANDLE_VALUE;
+  }
+  return handle;
+}
+
+DWORD GetFileSize(HANDLE hFile, LPDWORD lpFileSizeHigh) {
+  const auto file = ReferenceHandleAs<FileObject>(hFile);
+  struct stat info {};
+  if (!file || ::fstat(file->Descriptor(), &info) != 0) {
+    Fail(ERROR_INVALID_HANDLE);
+    return INVALID_FILE_SIZE;
+  }
+  const auto size = static_cast<uint64_t>(info.st_size);
+  if (lpFileSizeHigh) *lpFileSizeHigh = static_cast<DWORD>(size >> 32);
+  SetLastError(ERROR_SUCCESS);
+  return static_cast<DWORD>(size);
+}
+
+HANDLE CreateFileMappingW(HANDLE hFile, LPSECURITY_ATTRIBUTES, DWORD flProtect, DWORD dwMaximumSizeHigh,
+                          DWORD dwMaximumSizeLow, LPCWSTR lpName) {
+  const auto file = ReferenceHandleAs<FileObject>(hFile);
+  if (!file) return Fail(ERROR_INVALID_HANDLE);
+  if (lpName) return Fail(ERROR_NOT_SUPPORTED);
+  if (flProtect == PAGE_READWRITE) return Fail(ERROR_ACCESS_DENIED);
+  if (flProtect != PAGE_READONLY && flProtect != PAGE_WRITECOPY) return Fail(ERROR_INVALID_PARAMETER);
+  struct stat info {};
+  if (::fstat(file->Descriptor(), &info) != 0) return Fail(Win32ErrorFromErrno(errno));
+  const auto fileSize = static_cast<uint64_t>(info.st_size);
+  uint64_t size = uint64_t{dwMaximumSizeHigh} << 32 | dwMaximumSizeLow;
+  if (size == 0) size = fileSize;
+  if (size == 0) {
+    // The system gives some files' sizes as 0 (procfs): only a file that
+    // really is empty is one.
+    char first = 0;
+    const ssize_t got = ::pread(file->Descriptor(), &first, 1, 0);
+    return Fail(got == 0 ? ERROR_FILE_INVALID : got > 0 ? ERROR_NOT_SUPPORTED : ERROR_READ_FAULT);
+  }
+  if (size > fileSize) return Fail(ERROR_NOT_ENOUGH_MEMORY);
+  // The mapping keeps the file open after its handle is closed.
+  const int fd = ::fcntl(file->Descriptor(), F_DUPFD_CLOEXEC, 0);
+  if (fd < 0) return Fail(Win32ErrorFromErrno(errno));
+  HANDLE handle = InsertHandle(std::make_shared<MappingObject>(fd, size, flProtect == PAGE_WRITECOPY));
+  if (!handle) Fail(ERROR_NO_SYSTEM_RESOURCES);
+  return handle;
+}
+
+LPVOID MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesiredAccess, DWORD dwFileOffsetHigh, DWORD dwFileOffsetLow,
+                     SIZE_T dwNumberOfBytesToMap) {
+  const auto mapping = ReferenceHandleAs<MappingObject>(hFileMappingObject);
+  if (!mapping) return Fail(ERROR_INVALID_HANDLE);
+  if (dwDesiredAccess == 0) return Fail(ERROR_INVALID_PARAMETER);
+  const bool copy = (dwDesiredAccess & FILE_MAP_COPY) != 0 && dwDesiredAccess != FILE_MAP_ALL_ACCESS;
+  if (!copy && (dwDesiredAccess & FILE_MAP_WRITE)) return Fail(ERROR_ACCESS_DENIED);
+  if (!copy && !(dwDesiredAccess & FILE_MAP_READ)) return Fail(ERROR_INVALID_PARAMETER);
+  const uint64_t offset = uint64_t{dwFileOffsetHigh} << 32 | dwFileOffsetLow;
+  if (offset % Granularity() != 0) return Fail(ERROR_MAPPED_ALIGNMENT);
+  if (offset >= mapping->Size || dwNumberOfBytesToMap > mapping->Size - offset)
+    return Fail(ERROR_ACCESS_DENIED);
+  const size_t length = dwNumberOfBytesToMap != 0 ? dwNumberOfBytesToMap : mapping->Size - offset;
+  void* view = ::mmap(nullptr, length, copy ? PROT_READ | PROT_WRITE : PROT_READ, MAP_PRIVATE, mapping->Descriptor(),
+                      static_cast<off_t>(offset));
+  if (view == MAP_FAILED) return Fail(Win32ErrorFromErrno(errno));
+  ViewTable& table = Views();
+  std::lock_guard guard(table.lock);
+  table.views[reinterpret_cast<uintptr_t>(view)] = length;
+  return view;
+}
+
+BOOL UnmapViewOfFile(LPCVOID lpBaseAddress) {
+  size_t length = 0;
+  {
+    ViewTable& table = Views();
+    std::lock_guard guard(table.lock);
+    const auto found = table.views.find(reinterpret_cast<uintptr_t>(lpBaseAddress));
+    if (found == table.views.end()) {
+      Fail(ERROR_INVALID_ADDRESS);
+      return FALSE;
+    }
+    length = found->second;
+    table.views.erase(found);
+  }
+  ::munmap(const_cast<void*>(lpBaseAddress), length);
+  return TRUE;
+}
