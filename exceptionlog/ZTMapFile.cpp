@@ -1,14 +1,19 @@
 #include "exceptionlog/ZTMapFile.h"
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <array>
+#include <cstdint>
 #include <cstring>
 #include <optional>
 #include <string_view>
 
 #include "platform/classes/ClassBuilder.h"
-#include "platform/classes/Streams.h"
 #include "platform/rtl/ExceptionSupport.h"
+#include "platform/rtl/MappedFile.h"
 #include "platform/rtl/SysUtils.h"
 #include "platform/rtl/Unicode.h"
 
@@ -51,20 +56,16 @@ size_t AsciiPrefix(std::string_view text) {
   return at;
 }
 
-// The file's bytes as UTF-8 text: a byte that does not belong to a
-// well-formed UTF-8 sequence is taken as a Latin-1 character.
-String DecodeMapText(String bytes) {
-  if (bytes.starts_with("\xEF\xBB\xBF")) bytes.erase(0, 3);
-  const size_t ascii = AsciiPrefix(bytes);
-  if (unicode::IsValidUtf8(std::string_view(bytes).substr(ascii))) return bytes;
-  return unicode::Utf8WithLatin1Fallback(bytes);
-}
-
-String ReadMapText(const String& fileName) {
-  TFileStream stream(fileName, fmOpenRead | fmShareDenyWrite);
-  String bytes(static_cast<size_t>(std::max<int64_t>(stream.Size(), 0)), '\0');
-  stream.ReadBuffer(bytes.data(), static_cast<int64_t>(bytes.size()));
-  return DecodeMapText(std::move(bytes));
+// A line's bytes as UTF-8 text: a byte that does not belong to a
+// well-formed UTF-8 sequence is taken as a Latin-1 character. No sequence
+// spans a line break, so decoding line by line is decoding the file; the
+// markers and fields the reader looks for are ASCII and stay where they are.
+// The text is the line itself unless it must be decoded into scratch.
+std::string_view DecodedLine(std::string_view line, String& scratch) {
+  const size_t ascii = AsciiPrefix(line);
+  if (ascii == line.size() || unicode::IsValidUtf8(line.substr(ascii))) return line;
+  scratch = unicode::Utf8WithLatin1Fallback(line);
+  return scratch;
 }
 
 // ---- Searching ------------------------------------------------------------
@@ -115,33 +116,99 @@ size_t FindPublicsHeader(std::string_view text, std::string_view title, size_t f
   return NotFound;
 }
 
-// ---- Regions --------------------------------------------------------------
+// ---- Lines ----------------------------------------------------------------
 
-// Line i of a region whose lines start at bounds, without its line break (LF
-// or CR LF).
-inline std::string_view RegionLine(std::string_view text, const std::vector<size_t>& bounds, size_t i) {
-  const size_t begin = bounds[i];
-  size_t end = bounds[i + 1];
-  if (end > begin && text[end - 1] == '\n') --end;
-  if (end > begin && text[end - 1] == '\r') --end;
-  return text.substr(begin, end - begin);
+// The line starting at begin, without its line break (LF or CR LF), in a
+// region ending at end.
+inline std::string_view LineAt(std::string_view text, size_t begin, size_t end) {
+  const char* const data = text.data();
+  const auto* lf = static_cast<const char*>(std::memchr(data + begin, '\n', end - begin));
+  size_t stop = lf ? static_cast<size_t>(lf - data) : end;
+  if (stop > begin && data[stop - 1] == '\r') --stop;
+  return text.substr(begin, stop - begin);
 }
 
-// Where the lines of the region text[begin, end) start, and where it ends.
-std::vector<size_t> LineBounds(std::string_view text, size_t begin, size_t end) {
-  std::vector<size_t> bounds;
-  if (begin >= end) return bounds;
-  const char* const data = text.data();
-  // Counted first, so that the bounds take what they need and no more.
-  size_t count = 1;
-  for (const char* at = data + begin; (at = static_cast<const char*>(std::memchr(at, '\n', data + end - at)));) {
-    ++at;
-    if (at < data + end) ++count;
+// Where the line after line (a view into text) starts, within end.
+inline size_t After(std::string_view text, std::string_view line, size_t end) {
+  size_t at = static_cast<size_t>(line.data() - text.data()) + line.size();
+  if (at < end && text[at] == '\r') ++at;
+  if (at < end && text[at] == '\n') ++at;
+  return at;
+}
+
+// Walks the lines of a region one after the other. Where each line ends is
+// found 64 bytes at a time (a mask of the line breaks in them), not by a
+// search for each line's break: the walks over the publics pass hundreds of
+// thousands of short lines.
+class TLineCursor {
+ public:
+  TLineCursor(std::string_view text, size_t begin, size_t end) : data_(text.data()), at_(begin), end_(end) {}
+
+  bool AtEnd() const { return at_ >= end_; }
+  // Where the current line starts.
+  size_t Position() const { return at_; }
+  // The current line without its break (LF or CR LF); moves on to the next.
+  std::string_view Next() {
+    const size_t begin = at_;
+    const size_t lf = Skip();
+    const size_t stop = lf > begin && data_[lf - 1] == '\r' ? lf - 1 : lf;
+    return {data_ + begin, stop - begin};
   }
-  bounds.reserve(count + 1);
-  for (size_t at = begin; at < end; at = NextLine(text.substr(0, end), at)) bounds.push_back(at);
-  bounds.push_back(end);
-  return bounds;
+  // Moves on to the next line; where the current one's LF is (the region's
+  // end when it has none).
+  size_t Skip() {
+    const size_t lf = FindBreak(at_);
+    at_ = lf < end_ ? lf + 1 : end_;
+    return lf;
+  }
+
+ private:
+  static constexpr size_t Block = 64;
+
+  // The line breaks among the Block bytes at p, as bits.
+  static uint64_t BreakMask(const char* p) {
+#if defined(__SSE2__)
+    const __m128i lf = _mm_set1_epi8('\n');
+    const auto bits = [&](size_t i) -> uint64_t {
+      const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+      return static_cast<uint16_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, lf)));
+    };
+    return bits(0) | bits(16) << 16 | bits(32) << 32 | bits(48) << 48;
+#else
+    uint64_t mask = 0;
+    for (size_t i = 0; i < Block; ++i) mask |= uint64_t{p[i] == '\n'} << i;
+    return mask;
+#endif
+  }
+
+  // Where the first line break at or after from lies; end_ when none does.
+  size_t FindBreak(size_t from) {
+    for (;;) {
+      if (from >= block_ && from < block_ + Block) {
+        if (const uint64_t bits = mask_ & (~uint64_t{0} << (from - block_)))
+          return block_ + static_cast<size_t>(__builtin_ctzll(bits));
+        from = block_ + Block;
+      }
+      if (from >= end_) return end_;
+      if (end_ - from < Block) {
+        const auto* lf = static_cast<const char*>(std::memchr(data_ + from, '\n', end_ - from));
+        return lf ? static_cast<size_t>(lf - data_) : end_;
+      }
+      block_ = from;
+      mask_ = BreakMask(data_ + from);
+    }
+  }
+
+  const char* const data_;
+  size_t at_;
+  const size_t end_;
+  size_t block_ = SIZE_MAX - Block;  // no block read yet
+  uint64_t mask_ = 0;
+};
+
+// Whether the line starting at begin holds pattern.
+bool LineHolds(std::string_view text, size_t begin, std::string_view pattern) {
+  return LineAt(text, begin, text.size()).find(pattern) != std::string_view::npos;
 }
 
 // The three regions of a map's text as byte ranges of whole lines.
@@ -326,6 +393,106 @@ std::optional<String> SegmentUnitName(std::string_view line) {
   return String(TrimView(line.substr(begin, end - begin)));
 }
 
+// The offset at positions 7 to 14 of a segment or public line. Where the
+// line's first 14 bytes are ASCII, as in nearly every line, the digits are
+// read where they stand; otherwise from the decoded line.
+// Whether the 14 bytes at p are ASCII; their last eight in digits.
+[[gnu::always_inline]] inline bool AsciiHead(const char* p, uint64_t& digits) {
+  constexpr uint64_t highBits = 0x8080808080808080u;
+  uint64_t head;
+  std::memcpy(&head, p, sizeof head);
+  std::memcpy(&digits, p + 6, sizeof digits);
+  return ((head | digits) & highBits) == 0;
+}
+
+[[gnu::always_inline]] inline std::optional<uint32_t> LineOffset(std::string_view line, String& scratch) {
+  uint64_t digits;
+  if (line.size() >= 14 && AsciiHead(line.data(), digits)) return EightHexDigits(digits);
+  return OffsetField(DecodedLine(line, scratch));
+}
+
+// The start of a segment line when both its start and its length convert:
+// the segment walk passes over every other line.
+std::optional<uint32_t> SegmentStart(std::string_view line) {
+  const auto start = OffsetField(line);
+  if (!start || !HexField(Column(line, 16, 23))) return std::nullopt;
+  return start;
+}
+
+// The procedure a public line names: the line starting at picked.
+void PickMethod(std::string_view text, size_t picked, size_t end, String& method) {
+  String scratch;
+  const std::string_view line = DecodedLine(LineAt(text, picked, end), scratch);
+  method = WithoutCloneSuffixes(TrimView(Column(line, 22)));
+}
+
+// ---- A layout recorded by ztl-mkmap ---------------------------------------
+
+// Before its segments header a map written by ztl-mkmap holds the line
+//   Layout after the segments header: N bytes, publics by name at A,
+//   publics by value at B, line numbers at C
+// (one line), the positions counted in bytes from the start of the segments
+// header's line, each that of the first line holding its header; and for
+// each unit named in its segments, with L the first line of the line-number
+// region that holds the name,
+//   Lines of NAME at L
+constexpr std::string_view LayoutRecord = "Layout after the segments header: ";
+
+// Reads a decimal number at the front of text and drops it with what
+// follows it when that is suffix.
+std::optional<size_t> TakeNumber(std::string_view& text, std::string_view suffix) {
+  size_t value = 0, digits = 0;
+  for (; digits < text.size() && digits < 15 && text[digits] >= '0' && text[digits] <= '9'; ++digits)
+    value = value * 10 + static_cast<size_t>(text[digits] - '0');
+  if (digits == 0 || text.substr(digits, suffix.size()) != suffix) return std::nullopt;
+  text.remove_prefix(digits + suffix.size());
+  return value;
+}
+
+// Whether the line starting at begin holds "Address", one, nine or thirteen
+// blanks and title.
+bool IsPublicsHeader(std::string_view text, size_t begin, std::string_view title) {
+  return FindPublicsHeader(LineAt(text, begin, text.size()), title, 0) == 0;
+}
+
+bool IsLineStart(std::string_view text, size_t at) { return at == 0 || (at <= text.size() && text[at - 1] == '\n'); }
+
+// ---- Seeking ----------------------------------------------------------------
+
+// The first line of [begin, end) whose key converts and is above, in a region
+// whose converting keys never fall: the line a walk from begin would stop at,
+// found by halves. Lines whose key does not convert are passed over as the
+// walk would. end when there is none.
+template <class Key, class Above>
+size_t SeekFirst(std::string_view text, size_t begin, size_t end, Key key, Above above) {
+  // Every converting key of a line before lo is not above; the line sought
+  // starts before hi or is the first converting one at or after it.
+  size_t lo = begin, hi = end;
+  while (lo < hi) {
+    const size_t middle = LineStart(text, lo + (hi - lo) / 2);
+    size_t at = middle;
+    std::optional<uint32_t> value;
+    while (at < hi) {
+      const std::string_view line = LineAt(text, at, end);
+      if ((value = key(line))) break;
+      at = After(text, line, end);
+    }
+    if (at >= hi) {
+      hi = middle;
+    } else if (above(*value)) {
+      hi = at;
+    } else {
+      lo = After(text, LineAt(text, at, end), end);
+    }
+  }
+  for (size_t at = lo; at < end;) {
+    const std::string_view line = LineAt(text, at, end);
+    if (const auto value = key(line); value && above(*value)) return at;
+    at = After(text, line, end);
+  }
+  return end;
+}
+
 }  // namespace
 
 TZTMapFile::TZTMapFile() = default;
@@ -338,13 +505,21 @@ void TZTMapFile::SetMapFileName(const String& value) {
   FMapFileIsLoaded = false;
 }
 
-// Gives the text and the regions' bounds back to the heap, so that a map read
-// again is never held twice.
+void TZTMapFile::SetSeekRecordedLayout(bool value) {
+  if (value == FSeekRecordedLayout) return;
+  FSeekRecordedLayout = value;
+  FMapFileIsLoaded = false;
+}
+
+// Unmaps the file and forgets its regions, so that a map read again is never
+// held twice.
 void TZTMapFile::ReleaseMap() {
-  FMapText = String();
+  FMapText = {};
+  FMapView.reset();
   FSegmentData = TMapRegion();
   FAdressData = TMapRegion();
   FLineData = TMapRegion();
+  FLayout = TRecordedLayout();
 }
 
 void TZTMapFile::LoadMapFile() {
@@ -352,17 +527,51 @@ void TZTMapFile::LoadMapFile() {
   ReleaseMap();
   if (!FMapFileName.empty() && FileExists(FMapFileName)) {
     try {
-      FMapText = ReadMapText(FMapFileName);
-      const TRegionRanges ranges = FindRegions(FMapText);
-      FSegmentData.Bounds = LineBounds(FMapText, ranges.SegmentsBegin, ranges.SegmentsEnd);
-      FAdressData.Bounds = LineBounds(FMapText, ranges.PublicsBegin, ranges.PublicsEnd);
-      FLineData.Bounds = LineBounds(FMapText, ranges.LinesBegin, ranges.LinesEnd);
+      FMapView = std::make_unique<TMappedFile>(FMapFileName);
+      FMapText = FMapView->Bytes();
+      if (FMapText.starts_with("\xEF\xBB\xBF")) FMapText.remove_prefix(3);
+      if (FSeekRecordedLayout) ReadRecordedLayout();
+      if (!FLayout.Valid) {
+        const TRegionRanges ranges = FindRegions(FMapText);
+        FSegmentData = {ranges.SegmentsBegin, ranges.SegmentsEnd};
+        FAdressData = {ranges.PublicsBegin, ranges.PublicsEnd};
+        FLineData = {ranges.LinesBegin, ranges.LinesEnd};
+      }
     } catch (...) {
       ReleaseMap();
       throw;
     }
   }
   FMapFileIsLoaded = true;
+}
+
+// Takes the regions from the layout the map records, when its record fits
+// the file: its size, and a header where it says each one is. Otherwise the
+// regions are looked for as every map's are.
+void TZTMapFile::ReadRecordedLayout() {
+  const std::string_view text = FMapText;
+  const size_t header = FindText(text, SegmentsHeader);
+  if (header == NotFound) return;
+  const size_t records = LineStart(text, header);
+  const size_t at = FindText(text.substr(0, records), LayoutRecord);
+  if (at == NotFound || !IsLineStart(text, at)) return;
+  std::string_view fields = LineAt(text, at + LayoutRecord.size(), records);
+  const auto size = TakeNumber(fields, " bytes, publics by name at ");
+  const auto byName = size ? TakeNumber(fields, ", publics by value at ") : std::nullopt;
+  const auto byValue = byName ? TakeNumber(fields, ", line numbers at ") : std::nullopt;
+  const auto lines = byValue ? TakeNumber(fields, "") : std::nullopt;
+  if (!lines || !fields.empty() || *size != text.size() - records || !(*byName < *byValue && *byValue < *lines) ||
+      *lines >= *size)
+    return;
+  const size_t nameHeader = records + *byName, valueHeader = records + *byValue, lineHeader = records + *lines;
+  if (!IsLineStart(text, nameHeader) || !IsLineStart(text, valueHeader) || !IsLineStart(text, lineHeader) ||
+      !IsPublicsHeader(text, nameHeader, "Publics by Name") || !IsPublicsHeader(text, valueHeader, "Publics by Value") ||
+      !LineHolds(text, lineHeader, LineNumbersHeader))
+    return;
+  FSegmentData = {NextLine(text, NextLine(text, records)), nameHeader};
+  FAdressData = {NextLine(text, NextLine(text, NextLine(text, valueHeader))), lineHeader};
+  FLineData = {lineHeader, text.size()};
+  FLayout = {true, records};
 }
 
 void TZTMapFile::LoadIfNeeded() {
@@ -383,8 +592,13 @@ void TZTMapFile::LoadExceptionData(const void* Address) {
   if (!Address) Address = HandledExceptionAddress();
   if (!Address) return;
   FExceptAddress = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Address)) - FMapFileBase;
-  FindUnit();
-  FindMethod();
+  if (FLayout.Valid) {
+    SeekUnit();
+    SeekMethod();
+  } else {
+    FindUnit();
+    FindMethod();
+  }
   FindLineNumber();
   FExceptionAnalyzed = true;
 }
@@ -394,68 +608,155 @@ void TZTMapFile::LoadExceptionData(const void* Address) {
 void TZTMapFile::FindUnit() {
   // A blank line has no start: the start's conversion alone skips it. The
   // name is taken from the last naming line once the walk is over.
-  std::string_view naming;
-  for (size_t i = 0; i < FSegmentData.Count(); ++i) {
-    const std::string_view line = RegionLine(FMapText, FSegmentData.Bounds, i);
-    const auto start = OffsetField(line);
-    if (!start || !HexField(Column(line, 16, 23))) continue;
+  String scratch, naming;
+  bool named = false;
+  for (TLineCursor lines(FMapText, FSegmentData.Begin, FSegmentData.End); !lines.AtEnd();) {
+    const std::string_view line = DecodedLine(lines.Next(), scratch);
+    const auto start = SegmentStart(line);
+    if (!start) continue;
     if (*start > FExceptAddress) break;
-    if (NamesUnit(line)) naming = line;
+    if (NamesUnit(line)) {
+      naming = line;
+      named = true;
+    }
   }
+  if (!named) return;
   if (auto name = SegmentUnitName(naming)) FExceptUnitName = std::move(*name);
+}
+
+// FindUnit's answer in a map whose segment starts never fall: the first
+// segment above the address found by halves, the naming line looked for
+// back from there.
+void TZTMapFile::SeekUnit() {
+  const std::string_view text = FMapText;
+  const size_t begin = FSegmentData.Begin;
+  String scratch;
+  const auto start = [&](std::string_view line) { return SegmentStart(DecodedLine(line, scratch)); };
+  const uint32_t address = FExceptAddress;
+  size_t at = SeekFirst(text, begin, FSegmentData.End, start, [address](uint32_t value) { return value > address; });
+  while (at > begin) {
+    at = LineStart(text, at - 1);
+    const std::string_view line = DecodedLine(LineAt(text, at, FSegmentData.End), scratch);
+    if (!SegmentStart(line) || !NamesUnit(line)) continue;
+    if (auto name = SegmentUnitName(line)) FExceptUnitName = std::move(*name);
+    return;
+  }
 }
 
 // The public at the address, else the line just before the first public
 // above it; nothing when no public reaches the address.
 void TZTMapFile::FindMethod() {
   // A blank line has no offset: the offset's conversion alone skips it.
-  // Where a line holds 16 bytes or more with its break, its offset is read
-  // without looking for where the line itself ends.
   // Held in locals: the walk's stores could otherwise be taken to change them.
-  const char* const text = FMapText.data();
-  const size_t* const bounds = FAdressData.Bounds.data();
-  const size_t count = FAdressData.Count();
+  const std::string_view text = FMapText;
+  const size_t end = FAdressData.End;
   const uint32_t address = FExceptAddress;
-  for (size_t i = 0; i < count; ++i) {
-    const size_t begin = bounds[i], next = bounds[i + 1];
-    const auto offset = next - begin >= 16 ? OffsetField(std::string_view(text + begin, 14))
-                                           : OffsetField(RegionLine(FMapText, FAdressData.Bounds, i));
-    if (!offset || *offset < address) continue;
-    if (*offset == FExceptAddress || i > 0) {
-      const size_t picked = *offset == FExceptAddress ? i : i - 1;
-      FExceptMethodName = WithoutCloneSuffixes(TrimView(Column(RegionLine(FMapText, FAdressData.Bounds, picked), 22)));
+  // The address's digits as a line holds them (upper case), read as a
+  // number whose highest byte is the first digit. The digits of a line,
+  // read so, compare below it only when they are no number (the walk passes
+  // over the line) or a number below the address (it goes on as well): lower
+  // case and other characters sort above upper-case digits. Most lines are
+  // told from that alone, without converting their digits.
+  uint64_t below = 0;
+  for (int shift = 28; shift >= 0; shift -= 4) below = below << 8 | "0123456789ABCDEF"[(address >> shift) & 0xF];
+  String scratch;
+  size_t previous = NotFound;
+  for (TLineCursor lines(text, FAdressData.Begin, end); !lines.AtEnd();) {
+    const size_t at = lines.Position();
+    // A line of 15 bytes or more before its LF holds 14 characters or more
+    // even with a CR: where they are ASCII, its offset is read without
+    // finding where the line ends.
+    const size_t lf = lines.Skip();
+    uint64_t digits;
+    const bool asciiHead = lf - at >= 15 && AsciiHead(text.data() + at, digits);
+    if (asciiHead && __builtin_bswap64(digits) < below) {
+      previous = at;
+      continue;
     }
-    return;
+    const auto offset = asciiHead ? EightHexDigits(digits) : LineOffset(LineAt(text, at, end), scratch);
+    if (offset && *offset >= address) {
+      if (*offset == address || previous != NotFound)
+        PickMethod(text, *offset == address ? at : previous, end, FExceptMethodName);
+      return;
+    }
+    previous = at;
   }
 }
 
-// The first non-blank line of the line-number region holding the unit name;
-// the region's count when none does. The name is searched in the region's
-// text at once: it holds no line break, and a line holding it is not blank.
+// FindMethod's answer in a map whose public offsets never fall: the first
+// public at or above the address found by halves.
+void TZTMapFile::SeekMethod() {
+  const std::string_view text = FMapText;
+  const size_t begin = FAdressData.Begin, end = FAdressData.End;
+  const uint32_t address = FExceptAddress;
+  String scratch;
+  const auto offset = [&](std::string_view line) { return LineOffset(line, scratch); };
+  const size_t at = SeekFirst(text, begin, end, offset, [address](uint32_t value) { return value >= address; });
+  if (at >= end) return;
+  if (offset(LineAt(text, at, end)) == address) {
+    PickMethod(text, at, end, FExceptMethodName);
+  } else if (at > begin) {
+    PickMethod(text, LineStart(text, at - 1), end, FExceptMethodName);
+  }
+}
+
+// Where the first non-blank line of the line-number region holding the unit
+// name starts; NotFound when none does. A line holding the name is not
+// blank, and the name holds no line break: an ASCII name is searched in the
+// region's bytes at once. Any other cannot be in an ASCII line: only lines
+// with other bytes are decoded and searched.
 size_t TZTMapFile::FindLineBlock() const {
-  if (FExceptUnitName.empty() || FLineData.Count() == 0) return FLineData.Count();
-  const size_t at = FindText(FMapText, FExceptUnitName, FLineData.Bounds.front());
-  if (at == NotFound) return FLineData.Count();
-  const auto after = std::upper_bound(FLineData.Bounds.begin(), FLineData.Bounds.end(), at);
-  return static_cast<size_t>(after - FLineData.Bounds.begin()) - 1;
+  const std::string_view text = FMapText;
+  const String& name = FExceptUnitName;
+  if (name.empty() || FLineData.Begin >= FLineData.End) return NotFound;
+  if (AsciiPrefix(name) == name.size()) {
+    const size_t at = FindText(text, name, FLineData.Begin);
+    return at == NotFound ? NotFound : LineStart(text, at);
+  }
+  String scratch;
+  for (TLineCursor lines(text, FLineData.Begin, FLineData.End); !lines.AtEnd();) {
+    const size_t at = lines.Position();
+    const std::string_view line = lines.Next();
+    if (AsciiPrefix(line) < line.size() && DecodedLine(line, scratch).find(name) != std::string_view::npos) return at;
+  }
+  return NotFound;
+}
+
+// FindLineBlock's answer as the map records it; FindLineBlock's own when the
+// map records none for the name.
+size_t TZTMapFile::RecordedLineBlock() const {
+  const std::string_view records = FMapText.substr(0, FLayout.Records);
+  const String key = "Lines of " + FExceptUnitName + " at ";
+  for (size_t at = 0; !FExceptUnitName.empty() && (at = records.find(key, at)) != NotFound; ++at) {
+    if (!IsLineStart(records, at)) continue;
+    std::string_view rest = LineAt(records, at + key.size(), records.size());
+    const auto line = TakeNumber(rest, "");
+    if (!line || !rest.empty()) continue;
+    const size_t block = FLayout.Records + *line;
+    if (block >= FLineData.Begin && block < FLineData.End && IsLineStart(FMapText, block)) return block;
+  }
+  return FindLineBlock();
 }
 
 // Walks the whole block: the line of the last entry at or below the address,
 // or 0 when the address lies beyond the block's last entry.
 void TZTMapFile::FindLineNumber() {
-  const size_t found = FindLineBlock();
-  if (found >= FLineData.Count()) return;
-  const size_t first = found + 2;
-  if (first >= FLineData.Count()) return;
+  const std::string_view text = FMapText;
+  const size_t found = FLayout.Valid ? RecordedLineBlock() : FindLineBlock();
+  if (found == NotFound) return;
+  const size_t first = NextLine(text, NextLine(text, found));
+  if (first >= FLineData.End) return;
   // The block ends before the next line holding the header.
-  const size_t header = FindText(FMapText, LineNumbersHeader, FLineData.Bounds[first]);
-  const size_t blockEnd = header == NotFound ? FMapText.size() : header;
+  const size_t header = FindText(text, LineNumbersHeader, first);
+  const size_t blockEnd = header == NotFound ? FLineData.End : LineStart(text, header);
   int32_t candidate = 0;
   uint32_t lastOffset = 0;
-  for (size_t i = first; i < FLineData.Count() && FLineData.Bounds[i + 1] <= blockEnd; ++i) {
-    const std::string_view line = RegionLine(FMapText, FLineData.Bounds, i);
+  String scratch;
+  for (TLineCursor lines(text, first, blockEnd); !lines.AtEnd();) {
+    const std::string_view raw = lines.Next();
     // Told once for the line, not again for each of its entries.
-    const bool ascii = IsAscii(line);
+    const bool ascii = IsAscii(raw);
+    const std::string_view line = ascii ? raw : DecodedLine(raw, scratch);
     for (size_t k = 0; k < 4; ++k) {
       const auto offset = HexAt(line, 20 * k + 13, ascii);
       if (!offset) break;
@@ -474,8 +775,9 @@ void TZTMapFile::LoadUnitNames(TStrings* List) {
   if (!List) return;
   List->Clear();
   LoadIfNeeded();
-  for (size_t i = 0; i < FSegmentData.Count(); ++i) {
-    const std::string_view line = RegionLine(FMapText, FSegmentData.Bounds, i);
+  String scratch;
+  for (TLineCursor lines(FMapText, FSegmentData.Begin, FSegmentData.End); !lines.AtEnd();) {
+    const std::string_view line = DecodedLine(lines.Next(), scratch);
     if (IsBlank(line)) continue;
     auto name = SegmentUnitName(line);
     if (!name) continue;

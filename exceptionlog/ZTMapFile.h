@@ -2,21 +2,30 @@
 // Names the source unit, procedure and line of a code address from the
 // detailed text map file written beside the executable.
 //
-// The reader holds the file's text once and keeps where each line of the
-// segment, publics-by-value and line-number regions starts; it parses the
-// fixed character columns of the lines in place at each lookup.
+// The reader maps the file into memory (it is not copied) and keeps where the
+// segment, publics-by-value and line-number regions lie; each lookup walks
+// the lines of a region as it finds them and parses the fixed character
+// columns in place, stopping where the walk's rule lets it.
 // A missing file, a missing region or a malformed line only leaves results
 // empty; nothing here raises EMapFileException.
+//
+// Maps written by ztl-mkmap record, before their segments header, where their
+// regions begin and which line each unit's line numbers follow. A reader told
+// to (SetSeekRecordedLayout) seeks there and searches the publics, which such
+// a map keeps ordered by offset, by halves; the answers are the walks'. The
+// exception logger walks, as a map may come from anywhere.
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string_view>
-#include <vector>
 
 #include "platform/classes/Strings.h"
 #include "platform/rtl/Exceptions.h"
 #include "platform/rtl/Export.h"
 
 namespace ztl {
+
+class TMappedFile;
 
 ZTL_DECLARE_EXCEPTION_IN(ZTL_API, EMapFileException, Exception)
 
@@ -44,6 +53,14 @@ class ZTL_API TZTMapFile : public TObject {
   // True while the stored regions reflect the current map file name.
   bool MapFileIsLoaded() const { return FMapFileIsLoaded; }
 
+  // Whether lookups may seek through a layout the map records (see above).
+  // Off after construction; a change takes effect at the next load.
+  bool SeekRecordedLayout() const { return FSeekRecordedLayout; }
+  void SetSeekRecordedLayout(bool value);
+  // Whether the loaded map's lookups seek: the option is set and the map
+  // records a layout that fits the file.
+  bool SeeksRecordedLayout() const { return FLayout.Valid; }
+
   // Analyses Address, or the address the exception being handled was raised
   // at when Address is nil. Errors of reading the file propagate.
   void LoadExceptionData(const void* Address);
@@ -58,28 +75,38 @@ class ZTL_API TZTMapFile : public TObject {
   bool ExceptionAnalyzed() const { return FExceptionAnalyzed; }
 
  private:
-  // The lines of one region of the held text: Bounds[i] is where line i
-  // starts, the last bound where the region ends. Empty for an empty region.
+  // A region of the text: the whole lines in [Begin, End).
   struct TMapRegion {
-    std::vector<size_t> Bounds;
-    size_t Count() const { return Bounds.empty() ? 0 : Bounds.size() - 1; }
+    size_t Begin = 0, End = 0;
+  };
+  // What a map written by ztl-mkmap records of itself, positions in the text.
+  struct TRecordedLayout {
+    bool Valid = false;
+    size_t Records = 0;  // where the records end: the segments header's line
   };
 
   void LoadMapFile();
   void ReleaseMap();
   void LoadIfNeeded();
+  void ReadRecordedLayout();
   void ClearResults();
   void FindUnit();
+  void SeekUnit();
   void FindMethod();
+  void SeekMethod();
   void FindLineNumber();
   size_t FindLineBlock() const;
+  size_t RecordedLineBlock() const;
 
   bool FMapFileIsLoaded = false;
+  bool FSeekRecordedLayout = false;
   String FMapFileName;
-  String FMapText;  // the whole file, decoded; the regions point into it
+  std::unique_ptr<TMappedFile> FMapView;
+  std::string_view FMapText;  // the file's bytes less a byte order mark
   TMapRegion FSegmentData;
   TMapRegion FAdressData;
   TMapRegion FLineData;
+  TRecordedLayout FLayout;
   uint32_t FMapFileBase = DefaultMapFileBase;
   uint32_t FExceptAddress = 0;
   int32_t FExceptLineNumber = 0;

@@ -498,5 +498,70 @@ TEST_F(MapFileTest, AFifoAsTheMapRaisesAtOnceInsteadOfWaitingForAWriter) {
   EXPECT_FALSE(reader_.MapFileIsLoaded());
 }
 
+// ---------------------------------------------------------------- a recorded layout
+
+// The map's text with the record ztl-mkmap writes before the segments header:
+// where the headers lie, and for each name the first line of the line-number
+// region holding it. A name left out is looked for as in any map.
+String WithLayoutRecord(const String& text, std::initializer_list<String> names, long sizeChange = 0) {
+  const size_t body = text.find("Detailed map of segments");
+  const auto at = [&](const String& header) { return text.rfind('\n', text.find(header)) + 1 - body; };
+  const size_t lines = at("Line numbers for");
+  String record = "Layout after the segments header: " + std::to_string(text.size() - body + sizeChange) +
+                  " bytes, publics by name at " + std::to_string(at("Publics by Name")) + ", publics by value at " +
+                  std::to_string(at("Publics by Value")) + ", line numbers at " + std::to_string(lines) + "\r\n";
+  for (const String& name : names)
+    record += "Lines of " + name + " at " + std::to_string(text.rfind('\n', text.find(name, body + lines)) + 1 - body) +
+              "\r\n";
+  return record + text;
+}
+
+// Units whose lines the walk takes from another block (Cat's name is in
+// Catalog's header), a blank line among the publics, addresses before the
+// first public and beyond the last entry.
+MapText OrderedMap() {
+  MapText map;
+  map.Segments = {SegmentLine(0x0000, 0x100, "Catalog"), SegmentLine(0x0100, 0x100, "Cat"),
+                  SegmentLine(0x0200, 0x100, "Beta")};
+  map.Publics = {PublicLine(0x0008, "Catalog.Open"), PublicLine(0x0040, "Catalog.Find"), "",
+                 PublicLine(0x0100, "Cat.Write"),    PublicLine(0x0100, "Cat.WriteAlias"),
+                 PublicLine(0x0180, "Cat.Clear"),    PublicLine(0x0200, "Beta.Run"),
+                 PublicLine(0x0300, "")};
+  map.Lines = {LineBlockHeader("Catalog"), "", EntryLine({{3, 0x0008}, {4, 0x0010}, {9, 0x0040}, {12, 0x00F0}}), "",
+               LineBlockHeader("Cat"),     "", EntryLine({{30, 0x0100}, {31, 0x0180}}),                          "",
+               LineBlockHeader("Beta"),    "", EntryLine({{7, 0x0200}, {8, 0x0210}}),                            ""};
+  return map;
+}
+
+TEST_F(MapFileTest, SeekingThroughARecordedLayoutGivesTheWalksAnswers) {
+  reader_.SetMapFileName(WriteText(WithLayoutRecord(OrderedMap().Text(), {"Catalog", "Cat"})));
+  TZTMapFile seeker;
+  seeker.SetMapFileName(reader_.MapFileName());
+  seeker.SetSeekRecordedLayout(true);
+  for (uint32_t offset = 0; offset < 0x320; ++offset) {
+    const auto address = reinterpret_cast<const void*>(uintptr_t{TZTMapFile::DefaultMapFileBase} + offset);
+    reader_.LoadExceptionData(address);
+    seeker.LoadExceptionData(address);
+    EXPECT_EQ(seeker.ExceptUnitName(), reader_.ExceptUnitName()) << offset;
+    EXPECT_EQ(seeker.ExceptMethodName(), reader_.ExceptMethodName()) << offset;
+    EXPECT_EQ(seeker.ExceptLineNumber(), reader_.ExceptLineNumber()) << offset;
+  }
+  EXPECT_TRUE(seeker.SeeksRecordedLayout());
+  EXPECT_FALSE(reader_.SeeksRecordedLayout());
+  // The walk's own answers the seeker gave: Cat's lines are Catalog's.
+  Lookup(0x0180);
+  ExpectResult("Cat", "Cat.Clear", 0);
+  Lookup(0x0010);
+  ExpectResult("Catalog", "Catalog.Open", 4);
+}
+
+TEST_F(MapFileTest, ARecordedLayoutThatDoesNotFitTheFileIsNotFollowed) {
+  reader_.SetSeekRecordedLayout(true);
+  reader_.SetMapFileName(WriteText(WithLayoutRecord(OrderedMap().Text(), {"Cat"}, 1)));
+  Lookup(0x0204);
+  ExpectResult("Beta", "Beta.Run", 7);
+  EXPECT_FALSE(reader_.SeeksRecordedLayout());
+}
+
 }  // namespace
 }  // namespace ztl

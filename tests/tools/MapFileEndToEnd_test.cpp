@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <iterator>
 #include <vector>
 
 #include "exceptionlog/ZTMapFile.h"
@@ -165,6 +166,43 @@ TEST_F(MapFileEndToEndTest, CodeOfTheComponentLibraryIsFoundInItsMap) {
   EXPECT_EQ(library.ExceptUnitName(), "ZTMapFile");
   EXPECT_EQ(library.ExceptMethodName(), "ztl::TZTMapFile::StaticClass()");
   EXPECT_GT(library.ExceptLineNumber(), 0);
+}
+
+// The offsets a map names: each public's and each line entry's, read from
+// its text (the digits after " 0001:").
+std::vector<uint32_t> OffsetsNamedIn(const String& path) {
+  std::ifstream in(path, std::ios::binary);
+  const String text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::vector<uint32_t> offsets;
+  for (size_t at = text.find(" 0001:"); at != String::npos; at = text.find(" 0001:", at + 1))
+    offsets.push_back(static_cast<uint32_t>(std::stoul(text.substr(at + 6, 8), nullptr, 16)));
+  return offsets;
+}
+
+// A map written by ztl-mkmap records its layout; a reader that seeks through
+// it gives the walks' answers, around every offset the map names (a sample
+// of them in the library's larger map).
+TEST_F(MapFileEndToEndTest, SeekingThroughTheRecordedLayoutGivesTheWalksAnswers) {
+  for (const String& path : {map_.MapFileName(), String(ZTL_LIBRARY_MAP_PATH)}) {
+    TZTMapFile walker, seeker;
+    walker.SetMapFileName(path);
+    seeker.SetMapFileName(path);
+    seeker.SetSeekRecordedLayout(true);
+    const std::vector<uint32_t> offsets = OffsetsNamedIn(path);
+    ASSERT_GT(offsets.size(), 1000u) << path;
+    const size_t step = offsets.size() / 1500 + 1;
+    for (size_t i = 0; i < offsets.size(); i += step) {
+      for (uint32_t offset : {offsets[i] - 1, offsets[i], offsets[i] + 1}) {
+        const auto address = reinterpret_cast<const void*>(uintptr_t{TZTMapFile::DefaultMapFileBase} + offset);
+        walker.LoadExceptionData(address);
+        seeker.LoadExceptionData(address);
+        ASSERT_EQ(seeker.ExceptUnitName(), walker.ExceptUnitName()) << path << " " << offset;
+        ASSERT_EQ(seeker.ExceptMethodName(), walker.ExceptMethodName()) << path << " " << offset;
+        ASSERT_EQ(seeker.ExceptLineNumber(), walker.ExceptLineNumber()) << path << " " << offset;
+      }
+    }
+    EXPECT_TRUE(seeker.SeeksRecordedLayout()) << path;
+  }
 }
 
 }  // namespace

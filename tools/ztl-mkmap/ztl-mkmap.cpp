@@ -15,7 +15,11 @@
 // The map's first line records where the code starts in the module (the
 // offset from the module's load address, as the exception logger's messages
 // give addresses: "in module X at OFFSET"), so that ztl-mapinfo
-// --module-offset can take such an offset as it is.
+// --module-offset can take such an offset as it is. The lines after it
+// record the map's layout: where its regions begin and which line each
+// unit's line numbers follow, so that ztl-mapinfo seeks rather than walks a
+// large map (the reader ignores everything before the segments header; see
+// "The recorded layout" below).
 //
 // Units are compile units, named after their source file without folder and
 // extension. Publics are the function symbols, demangled. A unit's line
@@ -38,6 +42,8 @@
 #include <fstream>
 #include <map>
 #include <memory>
+#include <set>
+#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -384,10 +390,15 @@ string Hex8(uint32_t value) {
 
 string Address(uint32_t offset) { return " 0001:" + Hex8(offset); }
 
+// Where the headers of a map's body lie, in bytes from the body's start (the
+// segments header's line), and the line-number block headers in order.
+struct TBodyLayout {
+  size_t ByName = 0, ByValue = 0, LineNumbers = 0;
+  std::vector<string> BlockHeaders;  // each header line without its break
+  std::vector<size_t> BlockStarts;   // where each header line starts
+};
+
 void WriteSegments(std::ostream& out, const TMapModel& model) {
-  out << "Code at module offset " << Hex8(static_cast<uint32_t>(model.Code.ModuleOffset)) << "\r\n\r\n";
-  out << " Start         Length     Name                   Class\r\n";
-  out << Address(0) << ' ' << Hex8(static_cast<uint32_t>(model.Code.Size)) << "H .text                   CODE\r\n\r\n";
   out << "Detailed map of segments\r\n\r\n";
   for (const TRange& range : model.Segments)
     out << Address(range.Start) << ' ' << Hex8(range.Length) << " C=CODE     S=.text    G=(none)   M=" << range.Unit
@@ -402,27 +413,35 @@ void WritePublic(std::ostream& out, const TPublic& symbol) {
 // The reader names an address by the public just below the first public at
 // or above it: a last line without a name at the end of the code closes the
 // last function.
-void WritePublics(std::ostream& out, const TMapModel& model) {
+void WritePublics(std::ostream& out, const TMapModel& model, TBodyLayout& layout) {
   std::vector<const TPublic*> byName;
   for (const TPublic& symbol : model.Publics) byName.push_back(&symbol);
   std::stable_sort(byName.begin(), byName.end(), [](const TPublic* a, const TPublic* b) { return a->Name < b->Name; });
-  out << "\r\n  Address         Publics by Name\r\n\r\n";
+  out << "\r\n";
+  layout.ByName = static_cast<size_t>(out.tellp());
+  out << "  Address         Publics by Name\r\n\r\n";
   for (const TPublic* symbol : byName) WritePublic(out, *symbol);
-  out << "\r\n  Address         Publics by Value\r\n\r\n\r\n";
+  out << "\r\n";
+  layout.ByValue = static_cast<size_t>(out.tellp());
+  out << "  Address         Publics by Value\r\n\r\n\r\n";
   for (const TPublic& symbol : model.Publics) WritePublic(out, symbol);
   out << Address(static_cast<uint32_t>(model.Code.Size)) << "\r\n\r\n";
 }
 
 // The reader takes the first block whose header holds a unit's name: shorter
 // names come first, so that a name contained in a longer one finds its own.
-void WriteLineNumbers(std::ostream& out, const TMapModel& model) {
+void WriteLineNumbers(std::ostream& out, const TMapModel& model, TBodyLayout& layout) {
   std::vector<const std::pair<const string, TUnitLines>*> units;
   for (const auto& unit : model.Lines)
     if (!unit.second.Entries.empty()) units.push_back(&unit);
   std::stable_sort(units.begin(), units.end(),
                    [](const auto* a, const auto* b) { return a->first.size() < b->first.size(); });
+  layout.LineNumbers = static_cast<size_t>(out.tellp());
   for (const auto* unit : units) {
-    out << "Line numbers for " << unit->first << '(' << unit->second.SourceFile << ") segment .text\r\n\r\n";
+    layout.BlockStarts.push_back(static_cast<size_t>(out.tellp()));
+    layout.BlockHeaders.push_back("Line numbers for " + unit->first + '(' + unit->second.SourceFile +
+                                  ") segment .text");
+    out << layout.BlockHeaders.back() << "\r\n\r\n";
     const auto& entries = unit->second.Entries;
     for (size_t i = 0; i < entries.size(); ++i) {
       char entry[32];
@@ -434,15 +453,90 @@ void WriteLineNumbers(std::ostream& out, const TMapModel& model) {
   }
 }
 
+// ---- The recorded layout --------------------------------------------------
+//
+// Before the segments header the map records where its regions begin and,
+// for each unit its segments name, which line of the line-number region the
+// reader's search for the name finds (see exceptionlog/ZTMapFile.h), so that
+// ztl-mapinfo can seek instead of walking. Written only where the record
+// says what the reader's rules would find: no name can hold a header, the
+// publics and segments are ordered by offset, and a unit's name is searched
+// only where it can occur.
+
+bool HoldsHeader(const string& text) {
+  for (const char* header : {"Detailed map of segments", "Publics by", "Line numbers for"})
+    if (text.find(header) != string::npos) return true;
+  return false;
+}
+
+// The name as the reader takes it from a segment line: blanks and control
+// characters trimmed at both ends.
+string ReadersUnitName(const string& unit) {
+  const auto kept = [](char c) { return static_cast<unsigned char>(c) > ' '; };
+  const auto first = std::find_if(unit.begin(), unit.end(), kept);
+  const auto last = std::find_if(unit.rbegin(), unit.rend(), kept).base();
+  return first < last ? string(first, last) : string();
+}
+
+// Whether a line of entries ("%6d 0001:%08X" up to four times) could hold the
+// name: only when every character of it is one such lines have.
+bool MayBeInEntries(const string& name) {
+  return name.find_first_not_of("0123456789ABCDEF:- ") == string::npos;
+}
+
+bool LayoutHolds(const TMapModel& model) {
+  if (model.Publics.empty() || model.Publics.back().Offset > model.Code.Size) return false;
+  const auto byOffset = [](const TPublic& a, const TPublic& b) { return a.Offset < b.Offset; };
+  const auto byStart = [](const TRange& a, const TRange& b) { return a.Start < b.Start; };
+  if (!std::is_sorted(model.Publics.begin(), model.Publics.end(), byOffset) ||
+      !std::is_sorted(model.Segments.begin(), model.Segments.end(), byStart))
+    return false;
+  for (const TPublic& symbol : model.Publics)
+    if (HoldsHeader(symbol.Name)) return false;
+  for (const TRange& range : model.Segments)
+    if (HoldsHeader(range.Unit)) return false;
+  for (const auto& [name, lines] : model.Lines)
+    if (HoldsHeader(name) || HoldsHeader(lines.SourceFile)) return false;
+  return true;
+}
+
+string LayoutRecord(const TMapModel& model, const TBodyLayout& layout, size_t bodySize) {
+  if (layout.BlockHeaders.empty() || !LayoutHolds(model)) return {};
+  string record = "Layout after the segments header: " + std::to_string(bodySize) + " bytes, publics by name at " +
+                  std::to_string(layout.ByName) + ", publics by value at " + std::to_string(layout.ByValue) +
+                  ", line numbers at " + std::to_string(layout.LineNumbers) + "\r\n";
+  std::set<string> seen;
+  for (const TRange& range : model.Segments) {
+    const string name = ReadersUnitName(range.Unit);
+    const bool printable = std::all_of(name.begin(), name.end(), [](char c) { return c >= ' ' && c <= '~'; });
+    if (name.empty() || !printable || MayBeInEntries(name) || !seen.insert(name).second) continue;
+    // Blank lines hold no name, and entry lines not this one: the first
+    // block header holding it is the line the reader finds.
+    for (size_t i = 0; i < layout.BlockHeaders.size(); ++i) {
+      if (layout.BlockHeaders[i].find(name) == string::npos) continue;
+      record += "Lines of " + name + " at " + std::to_string(layout.BlockStarts[i]) + "\r\n";
+      break;
+    }
+  }
+  return record;
+}
+
 // Written to a temporary file first, so that a reader never sees half a map.
 void WriteMap(const TMapModel& model, const string& path) {
+  std::ostringstream body;
+  TBodyLayout layout;
+  WriteSegments(body, model);
+  WritePublics(body, model, layout);
+  WriteLineNumbers(body, model, layout);
   const string temporary = path + ".tmp";
   {
     std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
     if (!out) Fail("cannot create " + temporary);
-    WriteSegments(out, model);
-    WritePublics(out, model);
-    WriteLineNumbers(out, model);
+    out << "Code at module offset " << Hex8(static_cast<uint32_t>(model.Code.ModuleOffset)) << "\r\n";
+    out << LayoutRecord(model, layout, static_cast<size_t>(body.tellp())) << "\r\n";
+    out << " Start         Length     Name                   Class\r\n";
+    out << Address(0) << ' ' << Hex8(static_cast<uint32_t>(model.Code.Size)) << "H .text                   CODE\r\n\r\n";
+    out << body.view();
     out.flush();
     if (!out) {
       std::remove(temporary.c_str());
