@@ -51,9 +51,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   map.LoadUnitNames(&units);
   uint32_t fromInput = 0;
   if (size >= 4) std::memcpy(&fromInput, data + size - 4, 4);
+  // The same input read through a layout it may record.
+  ztl::TZTMapFile seeker;
+  seeker.SetMapFileName(map.MapFileName());
+  seeker.SetMapFileBase(0);
+  seeker.SetSeekRecordedLayout(true);
   for (uint32_t offset : {1u, 0x10u, 0x1000u, 0x7FFFFFFFu, 0xFFFFFFFFu, fromInput | 1u}) {
-    map.LoadExceptionData(reinterpret_cast<const void*>(uintptr_t{offset}));
-    if (!map.ExceptionAnalyzed()) std::abort();
+    for (ztl::TZTMapFile* reader : {&map, &seeker}) {
+      reader->LoadExceptionData(reinterpret_cast<const void*>(uintptr_t{offset}));
+      if (!reader->ExceptionAnalyzed()) std::abort();
+    }
   }
   return 0;
 }
