@@ -128,10 +128,10 @@ void TZTDatasetLog::UpdateStatus(TZTLDBTypeEvent Event, TField* Field) {
     if (!statement.empty()) FOnSQLStatement(this, statement);
   }
 
-  // Built in one buffer, the date written straight into it.
+  // Built in one buffer, starting with the date.
   String logText = std::move(FLineRoom);
   logText.reserve(64);
-  DateTimeToString(logText, "c", Now());
+  logText.assign(FLineDate.Text(Now(), FormatSettings()));
   logText.append(1, ' ').append(EnumTypeInfo(Event).Names[Event]);
   if (Field != nullptr) logText.append(1, ' ').append(Field->FieldName()).append(1, ':').append(Field->AsString());
   logText.append("\r\n");

@@ -8,6 +8,7 @@
 
 #include "core/LogBase.h"
 #include "platform/db/DB.h"
+#include "platform/rtl/DateUtils.h"
 #include "platform/rtl/Export.h"
 
 namespace ztl {
@@ -72,6 +73,8 @@ class ZTL_API TZTDatasetLog : public TZTLogBase {
   // the next one: a line is composed for every event. A line composed while
   // another is (from a handler) makes its own.
   String FLineRoom;
+  // Events come in bursts: lines of the same millisecond share their date.
+  TDateTimeTextMemo FLineDate;
 };
 
 // The name of the table a dataset's rows come from, as the statements give

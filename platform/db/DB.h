@@ -109,6 +109,10 @@ class ZTL_PLATFORM_API TField : public TComponent {
   // The value as it is now, with the pending edit.
   TVariant NewValue() const;
   bool IsNull() const { return CurrentValue().IsNull(); }
+  // Copies the value into a variable the caller keeps, reusing its room: a
+  // scan that reads every row's text this way allocates nothing for it
+  // (AsString makes a new string each time). False for a null value.
+  bool GetData(TVariant& Buffer) const;
   void Clear() { SetValue(TVariant::Null()); }
 
   // The conversions raise for a null value what TVariant raises, except
@@ -423,6 +427,11 @@ inline const TVariant& TDataSet::CurrentValue(int index) const {
 
 inline const TVariant& TField::CurrentValue() const {
   return dataSet_ != nullptr ? dataSet_->CurrentValue(index_) : NoValue();
+}
+
+inline bool TField::GetData(TVariant& Buffer) const {
+  Buffer = CurrentValue();
+  return !Buffer.IsNull();
 }
 
 // The link between a dataset and the data-aware objects that follow it.

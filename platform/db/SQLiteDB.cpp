@@ -406,7 +406,7 @@ bool TSQLiteDataSet::FetchRecord(TRecordBuffer& record) {
   }
   const int first = rowIdColumn_ ? 1 : 0;
   const size_t count = columns_.size();
-  record.Values.resize(count);
+  if (record.Values.size() != count) record.Values.resize(count);
   for (size_t i = 0; i < count; ++i) ReadValue(stmt_, static_cast<int>(i) + first, columns_[i].type, record.Values[i]);
   record.Key = rowIdColumn_ ? sqlite3_column_int64(stmt_, 0) : 0;
   return true;

@@ -469,6 +469,36 @@ void DateTimeToString(String& result, const String& format, TDateTime value, con
   result = std::move(writer).Result();
 }
 
+
+// Only texts the short writer made are kept: it reads no more of the
+// settings than the fields compared here (names of months and days are the
+// general writer's).
+const String& TDateTimeTextMemo::Text(TDateTime value, const TFormatSettings& settings) {
+  if (Holds(value, settings)) return text_;
+  TShortDateTimeWriter shortForm(value, settings);
+  held_ = shortForm.Write();
+  if (!held_) {
+    DateTimeToString(text_, "c", value, settings);
+    return text_;
+  }
+  shortForm.AssignTo(text_);
+  value_ = value;
+  dateSeparator_ = settings.DateSeparator;
+  timeSeparator_ = settings.TimeSeparator;
+  shortDateFormat_ = settings.ShortDateFormat;
+  longTimeFormat_ = settings.LongTimeFormat;
+  amString_ = settings.TimeAMString;
+  pmString_ = settings.TimePMString;
+  return text_;
+}
+
+bool TDateTimeTextMemo::Holds(TDateTime value, const TFormatSettings& settings) const {
+  return held_ && value == value_ && settings.DateSeparator == dateSeparator_ &&
+         settings.TimeSeparator == timeSeparator_ && settings.ShortDateFormat == shortDateFormat_ &&
+         settings.LongTimeFormat == longTimeFormat_ && settings.TimeAMString == amString_ &&
+         settings.TimePMString == pmString_;
+}
+
 }  // namespace ztl
 
 namespace ztl {

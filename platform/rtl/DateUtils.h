@@ -59,6 +59,25 @@ ZTL_PLATFORM_API void DateTimeToString(String& result, const String& format, TDa
 ZTL_PLATFORM_API void DateTimeToString(String& result, const String& format, TDateTime value,
                                        const TFormatSettings& settings);
 
+// The "c" text of the last moment asked for, kept with the settings it was
+// written with, for callers that date a line per event: moments within the
+// same millisecond (Now's resolution) under unchanged settings reuse it
+// instead of being written again.
+class ZTL_PLATFORM_API TDateTimeTextMemo {
+ public:
+  // As FormatDateTime("c", value, settings); valid until the next call.
+  const String& Text(TDateTime value, const TFormatSettings& settings);
+
+ private:
+  bool Holds(TDateTime value, const TFormatSettings& settings) const;
+
+  bool held_ = false;
+  TDateTime value_ = 0;
+  char dateSeparator_ = 0, timeSeparator_ = 0;
+  String shortDateFormat_, longTimeFormat_, amString_, pmString_;
+  String text_;
+};
+
 // The ISO 8601 text databases exchange: "yyyy-mm-dd hh:nn:ss", with ".zzz"
 // when there are milliseconds; independent of the locale.
 ZTL_PLATFORM_API String DateTimeToISO(TDateTime value);

@@ -70,6 +70,24 @@ TEST_F(SQLiteDataSets, ColumnsComeWithTheirDeclaredTypes) {
   EXPECT_EQ(table.RecordCount(), 2);
 }
 
+TEST_F(SQLiteDataSets, GetDataCopiesIntoTheCallersVariable) {
+  table.Open();
+  TVariant buffer("a text longer than any short string's room");
+  const char* const room = buffer.StringRef().data();
+  ASSERT_TRUE(table.FieldByName("City")->GetData(buffer));
+  EXPECT_EQ(buffer.StringRef(), "Paris");
+  EXPECT_EQ(buffer.StringRef().data(), room) << "the variable's room is reused";
+  ASSERT_TRUE(table.FieldByName("Score")->GetData(buffer));
+  EXPECT_DOUBLE_EQ(buffer.AsFloat(), 2.5);
+  table.Next();
+  EXPECT_FALSE(table.FieldByName("City")->GetData(buffer));
+  EXPECT_TRUE(buffer.IsNull());
+  table.Edit();
+  table.FieldByName("City")->SetAsString("Lyon");
+  ASSERT_TRUE(table.FieldByName("City")->GetData(buffer)) << "the pending edit is the current value";
+  EXPECT_EQ(buffer.StringRef(), "Lyon");
+}
+
 TEST_F(SQLiteDataSets, FieldsConvertWhatIsAssigned) {
   table.Open();
   table.Edit();

@@ -165,6 +165,27 @@ TEST(FormatDateTime, ShortFormMatchesItsParts) {
             "2024-03-05 12:05:00.007 am");
 }
 
+// A kept text must follow every change of the moment or of the settings it
+// was written with, also in place (the same settings object changed).
+TEST(DateTimeTextMemo, WritesAgainWhenTheMomentOrTheSettingsChange) {
+  TDateTimeTextMemo memo;
+  TFormatSettings s = Fixed();
+  EXPECT_EQ(memo.Text(Sample(), s), DateTimeToStr(Sample(), s));
+  EXPECT_EQ(memo.Text(Sample() + EncodeTime(0, 0, 0, 1), s), DateTimeToStr(Sample() + EncodeTime(0, 0, 0, 1), s));
+  const TDateTime later = Sample() + EncodeTime(0, 0, 1, 0);
+  EXPECT_EQ(memo.Text(later, s), "05.03.2024 14:07:10");
+  s.TimeSeparator = '.';
+  EXPECT_EQ(memo.Text(later, s), "05.03.2024 14.07.10");
+  s.LongTimeFormat = "hh:nn AMPM";
+  s.TimePMString = "pm";
+  EXPECT_EQ(memo.Text(later, s), "05.03.2024 02.07 pm");
+  s.ShortDateFormat = "d mmm yyyy";  // month names: the general writer's
+  EXPECT_EQ(memo.Text(later, s), "5 Mar 2024 02.07 pm");
+  s.ShortMonthNames[2] = "mar.";
+  EXPECT_EQ(memo.Text(later, s), "5 mar. 2024 02.07 pm");
+  EXPECT_EQ(memo.Text(EncodeDate(2024, 3, 5), s), "5 mar. 2024");
+}
+
 TEST(FormatDateTime, NamesOfEveryMonthAndDay) {
   TFormatSettings s;
   for (int month = 1; month <= 12; ++month)
