@@ -516,6 +516,7 @@ void TZTMapFile::SetSeekRecordedLayout(bool value) {
 void TZTMapFile::ReleaseMap() {
   FMapText = {};
   FMapView.reset();
+  String().swap(FMapCopy);
   FSegmentData = TMapRegion();
   FAdressData = TMapRegion();
   FLineData = TMapRegion();
@@ -529,6 +530,11 @@ void TZTMapFile::LoadMapFile() {
     try {
       FMapView = std::make_unique<TMappedFile>(FMapFileName);
       FMapText = FMapView->Bytes();
+      if (!FSeekRecordedLayout) {
+        FMapCopy.assign(FMapText);
+        FMapView.reset();
+        FMapText = FMapCopy;
+      }
       if (FMapText.starts_with("\xEF\xBB\xBF")) FMapText.remove_prefix(3);
       if (FSeekRecordedLayout) ReadRecordedLayout();
       if (!FLayout.Valid) {

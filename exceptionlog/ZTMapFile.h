@@ -2,10 +2,13 @@
 // Names the source unit, procedure and line of a code address from the
 // detailed text map file written beside the executable.
 //
-// The reader maps the file into memory (it is not copied) and keeps where the
+// The reader reads the file once into one buffer and keeps where the
 // segment, publics-by-value and line-number regions lie; each lookup walks
 // the lines of a region as it finds them and parses the fixed character
-// columns in place, stopping where the walk's rule lets it.
+// columns in place, stopping where the walk's rule lets it. A copy, not the
+// file mapped: linkers rewrite a map in place, and a program that outlives
+// its build must not fault in a later lookup; a reader that seeks a recorded
+// layout (a tool that looks up and ends) keeps the file mapped instead.
 // A missing file, a missing region or a malformed line only leaves results
 // empty; nothing here raises EMapFileException.
 //
@@ -101,8 +104,9 @@ class ZTL_API TZTMapFile : public TObject {
   bool FMapFileIsLoaded = false;
   bool FSeekRecordedLayout = false;
   String FMapFileName;
-  std::unique_ptr<TMappedFile> FMapView;
-  std::string_view FMapText;  // the file's bytes less a byte order mark
+  std::unique_ptr<TMappedFile> FMapView;  // while seeking a recorded layout
+  String FMapCopy;                        // otherwise
+  std::string_view FMapText;              // the file's bytes less a byte order mark
   TMapRegion FSegmentData;
   TMapRegion FAdressData;
   TMapRegion FLineData;

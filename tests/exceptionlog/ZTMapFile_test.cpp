@@ -376,6 +376,18 @@ TEST_F(MapFileTest, MissingFileYieldsNothingAndIsNotLookedForAgain) {
   ExpectResult("Alpha", "Alpha.First", 10);
 }
 
+// Linkers truncate a map and write it again: the program still running
+// keeps what it read, and a later lookup must not touch the file's new end.
+TEST_F(MapFileTest, AMapRewrittenInPlaceKeepsWhatWasRead) {
+  const String path = Write(SampleMap());
+  reader_.SetMapFileName(path);
+  Lookup(0x1002);
+  ExpectResult("Beta", "Beta.Only", 5);
+  WriteFileBytes(path, "");
+  Lookup(0x1002);
+  ExpectResult("Beta", "Beta.Only", 5);
+}
+
 TEST_F(MapFileTest, EmptyNameLoadsNothing) {
   Lookup(0x0010);
   ExpectResult("", "", 0);
