@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/classes/ClassBuilder.h"
+#include "platform/os/Memory.h"
 #include "platform/rtl/DateUtils.h"
 #include "platform/rtl/FormatUtils.h"
 #include "platform/rtl/SysUtils.h"
@@ -304,7 +305,13 @@ struct TDataSet::RowStore {
   char* Reserve(size_t size) {
     if (used_ + size > BlockSize) {
       // A row larger than a block gets a block of its own size.
-      blocks_.push_back(std::make_unique_for_overwrite<char[]>(std::max(size, BlockSize)));
+      const size_t blockSize = std::max(size, BlockSize);
+      const bool filledOne = !blocks_.empty();
+      blocks_.push_back(std::make_unique_for_overwrite<char[]>(blockSize));
+      // Rows that have filled a block will likely fill the next: its pages
+      // are backed at once rather than by a fault each. A small dataset's
+      // one block stays as it is touched.
+      if (filledOne) os::PrefaultForWriting(blocks_.back().get(), blockSize);
       used_ = size > BlockSize ? BlockSize : 0;
       if (size > BlockSize) return blocks_.back().get();
     }
