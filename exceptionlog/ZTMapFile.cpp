@@ -42,19 +42,23 @@ constexpr std::string_view LineNumbersHeader = "Line numbers for";
 
 // ---- Decoding -------------------------------------------------------------
 
+// The high bit of each byte of a word: set in a byte that is not ASCII.
+constexpr uint64_t HighBits = 0x8080808080808080u;
+
 // How many leading bytes of text are ASCII. Maps are ASCII but for the odd
 // name, so this runs eight bytes a step and the UTF-8 check starts only
 // where it has to.
 size_t AsciiPrefix(std::string_view text) {
-  constexpr uint64_t highBits = 0x8080808080808080u;
   size_t at = 0;
   for (uint64_t word; at + sizeof word <= text.size(); at += sizeof word) {
     std::memcpy(&word, text.data() + at, sizeof word);
-    if (word & highBits) break;
+    if (word & HighBits) break;
   }
   while (at < text.size() && static_cast<unsigned char>(text[at]) < 0x80) ++at;
   return at;
 }
+
+bool IsAscii(std::string_view text) { return AsciiPrefix(text) == text.size(); }
 
 // A line's bytes as UTF-8 text: a byte that does not belong to a
 // well-formed UTF-8 sequence is taken as a Latin-1 character. No sequence
@@ -256,24 +260,6 @@ std::string_view TrimView(std::string_view text) {
   return text;
 }
 
-// Whether text is all ASCII; a word at a time, the last word overlapping.
-bool IsAscii(std::string_view text) {
-  constexpr uint64_t highBits = 0x8080808080808080u;
-  uint64_t word = 0;
-  if (text.size() < sizeof word) {
-    for (char c : text)
-      if (static_cast<unsigned char>(c) >= 0x80) return false;
-    return true;
-  }
-  uint64_t any = 0;
-  for (size_t at = 0; at + sizeof word < text.size(); at += sizeof word) {
-    std::memcpy(&word, text.data() + at, sizeof word);
-    any |= word;
-  }
-  std::memcpy(&word, text.data() + text.size() - sizeof word, sizeof word);
-  return ((any | word) & highBits) == 0;
-}
-
 // The characters at positions first to last (counted from 1, inclusive) of a
 // line; shorter or empty where the line ends before. Positions count
 // characters: where the line is ASCII up to the field's end, bytes.
@@ -322,14 +308,13 @@ constexpr std::array<int8_t, 256> HexDigits = [] {
 // over many lines does not spend eight table look-ups on each.
 [[gnu::always_inline]] inline std::optional<uint32_t> EightHexDigits(uint64_t word) {
   constexpr uint64_t ones = 0x0101010101010101u;
-  constexpr uint64_t highBits = 0x8080808080808080u;
   // The high bit of each byte: set where the byte is at least low, or above high.
-  const auto atLeast = [](uint64_t bytes, unsigned low) { return (bytes + (0x80 - low) * ones) & highBits; };
-  const auto above = [](uint64_t bytes, unsigned high) { return (bytes + (0x7F - high) * ones) & highBits; };
+  const auto atLeast = [](uint64_t bytes, unsigned low) { return (bytes + (0x80 - low) * ones) & HighBits; };
+  const auto above = [](uint64_t bytes, unsigned high) { return (bytes + (0x7F - high) * ones) & HighBits; };
   const uint64_t folded = word | 0x20 * ones;  // 'A'-'F' as 'a'-'f'; digits keep their bytes
   const uint64_t digit = atLeast(word, '0') & ~above(word, '9');
   const uint64_t letter = atLeast(folded, 'a') & ~above(folded, 'f');
-  if ((digit | letter) != highBits) return std::nullopt;
+  if ((digit | letter) != HighBits) return std::nullopt;
   uint64_t value = (word & 0x0F * ones) + (letter >> 7) * 9;  // each byte its digit's value
   value = ((value << 4) | (value >> 8)) & 0x00FF00FF00FF00FFu;
   value = ((value << 8) | (value >> 16)) & 0x0000FFFF0000FFFFu;
@@ -340,20 +325,18 @@ constexpr std::array<int8_t, 256> HexDigits = [] {
 // line whose bytes up to the field are known to be ASCII when asciiBefore
 // is set: the digits are then read where they stand.
 [[gnu::always_inline]] inline std::optional<uint32_t> HexAt(std::string_view line, size_t first, bool asciiBefore) {
-  constexpr uint64_t highBits = 0x8080808080808080u;
-  uint64_t digits = highBits;
+  uint64_t digits = HighBits;
   if (asciiBefore && line.size() >= first + 7) std::memcpy(&digits, line.data() + first - 1, sizeof digits);
-  if (digits & highBits) return HexField(Column(line, first, first + 7));
+  if (digits & HighBits) return HexField(Column(line, first, first + 7));
   return EightHexDigits(digits);
 }
 
 // The offset at positions 7 to 14 of a segment or public line. Such lines
 // are ASCII there nearly always: the first word tells for the bytes before.
 [[gnu::always_inline]] inline std::optional<uint32_t> OffsetField(std::string_view line) {
-  constexpr uint64_t highBits = 0x8080808080808080u;
-  uint64_t head = highBits;
+  uint64_t head = HighBits;
   if (line.size() >= sizeof head) std::memcpy(&head, line.data(), sizeof head);
-  return HexAt(line, 7, (head & highBits) == 0);
+  return HexAt(line, 7, (head & HighBits) == 0);
 }
 
 std::optional<int32_t> DecimalField(std::string_view field) {
@@ -393,18 +376,17 @@ std::optional<String> SegmentUnitName(std::string_view line) {
   return String(TrimView(line.substr(begin, end - begin)));
 }
 
-// The offset at positions 7 to 14 of a segment or public line. Where the
-// line's first 14 bytes are ASCII, as in nearly every line, the digits are
-// read where they stand; otherwise from the decoded line.
 // Whether the 14 bytes at p are ASCII; their last eight in digits.
 [[gnu::always_inline]] inline bool AsciiHead(const char* p, uint64_t& digits) {
-  constexpr uint64_t highBits = 0x8080808080808080u;
   uint64_t head;
   std::memcpy(&head, p, sizeof head);
   std::memcpy(&digits, p + 6, sizeof digits);
-  return ((head | digits) & highBits) == 0;
+  return ((head | digits) & HighBits) == 0;
 }
 
+// The offset at positions 7 to 14 of a segment or public line. Where the
+// line's first 14 bytes are ASCII, as in nearly every line, the digits are
+// read where they stand; otherwise from the decoded line.
 [[gnu::always_inline]] inline std::optional<uint32_t> LineOffset(std::string_view line, String& scratch) {
   uint64_t digits;
   if (line.size() >= 14 && AsciiHead(line.data(), digits)) return EightHexDigits(digits);
@@ -715,7 +697,7 @@ size_t TZTMapFile::FindLineBlock() const {
   const std::string_view text = FMapText;
   const String& name = FExceptUnitName;
   if (name.empty() || FLineData.Begin >= FLineData.End) return NotFound;
-  if (AsciiPrefix(name) == name.size()) {
+  if (IsAscii(name)) {
     const size_t at = FindText(text, name, FLineData.Begin);
     return at == NotFound ? NotFound : LineStart(text, at);
   }
@@ -723,7 +705,7 @@ size_t TZTMapFile::FindLineBlock() const {
   for (TLineCursor lines(text, FLineData.Begin, FLineData.End); !lines.AtEnd();) {
     const size_t at = lines.Position();
     const std::string_view line = lines.Next();
-    if (AsciiPrefix(line) < line.size() && DecodedLine(line, scratch).find(name) != std::string_view::npos) return at;
+    if (!IsAscii(line) && DecodedLine(line, scratch).find(name) != std::string_view::npos) return at;
   }
   return NotFound;
 }

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <iterator>
 #include <memory>
+#include <string>
 #include <type_traits>
 #include <vector>
 
@@ -83,12 +84,6 @@ bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 bool IsSpecial(char16_t c) {
   constexpr uint64_t kSpecial = uint64_t{1} << u'%' | uint64_t{1} << u'\r' | uint64_t{1} << u'\n';
   return c < 64 && (kSpecial >> c & 1);
-}
-
-size_t Length(const char16_t* text) {
-  const char16_t* end = text;
-  while (*end) ++end;
-  return static_cast<size_t>(end - text);
 }
 
 std::u16string Pad(std::u16string text, int width, bool left) {
@@ -361,7 +356,7 @@ void Format(std::u16string_view text, DWORD flags, const DWORD_PTR* arguments, s
       if (spec == u"s" && !ignore && arguments != nullptr && number <= count) {
         // The common insert, a plain string, without the format's detour.
         const auto* value = reinterpret_cast<const char16_t*>(arguments[number - 1]);
-        out.Append(value ? std::u16string_view(value, Length(value)) : std::u16string_view(u"(null)"));
+        out.Append(value ? std::u16string_view(value) : std::u16string_view(u"(null)"));
         continue;
       }
       Insert insert;
@@ -463,7 +458,7 @@ class PreparedText {
       const auto* value = reinterpret_cast<const char16_t*>(arguments[piece.insert - 1]);
       Value& measured = values_[count++];
       if (value) {
-        measured = {value, Length(value)};
+        measured = {value, std::char_traits<char16_t>::length(value)};
       } else {
         measured = {u"(null)", 6};
       }
@@ -515,7 +510,7 @@ void FormatPrepared(const PreparedMessage& message, const DWORD_PTR* arguments, 
       out.Append(std::u16string_view(message.runs.data() + piece.start, piece.length));
     } else {
       const auto* value = reinterpret_cast<const char16_t*>(arguments[piece.insert - 1]);
-      out.Append(value ? std::u16string_view(value, Length(value)) : std::u16string_view(u"(null)"));
+      out.Append(value ? std::u16string_view(value) : std::u16string_view(u"(null)"));
     }
   }
 }
