@@ -36,6 +36,20 @@ String Hex(uintptr_t value) {
   return text;
 }
 
+// A map of one unit Main with one procedure Main.Run at 0x10, after the
+// given preamble, with the given line of entries.
+String OneUnitMap(const String& preamble, const String& entries) {
+  return preamble +
+         "Detailed map of segments\n\n"
+         " 0001:00000000 00000100 C=CODE     S=.text    G=(none)   M=Main ACBP=A9\n\n"
+         "Address Publics by Name\n"
+         "  Address         Publics by Value\n\n\n"
+         " 0001:00000010       Main.Run\n"
+         " 0001:00000100\n\n"
+         "Line numbers for Main(Main.pas) segment .text\n\n" +
+         entries;
+}
+
 constexpr int SymbolizedFunctionLine = __LINE__ + 1;
 __attribute__((noinline)) int SymbolizedFunction(int value) { return value * 3 + 1; }
 
@@ -55,15 +69,7 @@ TEST(ZtlMapInfo, SymbolizesAddressesOfThisProgram) {
 TEST(ZtlMapInfo, DefaultBaseIsTheLinkersCodeStart) {
   TestDir dir;
   const String map = dir.File("app.map");
-  WriteFileBytes(map,
-                 "Detailed map of segments\n\n"
-                 " 0001:00000000 00000100 C=CODE     S=.text    G=(none)   M=Main ACBP=A9\n\n"
-                 "Address Publics by Name\n"
-                 "  Address         Publics by Value\n\n\n"
-                 " 0001:00000010       Main.Run\n"
-                 " 0001:00000100\n\n"
-                 "Line numbers for Main(Main.pas) segment .text\n\n"
-                 "    42 0001:00000010    43 0001:00000020\n");
+  WriteFileBytes(map, OneUnitMap("", "    42 0001:00000010    43 0001:00000020\n"));
   const RunResult result = RunMapInfo({map, "401020", "0x0040101c", "zz"});
   EXPECT_EQ(result.out, "Main\tMain.Run\t43\nMain\tMain.Run\t42\n\t\t0\n");
   EXPECT_EQ(result.status, 1);  // "zz" is no address
@@ -116,16 +122,8 @@ TEST(ZtlMapInfo, AReportsModuleOffsetGivesTheReportsLine) {
 TEST(ZtlMapInfo, AModuleOffsetAfterACallOnAnotherLineAlsoGivesTheCallsLine) {
   TestDir dir;
   const String map = dir.File("app.map");
-  WriteFileBytes(map,
-                 "Code at module offset 1000\n\n"
-                 "Detailed map of segments\n\n"
-                 " 0001:00000000 00000100 C=CODE     S=.text    G=(none)   M=Main ACBP=A9\n\n"
-                 "Address Publics by Name\n"
-                 "  Address         Publics by Value\n\n\n"
-                 " 0001:00000010       Main.Run\n"
-                 " 0001:00000100\n\n"
-                 "Line numbers for Main(Main.pas) segment .text\n\n"
-                 "    42 0001:00000010    43 0001:00000020    44 0001:00000030\n");
+  WriteFileBytes(map, OneUnitMap("Code at module offset 1000\n\n",
+                                 "    42 0001:00000010    43 0001:00000020    44 0001:00000030\n"));
   const RunResult result = RunMapInfo({"--module-offset", map, "1020", "1025", "1010"});
   EXPECT_EQ(result.status, 0);
   EXPECT_EQ(result.out,
