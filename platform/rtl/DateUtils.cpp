@@ -478,7 +478,10 @@ const String& TDateTimeTextMemo::Text(TDateTime value, const TFormatSettings& se
   TShortDateTimeWriter shortForm(value, settings);
   held_ = shortForm.Write();
   if (!held_) {
-    DateTimeToString(text_, "c", value, settings);
+    // The general writer at once: DateTimeToString would try the short one again.
+    TDateTimeWriter writer(value, settings);
+    writer.Append("c");
+    text_ = std::move(writer).Result();
     return text_;
   }
   shortForm.AssignTo(text_);
