@@ -1,6 +1,6 @@
-#include "applog/LogApp.h"
+#include <ztlogger/applog/LogApp.h>
 
-#include "platform/classes/ClassBuilder.h"
+#include <ztlogger/platform/classes/ClassBuilder.h>
 
 namespace ztl {
 

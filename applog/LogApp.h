@@ -2,9 +2,9 @@
 // The application event logger: republishes the application's and the
 // screen's global events, and changes of the system settings, as events of
 // one component, each chained to the handler installed before it.
-#include "core/LogBase.h"
-#include "platform/forms/Forms.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/core/LogBase.h>
+#include <ztlogger/platform/forms/Forms.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {
 

@@ -16,9 +16,9 @@
 #include <utility>
 #include <vector>
 
-#include "core/LogBase.h"
-#include "platform/classes/TypInfo.h"
 #include "BenchSupport.h"
+#include <ztlogger/core/LogBase.h>
+#include <ztlogger/platform/classes/TypInfo.h>
 
 namespace {
 

@@ -12,10 +12,10 @@
 #include <filesystem>
 #include <string>
 
-#include "datasetlog/LogDS.h"
-#include "platform/db/SQLiteDB.h"
-#include "platform/rtl/DateUtils.h"
 #include "BenchSupport.h"
+#include <ztlogger/datasetlog/LogDS.h>
+#include <ztlogger/platform/db/SQLiteDB.h>
+#include <ztlogger/platform/rtl/DateUtils.h>
 
 namespace {
 

@@ -21,9 +21,9 @@
 #include <thread>
 #include <vector>
 
-#include "filelog/LogFile.h"
-#include "platform/rtl/Threads.h"
 #include "BenchSupport.h"
+#include <ztlogger/filelog/LogFile.h>
+#include <ztlogger/platform/rtl/Threads.h>
 
 namespace {
 

@@ -23,10 +23,10 @@
 #include <thread>
 #include <vector>
 
-#include "platform/forms/Forms.h"
-#include "platform/forms/GtkWidgetSet.h"
-#include "platform/forms/HeadlessWidgetSet.h"
-#include "platform/forms/Testing.h"
+#include <ztlogger/platform/forms/Forms.h>
+#include <ztlogger/platform/forms/GtkWidgetSet.h>
+#include <ztlogger/platform/forms/HeadlessWidgetSet.h>
+#include <ztlogger/platform/forms/Testing.h>
 
 extern char** environ;
 

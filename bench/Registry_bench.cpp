@@ -18,11 +18,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/os/Registry.h"
-#include "platform/rtl/Registry.h"
-#include "platform/rtl/Threads.h"
-#include "registrylog/LogRegistry.h"
 #include "BenchSupport.h"
+#include <ztlogger/platform/os/Registry.h>
+#include <ztlogger/platform/rtl/Registry.h>
+#include <ztlogger/platform/rtl/Threads.h>
+#include <ztlogger/registrylog/LogRegistry.h>
 
 namespace {
 

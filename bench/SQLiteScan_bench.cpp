@@ -19,8 +19,8 @@
 #include <new>
 #include <string>
 
-#include "platform/db/SQLiteDB.h"
 #include "BenchSupport.h"
+#include <ztlogger/platform/db/SQLiteDB.h>
 
 namespace {
 

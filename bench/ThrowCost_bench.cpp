@@ -14,7 +14,7 @@
 #include <string>
 
 #include "ThrowLoop.h"
-#include "platform/rtl/ThrowSites.h"
+#include <ztlogger/platform/rtl/ThrowSites.h>
 
 namespace {
 

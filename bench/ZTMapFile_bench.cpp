@@ -25,8 +25,8 @@
 #include <new>
 #include <vector>
 
-#include "exceptionlog/ZTMapFile.h"
 #include "BenchSupport.h"
+#include <ztlogger/exceptionlog/ZTMapFile.h>
 
 // ---- Allocation count -----------------------------------------------------
 

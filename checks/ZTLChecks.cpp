@@ -1,12 +1,12 @@
-#include "checks/ZTLChecks.h"
+#include <ztlogger/checks/ZTLChecks.h>
 
-#include "platform/classes/ClassBuilder.h"
-#include "platform/classes/Streams.h"
-#include "platform/forms/Forms.h"
-#include "platform/forms/StdCtrls.h"
-#include "platform/os/Windows.h"
-#include "platform/rtl/FormatUtils.h"
-#include "platform/rtl/ScopeExit.h"
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/classes/Streams.h>
+#include <ztlogger/platform/forms/Forms.h>
+#include <ztlogger/platform/forms/StdCtrls.h>
+#include <ztlogger/platform/os/Windows.h>
+#include <ztlogger/platform/rtl/FormatUtils.h>
+#include <ztlogger/platform/rtl/ScopeExit.h>
 
 namespace ztl {
 

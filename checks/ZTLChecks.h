@@ -10,12 +10,12 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/classes/Collection.h"
-#include "platform/classes/Component.h"
-#include "platform/forms/Controls.h"
-#include "platform/forms/ExtCtrls.h"
-#include "platform/forms/Graphics.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/classes/Collection.h>
+#include <ztlogger/platform/classes/Component.h>
+#include <ztlogger/platform/forms/Controls.h>
+#include <ztlogger/platform/forms/ExtCtrls.h>
+#include <ztlogger/platform/forms/Graphics.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {
 

@@ -16,7 +16,7 @@ foreach(file IN LISTS FILES)
   math(EXPR index "${index} + 1")
 endforeach()
 file(WRITE ${OUTPUT} "// Generated from the module's resource files; do not edit.
-#include \"platform/classes/Resources.h\"
+#include <ztlogger/platform/classes/Resources.h>
 
 namespace {
 ${body}

@@ -1,6 +1,6 @@
-# Installation: the two libraries, their headers (under include/ztlogger, so
-# that "core/LogBase.h" and "platform/rtl/SysUtils.h" keep their paths), the
-# tools, the CMake helpers, a CMake package (find_package(ZTLogger)) and a
+# Installation: the two libraries, their public headers (reached as
+# <ztlogger/core/LogBase.h>, <ztlogger/platform/rtl/SysUtils.h> and the
+# umbrellas <ztlogger/ztlogger.h> and <ztlogger/platform.h>), the tools, the CMake helpers, a CMake package (find_package(ZTLogger)) and a
 # pkg-config file (ztlogger.pc).
 include(CMakePackageConfigHelpers)
 
@@ -16,14 +16,27 @@ install(TARGETS ${ztl_install_targets} EXPORT ZTLoggerTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
 
-# Every header of the library folders, wherever it is moved within them.
+# Every public header of the library folders, wherever it is moved within
+# them. The platform's internal headers are not installed; the test entry
+# points (Testing.h) only with the "testing" component, which a plain install
+# leaves out (cmake --install build --component testing adds them).
+set(ztl_internal_headers HandleTable.h FaultFrame.h ThrowSitesInternal.h)
 foreach(dir platform ${ZTL_SUBSYSTEMS})
   if(IS_DIRECTORY ${PROJECT_SOURCE_DIR}/${dir})
+    set(excluded)
+    foreach(header Testing.h ${ztl_internal_headers})
+      list(APPEND excluded PATTERN ${header} EXCLUDE)
+    endforeach()
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/${dir}
-      DESTINATION ${ZTL_INCLUDE_INSTALL_DIR} COMPONENT development
-      FILES_MATCHING PATTERN "*.h")
+      DESTINATION ${ZTL_INCLUDE_INSTALL_DIR}/ztlogger COMPONENT development
+      FILES_MATCHING PATTERN "*.h" ${excluded})
+    install(DIRECTORY ${PROJECT_SOURCE_DIR}/${dir}
+      DESTINATION ${ZTL_INCLUDE_INSTALL_DIR}/ztlogger COMPONENT testing EXCLUDE_FROM_ALL
+      FILES_MATCHING PATTERN "Testing.h")
   endif()
 endforeach()
+install(DIRECTORY ${PROJECT_SOURCE_DIR}/include/ztlogger
+  DESTINATION ${ZTL_INCLUDE_INSTALL_DIR} COMPONENT development)
 
 install(EXPORT ZTLoggerTargets NAMESPACE ZTLogger::
   DESTINATION ${ZTL_CMAKE_INSTALL_DIR} COMPONENT development)

@@ -5,7 +5,7 @@
 #
 #   ztl_add_resources(<target> <module-name> <file>...)
 #
-# The generated source includes "platform/classes/Resources.h": <target> links
+# The generated source includes <ztlogger/platform/classes/Resources.h>: <target> links
 # ZTLogger::platform (directly or through ZTLogger::ztlogger).
 function(ztl_add_resources target module)
   # The script lies beside this file, in the source tree or installed.

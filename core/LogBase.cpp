@@ -1,14 +1,14 @@
-#include "core/LogBase.h"
+#include <ztlogger/core/LogBase.h>
 
 #include <algorithm>
 
-#include "core/LogCnst.h"
-#include "platform/classes/ClassBuilder.h"
-#include "platform/classes/Streams.h"
-#include "platform/os/Windows.h"
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/FormatUtils.h"
-#include "platform/rtl/SysUtils.h"
+#include <ztlogger/core/LogCnst.h>
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/classes/Streams.h>
+#include <ztlogger/platform/os/Windows.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/FormatUtils.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace ztl {
 

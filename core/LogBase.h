@@ -5,11 +5,11 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/classes/Component.h"
-#include "platform/classes/Set.h"
-#include "platform/classes/Strings.h"
-#include "platform/classes/TypInfo.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/classes/Component.h>
+#include <ztlogger/platform/classes/Set.h>
+#include <ztlogger/platform/classes/Strings.h>
+#include <ztlogger/platform/classes/TypInfo.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {
 

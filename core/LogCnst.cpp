@@ -1,4 +1,4 @@
-#include "core/LogCnst.h"
+#include <ztlogger/core/LogCnst.h>
 
 namespace ztl {
 

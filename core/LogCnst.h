@@ -1,7 +1,7 @@
 #pragma once
 // Texts and constants shared by the log components.
-#include "platform/rtl/Export.h"
-#include "platform/rtl/Types.h"
+#include <ztlogger/platform/rtl/Export.h>
+#include <ztlogger/platform/rtl/Types.h>
 
 namespace ztl {
 

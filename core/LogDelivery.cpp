@@ -1,21 +1,21 @@
 // Delivery of a log: by mail through Simple MAPI, with the log, a screenshot
 // and further files attached, or through the support web page.
-#include "core/LogBase.h"
+#include <ztlogger/core/LogBase.h>
 
 #include <deque>
 #include <iterator>
 #include <memory>
 #include <vector>
 
-#include "platform/classes/Streams.h"
-#include "platform/forms/Dialogs.h"
-#include "platform/forms/Forms.h"
-#include "platform/forms/Graphics.h"
-#include "platform/forms/Jpeg.h"
-#include "platform/os/Windows.h"
-#include "platform/rtl/ErrorMessages.h"
-#include "platform/rtl/FormatUtils.h"
-#include "platform/rtl/SysUtils.h"
+#include <ztlogger/platform/classes/Streams.h>
+#include <ztlogger/platform/forms/Dialogs.h>
+#include <ztlogger/platform/forms/Forms.h>
+#include <ztlogger/platform/forms/Graphics.h>
+#include <ztlogger/platform/forms/Jpeg.h>
+#include <ztlogger/platform/os/Windows.h>
+#include <ztlogger/platform/rtl/ErrorMessages.h>
+#include <ztlogger/platform/rtl/FormatUtils.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace ztl {
 

@@ -1,7 +1,7 @@
-#include "core/Watcher.h"
+#include <ztlogger/core/Watcher.h>
 
-#include "platform/forms/Forms.h"
-#include "platform/rtl/ScopeExit.h"
+#include <ztlogger/platform/forms/Forms.h>
+#include <ztlogger/platform/rtl/ScopeExit.h>
 
 namespace ztl {
 

@@ -7,10 +7,10 @@
 #include <functional>
 #include <memory>
 
-#include "platform/classes/Component.h"
-#include "platform/rtl/Export.h"
-#include "platform/rtl/SyncObjs.h"
-#include "platform/rtl/Threads.h"
+#include <ztlogger/platform/classes/Component.h>
+#include <ztlogger/platform/rtl/Export.h>
+#include <ztlogger/platform/rtl/SyncObjs.h>
+#include <ztlogger/platform/rtl/Threads.h>
 
 namespace ztl {
 

@@ -1,9 +1,9 @@
-#include "datasetlog/LogDS.h"
+#include <ztlogger/datasetlog/LogDS.h>
 
-#include "platform/classes/ClassBuilder.h"
-#include "platform/rtl/DateUtils.h"
-#include "platform/rtl/SysUtils.h"
-#include "platform/rtl/Variants.h"
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/rtl/DateUtils.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
+#include <ztlogger/platform/rtl/Variants.h>
 
 namespace ztl {
 

@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <memory>
 
-#include "core/LogBase.h"
-#include "platform/db/DB.h"
-#include "platform/rtl/DateUtils.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/core/LogBase.h>
+#include <ztlogger/platform/db/DB.h>
+#include <ztlogger/platform/rtl/DateUtils.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {
 

@@ -2,11 +2,11 @@
 
 #include <cstdio>
 
-#include "platform/classes/ClassBuilder.h"
-#include "platform/forms/GtkWidgetSet.h"
-#include "platform/forms/HeadlessWidgetSet.h"
-#include "platform/rtl/FormatUtils.h"
-#include "platform/rtl/SysUtils.h"
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/forms/GtkWidgetSet.h>
+#include <ztlogger/platform/forms/HeadlessWidgetSet.h>
+#include <ztlogger/platform/rtl/FormatUtils.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace demo {
 

@@ -1,9 +1,9 @@
 #pragma once
 // The input validation demo: a form read from its stored form, with one check
 // provider of each kind, checked once with bad input and once corrected.
-#include "checks/ZTLChecks.h"
-#include "platform/forms/Forms.h"
-#include "platform/forms/StdCtrls.h"
+#include <ztlogger/checks/ZTLChecks.h>
+#include <ztlogger/platform/forms/Forms.h>
+#include <ztlogger/platform/forms/StdCtrls.h>
 
 namespace demo {
 

@@ -1,7 +1,7 @@
 #include "demo/DemoForm.h"
 
-#include "platform/classes/ClassBuilder.h"
-#include "platform/rtl/SysUtils.h"
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace demo {
 

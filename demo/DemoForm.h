@@ -1,8 +1,8 @@
 #pragma once
 // The demo's main form, read from the stored form TDemoForm.dfm: its button
 // runs an order lookup that fails with an access violation.
-#include "platform/forms/Forms.h"
-#include "platform/forms/StdCtrls.h"
+#include <ztlogger/platform/forms/Forms.h>
+#include <ztlogger/platform/forms/StdCtrls.h>
 
 namespace demo {
 

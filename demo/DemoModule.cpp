@@ -2,10 +2,10 @@
 
 #include <cstdio>
 
-#include "platform/classes/ClassBuilder.h"
-#include "platform/forms/Forms.h"
-#include "platform/rtl/Registry.h"
-#include "platform/rtl/SysUtils.h"
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/forms/Forms.h>
+#include <ztlogger/platform/rtl/Registry.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace demo {
 

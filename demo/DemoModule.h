@@ -5,15 +5,15 @@
 // TDemoModule.dfm, embedded as a module resource.
 #include <vector>
 
-#include "applog/LogApp.h"
-#include "core/LogBase.h"
-#include "datasetlog/LogDS.h"
-#include "exceptionlog/LogError.h"
-#include "filelog/LogFile.h"
-#include "ntlog/LogNT.h"
-#include "platform/classes/DataModule.h"
-#include "platform/db/SQLiteDB.h"
-#include "registrylog/LogRegistry.h"
+#include <ztlogger/applog/LogApp.h>
+#include <ztlogger/core/LogBase.h>
+#include <ztlogger/datasetlog/LogDS.h>
+#include <ztlogger/exceptionlog/LogError.h>
+#include <ztlogger/filelog/LogFile.h>
+#include <ztlogger/ntlog/LogNT.h>
+#include <ztlogger/platform/classes/DataModule.h>
+#include <ztlogger/platform/db/SQLiteDB.h>
+#include <ztlogger/registrylog/LogRegistry.h>
 
 namespace demo {
 

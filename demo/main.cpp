@@ -13,21 +13,22 @@
 #include <cstdio>
 #include <exception>
 
-#include "core/LogBase.h"
 #include "demo/CheckDemo.h"
 #include "demo/DemoForm.h"
 #include "demo/DemoModule.h"
-#include "exceptionlog/LogError.h"
-#include "platform/classes/Registration.h"
-#include "platform/classes/Streams.h"
-#include "platform/classes/Strings.h"
-#include "platform/forms/HeadlessWidgetSet.h"
-#include "platform/rtl/DateUtils.h"
-#include "platform/rtl/ExceptionSupport.h"
-#include "platform/rtl/Registry.h"
-#include "platform/rtl/SysUtils.h"
-#include "platform/rtl/Threads.h"
-#include "registration/LogReg.h"
+#include <ztlogger/core/LogBase.h>
+#include <ztlogger/exceptionlog/LogError.h>
+#include <ztlogger/platform/classes/Registration.h>
+#include <ztlogger/platform/classes/Streams.h>
+#include <ztlogger/platform/classes/Strings.h>
+#include <ztlogger/platform/forms/HeadlessWidgetSet.h>
+#include <ztlogger/platform/os/WinConstants.h>
+#include <ztlogger/platform/rtl/DateUtils.h>
+#include <ztlogger/platform/rtl/ExceptionSupport.h>
+#include <ztlogger/platform/rtl/Registry.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
+#include <ztlogger/platform/rtl/Threads.h>
+#include <ztlogger/registration/LogReg.h>
 
 using namespace ztl;
 
@@ -120,7 +121,7 @@ void RunRegistryDemo(demo::TDemoModule& module) {
 void RunEventLogDemo(demo::TDemoModule& module) {
   std::printf("== Event log\n");
   TZTNTEventLog& log = *module.EventLog;
-  log.WriteToEventLog("ZTLogger demo ran", 4 /* information */, 0, 1);
+  log.WriteToEventLog("ZTLogger demo ran", EVENTLOG_INFORMATION_TYPE, 0, 1);
   log.Open();
   const uint32_t count = log.EventCount();
   if (count == 0) throw EInOutError("The event log holds no record");

@@ -1,4 +1,4 @@
-#include "exceptionlog/LastChance.h"
+#include <ztlogger/exceptionlog/LastChance.h>
 
 #include <fcntl.h>
 #include <signal.h>
@@ -11,12 +11,12 @@
 #include <mutex>
 #include <vector>
 
-#include "core/LogCnst.h"
-#include "exceptionlog/LogError.h"
-#include "platform/os/Modules.h"
-#include "platform/rtl/HardwareFaults.h"
-#include "platform/rtl/Threads.h"
-#include "platform/rtl/ThrowSites.h"
+#include <ztlogger/core/LogCnst.h>
+#include <ztlogger/exceptionlog/LogError.h>
+#include <ztlogger/platform/os/Modules.h>
+#include <ztlogger/platform/rtl/HardwareFaults.h>
+#include <ztlogger/platform/rtl/Threads.h>
+#include <ztlogger/platform/rtl/ThrowSites.h>
 
 namespace ztl::lastchance {
 namespace {

@@ -14,7 +14,7 @@
 // - A fatal signal that cannot become an exception (abort(), a fault with no
 //   room to raise it) gets a reduced report written without allocating:
 //   class, message, address and its offset in the program's module.
-#include "platform/rtl/Exceptions.h"
+#include <ztlogger/platform/rtl/Exceptions.h>
 
 namespace ztl {
 

@@ -1,8 +1,8 @@
-#include "exceptionlog/LogDlg.h"
+#include <ztlogger/exceptionlog/LogDlg.h>
 
-#include "platform/classes/ClassBuilder.h"
-#include "platform/classes/Filer.h"
-#include "platform/os/Windows.h"
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/classes/Filer.h>
+#include <ztlogger/platform/os/Windows.h>
 
 namespace ztl {
 

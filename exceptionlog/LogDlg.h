@@ -2,11 +2,11 @@
 // The end user's error dialog: tells of the crash, shows the exception's
 // message and offers to mail the log or open the support web page. Its design
 // is the stored form TfrmZTLogErrorDialog.dfm, a module resource.
-#include "core/LogBase.h"
-#include "platform/forms/ExtCtrls.h"
-#include "platform/forms/Forms.h"
-#include "platform/forms/StdCtrls.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/core/LogBase.h>
+#include <ztlogger/platform/forms/ExtCtrls.h>
+#include <ztlogger/platform/forms/Forms.h>
+#include <ztlogger/platform/forms/StdCtrls.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {
 

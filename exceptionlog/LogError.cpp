@@ -1,21 +1,21 @@
-#include "exceptionlog/LogError.h"
+#include <ztlogger/exceptionlog/LogError.h>
 
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
-#include "exceptionlog/LastChance.h"
-#include "exceptionlog/LogDlg.h"
-#include "platform/classes/ClassBuilder.h"
-#include "platform/os/Modules.h"
-#include "platform/os/Windows.h"
-#include "platform/rtl/DateUtils.h"
-#include "platform/rtl/ExceptionSupport.h"
-#include "platform/rtl/FormatUtils.h"
-#include "platform/rtl/ScopeExit.h"
-#include "platform/rtl/SysUtils.h"
-#include "platform/rtl/Unicode.h"
+#include <ztlogger/exceptionlog/LastChance.h>
+#include <ztlogger/exceptionlog/LogDlg.h>
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/os/Modules.h>
+#include <ztlogger/platform/os/Windows.h>
+#include <ztlogger/platform/rtl/DateUtils.h>
+#include <ztlogger/platform/rtl/ExceptionSupport.h>
+#include <ztlogger/platform/rtl/FormatUtils.h>
+#include <ztlogger/platform/rtl/ScopeExit.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
+#include <ztlogger/platform/rtl/Unicode.h>
 
 namespace ztl {
 

@@ -5,11 +5,11 @@
 #include <cstdint>
 #include <memory>
 
-#include "core/LogBase.h"
-#include "exceptionlog/ZTMapFile.h"
-#include "platform/classes/Set.h"
-#include "platform/forms/Forms.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/core/LogBase.h>
+#include <ztlogger/exceptionlog/ZTMapFile.h>
+#include <ztlogger/platform/classes/Set.h>
+#include <ztlogger/platform/forms/Forms.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {
 

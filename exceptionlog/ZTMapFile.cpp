@@ -1,4 +1,4 @@
-#include "exceptionlog/ZTMapFile.h"
+#include <ztlogger/exceptionlog/ZTMapFile.h>
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -11,11 +11,11 @@
 #include <optional>
 #include <string_view>
 
-#include "platform/classes/ClassBuilder.h"
-#include "platform/rtl/ExceptionSupport.h"
-#include "platform/rtl/MappedFile.h"
-#include "platform/rtl/SysUtils.h"
-#include "platform/rtl/Unicode.h"
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/rtl/ExceptionSupport.h>
+#include <ztlogger/platform/rtl/MappedFile.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
+#include <ztlogger/platform/rtl/Unicode.h>
 
 namespace ztl {
 

@@ -22,9 +22,9 @@
 #include <memory>
 #include <string_view>
 
-#include "platform/classes/Strings.h"
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/classes/Strings.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {
 

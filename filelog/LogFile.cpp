@@ -1,13 +1,13 @@
-#include "filelog/LogFile.h"
+#include <ztlogger/filelog/LogFile.h>
 
 #include <mutex>
 
-#include "core/Watcher.h"
-#include "platform/classes/ClassBuilder.h"
-#include "platform/os/Windows.h"
-#include "platform/rtl/ErrorMessages.h"
-#include "platform/rtl/ScopeExit.h"
-#include "platform/rtl/Unicode.h"
+#include <ztlogger/core/Watcher.h>
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/os/Windows.h>
+#include <ztlogger/platform/rtl/ErrorMessages.h>
+#include <ztlogger/platform/rtl/ScopeExit.h>
+#include <ztlogger/platform/rtl/Unicode.h>
 
 namespace ztl {
 

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <memory>
 
-#include "core/LogBase.h"
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/core/LogBase.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {
 

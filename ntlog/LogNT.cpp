@@ -1,16 +1,16 @@
-#include "ntlog/LogNT.h"
+#include <ztlogger/ntlog/LogNT.h>
 
 #include <cstring>
 #include <memory>
 
-#include "platform/classes/ClassBuilder.h"
-#include "platform/os/Windows.h"
-#include "platform/rtl/DateUtils.h"
-#include "platform/rtl/ErrorMessages.h"
-#include "platform/rtl/FormatUtils.h"
-#include "platform/rtl/Registry.h"
-#include "platform/rtl/ScopeExit.h"
-#include "platform/rtl/Unicode.h"
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/os/Windows.h>
+#include <ztlogger/platform/rtl/DateUtils.h>
+#include <ztlogger/platform/rtl/ErrorMessages.h>
+#include <ztlogger/platform/rtl/FormatUtils.h>
+#include <ztlogger/platform/rtl/Registry.h>
+#include <ztlogger/platform/rtl/ScopeExit.h>
+#include <ztlogger/platform/rtl/Unicode.h>
 
 namespace ztl {
 

@@ -8,8 +8,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "core/LogBase.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/core/LogBase.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {
 

@@ -1,13 +1,13 @@
-#include "registration/LogReg.h"
+#include <ztlogger/registration/LogReg.h>
 
-#include "applog/LogApp.h"
-#include "checks/ZTLChecks.h"
-#include "datasetlog/LogDS.h"
-#include "exceptionlog/LogError.h"
-#include "filelog/LogFile.h"
-#include "ntlog/LogNT.h"
-#include "platform/classes/Registration.h"
-#include "registrylog/LogRegistry.h"
+#include <ztlogger/applog/LogApp.h>
+#include <ztlogger/checks/ZTLChecks.h>
+#include <ztlogger/datasetlog/LogDS.h>
+#include <ztlogger/exceptionlog/LogError.h>
+#include <ztlogger/filelog/LogFile.h>
+#include <ztlogger/ntlog/LogNT.h>
+#include <ztlogger/platform/classes/Registration.h>
+#include <ztlogger/registrylog/LogRegistry.h>
 
 namespace ztl {
 

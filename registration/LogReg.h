@@ -4,7 +4,7 @@
 // entry (platform/classes/Registration.h), so that LoadPackage on the module
 // calls it; the module also holds each component's palette bitmap, a
 // resource named after the class in upper case.
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {
 

@@ -1,11 +1,11 @@
-#include "registrylog/LogRegistry.h"
+#include <ztlogger/registrylog/LogRegistry.h>
 
-#include "core/Watcher.h"
-#include "platform/classes/ClassBuilder.h"
-#include "platform/os/Registry.h"
-#include "platform/os/Windows.h"
-#include "platform/rtl/ErrorMessages.h"
-#include "platform/rtl/Registry.h"
+#include <ztlogger/core/Watcher.h>
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/os/Registry.h>
+#include <ztlogger/platform/os/Windows.h>
+#include <ztlogger/platform/rtl/ErrorMessages.h>
+#include <ztlogger/platform/rtl/Registry.h>
 
 namespace ztl {
 

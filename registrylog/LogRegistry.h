@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <memory>
 
-#include "core/LogBase.h"
-#include "platform/os/WinNames.h"
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/core/LogBase.h>
+#include <ztlogger/platform/os/WinNames.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {
 

@@ -4,11 +4,12 @@
 # namespace. Only the services' own headers (platform/os) may.
 set(check_dirs platform/rtl platform/classes platform/forms platform/db
     core applog exceptionlog datasetlog filelog ntlog registrylog checks registration)
-set(check_includes "")
+# The umbrella headers and the namespaced constants of the services come first.
+set(check_includes "#include <ztlogger/ztlogger.h>\n#include <ztlogger/platform/os/WinConstants.h>\n")
 foreach(dir IN LISTS check_dirs)
   file(GLOB headers CONFIGURE_DEPENDS RELATIVE ${PROJECT_SOURCE_DIR} ${PROJECT_SOURCE_DIR}/${dir}/*.h)
   foreach(header IN LISTS headers)
-    string(APPEND check_includes "#include \"${header}\"\n")
+    string(APPEND check_includes "#include <ztlogger/${header}>\n")
   endforeach()
 endforeach()
 set(check_source ${CMAKE_CURRENT_BINARY_DIR}/public_headers_check.cpp)

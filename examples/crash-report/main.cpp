@@ -7,12 +7,7 @@
 //                           FOLDER/crash-report-errors.log, then prints both
 #include <cstdio>
 
-#include "core/LogBase.h"
-#include "exceptionlog/LogError.h"
-#include "platform/classes/Strings.h"
-#include "platform/forms/Forms.h"
-#include "platform/rtl/ExceptionSupport.h"
-#include "platform/rtl/SysUtils.h"
+#include <ztlogger/ztlogger.h>
 
 using namespace ztl;
 

@@ -16,12 +16,12 @@
 #include <type_traits>
 #include <typeinfo>
 
-#include "platform/classes/Collection.h"
-#include "platform/classes/Component.h"
-#include "platform/classes/Set.h"
-#include "platform/classes/Strings.h"
-#include "platform/classes/TypInfo.h"
-#include "platform/rtl/SysUtils.h"
+#include <ztlogger/platform/classes/Collection.h>
+#include <ztlogger/platform/classes/Component.h>
+#include <ztlogger/platform/classes/Set.h>
+#include <ztlogger/platform/classes/Strings.h>
+#include <ztlogger/platform/classes/TypInfo.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace ztl {
 

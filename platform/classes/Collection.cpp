@@ -1,11 +1,11 @@
-#include "platform/classes/Collection.h"
+#include <ztlogger/platform/classes/Collection.h>
 
 #include <algorithm>
 
-#include "platform/classes/ClassBuilder.h"
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/ScopeExit.h"
-#include "platform/rtl/SysUtils.h"
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/ScopeExit.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace ztl {
 

@@ -1,10 +1,10 @@
-#include "platform/classes/Component.h"
+#include <ztlogger/platform/classes/Component.h>
 
 #include <algorithm>
 
-#include "platform/classes/ClassBuilder.h"
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/SysUtils.h"
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace ztl {
 

@@ -4,10 +4,10 @@
 #include <functional>
 #include <vector>
 
-#include "platform/classes/Persistent.h"
-#include "platform/classes/Set.h"
-#include "platform/classes/TypInfo.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/classes/Persistent.h>
+#include <ztlogger/platform/classes/Set.h>
+#include <ztlogger/platform/classes/TypInfo.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {
 

@@ -1,7 +1,7 @@
-#include "platform/classes/DataModule.h"
+#include <ztlogger/platform/classes/DataModule.h>
 
-#include "platform/classes/ClassBuilder.h"
-#include "platform/classes/Filer.h"
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/classes/Filer.h>
 
 namespace ztl {
 

@@ -1,8 +1,8 @@
 #pragma once
 // A container for non-visual components, usually read from a stored form.
-#include "platform/classes/Component.h"
-#include "platform/rtl/Export.h"
-#include "platform/rtl/Method.h"
+#include <ztlogger/platform/classes/Component.h>
+#include <ztlogger/platform/rtl/Export.h>
+#include <ztlogger/platform/rtl/Method.h>
 
 namespace ztl {
 

@@ -1,4 +1,4 @@
-#include "platform/classes/Filer.h"
+#include <ztlogger/platform/classes/Filer.h>
 
 #include <algorithm>
 #include <cctype>
@@ -6,15 +6,15 @@
 #include <cstdio>
 #include <vector>
 
-#include "platform/classes/Collection.h"
-#include "platform/classes/Resources.h"
-#include "platform/classes/Streams.h"
-#include "platform/classes/Strings.h"
-#include "platform/classes/TypInfo.h"
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/ScopeExit.h"
-#include "platform/rtl/SysUtils.h"
-#include "platform/rtl/Unicode.h"
+#include <ztlogger/platform/classes/Collection.h>
+#include <ztlogger/platform/classes/Resources.h>
+#include <ztlogger/platform/classes/Streams.h>
+#include <ztlogger/platform/classes/Strings.h>
+#include <ztlogger/platform/classes/TypInfo.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/ScopeExit.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
+#include <ztlogger/platform/rtl/Unicode.h>
 
 namespace ztl {
 

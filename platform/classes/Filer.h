@@ -21,8 +21,8 @@
 // bound to the published methods of the root.
 #include <functional>
 
-#include "platform/classes/Component.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/classes/Component.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {
 

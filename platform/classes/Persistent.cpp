@@ -1,7 +1,7 @@
-#include "platform/classes/Persistent.h"
+#include <ztlogger/platform/classes/Persistent.h>
 
-#include "platform/classes/ClassBuilder.h"
-#include "platform/rtl/Exceptions.h"
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
 
 namespace ztl {
 

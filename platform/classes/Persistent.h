@@ -1,7 +1,7 @@
 #pragma once
 // Objects that can copy their settings and be stored with a form.
-#include "platform/rtl/Export.h"
-#include "platform/rtl/Object.h"
+#include <ztlogger/platform/rtl/Export.h>
+#include <ztlogger/platform/rtl/Object.h>
 
 namespace ztl {
 

@@ -1,17 +1,17 @@
-#include "platform/classes/Registration.h"
+#include <ztlogger/platform/classes/Registration.h>
 
 #include <algorithm>
 #include <map>
 #include <mutex>
 
-#include "platform/classes/Component.h"
-#include "platform/os/Libraries.h"
-#include "platform/os/Modules.h"
-#include "platform/rtl/ErrorMessages.h"
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/ScopeExit.h"
-#include "platform/rtl/SysUtils.h"
-#include "platform/rtl/Unicode.h"
+#include <ztlogger/platform/classes/Component.h>
+#include <ztlogger/platform/os/Libraries.h>
+#include <ztlogger/platform/os/Modules.h>
+#include <ztlogger/platform/rtl/ErrorMessages.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/ScopeExit.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
+#include <ztlogger/platform/rtl/Unicode.h>
 
 namespace ztl {
 

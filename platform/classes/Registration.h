@@ -12,10 +12,10 @@
 #include <initializer_list>
 #include <vector>
 
-#include "platform/classes/Resources.h"
-#include "platform/os/WinNames.h"
-#include "platform/rtl/Export.h"
-#include "platform/rtl/Object.h"
+#include <ztlogger/platform/classes/Resources.h>
+#include <ztlogger/platform/os/WinNames.h>
+#include <ztlogger/platform/rtl/Export.h>
+#include <ztlogger/platform/rtl/Object.h>
 
 namespace ztl {
 

@@ -1,12 +1,12 @@
-#include "platform/classes/Resources.h"
+#include <ztlogger/platform/classes/Resources.h>
 
 #include <map>
 #include <mutex>
 #include <vector>
 
-#include "platform/classes/ClassBuilder.h"
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/SysUtils.h"
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace ztl {
 

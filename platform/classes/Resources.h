@@ -5,8 +5,8 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/classes/Streams.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/classes/Streams.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {
 

@@ -1,4 +1,4 @@
-#include "platform/classes/Streams.h"
+#include <ztlogger/platform/classes/Streams.h>
 
 #include <fcntl.h>
 #include <sys/file.h>
@@ -13,10 +13,10 @@
 #include <cstring>
 #include <thread>
 
-#include "platform/classes/ClassBuilder.h"
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/FormatUtils.h"
-#include "platform/rtl/SysUtils.h"
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/FormatUtils.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace ztl {
 

@@ -4,8 +4,8 @@
 #include <memory>
 #include <vector>
 
-#include "platform/rtl/Export.h"
-#include "platform/rtl/Object.h"
+#include <ztlogger/platform/rtl/Export.h>
+#include <ztlogger/platform/rtl/Object.h>
 
 namespace ztl {
 

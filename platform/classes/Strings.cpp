@@ -1,12 +1,12 @@
-#include "platform/classes/Strings.h"
+#include <ztlogger/platform/classes/Strings.h>
 
 #include <algorithm>
 
-#include "platform/classes/ClassBuilder.h"
-#include "platform/classes/Streams.h"
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/ScopeExit.h"
-#include "platform/rtl/SysUtils.h"
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/classes/Streams.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/ScopeExit.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace ztl {
 

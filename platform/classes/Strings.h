@@ -2,8 +2,8 @@
 // Lists of strings.
 #include <vector>
 
-#include "platform/classes/Persistent.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/classes/Persistent.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {
 

@@ -6,8 +6,8 @@
 #include <typeinfo>
 #include <vector>
 
-#include "platform/rtl/Export.h"
-#include "platform/rtl/Object.h"
+#include <ztlogger/platform/rtl/Export.h>
+#include <ztlogger/platform/rtl/Object.h>
 
 namespace ztl {
 

@@ -1,13 +1,13 @@
-#include "platform/db/DB.h"
+#include <ztlogger/platform/db/DB.h>
 
 #include <algorithm>
 #include <cstring>
 
-#include "platform/classes/ClassBuilder.h"
-#include "platform/os/Memory.h"
-#include "platform/rtl/DateUtils.h"
-#include "platform/rtl/FormatUtils.h"
-#include "platform/rtl/SysUtils.h"
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/os/Memory.h>
+#include <ztlogger/platform/rtl/DateUtils.h>
+#include <ztlogger/platform/rtl/FormatUtils.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace ztl {
 

@@ -11,13 +11,13 @@
 #include <memory>
 #include <vector>
 
-#include "platform/classes/Component.h"
-#include "platform/classes/Set.h"
-#include "platform/classes/TypInfo.h"
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/Export.h"
-#include "platform/rtl/Method.h"
-#include "platform/rtl/Variants.h"
+#include <ztlogger/platform/classes/Component.h>
+#include <ztlogger/platform/classes/Set.h>
+#include <ztlogger/platform/classes/TypInfo.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/Export.h>
+#include <ztlogger/platform/rtl/Method.h>
+#include <ztlogger/platform/rtl/Variants.h>
 
 namespace ztl {
 

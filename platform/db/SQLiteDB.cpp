@@ -1,13 +1,13 @@
-#include "platform/db/SQLiteDB.h"
+#include <ztlogger/platform/db/SQLiteDB.h>
 
 #include <sqlite3.h>
 
 #include <algorithm>
 #include <cctype>
 
-#include "platform/classes/ClassBuilder.h"
-#include "platform/rtl/DateUtils.h"
-#include "platform/rtl/SysUtils.h"
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/rtl/DateUtils.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace ztl {
 

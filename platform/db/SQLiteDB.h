@@ -9,9 +9,9 @@
 #include <utility>
 #include <vector>
 
-#include "platform/classes/Strings.h"
-#include "platform/db/DB.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/classes/Strings.h>
+#include <ztlogger/platform/db/DB.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 struct sqlite3;
 struct sqlite3_stmt;

@@ -1,11 +1,11 @@
-#include "platform/forms/Controls.h"
+#include <ztlogger/platform/forms/Controls.h>
 
 #include <algorithm>
 
-#include "platform/classes/ClassBuilder.h"
-#include "platform/forms/Forms.h"
-#include "platform/forms/WindowHandles.h"
-#include "platform/rtl/SysUtils.h"
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/forms/Forms.h>
+#include <ztlogger/platform/forms/WindowHandles.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace ztl {
 

@@ -4,11 +4,11 @@
 #include <memory>
 #include <vector>
 
-#include "platform/classes/Component.h"
-#include "platform/forms/Graphics.h"
-#include "platform/forms/Messages.h"
-#include "platform/forms/WidgetSet.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/classes/Component.h>
+#include <ztlogger/platform/forms/Graphics.h>
+#include <ztlogger/platform/forms/Messages.h>
+#include <ztlogger/platform/forms/WidgetSet.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {
 

@@ -1,10 +1,10 @@
-#include "platform/forms/Dialogs.h"
+#include <ztlogger/platform/forms/Dialogs.h>
 
 #include <algorithm>
 #include <memory>
 
-#include "platform/classes/ClassBuilder.h"
-#include "platform/forms/StdCtrls.h"
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/forms/StdCtrls.h>
 
 namespace ztl {
 

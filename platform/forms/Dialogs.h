@@ -1,8 +1,8 @@
 #pragma once
 // Message dialogs.
-#include "platform/classes/Set.h"
-#include "platform/forms/Forms.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/classes/Set.h>
+#include <ztlogger/platform/forms/Forms.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {
 

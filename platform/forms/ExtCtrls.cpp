@@ -1,6 +1,6 @@
-#include "platform/forms/ExtCtrls.h"
+#include <ztlogger/platform/forms/ExtCtrls.h>
 
-#include "platform/classes/ClassBuilder.h"
+#include <ztlogger/platform/classes/ClassBuilder.h>
 
 namespace ztl {
 

@@ -2,8 +2,8 @@
 // Panels and images.
 #include <memory>
 
-#include "platform/forms/Controls.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/forms/Controls.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {
 

@@ -1,4 +1,4 @@
-#include "platform/forms/Forms.h"
+#include <ztlogger/platform/forms/Forms.h>
 
 #include <algorithm>
 #include <atomic>
@@ -8,19 +8,19 @@
 #include <exception>
 #include <mutex>
 
-#include "platform/classes/ClassBuilder.h"
-#include "platform/classes/Filer.h"
-#include "platform/forms/HeadlessWidgetSet.h"
-#include "platform/forms/StdCtrls.h"
-#include "platform/forms/Testing.h"
-#include "platform/forms/WindowHandles.h"
-#include "platform/os/HandleTable.h"
-#include "platform/os/Sync.h"
-#include "platform/rtl/ErrorMessages.h"
-#include "platform/rtl/ExceptionSupport.h"
-#include "platform/rtl/ScopeExit.h"
-#include "platform/rtl/SysUtils.h"
-#include "platform/rtl/Threads.h"
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/classes/Filer.h>
+#include <ztlogger/platform/forms/HeadlessWidgetSet.h>
+#include <ztlogger/platform/forms/StdCtrls.h>
+#include <ztlogger/platform/forms/Testing.h>
+#include <ztlogger/platform/forms/WindowHandles.h>
+#include <ztlogger/platform/os/HandleTable.h>
+#include <ztlogger/platform/os/Sync.h>
+#include <ztlogger/platform/rtl/ErrorMessages.h>
+#include <ztlogger/platform/rtl/ExceptionSupport.h>
+#include <ztlogger/platform/rtl/ScopeExit.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
+#include <ztlogger/platform/rtl/Threads.h>
 
 #ifdef __linux__
 #include <unistd.h>

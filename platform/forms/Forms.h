@@ -5,9 +5,9 @@
 #include <functional>
 #include <vector>
 
-#include "platform/forms/Controls.h"
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/forms/Controls.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {
 

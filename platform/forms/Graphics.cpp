@@ -1,17 +1,17 @@
-#include "platform/forms/Graphics.h"
+#include <ztlogger/platform/forms/Graphics.h>
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
 
-#include "platform/classes/ClassBuilder.h"
-#include "platform/classes/Filer.h"
-#include "platform/classes/Resources.h"
-#include "platform/classes/Streams.h"
-#include "platform/os/Icons.h"
-#include "platform/os/ScreenDC.h"
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/SysUtils.h"
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/classes/Filer.h>
+#include <ztlogger/platform/classes/Resources.h>
+#include <ztlogger/platform/classes/Streams.h>
+#include <ztlogger/platform/os/Icons.h>
+#include <ztlogger/platform/os/ScreenDC.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace ztl {
 

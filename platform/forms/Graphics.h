@@ -5,12 +5,12 @@
 #include <memory>
 #include <vector>
 
-#include "platform/rtl/Export.h"
-#include "platform/rtl/Method.h"
-#include "platform/classes/Persistent.h"
-#include "platform/classes/Set.h"
-#include "platform/classes/TypInfo.h"
-#include "platform/os/WinNames.h"
+#include <ztlogger/platform/classes/Persistent.h>
+#include <ztlogger/platform/classes/Set.h>
+#include <ztlogger/platform/classes/TypInfo.h>
+#include <ztlogger/platform/os/WinNames.h>
+#include <ztlogger/platform/rtl/Export.h>
+#include <ztlogger/platform/rtl/Method.h>
 
 namespace ztl {
 

@@ -1,8 +1,8 @@
-#include "platform/forms/GtkWidgetSet.h"
+#include <ztlogger/platform/forms/GtkWidgetSet.h>
 
 // The services' headers define TRUE and FALSE as constants: they come before
 // GLib's macros of the same names.
-#include "platform/os/Icons.h"
+#include <ztlogger/platform/os/Icons.h>
 
 #include <gtk/gtk.h>
 #include <unistd.h>
@@ -12,11 +12,11 @@
 #include <memory>
 #include <string>
 
-#include "platform/forms/Dialogs.h"
-#include "platform/forms/ExtCtrls.h"
-#include "platform/forms/Forms.h"
-#include "platform/forms/StdCtrls.h"
-#include "platform/rtl/SysUtils.h"
+#include <ztlogger/platform/forms/Dialogs.h>
+#include <ztlogger/platform/forms/ExtCtrls.h>
+#include <ztlogger/platform/forms/Forms.h>
+#include <ztlogger/platform/forms/StdCtrls.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace ztl {
 

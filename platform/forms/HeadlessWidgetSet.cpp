@@ -1,12 +1,12 @@
-#include "platform/forms/HeadlessWidgetSet.h"
+#include <ztlogger/platform/forms/HeadlessWidgetSet.h>
 
 #include <cstdlib>
 
-#include "platform/forms/Dialogs.h"
-#include "platform/forms/Forms.h"
-#include "platform/forms/StdCtrls.h"
-#include "platform/os/Beep.h"
-#include "platform/rtl/ScopeExit.h"
+#include <ztlogger/platform/forms/Dialogs.h>
+#include <ztlogger/platform/forms/Forms.h>
+#include <ztlogger/platform/forms/StdCtrls.h>
+#include <ztlogger/platform/os/Beep.h>
+#include <ztlogger/platform/rtl/ScopeExit.h>
 
 namespace ztl {
 

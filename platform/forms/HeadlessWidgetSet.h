@@ -7,8 +7,8 @@
 #include <functional>
 #include <vector>
 
-#include "platform/forms/WidgetSet.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/forms/WidgetSet.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {
 

@@ -1,14 +1,14 @@
-#include "platform/forms/Jpeg.h"
+#include <ztlogger/platform/forms/Jpeg.h>
 
 #include <csetjmp>
 #include <cstdio>
 #include <cstdlib>
 #include <vector>
 
-#include "platform/classes/ClassBuilder.h"
-#include "platform/classes/Streams.h"
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/SysUtils.h"
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/classes/Streams.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 // jpeglib.h needs FILE and size_t declared before it.
 #include <jpeglib.h>

@@ -1,7 +1,7 @@
 #pragma once
 // JPEG pictures (JFIF files), written and read through libjpeg.
-#include "platform/forms/Graphics.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/forms/Graphics.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {
 

@@ -2,8 +2,8 @@
 // Window messages: the queued message record, the message passed to window
 // procedures and hooks, and the message numbers of the published Windows
 // definitions that the framework dispatches.
-#include "platform/os/WinNames.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/os/WinNames.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {
 

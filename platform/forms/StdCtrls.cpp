@@ -1,10 +1,10 @@
-#include "platform/forms/StdCtrls.h"
+#include <ztlogger/platform/forms/StdCtrls.h>
 
 #include <algorithm>
 
-#include "platform/classes/ClassBuilder.h"
-#include "platform/forms/Forms.h"
-#include "platform/rtl/SysUtils.h"
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/forms/Forms.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace ztl {
 

@@ -3,9 +3,9 @@
 // labels and group boxes.
 #include <memory>
 
-#include "platform/classes/Strings.h"
-#include "platform/forms/Controls.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/classes/Strings.h>
+#include <ztlogger/platform/forms/Controls.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {
 

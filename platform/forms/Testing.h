@@ -1,7 +1,7 @@
 #pragma once
 // Entry points for tests of programs built on the framework; an application
 // has no use for them.
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {
 

@@ -1,4 +1,4 @@
-#include "platform/forms/WidgetSet.h"
+#include <ztlogger/platform/forms/WidgetSet.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -6,13 +6,13 @@
 #include <map>
 #include <mutex>
 
-#include "platform/forms/GtkWidgetSet.h"
-#include "platform/forms/HeadlessWidgetSet.h"
-#include "platform/os/Beep.h"
-#include "platform/os/ScreenDC.h"
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/SysUtils.h"
-#include "platform/rtl/Threads.h"
+#include <ztlogger/platform/forms/GtkWidgetSet.h>
+#include <ztlogger/platform/forms/HeadlessWidgetSet.h>
+#include <ztlogger/platform/os/Beep.h>
+#include <ztlogger/platform/os/ScreenDC.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
+#include <ztlogger/platform/rtl/Threads.h>
 
 namespace ztl {
 

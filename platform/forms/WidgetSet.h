@@ -8,9 +8,9 @@
 #include <memory>
 #include <vector>
 
-#include "platform/forms/Messages.h"
-#include "platform/rtl/Export.h"
-#include "platform/rtl/Types.h"
+#include <ztlogger/platform/forms/Messages.h>
+#include <ztlogger/platform/rtl/Export.h>
+#include <ztlogger/platform/rtl/Types.h>
 
 namespace ztl {
 

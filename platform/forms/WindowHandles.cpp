@@ -1,4 +1,4 @@
-#include "platform/forms/WindowHandles.h"
+#include <ztlogger/platform/forms/WindowHandles.h>
 
 #include <map>
 #include <mutex>

@@ -2,8 +2,8 @@
 // Window handles: one table for the process, mapping each handle to its
 // control. A handle is never reused, so a message posted to a destroyed
 // window finds nothing.
-#include "platform/os/WinNames.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/os/WinNames.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {
 

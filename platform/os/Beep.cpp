@@ -1,4 +1,4 @@
-#include "platform/os/Beep.h"
+#include <ztlogger/platform/os/Beep.h>
 
 #include <atomic>
 

@@ -4,8 +4,8 @@
 // The beep belongs to the widget set in use, which lives in a higher layer and
 // registers how it sounds at start-up (SetBeepSink). Until one is registered,
 // the bell of the X display named by $DISPLAY rings, when there is one.
-#include "platform/os/WinTypes.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/os/WinTypes.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl::osbeep {
 

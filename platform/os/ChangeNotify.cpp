@@ -1,4 +1,4 @@
-#include "platform/os/ChangeNotify.h"
+#include <ztlogger/platform/os/ChangeNotify.h>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/os/HandleTable.h"
-#include "platform/rtl/Unicode.h"
+#include <ztlogger/platform/os/HandleTable.h>
+#include <ztlogger/platform/rtl/Unicode.h>
 
 namespace ztl::os {
 namespace {

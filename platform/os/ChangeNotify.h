@@ -21,9 +21,9 @@
 // counts as created, so nothing made in it right after it appeared is missed.
 // When the system's queue of changes overflows, every notification is
 // signalled: something may have been missed.
-#include "platform/os/Handles.h"
-#include "platform/os/WinTypes.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/os/Handles.h>
+#include <ztlogger/platform/os/WinTypes.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 inline constexpr DWORD FILE_NOTIFY_CHANGE_FILE_NAME = 0x001;
 inline constexpr DWORD FILE_NOTIFY_CHANGE_DIR_NAME = 0x002;

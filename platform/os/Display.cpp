@@ -1,4 +1,4 @@
-#include "platform/os/Display.h"
+#include <ztlogger/platform/os/Display.h>
 
 #include <algorithm>
 #include <cctype>
@@ -7,7 +7,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "platform/os/WideText.h"
+#include <ztlogger/platform/os/WideText.h>
 
 namespace ztl {
 

@@ -8,9 +8,9 @@
 #include <cstddef>
 #include <vector>
 
-#include "platform/os/SysInfo.h"
-#include "platform/os/WinTypes.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/os/SysInfo.h>
+#include <ztlogger/platform/os/WinTypes.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 struct ZTL_PLATFORM_API DISPLAY_DEVICEW {
   DWORD cb;

@@ -1,4 +1,4 @@
-#include "platform/os/EventLog.h"
+#include <ztlogger/platform/os/EventLog.h>
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -17,12 +17,12 @@
 #include <utility>
 #include <vector>
 
-#include "platform/os/HandleTable.h"
-#include "platform/os/Prefix.h"
-#include "platform/os/Registry.h"
-#include "platform/os/SysInfo.h"
-#include "platform/os/Testing.h"
-#include "platform/rtl/Unicode.h"
+#include <ztlogger/platform/os/HandleTable.h>
+#include <ztlogger/platform/os/Prefix.h>
+#include <ztlogger/platform/os/Registry.h>
+#include <ztlogger/platform/os/SysInfo.h>
+#include <ztlogger/platform/os/Testing.h>
+#include <ztlogger/platform/rtl/Unicode.h>
 
 // Each log is a database "eventlog/<name>.db" (the name folded to lower case,
 // characters other than ASCII letters, digits, '-', '_' and blank written as

@@ -17,10 +17,11 @@
 // this computer's own name fails with RPC_S_SERVER_UNAVAILABLE.
 #include <vector>
 
-#include "platform/os/Handles.h"
-#include "platform/os/WinTypes.h"
-#include "platform/rtl/Export.h"
-#include "platform/rtl/Types.h"
+#include <ztlogger/platform/os/Handles.h>
+#include <ztlogger/platform/os/WinConstants.h>
+#include <ztlogger/platform/os/WinTypes.h>
+#include <ztlogger/platform/rtl/Export.h>
+#include <ztlogger/platform/rtl/Types.h>
 
 using PSID = void*;
 
@@ -30,13 +31,13 @@ inline constexpr DWORD EVENTLOG_SEEK_READ = 0x2;
 inline constexpr DWORD EVENTLOG_FORWARDS_READ = 0x4;
 inline constexpr DWORD EVENTLOG_BACKWARDS_READ = 0x8;
 
-// Event types.
-inline constexpr WORD EVENTLOG_SUCCESS = 0x0;
-inline constexpr WORD EVENTLOG_ERROR_TYPE = 0x1;
-inline constexpr WORD EVENTLOG_WARNING_TYPE = 0x2;
-inline constexpr WORD EVENTLOG_INFORMATION_TYPE = 0x4;
-inline constexpr WORD EVENTLOG_AUDIT_SUCCESS = 0x8;
-inline constexpr WORD EVENTLOG_AUDIT_FAILURE = 0x10;
+// Event types (os/WinConstants.h).
+using ztl::EVENTLOG_AUDIT_FAILURE;
+using ztl::EVENTLOG_AUDIT_SUCCESS;
+using ztl::EVENTLOG_ERROR_TYPE;
+using ztl::EVENTLOG_INFORMATION_TYPE;
+using ztl::EVENTLOG_SUCCESS;
+using ztl::EVENTLOG_WARNING_TYPE;
 
 // The Reserved field of every record: the bytes "LfLe".
 inline constexpr DWORD ELF_LOG_SIGNATURE = 0x654C664C;

@@ -1,4 +1,4 @@
-#include "platform/os/FileMapping.h"
+#include <ztlogger/platform/os/FileMapping.h>
 
 #include <fcntl.h>
 #include <sys/mman.h>
@@ -12,8 +12,8 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/os/HandleTable.h"
-#include "platform/os/WideText.h"
+#include <ztlogger/platform/os/HandleTable.h>
+#include <ztlogger/platform/os/WideText.h>
 
 namespace ztl::os {
 namespace {

@@ -9,9 +9,9 @@
 // reading, read-only mappings, and views that read or copy on write. Share
 // modes are not enforced. A file cut short while mapped makes reads beyond its
 // new end fault, as on Windows (there an in-page error).
-#include "platform/os/Handles.h"
-#include "platform/os/WinTypes.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/os/Handles.h>
+#include <ztlogger/platform/os/WinTypes.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 inline constexpr DWORD GENERIC_READ = 0x80000000;
 inline constexpr DWORD GENERIC_WRITE = 0x40000000;

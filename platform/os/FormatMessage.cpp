@@ -1,4 +1,4 @@
-#include "platform/os/FormatMessage.h"
+#include <ztlogger/platform/os/FormatMessage.h>
 
 #include <strings.h>
 
@@ -13,12 +13,12 @@
 #include <type_traits>
 #include <vector>
 
-#include "platform/os/EventLog.h"
-#include "platform/os/FileMapping.h"
-#include "platform/os/HandleTable.h"
-#include "platform/os/MessageFiles.h"
-#include "platform/os/Testing.h"
-#include "platform/rtl/Unicode.h"
+#include <ztlogger/platform/os/EventLog.h>
+#include <ztlogger/platform/os/FileMapping.h>
+#include <ztlogger/platform/os/HandleTable.h>
+#include <ztlogger/platform/os/MessageFiles.h>
+#include <ztlogger/platform/os/Testing.h>
+#include <ztlogger/platform/rtl/Unicode.h>
 
 extern char** environ;
 

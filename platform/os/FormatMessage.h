@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/os/WinTypes.h"
-#include "platform/rtl/Export.h"
-#include "platform/rtl/Types.h"
+#include <ztlogger/platform/os/WinTypes.h>
+#include <ztlogger/platform/rtl/Export.h>
+#include <ztlogger/platform/rtl/Types.h>
 
 inline constexpr DWORD FORMAT_MESSAGE_ALLOCATE_BUFFER = 0x100;
 inline constexpr DWORD FORMAT_MESSAGE_IGNORE_INSERTS = 0x200;

@@ -10,7 +10,7 @@
 #include <memory>
 #include <mutex>
 
-#include "platform/os/WinTypes.h"
+#include <ztlogger/platform/os/WinTypes.h>
 
 namespace ztl::os {
 

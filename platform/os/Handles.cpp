@@ -1,4 +1,4 @@
-#include "platform/os/Handles.h"
+#include <ztlogger/platform/os/Handles.h>
 
 #include <unistd.h>
 
@@ -9,7 +9,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/os/HandleTable.h"
+#include <ztlogger/platform/os/HandleTable.h>
 
 namespace ztl::os {
 namespace {

@@ -2,8 +2,8 @@
 // Handles of kernel objects (events, change notifications, ...): one table for
 // every kind the services hand out, each handle released by CloseHandle or by
 // its own closing call.
-#include "platform/os/WinTypes.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/os/WinTypes.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 struct SECURITY_ATTRIBUTES {
   DWORD nLength;

@@ -1,4 +1,4 @@
-#include "platform/os/Icons.h"
+#include <ztlogger/platform/os/Icons.h>
 
 #include <array>
 #include <cmath>

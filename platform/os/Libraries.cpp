@@ -1,4 +1,4 @@
-#include "platform/os/Libraries.h"
+#include <ztlogger/platform/os/Libraries.h>
 
 #include <dlfcn.h>
 #include <sys/stat.h>
@@ -8,7 +8,7 @@
 #include <map>
 #include <mutex>
 
-#include "platform/rtl/Unicode.h"
+#include <ztlogger/platform/rtl/Unicode.h>
 
 namespace {
 

@@ -8,9 +8,9 @@
 // program links it, gives the same handle and counts one more reference; the
 // module is unloaded when the last reference is released and nothing else
 // holds it.
-#include "platform/os/MessageFiles.h"
-#include "platform/os/WinTypes.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/os/MessageFiles.h>
+#include <ztlogger/platform/os/WinTypes.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 using FARPROC = intptr_t (*)();
 

@@ -1,4 +1,4 @@
-#include "platform/os/Mapi.h"
+#include <ztlogger/platform/os/Mapi.h>
 
 #include <sys/stat.h>
 
@@ -12,8 +12,8 @@
 #include <set>
 #include <sstream>
 
-#include "platform/os/Mime.h"
-#include "platform/os/Spawn.h"
+#include <ztlogger/platform/os/Mime.h>
+#include <ztlogger/platform/os/Spawn.h>
 
 static_assert(sizeof(MapiFileDesc) == 40);
 static_assert(sizeof(MapiRecipDesc) == 40);

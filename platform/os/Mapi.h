@@ -8,8 +8,8 @@
 // Both are found through PATH and started without a shell.
 //
 // Narrow texts are in the system's ANSI code page, which on POSIX is UTF-8.
-#include "platform/os/WinTypes.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/os/WinTypes.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 using LHANDLE = ULONG_PTR;
 using LPLHANDLE = LHANDLE*;

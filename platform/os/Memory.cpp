@@ -1,4 +1,4 @@
-#include "platform/os/Memory.h"
+#include <ztlogger/platform/os/Memory.h>
 
 #include <sys/mman.h>
 #include <unistd.h>

@@ -3,7 +3,7 @@
 // than by a fault on the first write to each.
 #include <cstddef>
 
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl::os {
 

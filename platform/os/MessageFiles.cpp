@@ -1,4 +1,4 @@
-#include "platform/os/MessageFiles.h"
+#include <ztlogger/platform/os/MessageFiles.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,10 +11,10 @@
 #include <tuple>
 #include <typeinfo>
 
-#include "platform/os/HandleTable.h"
-#include "platform/os/Libraries.h"
-#include "platform/rtl/Types.h"
-#include "platform/rtl/Unicode.h"
+#include <ztlogger/platform/os/HandleTable.h>
+#include <ztlogger/platform/os/Libraries.h>
+#include <ztlogger/platform/rtl/Types.h>
+#include <ztlogger/platform/rtl/Unicode.h>
 
 namespace ztl::os {
 namespace {

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/os/FormatMessage.h"
-#include "platform/os/WinTypes.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/os/FormatMessage.h>
+#include <ztlogger/platform/os/WinTypes.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 inline constexpr DWORD DONT_RESOLVE_DLL_REFERENCES = 0x1;
 inline constexpr DWORD LOAD_LIBRARY_AS_DATAFILE = 0x2;

@@ -5,8 +5,8 @@
 #include <ctime>
 #include <vector>
 
-#include "platform/rtl/Export.h"
-#include "platform/rtl/Types.h"
+#include <ztlogger/platform/rtl/Export.h>
+#include <ztlogger/platform/rtl/Types.h>
 
 namespace ztl::mime {
 

@@ -1,4 +1,4 @@
-#include "platform/os/Modules.h"
+#include <ztlogger/platform/os/Modules.h>
 
 #include <link.h>
 #include <unistd.h>

@@ -10,8 +10,8 @@
 // loaded at a random address.
 #include <cstdint>
 
-#include "platform/rtl/Export.h"
-#include "platform/rtl/Types.h"
+#include <ztlogger/platform/rtl/Export.h>
+#include <ztlogger/platform/rtl/Types.h>
 
 namespace ztl {
 

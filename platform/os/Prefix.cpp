@@ -1,4 +1,4 @@
-#include "platform/os/Prefix.h"
+#include <ztlogger/platform/os/Prefix.h>
 
 #include <pwd.h>
 #include <unistd.h>

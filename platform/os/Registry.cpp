@@ -1,4 +1,4 @@
-#include "platform/os/Registry.h"
+#include <ztlogger/platform/os/Registry.h>
 
 #include <dirent.h>
 #include <fcntl.h>
@@ -22,9 +22,9 @@
 #include <thread>
 #include <vector>
 
-#include "platform/os/HandleTable.h"
-#include "platform/os/Prefix.h"
-#include "platform/os/Sync.h"
+#include <ztlogger/platform/os/HandleTable.h>
+#include <ztlogger/platform/os/Prefix.h>
+#include <ztlogger/platform/os/Sync.h>
 
 // The store. A key is a folder; its spelling is kept in the file ".name"
 // inside it (UTF-16LE). A value is a file: a header (magic, type, creation

@@ -17,40 +17,36 @@
 // deleted meanwhile gives ERROR_KEY_DELETED.
 #include <string>
 
-#include "platform/os/Handles.h"
-#include "platform/os/WinTypes.h"
-#include "platform/rtl/Export.h"
-#include "platform/rtl/Types.h"
+#include <ztlogger/platform/os/Handles.h>
+#include <ztlogger/platform/os/WinConstants.h>
+#include <ztlogger/platform/os/WinTypes.h>
+#include <ztlogger/platform/rtl/Export.h>
+#include <ztlogger/platform/rtl/Types.h>
 
 using PHKEY = HKEY*;
 using REGSAM = DWORD;
 using LSTATUS = LONG;
 
-// The predefined keys, 32-bit values sign-extended to a pointer as on 64-bit
-// Windows.
-#define ZTL_PREDEFINED_HKEY(value) reinterpret_cast<HKEY>(static_cast<intptr_t>(static_cast<int32_t>(value)))
-inline const HKEY HKEY_CLASSES_ROOT = ZTL_PREDEFINED_HKEY(0x80000000u);
-inline const HKEY HKEY_CURRENT_USER = ZTL_PREDEFINED_HKEY(0x80000001u);
-inline const HKEY HKEY_LOCAL_MACHINE = ZTL_PREDEFINED_HKEY(0x80000002u);
-inline const HKEY HKEY_USERS = ZTL_PREDEFINED_HKEY(0x80000003u);
-inline const HKEY HKEY_CURRENT_CONFIG = ZTL_PREDEFINED_HKEY(0x80000005u);
-#undef ZTL_PREDEFINED_HKEY
-
-// Value types.
-inline constexpr DWORD REG_NONE = 0;
-inline constexpr DWORD REG_SZ = 1;
-inline constexpr DWORD REG_EXPAND_SZ = 2;
-inline constexpr DWORD REG_BINARY = 3;
-inline constexpr DWORD REG_DWORD = 4;
-inline constexpr DWORD REG_DWORD_LITTLE_ENDIAN = 4;
-inline constexpr DWORD REG_DWORD_BIG_ENDIAN = 5;
-inline constexpr DWORD REG_LINK = 6;
-inline constexpr DWORD REG_MULTI_SZ = 7;
-inline constexpr DWORD REG_RESOURCE_LIST = 8;
-inline constexpr DWORD REG_FULL_RESOURCE_DESCRIPTOR = 9;
-inline constexpr DWORD REG_RESOURCE_REQUIREMENTS_LIST = 10;
-inline constexpr DWORD REG_QWORD = 11;
-inline constexpr DWORD REG_QWORD_LITTLE_ENDIAN = 11;
+// The predefined keys and the value types (os/WinConstants.h).
+using ztl::HKEY_CLASSES_ROOT;
+using ztl::HKEY_CURRENT_CONFIG;
+using ztl::HKEY_CURRENT_USER;
+using ztl::HKEY_LOCAL_MACHINE;
+using ztl::HKEY_USERS;
+using ztl::REG_BINARY;
+using ztl::REG_DWORD;
+using ztl::REG_DWORD_BIG_ENDIAN;
+using ztl::REG_DWORD_LITTLE_ENDIAN;
+using ztl::REG_EXPAND_SZ;
+using ztl::REG_FULL_RESOURCE_DESCRIPTOR;
+using ztl::REG_LINK;
+using ztl::REG_MULTI_SZ;
+using ztl::REG_NONE;
+using ztl::REG_QWORD;
+using ztl::REG_QWORD_LITTLE_ENDIAN;
+using ztl::REG_RESOURCE_LIST;
+using ztl::REG_RESOURCE_REQUIREMENTS_LIST;
+using ztl::REG_SZ;
 
 // Access rights.
 inline constexpr REGSAM KEY_QUERY_VALUE = 0x0001;

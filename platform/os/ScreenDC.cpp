@@ -1,4 +1,4 @@
-#include "platform/os/ScreenDC.h"
+#include <ztlogger/platform/os/ScreenDC.h>
 
 #include <algorithm>
 #include <atomic>

@@ -8,8 +8,8 @@
 // as a bitmap's canvas. The screen can be read, not drawn on.
 #include <vector>
 
-#include "platform/os/WinTypes.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/os/WinTypes.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 using COLORREF = DWORD;  // 0x00BBGGRR
 

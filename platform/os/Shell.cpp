@@ -1,4 +1,4 @@
-#include "platform/os/Shell.h"
+#include <ztlogger/platform/os/Shell.h>
 
 #include <strings.h>
 #include <sys/stat.h>
@@ -7,8 +7,8 @@
 #include <cctype>
 #include <cerrno>
 
-#include "platform/os/Spawn.h"
-#include "platform/os/WideText.h"
+#include <ztlogger/platform/os/Spawn.h>
+#include <ztlogger/platform/os/WideText.h>
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/os/Spawn.h"
+#include <ztlogger/platform/os/Spawn.h>
 
 #include <spawn.h>
 #include <sys/socket.h>

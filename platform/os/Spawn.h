@@ -6,8 +6,8 @@
 
 #include <vector>
 
-#include "platform/rtl/Export.h"
-#include "platform/rtl/Types.h"
+#include <ztlogger/platform/rtl/Export.h>
+#include <ztlogger/platform/rtl/Types.h>
 
 namespace ztl::osspawn {
 

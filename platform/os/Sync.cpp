@@ -1,4 +1,4 @@
-#include "platform/os/Sync.h"
+#include <ztlogger/platform/os/Sync.h>
 
 #include <poll.h>
 #include <sys/eventfd.h>
@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/os/HandleTable.h"
+#include <ztlogger/platform/os/HandleTable.h>
 
 void InitializeCriticalSection(LPCRITICAL_SECTION section) {
   pthread_mutexattr_t attr;

@@ -2,9 +2,9 @@
 // Critical sections, events and waits.
 #include <pthread.h>
 
-#include "platform/os/Handles.h"
-#include "platform/os/WinTypes.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/os/Handles.h>
+#include <ztlogger/platform/os/WinTypes.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 // Critical sections: reentrant locks for the threads of one process.
 struct ZTL_PLATFORM_API CRITICAL_SECTION {

@@ -1,4 +1,4 @@
-#include "platform/os/SysInfo.h"
+#include <ztlogger/platform/os/SysInfo.h>
 
 #include <dirent.h>
 #include <pthread.h>
@@ -26,8 +26,8 @@
 #include <x86intrin.h>
 #endif
 
-#include "platform/os/Display.h"
-#include "platform/os/WideText.h"
+#include <ztlogger/platform/os/Display.h>
+#include <ztlogger/platform/os/WideText.h>
 
 static_assert(sizeof(MEMORYSTATUS) == 56);
 static_assert(sizeof(MEMORYSTATUSEX) == 64);

@@ -8,9 +8,9 @@
 // of these functions knowing.
 #include <vector>
 
-#include "platform/os/WinTypes.h"
-#include "platform/rtl/Export.h"
-#include "platform/rtl/Types.h"
+#include <ztlogger/platform/os/WinTypes.h>
+#include <ztlogger/platform/rtl/Export.h>
+#include <ztlogger/platform/rtl/Types.h>
 
 // ---- Records and values -------------------------------------------------
 

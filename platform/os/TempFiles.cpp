@@ -1,4 +1,4 @@
-#include "platform/os/TempFiles.h"
+#include <ztlogger/platform/os/TempFiles.h>
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "platform/os/WideText.h"
+#include <ztlogger/platform/os/WideText.h>
 
 using ztl::String;
 

@@ -1,7 +1,7 @@
 #pragma once
 // Temporary files and file deletion, with the Windows buffer rules.
-#include "platform/os/WinTypes.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/os/WinTypes.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 // The temporary folder: $TMPDIR when set, else /tmp, ending in '/'. Returns
 // its length in UTF-16 units without the null; when nBufferLength is too

@@ -4,8 +4,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/os/FormatMessage.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/os/FormatMessage.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl::os {
 

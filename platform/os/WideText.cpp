@@ -1,8 +1,8 @@
-#include "platform/os/WideText.h"
+#include <ztlogger/platform/os/WideText.h>
 
 #include <algorithm>
 
-#include "platform/rtl/Unicode.h"
+#include <ztlogger/platform/rtl/Unicode.h>
 
 namespace ztl::oswide {
 

@@ -3,9 +3,9 @@
 // rules for handing a text back in a caller's buffer. Private to platform/os.
 #include <string>
 
-#include "platform/os/WinTypes.h"
-#include "platform/rtl/Export.h"
-#include "platform/rtl/Types.h"
+#include <ztlogger/platform/os/WinTypes.h>
+#include <ztlogger/platform/rtl/Export.h>
+#include <ztlogger/platform/rtl/Types.h>
 
 namespace ztl::oswide {
 

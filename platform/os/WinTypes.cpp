@@ -1,6 +1,6 @@
 #include <cerrno>
 
-#include "platform/os/WinTypes.h"
+#include <ztlogger/platform/os/WinTypes.h>
 
 namespace {
 thread_local DWORD lastError = ERROR_SUCCESS;

@@ -4,8 +4,8 @@
 // os/Windows.h; this header is the POSIX counterpart.
 #include <cstdint>
 
-#include "platform/os/WinNames.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/os/WinNames.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 // The names the framework's headers also use are the very same declarations
 // (os/WinNames.h), so code that sees both sees one type under each name.

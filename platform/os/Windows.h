@@ -4,21 +4,21 @@
 // framework names (DeleteFile, GetUserName, ...); on POSIX it gathers the
 // platform's own implementations, which carry the Windows names, flags, codes
 // and record layouts.
-#include "platform/os/WinTypes.h"
-#include "platform/os/Handles.h"
-#include "platform/os/Sync.h"
-#include "platform/os/ChangeNotify.h"
-#include "platform/os/SysInfo.h"
-#include "platform/os/Display.h"
-#include "platform/os/Mapi.h"
-#include "platform/os/Shell.h"
-#include "platform/os/TempFiles.h"
-#include "platform/os/ScreenDC.h"
-#include "platform/os/Modules.h"
-#include "platform/os/Icons.h"
-#include "platform/os/Registry.h"
-#include "platform/os/Beep.h"
-#include "platform/os/EventLog.h"
-#include "platform/os/MessageFiles.h"
-#include "platform/os/FormatMessage.h"
-#include "platform/os/FileMapping.h"
+#include <ztlogger/platform/os/Beep.h>
+#include <ztlogger/platform/os/ChangeNotify.h>
+#include <ztlogger/platform/os/Display.h>
+#include <ztlogger/platform/os/EventLog.h>
+#include <ztlogger/platform/os/FileMapping.h>
+#include <ztlogger/platform/os/FormatMessage.h>
+#include <ztlogger/platform/os/Handles.h>
+#include <ztlogger/platform/os/Icons.h>
+#include <ztlogger/platform/os/Mapi.h>
+#include <ztlogger/platform/os/MessageFiles.h>
+#include <ztlogger/platform/os/Modules.h>
+#include <ztlogger/platform/os/Registry.h>
+#include <ztlogger/platform/os/ScreenDC.h>
+#include <ztlogger/platform/os/Shell.h>
+#include <ztlogger/platform/os/Sync.h>
+#include <ztlogger/platform/os/SysInfo.h>
+#include <ztlogger/platform/os/TempFiles.h>
+#include <ztlogger/platform/os/WinTypes.h>

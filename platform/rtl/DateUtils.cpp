@@ -1,4 +1,4 @@
-#include "platform/rtl/DateUtils.h"
+#include <ztlogger/platform/rtl/DateUtils.h>
 
 #include <time.h>
 
@@ -7,7 +7,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "platform/rtl/Exceptions.h"
+#include <ztlogger/platform/rtl/Exceptions.h>
 
 namespace ztl {
 

@@ -1,4 +1,4 @@
-#include "platform/rtl/ErrorMessages.h"
+#include <ztlogger/platform/rtl/ErrorMessages.h>
 
 #include <dlfcn.h>
 #include <unistd.h>
@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <cstring>
 
-#include "platform/os/FormatMessage.h"
-#include "platform/os/WinTypes.h"
-#include "platform/rtl/SysUtils.h"
-#include "platform/rtl/ThrowSitesInternal.h"
-#include "platform/rtl/Unicode.h"
+#include <ztlogger/platform/os/FormatMessage.h>
+#include <ztlogger/platform/os/WinTypes.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
+#include <ztlogger/platform/rtl/ThrowSitesInternal.h>
+#include <ztlogger/platform/rtl/Unicode.h>
 
 namespace ztl {
 

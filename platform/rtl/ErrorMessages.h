@@ -4,8 +4,8 @@
 // operating-system call as EOSError.
 #include <cstdint>
 
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {
 

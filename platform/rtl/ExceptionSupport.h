@@ -3,6 +3,6 @@
 // (ThrowSites.h), the standard description of an exception and
 // operating-system errors (ErrorMessages.h), and hardware faults turned into
 // framework exceptions (HardwareFaults.h).
-#include "platform/rtl/ErrorMessages.h"
-#include "platform/rtl/HardwareFaults.h"
-#include "platform/rtl/ThrowSites.h"
+#include <ztlogger/platform/rtl/ErrorMessages.h>
+#include <ztlogger/platform/rtl/HardwareFaults.h>
+#include <ztlogger/platform/rtl/ThrowSites.h>

@@ -1,4 +1,4 @@
-#include "platform/rtl/Exceptions.h"
+#include <ztlogger/platform/rtl/Exceptions.h>
 
 namespace ztl {
 

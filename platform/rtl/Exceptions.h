@@ -6,8 +6,8 @@
 // the class name and is-a tests work as for any framework object.
 #include <exception>
 
-#include "platform/rtl/Export.h"
-#include "platform/rtl/Object.h"
+#include <ztlogger/platform/rtl/Export.h>
+#include <ztlogger/platform/rtl/Object.h>
 
 namespace ztl {
 

@@ -1,4 +1,4 @@
-#include "platform/rtl/FormatSettings.h"
+#include <ztlogger/platform/rtl/FormatSettings.h>
 
 #include <langinfo.h>
 #include <locale.h>
@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/rtl/Unicode.h"
+#include <ztlogger/platform/rtl/Unicode.h>
 
 namespace ztl {
 

@@ -2,8 +2,8 @@
 // The process's number and date formats.
 #include <array>
 
-#include "platform/rtl/Export.h"
-#include "platform/rtl/Types.h"
+#include <ztlogger/platform/rtl/Export.h>
+#include <ztlogger/platform/rtl/Types.h>
 
 namespace ztl {
 

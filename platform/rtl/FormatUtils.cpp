@@ -1,4 +1,4 @@
-#include "platform/rtl/FormatUtils.h"
+#include <ztlogger/platform/rtl/FormatUtils.h>
 
 #include <algorithm>
 #include <charconv>
@@ -6,7 +6,7 @@
 #include <limits>
 #include <optional>
 
-#include "platform/rtl/Exceptions.h"
+#include <ztlogger/platform/rtl/Exceptions.h>
 
 namespace ztl {
 

@@ -4,8 +4,8 @@
 #include <initializer_list>
 #include <variant>
 
-#include "platform/rtl/Export.h"
-#include "platform/rtl/FormatSettings.h"
+#include <ztlogger/platform/rtl/Export.h>
+#include <ztlogger/platform/rtl/FormatSettings.h>
 
 namespace ztl {
 

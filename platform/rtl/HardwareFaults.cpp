@@ -1,4 +1,4 @@
-#include "platform/rtl/HardwareFaults.h"
+#include <ztlogger/platform/rtl/HardwareFaults.h>
 
 #include <dlfcn.h>
 #include <pthread.h>
@@ -17,11 +17,11 @@
 #include <new>
 #include <optional>
 
-#include "platform/os/WinTypes.h"
-#include "platform/rtl/ErrorMessages.h"
-#include "platform/rtl/FaultFrame.h"
-#include "platform/rtl/FormatUtils.h"
-#include "platform/rtl/ThrowSitesInternal.h"
+#include <ztlogger/platform/os/WinTypes.h>
+#include <ztlogger/platform/rtl/ErrorMessages.h>
+#include <ztlogger/platform/rtl/FaultFrame.h>
+#include <ztlogger/platform/rtl/FormatUtils.h>
+#include <ztlogger/platform/rtl/ThrowSitesInternal.h>
 
 // FaultThunk.S
 extern "C" __attribute__((visibility("hidden"))) char ztl_FaultThunk[];

@@ -50,8 +50,8 @@
 // wants the fault must be exempt (no_sanitize("undefined")).
 #include <memory>
 
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {
 

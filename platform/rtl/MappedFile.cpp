@@ -1,10 +1,10 @@
-#include "platform/rtl/MappedFile.h"
+#include <ztlogger/platform/rtl/MappedFile.h>
 
-#include "platform/os/FileMapping.h"
-#include "platform/os/WideText.h"
-#include "platform/rtl/ErrorMessages.h"
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/ScopeExit.h"
+#include <ztlogger/platform/os/FileMapping.h>
+#include <ztlogger/platform/os/WideText.h>
+#include <ztlogger/platform/rtl/ErrorMessages.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/ScopeExit.h>
 
 namespace ztl {
 namespace {

@@ -4,8 +4,8 @@
 // file of any size and only the pages read are brought in.
 #include <string_view>
 
-#include "platform/rtl/Export.h"
-#include "platform/rtl/Types.h"
+#include <ztlogger/platform/rtl/Export.h>
+#include <ztlogger/platform/rtl/Types.h>
 
 namespace ztl {
 

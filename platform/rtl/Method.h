@@ -3,7 +3,7 @@
 #include <type_traits>
 #include <utility>
 
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {
 

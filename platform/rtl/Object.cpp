@@ -1,10 +1,10 @@
-#include "platform/rtl/Object.h"
+#include <ztlogger/platform/rtl/Object.h>
 
 #include <map>
 #include <mutex>
 
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/SysUtils.h"
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace ztl {
 

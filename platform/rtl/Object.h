@@ -15,9 +15,9 @@
 #include <typeinfo>
 #include <vector>
 
-#include "platform/rtl/Export.h"
-#include "platform/rtl/Method.h"
-#include "platform/rtl/Types.h"
+#include <ztlogger/platform/rtl/Export.h>
+#include <ztlogger/platform/rtl/Method.h>
+#include <ztlogger/platform/rtl/Types.h>
 
 namespace ztl {
 

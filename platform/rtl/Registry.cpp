@@ -1,9 +1,9 @@
-#include "platform/rtl/Registry.h"
+#include <ztlogger/platform/rtl/Registry.h>
 
 #include <cstring>
 
-#include "platform/os/Registry.h"
-#include "platform/rtl/Unicode.h"
+#include <ztlogger/platform/os/Registry.h>
+#include <ztlogger/platform/rtl/Unicode.h>
 
 namespace ztl {
 

@@ -12,11 +12,11 @@
 #include <cstdint>
 #include <vector>
 
-#include "platform/os/WinNames.h"
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/Export.h"
-#include "platform/rtl/Object.h"
-#include "platform/rtl/Types.h"
+#include <ztlogger/platform/os/WinNames.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/Export.h>
+#include <ztlogger/platform/rtl/Object.h>
+#include <ztlogger/platform/rtl/Types.h>
 
 namespace ztl {
 

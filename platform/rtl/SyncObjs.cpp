@@ -1,7 +1,7 @@
-#include "platform/rtl/SyncObjs.h"
+#include <ztlogger/platform/rtl/SyncObjs.h>
 
-#include "platform/os/Windows.h"
-#include "platform/rtl/ErrorMessages.h"
+#include <ztlogger/platform/os/Windows.h>
+#include <ztlogger/platform/rtl/ErrorMessages.h>
 
 namespace ztl {
 

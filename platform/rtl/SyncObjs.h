@@ -3,9 +3,9 @@
 #include <cstdint>
 #include <mutex>
 
-#include "platform/os/WinNames.h"
-#include "platform/rtl/Export.h"
-#include "platform/rtl/Object.h"
+#include <ztlogger/platform/os/WinNames.h>
+#include <ztlogger/platform/rtl/Export.h>
+#include <ztlogger/platform/rtl/Object.h>
 
 namespace ztl {
 

@@ -1,4 +1,4 @@
-#include "platform/rtl/SysUtils.h"
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 #include <sys/stat.h>
 #include <unistd.h>
@@ -9,8 +9,8 @@
 #include <cstring>
 #include <vector>
 
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/Unicode.h"
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/Unicode.h>
 
 namespace ztl {
 

@@ -2,11 +2,11 @@
 // Formatting, conversions, strings and file names.
 #include <cstdint>
 
-#include "platform/rtl/DateUtils.h"
-#include "platform/rtl/Export.h"
-#include "platform/rtl/FormatSettings.h"
-#include "platform/rtl/FormatUtils.h"
-#include "platform/rtl/Types.h"
+#include <ztlogger/platform/rtl/DateUtils.h>
+#include <ztlogger/platform/rtl/Export.h>
+#include <ztlogger/platform/rtl/FormatSettings.h>
+#include <ztlogger/platform/rtl/FormatUtils.h>
+#include <ztlogger/platform/rtl/Types.h>
 
 namespace ztl {
 

@@ -1,7 +1,7 @@
 #pragma once
 // Entry points for tests of the run-time library and of code built on it; an
 // application has no use for them.
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {
 

@@ -1,10 +1,10 @@
-#include "platform/rtl/Threads.h"
+#include <ztlogger/platform/rtl/Threads.h>
 
 #include <chrono>
 #include <deque>
 
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/HardwareFaults.h"
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/HardwareFaults.h>
 
 namespace ztl {
 

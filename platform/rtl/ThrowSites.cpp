@@ -1,4 +1,4 @@
-#include "platform/rtl/ThrowSites.h"
+#include <ztlogger/platform/rtl/ThrowSites.h>
 
 #include <cxxabi.h>
 #include <dlfcn.h>
@@ -16,8 +16,8 @@
 #include <typeindex>
 #include <unordered_map>
 
-#include "platform/rtl/Testing.h"
-#include "platform/rtl/ThrowSitesInternal.h"
+#include <ztlogger/platform/rtl/Testing.h>
+#include <ztlogger/platform/rtl/ThrowSitesInternal.h>
 
 namespace ztl {
 

@@ -3,7 +3,7 @@
 // (RaiseLastOSError, the fault raise routine). Not exported: code outside the
 // platform library that needs the same declares it through
 // platform/rtl/Testing.h.
-#include "platform/rtl/ThrowSites.h"
+#include <ztlogger/platform/rtl/ThrowSites.h>
 
 namespace ztl::internal {
 

@@ -1,4 +1,4 @@
-#include "platform/rtl/Unicode.h"
+#include <ztlogger/platform/rtl/Unicode.h>
 
 namespace ztl::unicode {
 

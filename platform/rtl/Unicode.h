@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "platform/rtl/Export.h"
+#include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl::unicode {
 

@@ -1,10 +1,10 @@
-#include "platform/rtl/Variants.h"
+#include <ztlogger/platform/rtl/Variants.h>
 
 #include <cmath>
 #include <limits>
 
-#include "platform/rtl/DateUtils.h"
-#include "platform/rtl/FormatUtils.h"
+#include <ztlogger/platform/rtl/DateUtils.h>
+#include <ztlogger/platform/rtl/FormatUtils.h>
 
 namespace ztl {
 

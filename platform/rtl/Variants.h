@@ -4,9 +4,9 @@
 // Field values of the database layer travel as variants.
 #include <cstdint>
 
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/Export.h"
-#include "platform/rtl/Types.h"
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/Export.h>
+#include <ztlogger/platform/rtl/Types.h>
 
 namespace ztl {
 

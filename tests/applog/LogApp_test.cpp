@@ -1,16 +1,16 @@
-#include "applog/LogApp.h"
+#include <ztlogger/applog/LogApp.h>
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <vector>
 
-#include "platform/classes/DataModule.h"
-#include "platform/classes/Filer.h"
-#include "platform/forms/HeadlessWidgetSet.h"
-#include "platform/forms/StdCtrls.h"
-#include "platform/forms/Testing.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/classes/DataModule.h>
+#include <ztlogger/platform/classes/Filer.h>
+#include <ztlogger/platform/forms/HeadlessWidgetSet.h>
+#include <ztlogger/platform/forms/StdCtrls.h>
+#include <ztlogger/platform/forms/Testing.h>
 
 namespace ztl {
 namespace {

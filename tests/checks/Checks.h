@@ -3,11 +3,11 @@
 // processor owned by the form.
 #include <gtest/gtest.h>
 
-#include "checks/ZTLChecks.h"
-#include "platform/forms/Forms.h"
-#include "platform/forms/HeadlessWidgetSet.h"
-#include "platform/forms/StdCtrls.h"
-#include "platform/forms/Testing.h"
+#include <ztlogger/checks/ZTLChecks.h>
+#include <ztlogger/platform/forms/Forms.h>
+#include <ztlogger/platform/forms/HeadlessWidgetSet.h>
+#include <ztlogger/platform/forms/StdCtrls.h>
+#include <ztlogger/platform/forms/Testing.h>
 
 namespace ztl::test {
 

@@ -1,9 +1,9 @@
 // The check processor: the built-in mark, marks, focus and beep of Execute,
 // writing providers, stored forms, and providers outliving or outlived by
 // their controls, parents and processor.
-#include "platform/classes/Filer.h"
-#include "platform/rtl/Exceptions.h"
 #include "tests/checks/Checks.h"
+#include <ztlogger/platform/classes/Filer.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
 
 namespace ztl::test {
 namespace {

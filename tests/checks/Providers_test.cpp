@@ -1,9 +1,9 @@
 // The four kinds of check provider: their rules on real controls, the hint
 // texts, OnCheck and what Assign copies.
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/FormatSettings.h"
-#include "platform/rtl/ScopeExit.h"
 #include "tests/checks/Checks.h"
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/FormatSettings.h>
+#include <ztlogger/platform/rtl/ScopeExit.h>
 
 namespace ztl::test {
 namespace {

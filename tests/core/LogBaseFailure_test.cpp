@@ -26,11 +26,11 @@
 #include <memory>
 #include <thread>
 
-#include "core/LogBase.h"
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/SysUtils.h"
 #include "tests/core/LogFiles.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/core/LogBase.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace ztl {
 namespace {

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "core/LogBase.h"
-#include "core/LogCnst.h"
-#include "platform/classes/Filer.h"
+#include <ztlogger/core/LogBase.h>
+#include <ztlogger/core/LogCnst.h>
+#include <ztlogger/platform/classes/Filer.h>
 
 namespace ztl::test {
 namespace {

@@ -11,10 +11,10 @@
 #include <thread>
 #include <vector>
 
-#include "core/LogBase.h"
-#include "platform/rtl/SysUtils.h"
 #include "tests/core/LogFiles.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/core/LogBase.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 extern char** environ;
 

@@ -1,4 +1,4 @@
-#include "core/LogBase.h"
+#include <ztlogger/core/LogBase.h>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -8,10 +8,10 @@
 #include <utility>
 #include <vector>
 
-#include "platform/classes/TypInfo.h"
-#include "platform/rtl/SysUtils.h"
 #include "tests/core/LogFiles.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/classes/TypInfo.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace ztl {
 namespace {

@@ -9,13 +9,13 @@
 #include <optional>
 #include <vector>
 
-#include "core/LogBase.h"
-#include "platform/forms/Forms.h"
-#include "platform/forms/HeadlessWidgetSet.h"
-#include "platform/forms/Testing.h"
 #include "tests/core/MapiDouble.h"
 #include "tests/platform/os/FakePrograms.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/core/LogBase.h>
+#include <ztlogger/platform/forms/Forms.h>
+#include <ztlogger/platform/forms/HeadlessWidgetSet.h>
+#include <ztlogger/platform/forms/Testing.h>
 
 namespace ztl::test {
 

@@ -8,13 +8,13 @@
 #include <cstdio>
 #include <filesystem>
 
-#include "core/LogBase.h"
-#include "platform/classes/Streams.h"
-#include "platform/forms/Graphics.h"
-#include "platform/forms/Jpeg.h"
 #include "tests/core/LogDelivery.h"
 #include "tests/core/MapiDouble.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/core/LogBase.h>
+#include <ztlogger/platform/classes/Streams.h>
+#include <ztlogger/platform/forms/Graphics.h>
+#include <ztlogger/platform/forms/Jpeg.h>
 // Last: it brings Xlib's macros.
 #include "tests/platform/os/Xvfb.h"
 

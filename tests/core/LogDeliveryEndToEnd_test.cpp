@@ -10,13 +10,13 @@
 #include <filesystem>
 #include <memory>
 
-#include "core/LogBase.h"
-#include "platform/forms/Forms.h"
-#include "platform/forms/HeadlessWidgetSet.h"
-#include "platform/forms/Testing.h"
 #include "tests/core/SmtpSink.h"
 #include "tests/platform/os/FakePrograms.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/core/LogBase.h>
+#include <ztlogger/platform/forms/Forms.h>
+#include <ztlogger/platform/forms/HeadlessWidgetSet.h>
+#include <ztlogger/platform/forms/Testing.h>
 
 namespace ztl {
 namespace {

@@ -6,19 +6,19 @@
 #include <filesystem>
 #include <memory>
 
-#include "core/LogBase.h"
-#include "core/LogCnst.h"
-#include "platform/classes/Streams.h"
-#include "platform/forms/Forms.h"
-#include "platform/forms/Graphics.h"
-#include "platform/forms/HeadlessWidgetSet.h"
-#include "platform/forms/Jpeg.h"
-#include "platform/forms/Testing.h"
-#include "platform/rtl/Exceptions.h"
 #include "tests/core/LogDelivery.h"
 #include "tests/core/MapiDouble.h"
 #include "tests/platform/os/FakePrograms.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/core/LogBase.h>
+#include <ztlogger/core/LogCnst.h>
+#include <ztlogger/platform/classes/Streams.h>
+#include <ztlogger/platform/forms/Forms.h>
+#include <ztlogger/platform/forms/Graphics.h>
+#include <ztlogger/platform/forms/HeadlessWidgetSet.h>
+#include <ztlogger/platform/forms/Jpeg.h>
+#include <ztlogger/platform/forms/Testing.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
 // Last: it brings Xlib's macros.
 #include "tests/platform/os/Xvfb.h"
 

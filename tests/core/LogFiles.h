@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "platform/rtl/Types.h"
+#include <ztlogger/platform/rtl/Types.h>
 
 namespace ztl::test {
 

@@ -11,9 +11,9 @@
 #include <optional>
 #include <vector>
 
-#include "platform/os/Mapi.h"
-#include "platform/rtl/Types.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/os/Mapi.h>
+#include <ztlogger/platform/rtl/Types.h>
 
 namespace ztl::test {
 

@@ -14,7 +14,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/rtl/Types.h"
+#include <ztlogger/platform/rtl/Types.h>
 
 namespace ztl::test {
 

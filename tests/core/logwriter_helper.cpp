@@ -9,9 +9,9 @@
 #include <exception>
 #include <thread>
 
-#include "core/LogBase.h"
-#include "platform/classes/TypInfo.h"
-#include "platform/rtl/SysUtils.h"
+#include <ztlogger/core/LogBase.h>
+#include <ztlogger/platform/classes/TypInfo.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 int main(int argc, char** argv) {
   if (argc != 5 && argc != 6) {

@@ -1,17 +1,17 @@
 // The dataset change logger on real SQLite datasets: the statements of the
 // worked examples, the table-name rules, the log lines that follow from the
 // data link's notifications, and stored forms.
-#include "datasetlog/LogDS.h"
+#include <ztlogger/datasetlog/LogDS.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 
-#include "platform/classes/DataModule.h"
-#include "platform/classes/Filer.h"
-#include "platform/db/SQLiteDB.h"
-#include "platform/rtl/SysUtils.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/classes/DataModule.h>
+#include <ztlogger/platform/classes/Filer.h>
+#include <ztlogger/platform/db/SQLiteDB.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace ztl {
 namespace {

@@ -13,12 +13,12 @@
 #include <string>
 #include <thread>
 
-#include "platform/forms/Forms.h"
-#include "platform/forms/Graphics.h"
-#include "platform/forms/GtkWidgetSet.h"
-#include "platform/forms/Testing.h"
-#include "platform/os/ScreenDC.h"
 #include "tests/platform/os/Xvfb.h"
+#include <ztlogger/platform/forms/Forms.h>
+#include <ztlogger/platform/forms/Graphics.h>
+#include <ztlogger/platform/forms/GtkWidgetSet.h>
+#include <ztlogger/platform/forms/Testing.h>
+#include <ztlogger/platform/os/ScreenDC.h>
 
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>

@@ -3,11 +3,11 @@
 #include <memory>
 #include <vector>
 
-#include "checks/ZTLChecks.h"
-#include "platform/forms/Dialogs.h"
-#include "platform/forms/StdCtrls.h"
-#include "platform/rtl/Threads.h"
 #include "tests/desktop/Desktop.h"
+#include <ztlogger/checks/ZTLChecks.h>
+#include <ztlogger/platform/forms/Dialogs.h>
+#include <ztlogger/platform/forms/StdCtrls.h>
+#include <ztlogger/platform/rtl/Threads.h>
 
 namespace ztl::test {
 namespace {

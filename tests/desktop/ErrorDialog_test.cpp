@@ -1,5 +1,5 @@
 // The end user's error dialog on a real desktop, driven by real X input.
-#include "exceptionlog/LogDlg.h"
+#include <ztlogger/exceptionlog/LogDlg.h>
 
 #include <atomic>
 #include <memory>

@@ -12,11 +12,11 @@
 #include <fstream>
 #include <thread>
 
-#include "exceptionlog/LogError.h"
-#include "platform/forms/StdCtrls.h"
-#include "platform/forms/Testing.h"
-#include "platform/os/Windows.h"
-#include "platform/rtl/SysUtils.h"
+#include <ztlogger/exceptionlog/LogError.h>
+#include <ztlogger/platform/forms/StdCtrls.h>
+#include <ztlogger/platform/forms/Testing.h>
+#include <ztlogger/platform/os/Windows.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace ztl {
 namespace {

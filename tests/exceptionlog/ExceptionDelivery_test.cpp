@@ -8,13 +8,13 @@
 #include <memory>
 #include <optional>
 
-#include "exceptionlog/LogError.h"
-#include "platform/classes/TypInfo.h"
-#include "platform/forms/HeadlessWidgetSet.h"
-#include "platform/forms/Testing.h"
 #include "tests/core/MapiDouble.h"
 #include "tests/platform/os/FakePrograms.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/exceptionlog/LogError.h>
+#include <ztlogger/platform/classes/TypInfo.h>
+#include <ztlogger/platform/forms/HeadlessWidgetSet.h>
+#include <ztlogger/platform/forms/Testing.h>
 
 namespace ztl {
 namespace {

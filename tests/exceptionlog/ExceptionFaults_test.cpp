@@ -10,11 +10,11 @@
 #include <stdexcept>
 #include <vector>
 
-#include "exceptionlog/LogError.h"
-#include "platform/forms/Testing.h"
-#include "platform/rtl/ExceptionSupport.h"
-#include "platform/rtl/SysUtils.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/exceptionlog/LogError.h>
+#include <ztlogger/platform/forms/Testing.h>
+#include <ztlogger/platform/rtl/ExceptionSupport.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace ztl {
 namespace {

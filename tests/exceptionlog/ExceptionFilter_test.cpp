@@ -5,9 +5,9 @@
 #include <functional>
 #include <stdexcept>
 
-#include "exceptionlog/LogError.h"
-#include "platform/rtl/ExceptionSupport.h"
 #include "tests/exceptionlog/ExceptionProcessing.h"
+#include <ztlogger/exceptionlog/LogError.h>
+#include <ztlogger/platform/rtl/ExceptionSupport.h>
 
 namespace ztl {
 

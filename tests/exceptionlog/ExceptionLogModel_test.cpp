@@ -4,9 +4,9 @@
 
 #include <filesystem>
 
-#include "exceptionlog/LogError.h"
-#include "platform/classes/ClassBuilder.h"
-#include "platform/classes/Filer.h"
+#include <ztlogger/exceptionlog/LogError.h>
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/classes/Filer.h>
 
 namespace ztl {
 namespace {

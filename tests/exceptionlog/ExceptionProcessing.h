@@ -8,14 +8,14 @@
 #include <memory>
 #include <vector>
 
-#include "exceptionlog/LogError.h"
-#include "platform/classes/ClassBuilder.h"
-#include "platform/forms/HeadlessWidgetSet.h"
-#include "platform/forms/Testing.h"
-#include "platform/rtl/ExceptionSupport.h"
-#include "platform/rtl/SysUtils.h"
-#include "platform/rtl/Testing.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/exceptionlog/LogError.h>
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/forms/HeadlessWidgetSet.h>
+#include <ztlogger/platform/forms/Testing.h>
+#include <ztlogger/platform/rtl/ExceptionSupport.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
+#include <ztlogger/platform/rtl/Testing.h>
 
 namespace ztl::test {
 

@@ -8,20 +8,20 @@
 #include <stdexcept>
 #include <vector>
 
-#include "exceptionlog/LogDlg.h"
-#include "exceptionlog/LogError.h"
-#include "platform/classes/ClassBuilder.h"
-#include "platform/forms/HeadlessWidgetSet.h"
-#include "platform/forms/Testing.h"
-#include "platform/os/Modules.h"
-#include "platform/os/SysInfo.h"
-#include "platform/rtl/DateUtils.h"
-#include "platform/rtl/ExceptionSupport.h"
-#include "platform/rtl/SysUtils.h"
-#include "platform/rtl/Testing.h"
 #include "tests/core/LogFiles.h"
 #include "tests/exceptionlog/ExceptionProcessing.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/exceptionlog/LogDlg.h>
+#include <ztlogger/exceptionlog/LogError.h>
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/forms/HeadlessWidgetSet.h>
+#include <ztlogger/platform/forms/Testing.h>
+#include <ztlogger/platform/os/Modules.h>
+#include <ztlogger/platform/os/SysInfo.h>
+#include <ztlogger/platform/rtl/DateUtils.h>
+#include <ztlogger/platform/rtl/ExceptionSupport.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
+#include <ztlogger/platform/rtl/Testing.h>
 
 namespace ztl {
 namespace {

@@ -17,13 +17,13 @@
 #include <cstdlib>
 #include <functional>
 
-#include "core/LogCnst.h"
-#include "exceptionlog/LogError.h"
-#include "platform/forms/HeadlessWidgetSet.h"
-#include "platform/forms/Testing.h"
-#include "platform/rtl/ExceptionSupport.h"
-#include "platform/rtl/SysUtils.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/core/LogCnst.h>
+#include <ztlogger/exceptionlog/LogError.h>
+#include <ztlogger/platform/forms/HeadlessWidgetSet.h>
+#include <ztlogger/platform/forms/Testing.h>
+#include <ztlogger/platform/rtl/ExceptionSupport.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace ztl {
 namespace {

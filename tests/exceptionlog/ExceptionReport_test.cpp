@@ -7,9 +7,9 @@
 
 #include <filesystem>
 
-#include "platform/rtl/SysUtils.h"
 #include "tests/core/LogFiles.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace ztl {
 namespace {

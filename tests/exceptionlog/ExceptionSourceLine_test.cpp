@@ -8,15 +8,15 @@
 #include <string_view>
 #include <vector>
 
-#include "exceptionlog/LogDlg.h"
-#include "exceptionlog/LogError.h"
-#include "platform/forms/HeadlessWidgetSet.h"
-#include "platform/os/Modules.h"
-#include "platform/rtl/ExceptionSupport.h"
-#include "platform/rtl/SysUtils.h"
-#include "platform/rtl/Testing.h"
 #include "tests/exceptionlog/ExceptionProcessing.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/exceptionlog/LogDlg.h>
+#include <ztlogger/exceptionlog/LogError.h>
+#include <ztlogger/platform/forms/HeadlessWidgetSet.h>
+#include <ztlogger/platform/os/Modules.h>
+#include <ztlogger/platform/rtl/ExceptionSupport.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
+#include <ztlogger/platform/rtl/Testing.h>
 
 namespace ztl {
 namespace {

@@ -12,13 +12,13 @@
 #include <filesystem>
 #include <thread>
 
-#include "exceptionlog/LogError.h"
-#include "exceptionlog/ZTMapFile.h"
-#include "platform/forms/Testing.h"
-#include "platform/rtl/ExceptionSupport.h"
-#include "platform/rtl/SysUtils.h"
-#include "platform/rtl/Threads.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/exceptionlog/LogError.h>
+#include <ztlogger/exceptionlog/ZTMapFile.h>
+#include <ztlogger/platform/forms/Testing.h>
+#include <ztlogger/platform/rtl/ExceptionSupport.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
+#include <ztlogger/platform/rtl/Threads.h>
 
 extern char** environ;
 

@@ -1,15 +1,15 @@
-#include "exceptionlog/LogDlg.h"
+#include <ztlogger/exceptionlog/LogDlg.h>
 
 #include <gtest/gtest.h>
 
 #include <memory>
 #include <vector>
 
-#include "platform/classes/Filer.h"
-#include "platform/classes/Resources.h"
-#include "platform/forms/HeadlessWidgetSet.h"
-#include "platform/forms/Testing.h"
-#include "platform/os/Icons.h"
+#include <ztlogger/platform/classes/Filer.h>
+#include <ztlogger/platform/classes/Resources.h>
+#include <ztlogger/platform/forms/HeadlessWidgetSet.h>
+#include <ztlogger/platform/forms/Testing.h>
+#include <ztlogger/platform/os/Icons.h>
 
 namespace ztl {
 namespace {

@@ -5,12 +5,12 @@
 
 #include <memory>
 
-#include "exceptionlog/LogError.h"
-#include "platform/classes/ClassBuilder.h"
-#include "platform/forms/Testing.h"
-#include "platform/rtl/SysUtils.h"
 #include "tests/core/LogFiles.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/exceptionlog/LogError.h>
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/forms/Testing.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace ztl {
 namespace {

@@ -8,10 +8,10 @@
 
 #include <ostream>
 
-#include "platform/rtl/SysUtils.h"
-#include "platform/rtl/Testing.h"
 #include "tests/support/RunCommand.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/rtl/SysUtils.h>
+#include <ztlogger/platform/rtl/Testing.h>
 
 namespace ztl {
 namespace {

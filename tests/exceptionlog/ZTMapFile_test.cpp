@@ -1,4 +1,4 @@
-#include "exceptionlog/ZTMapFile.h"
+#include <ztlogger/exceptionlog/ZTMapFile.h>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -8,9 +8,9 @@
 #include <initializer_list>
 #include <utility>
 
-#include "platform/rtl/ExceptionSupport.h"
-#include "platform/rtl/SysUtils.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/rtl/ExceptionSupport.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace ztl {
 namespace {

@@ -3,8 +3,8 @@
 // XML form.
 #include <cstdio>
 
-#include "exceptionlog/LogError.h"
-#include "platform/classes/TypInfo.h"
+#include <ztlogger/exceptionlog/LogError.h>
+#include <ztlogger/platform/classes/TypInfo.h>
 
 int main() {
   using namespace ztl;

@@ -5,13 +5,13 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "exceptionlog/LogError.h"
-#include "platform/classes/TypInfo.h"
-#include "platform/forms/StdCtrls.h"
-#include "platform/os/SysInfo.h"
-#include "platform/rtl/DateUtils.h"
-#include "platform/rtl/ExceptionSupport.h"
-#include "platform/rtl/Testing.h"
+#include <ztlogger/exceptionlog/LogError.h>
+#include <ztlogger/platform/classes/TypInfo.h>
+#include <ztlogger/platform/forms/StdCtrls.h>
+#include <ztlogger/platform/os/SysInfo.h>
+#include <ztlogger/platform/rtl/DateUtils.h>
+#include <ztlogger/platform/rtl/ExceptionSupport.h>
+#include <ztlogger/platform/rtl/Testing.h>
 
 namespace {
 

@@ -13,8 +13,8 @@
 #include <cstring>
 #include <thread>
 
-#include "exceptionlog/LogError.h"
-#include "platform/rtl/ExceptionSupport.h"
+#include <ztlogger/exceptionlog/LogError.h>
+#include <ztlogger/platform/rtl/ExceptionSupport.h>
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The folder change logger, driven by real changes in a test's own folder.
-#include "filelog/LogFile.h"
+#include <ztlogger/filelog/LogFile.h>
 
 #include <gtest/gtest.h>
 
@@ -7,13 +7,13 @@
 #include <filesystem>
 #include <fstream>
 
-#include "platform/classes/DataModule.h"
-#include "platform/classes/Filer.h"
-#include "platform/classes/Registration.h"
-#include "platform/forms/Forms.h"
-#include "platform/forms/Testing.h"
-#include "platform/rtl/Threads.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/classes/DataModule.h>
+#include <ztlogger/platform/classes/Filer.h>
+#include <ztlogger/platform/classes/Registration.h>
+#include <ztlogger/platform/forms/Forms.h>
+#include <ztlogger/platform/forms/Testing.h>
+#include <ztlogger/platform/rtl/Threads.h>
 
 namespace fs = std::filesystem;
 

@@ -5,7 +5,7 @@
 
 #include <random>
 
-#include "platform/rtl/Types.h"
+#include <ztlogger/platform/rtl/Types.h>
 
 namespace ztl::test {
 

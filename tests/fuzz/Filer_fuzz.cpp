@@ -6,9 +6,9 @@
 #include <cstdio>
 #include <memory>
 
-#include "platform/classes/Filer.h"
-#include "platform/rtl/Exceptions.h"
 #include "tests/platform/classes/Model.h"
+#include <ztlogger/platform/classes/Filer.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
 
 namespace ztl::test {
 

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/os/FormatMessage.h"
-#include "platform/os/MessageFiles.h"
-#include "platform/os/Testing.h"
+#include <ztlogger/platform/os/FormatMessage.h>
+#include <ztlogger/platform/os/MessageFiles.h>
+#include <ztlogger/platform/os/Testing.h>
 
 namespace ztl::test {
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/rtl/Unicode.h"
+#include <ztlogger/platform/rtl/Unicode.h>
 
 namespace ztl::test {
 

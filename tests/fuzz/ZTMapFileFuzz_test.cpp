@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <random>
 
-#include "platform/rtl/Types.h"
+#include <ztlogger/platform/rtl/Types.h>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size);
 

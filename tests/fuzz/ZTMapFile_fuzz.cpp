@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "exceptionlog/ZTMapFile.h"
+#include <ztlogger/exceptionlog/ZTMapFile.h>
 
 namespace {
 

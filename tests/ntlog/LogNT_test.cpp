@@ -1,16 +1,16 @@
-#include "ntlog/LogNT.h"
+#include <ztlogger/ntlog/LogNT.h>
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
 #include <memory>
 
-#include "platform/os/EventLog.h"
-#include "platform/os/Registry.h"
-#include "platform/os/Testing.h"
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/Registry.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/os/EventLog.h>
+#include <ztlogger/platform/os/Registry.h>
+#include <ztlogger/platform/os/Testing.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/Registry.h>
 
 namespace ztl {
 namespace {

@@ -6,24 +6,24 @@
 #include <chrono>
 #include <fstream>
 
-#include "applog/LogApp.h"
-#include "checks/ZTLChecks.h"
-#include "datasetlog/LogDS.h"
-#include "exceptionlog/LogError.h"
-#include "filelog/LogFile.h"
-#include "ntlog/LogNT.h"
-#include "platform/classes/DataModule.h"
-#include "platform/classes/Registration.h"
-#include "platform/db/SQLiteDB.h"
-#include "platform/forms/Forms.h"
-#include "platform/forms/Testing.h"
-#include "platform/os/Registry.h"
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/Registry.h"
-#include "platform/rtl/SysUtils.h"
-#include "platform/rtl/Threads.h"
-#include "registrylog/LogRegistry.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/applog/LogApp.h>
+#include <ztlogger/checks/ZTLChecks.h>
+#include <ztlogger/datasetlog/LogDS.h>
+#include <ztlogger/exceptionlog/LogError.h>
+#include <ztlogger/filelog/LogFile.h>
+#include <ztlogger/ntlog/LogNT.h>
+#include <ztlogger/platform/classes/DataModule.h>
+#include <ztlogger/platform/classes/Registration.h>
+#include <ztlogger/platform/db/SQLiteDB.h>
+#include <ztlogger/platform/forms/Forms.h>
+#include <ztlogger/platform/forms/Testing.h>
+#include <ztlogger/platform/os/Registry.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/Registry.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
+#include <ztlogger/platform/rtl/Threads.h>
+#include <ztlogger/registrylog/LogRegistry.h>
 
 namespace ztl {
 namespace {

@@ -7,11 +7,11 @@
 #include <map>
 #include <set>
 
-#include "platform/classes/DataModule.h"
-#include "platform/classes/Filer.h"
-#include "platform/classes/Registration.h"
-#include "platform/rtl/Exceptions.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/classes/DataModule.h>
+#include <ztlogger/platform/classes/Filer.h>
+#include <ztlogger/platform/classes/Registration.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
 
 namespace ztl {
 namespace {

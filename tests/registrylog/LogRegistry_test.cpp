@@ -1,20 +1,20 @@
 // The registry change logger, driven by real changes of a test's own
 // registry: made in this process and by a second one through ztl-reg.
-#include "registrylog/LogRegistry.h"
+#include <ztlogger/registrylog/LogRegistry.h>
 
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
 
-#include "platform/classes/DataModule.h"
-#include "platform/classes/Filer.h"
-#include "platform/classes/Registration.h"
-#include "platform/forms/Testing.h"
-#include "platform/os/Registry.h"
-#include "platform/rtl/Registry.h"
-#include "platform/rtl/Threads.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/classes/DataModule.h>
+#include <ztlogger/platform/classes/Filer.h>
+#include <ztlogger/platform/classes/Registration.h>
+#include <ztlogger/platform/forms/Testing.h>
+#include <ztlogger/platform/os/Registry.h>
+#include <ztlogger/platform/rtl/Registry.h>
+#include <ztlogger/platform/rtl/Threads.h>
 
 namespace ztl {
 namespace {

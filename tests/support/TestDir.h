@@ -1,6 +1,6 @@
 #pragma once
 // A temporary folder of one test, with its own platform prefix.
-#include "platform/rtl/Types.h"
+#include <ztlogger/platform/rtl/Types.h>
 
 namespace ztl::test {
 

@@ -7,9 +7,9 @@
 #include <iterator>
 #include <vector>
 
-#include "exceptionlog/ZTMapFile.h"
-#include "platform/os/Modules.h"
-#include "platform/rtl/SysUtils.h"
+#include <ztlogger/exceptionlog/ZTMapFile.h>
+#include <ztlogger/platform/os/Modules.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace ztl_e2e {
 

@@ -5,11 +5,11 @@
 #include <memory>
 #include <string>
 
-#include "ntlog/LogNT.h"
-#include "platform/os/Registry.h"
-#include "platform/rtl/Registry.h"
 #include "tests/support/RunCommand.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/ntlog/LogNT.h>
+#include <ztlogger/platform/os/Registry.h>
+#include <ztlogger/platform/rtl/Registry.h>
 
 namespace {
 

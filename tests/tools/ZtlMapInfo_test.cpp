@@ -5,12 +5,12 @@
 #include <cstdio>
 #include <random>
 
-#include "platform/os/Modules.h"
-#include "platform/rtl/ExceptionSupport.h"
-#include "platform/rtl/SysUtils.h"
-#include "platform/rtl/Testing.h"
 #include "tests/support/RunCommand.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/os/Modules.h>
+#include <ztlogger/platform/rtl/ExceptionSupport.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
+#include <ztlogger/platform/rtl/Testing.h>
 
 namespace ztl {
 namespace {

@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "platform/os/Registry.h"
 #include "tests/support/RunCommand.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/os/Registry.h>
 
 namespace {
 

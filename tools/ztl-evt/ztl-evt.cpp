@@ -22,11 +22,11 @@
 #include <string>
 #include <vector>
 
-#include "platform/os/EventLog.h"
-#include "platform/os/FormatMessage.h"
-#include "platform/os/MessageFiles.h"
-#include "platform/os/Registry.h"
-#include "platform/rtl/Unicode.h"
+#include <ztlogger/platform/os/EventLog.h>
+#include <ztlogger/platform/os/FormatMessage.h>
+#include <ztlogger/platform/os/MessageFiles.h>
+#include <ztlogger/platform/os/Registry.h>
+#include <ztlogger/platform/rtl/Unicode.h>
 
 namespace {
 

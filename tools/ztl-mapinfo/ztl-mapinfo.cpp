@@ -36,7 +36,7 @@
 #include <fstream>
 #include <optional>
 
-#include "exceptionlog/ZTMapFile.h"
+#include <ztlogger/exceptionlog/ZTMapFile.h>
 
 namespace {
 

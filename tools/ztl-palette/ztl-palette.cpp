@@ -23,12 +23,12 @@
 #include <string>
 #include <vector>
 
-#include "platform/classes/DataModule.h"
-#include "platform/classes/Registration.h"
-#include "platform/classes/TypInfo.h"
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/FormatUtils.h"
-#include "platform/rtl/SysUtils.h"
+#include <ztlogger/platform/classes/DataModule.h>
+#include <ztlogger/platform/classes/Registration.h>
+#include <ztlogger/platform/classes/TypInfo.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/FormatUtils.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace {
 

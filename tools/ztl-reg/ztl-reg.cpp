@@ -27,8 +27,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/os/Registry.h"
-#include "platform/rtl/Unicode.h"
+#include <ztlogger/platform/os/Registry.h>
+#include <ztlogger/platform/rtl/Unicode.h>
 
 namespace {
 

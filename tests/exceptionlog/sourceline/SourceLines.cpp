@@ -4,8 +4,8 @@
 // the two reports must name ("throw N", "fault N").
 #include <cstdio>
 
-#include "exceptionlog/LogError.h"
-#include "platform/rtl/HardwareFaults.h"
+#include <ztlogger/exceptionlog/LogError.h>
+#include <ztlogger/platform/rtl/HardwareFaults.h>
 
 namespace {
 

@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "platform/classes/Component.h"
-#include "platform/rtl/Exceptions.h"
 #include "tests/platform/classes/Model.h"
+#include <ztlogger/platform/classes/Component.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
 
 namespace ztl::test {
 namespace {
@@ -25,7 +25,7 @@ class TListener : public TComponent {
 }  // namespace
 }  // namespace ztl::test
 
-#include "platform/classes/ClassBuilder.h"
+#include <ztlogger/platform/classes/ClassBuilder.h>
 namespace ztl::test {
 ZTL_DEFINE_CLASS(TListener, TComponent)
 namespace {

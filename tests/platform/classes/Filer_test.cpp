@@ -1,9 +1,9 @@
 #include <gtest/gtest.h>
 
-#include "platform/classes/Filer.h"
-#include "platform/classes/Resources.h"
-#include "platform/rtl/Exceptions.h"
 #include "tests/platform/classes/Model.h"
+#include <ztlogger/platform/classes/Filer.h>
+#include <ztlogger/platform/classes/Resources.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
 
 namespace ztl::test {
 namespace {

@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "platform/classes/Collection.h"
-#include "platform/classes/Strings.h"
-#include "platform/rtl/Exceptions.h"
 #include "tests/platform/classes/Model.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/classes/Collection.h>
+#include <ztlogger/platform/classes/Strings.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
 
 namespace ztl::test {
 namespace {

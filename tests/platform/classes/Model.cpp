@@ -1,8 +1,8 @@
 #include "tests/platform/classes/Model.h"
 
-#include "platform/classes/ClassBuilder.h"
-#include "platform/classes/Filer.h"
-#include "platform/classes/Streams.h"
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/classes/Filer.h>
+#include <ztlogger/platform/classes/Streams.h>
 
 namespace ztl::test {
 

@@ -1,9 +1,9 @@
 #pragma once
 // Small framework classes with every kind of published property, for the
 // tests of the object model and of stored forms.
-#include "platform/classes/Collection.h"
-#include "platform/classes/Component.h"
-#include "platform/classes/Strings.h"
+#include <ztlogger/platform/classes/Collection.h>
+#include <ztlogger/platform/classes/Component.h>
+#include <ztlogger/platform/classes/Strings.h>
 
 namespace ztl::test {
 

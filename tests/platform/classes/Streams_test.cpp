@@ -3,9 +3,9 @@
 
 #include <thread>
 
-#include "platform/classes/Streams.h"
-#include "platform/rtl/Exceptions.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/classes/Streams.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
 
 namespace ztl::test {
 namespace {

@@ -4,9 +4,9 @@
 
 #include <memory>
 
-#include "platform/db/DB.h"
-#include "platform/db/SQLiteDB.h"
-#include "platform/rtl/SysUtils.h"
+#include <ztlogger/platform/db/DB.h>
+#include <ztlogger/platform/db/SQLiteDB.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace ztl {
 namespace {

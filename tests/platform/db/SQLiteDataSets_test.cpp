@@ -5,9 +5,9 @@
 
 #include <cstdint>
 
-#include "platform/db/SQLiteDB.h"
-#include "platform/rtl/DateUtils.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/db/SQLiteDB.h>
+#include <ztlogger/platform/rtl/DateUtils.h>
 
 namespace ztl {
 namespace {

@@ -3,11 +3,11 @@
 #include <cstdlib>
 #include <thread>
 
-#include "platform/forms/Forms.h"
-#include "platform/forms/HeadlessWidgetSet.h"
-#include "platform/forms/StdCtrls.h"
-#include "platform/forms/Testing.h"
-#include "platform/forms/WindowHandles.h"
+#include <ztlogger/platform/forms/Forms.h>
+#include <ztlogger/platform/forms/HeadlessWidgetSet.h>
+#include <ztlogger/platform/forms/StdCtrls.h>
+#include <ztlogger/platform/forms/Testing.h>
+#include <ztlogger/platform/forms/WindowHandles.h>
 
 namespace ztl {
 namespace {

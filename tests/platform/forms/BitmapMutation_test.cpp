@@ -5,9 +5,9 @@
 
 #include <random>
 
-#include "platform/classes/Streams.h"
-#include "platform/forms/Graphics.h"
-#include "platform/rtl/Exceptions.h"
+#include <ztlogger/platform/classes/Streams.h>
+#include <ztlogger/platform/forms/Graphics.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
 
 namespace ztl {
 namespace {

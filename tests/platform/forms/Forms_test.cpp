@@ -1,16 +1,16 @@
-#include "platform/forms/Forms.h"
+#include <ztlogger/platform/forms/Forms.h>
 
 #include <gtest/gtest.h>
 
-#include "platform/classes/ClassBuilder.h"
-#include "platform/classes/Filer.h"
-#include "platform/classes/Streams.h"
-#include "platform/forms/Dialogs.h"
-#include "platform/forms/ExtCtrls.h"
-#include "platform/forms/HeadlessWidgetSet.h"
-#include "platform/forms/StdCtrls.h"
-#include "platform/forms/Testing.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/classes/Filer.h>
+#include <ztlogger/platform/classes/Streams.h>
+#include <ztlogger/platform/forms/Dialogs.h>
+#include <ztlogger/platform/forms/ExtCtrls.h>
+#include <ztlogger/platform/forms/HeadlessWidgetSet.h>
+#include <ztlogger/platform/forms/StdCtrls.h>
+#include <ztlogger/platform/forms/Testing.h>
 
 namespace ztl {
 namespace {

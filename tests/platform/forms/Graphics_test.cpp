@@ -1,13 +1,13 @@
-#include "platform/forms/Graphics.h"
+#include <ztlogger/platform/forms/Graphics.h>
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include "platform/classes/Resources.h"
-#include "platform/classes/Streams.h"
-#include "platform/forms/Jpeg.h"
-#include "platform/rtl/Exceptions.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/classes/Resources.h>
+#include <ztlogger/platform/classes/Streams.h>
+#include <ztlogger/platform/forms/Jpeg.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
 
 namespace ztl {
 namespace {

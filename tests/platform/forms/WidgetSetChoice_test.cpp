@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <string>
 
-#include "platform/forms/GtkWidgetSet.h"
 #include "tests/platform/os/Xvfb.h"
+#include <ztlogger/platform/forms/GtkWidgetSet.h>
 
 namespace ztl::test {
 namespace {

@@ -2,8 +2,8 @@
 // set choice tests run it with various environments.
 #include <cstdio>
 
-#include "platform/forms/WidgetSet.h"
 #include "tests/support/ToolkitSanitizers.h"
+#include <ztlogger/platform/forms/WidgetSet.h>
 
 int main() {
   std::printf("%s\n", ztl::WidgetSet().Name().c_str());

@@ -1,11 +1,11 @@
 // MessageBeep: the widget set in use records it, and the bell of the X
 // display rings where there is one.
-#include "platform/os/Beep.h"
+#include <ztlogger/platform/os/Beep.h>
 
 #include <gtest/gtest.h>
 
-#include "platform/forms/HeadlessWidgetSet.h"
 #include "tests/platform/os/FakePrograms.h"
+#include <ztlogger/platform/forms/HeadlessWidgetSet.h>
 // Last: they bring Xlib's macros.
 #include "tests/platform/os/Xvfb.h"
 

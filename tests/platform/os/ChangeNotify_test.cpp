@@ -8,9 +8,9 @@
 #include <fstream>
 #include <functional>
 
-#include "platform/os/Windows.h"
-#include "platform/rtl/Unicode.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/os/Windows.h>
+#include <ztlogger/platform/rtl/Unicode.h>
 
 namespace fs = std::filesystem;
 

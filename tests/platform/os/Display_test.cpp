@@ -1,4 +1,4 @@
-#include "platform/os/Display.h"
+#include <ztlogger/platform/os/Display.h>
 
 #include <gtest/gtest.h>
 

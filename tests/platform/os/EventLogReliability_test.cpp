@@ -16,8 +16,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/os/EventLog.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/os/EventLog.h>
 
 namespace {
 

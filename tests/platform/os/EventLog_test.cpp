@@ -1,4 +1,4 @@
-#include "platform/os/EventLog.h"
+#include <ztlogger/platform/os/EventLog.h>
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -9,9 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "platform/os/Registry.h"
-#include "platform/os/SysInfo.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/os/Registry.h>
+#include <ztlogger/platform/os/SysInfo.h>
 
 namespace {
 

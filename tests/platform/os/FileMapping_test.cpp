@@ -1,17 +1,17 @@
 // Files mapped into memory: the bytes a view shows, and the error codes of
 // each call as Windows gives them.
-#include "platform/os/FileMapping.h"
+#include <ztlogger/platform/os/FileMapping.h>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cstring>
 
-#include "platform/os/SysInfo.h"
-#include "platform/os/WideText.h"
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/MappedFile.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/os/SysInfo.h>
+#include <ztlogger/platform/os/WideText.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/MappedFile.h>
 
 namespace ztl {
 namespace {

@@ -1,10 +1,10 @@
-#include "platform/os/Icons.h"
+#include <ztlogger/platform/os/Icons.h>
 
 #include <gtest/gtest.h>
 
 #include <set>
 
-#include "platform/forms/Graphics.h"
+#include <ztlogger/platform/forms/Graphics.h>
 
 namespace {
 

@@ -1,6 +1,6 @@
 // Code modules: loads counted per handle, and handles of released modules
 // refused with the Windows codes. (Files that are no module: the package tests.)
-#include "platform/os/Libraries.h"
+#include <ztlogger/platform/os/Libraries.h>
 
 #include <gtest/gtest.h>
 

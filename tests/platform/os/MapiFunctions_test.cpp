@@ -2,7 +2,7 @@
 // put in its place, and the desktop's comes back.
 #include <gtest/gtest.h>
 
-#include "platform/os/Mapi.h"
+#include <ztlogger/platform/os/Mapi.h>
 
 namespace {
 

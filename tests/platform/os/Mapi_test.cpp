@@ -1,4 +1,4 @@
-#include "platform/os/Mapi.h"
+#include <ztlogger/platform/os/Mapi.h>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>

@@ -1,5 +1,5 @@
 // Backing memory ahead of writing it.
-#include "platform/os/Memory.h"
+#include <ztlogger/platform/os/Memory.h>
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/os/MessageFiles.h"
+#include <ztlogger/platform/os/MessageFiles.h>
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -8,12 +8,12 @@
 #include <thread>
 #include <vector>
 
-#include "platform/os/FormatMessage.h"
-#include "platform/os/Handles.h"
-#include "platform/os/Sync.h"
-#include "platform/os/Testing.h"
-#include "platform/rtl/Unicode.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/os/FormatMessage.h>
+#include <ztlogger/platform/os/Handles.h>
+#include <ztlogger/platform/os/Sync.h>
+#include <ztlogger/platform/os/Testing.h>
+#include <ztlogger/platform/rtl/Unicode.h>
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/os/Mime.h"
+#include <ztlogger/platform/os/Mime.h>
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "platform/os/Registry.h"
+#include <ztlogger/platform/os/Registry.h>
 
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "platform/os/Sync.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/os/Sync.h>
 
 namespace {
 

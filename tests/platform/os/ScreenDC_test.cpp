@@ -1,20 +1,20 @@
 // The screen copy: the X11 root window under a virtual X server, the
 // headless screen without a display, and BitBlt's clipping and checks.
-#include "platform/forms/Testing.h"
-#include "platform/os/ScreenDC.h"
+#include <ztlogger/platform/forms/Testing.h>
+#include <ztlogger/platform/os/ScreenDC.h>
 
 #include <gtest/gtest.h>
 
 #include <cstdlib>
 #include <cstdio>
 
-#include "platform/classes/Streams.h"
-#include "platform/forms/Forms.h"
-#include "platform/forms/Graphics.h"
-#include "platform/forms/HeadlessWidgetSet.h"
-#include "platform/forms/Jpeg.h"
 #include "tests/platform/os/FakePrograms.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/classes/Streams.h>
+#include <ztlogger/platform/forms/Forms.h>
+#include <ztlogger/platform/forms/Graphics.h>
+#include <ztlogger/platform/forms/HeadlessWidgetSet.h>
+#include <ztlogger/platform/forms/Jpeg.h>
 // Last: it brings Xlib's macros.
 #include "tests/platform/os/Xvfb.h"
 

@@ -1,12 +1,12 @@
-#include "platform/os/Shell.h"
+#include <ztlogger/platform/os/Shell.h>
 
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
-#include "platform/os/WideText.h"
 #include "tests/platform/os/FakePrograms.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/os/WideText.h>
 
 namespace ztl {
 namespace {

@@ -1,4 +1,4 @@
-#include "platform/os/SysInfo.h"
+#include <ztlogger/platform/os/SysInfo.h>
 
 #include <gtest/gtest.h>
 #include <pwd.h>

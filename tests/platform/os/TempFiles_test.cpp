@@ -1,4 +1,4 @@
-#include "platform/os/TempFiles.h"
+#include <ztlogger/platform/os/TempFiles.h>
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -7,9 +7,9 @@
 #include <set>
 #include <thread>
 
-#include "platform/os/WideText.h"
 #include "tests/platform/os/FakePrograms.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/os/WideText.h>
 
 namespace ztl {
 namespace {

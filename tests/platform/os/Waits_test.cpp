@@ -4,7 +4,7 @@
 #include <atomic>
 #include <thread>
 
-#include "platform/os/Windows.h"
+#include <ztlogger/platform/os/Windows.h>
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "platform/os/Registry.h"
+#include <ztlogger/platform/os/Registry.h>
 
 int main(int argc, char** argv) {
   if (argc != 4) return 2;

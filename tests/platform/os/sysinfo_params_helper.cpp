@@ -2,7 +2,7 @@
 // answer in this process into the file named by its first parameter.
 #include <fstream>
 
-#include "platform/os/SysInfo.h"
+#include <ztlogger/platform/os/SysInfo.h>
 
 int main() {
   std::ofstream out(ParamStr(1), std::ios::binary);

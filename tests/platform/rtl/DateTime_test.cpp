@@ -11,9 +11,9 @@
 #include <sanitizer/lsan_interface.h>
 #endif
 
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/SysUtils.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace ztl {
 namespace {

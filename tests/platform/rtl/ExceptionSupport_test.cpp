@@ -1,4 +1,4 @@
-#include "platform/rtl/ExceptionSupport.h"
+#include <ztlogger/platform/rtl/ExceptionSupport.h>
 
 #include <dlfcn.h>
 #include <gtest/gtest.h>
@@ -11,7 +11,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/os/WinTypes.h"
+#include <ztlogger/platform/os/WinTypes.h>
 
 namespace ztl {
 namespace {

@@ -13,8 +13,8 @@
 #include <filesystem>
 #include <thread>
 
-#include "platform/rtl/Types.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/rtl/Types.h>
 
 extern char** environ;
 

@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/rtl/ExceptionSupport.h"
-#include "platform/rtl/Threads.h"
+#include <ztlogger/platform/rtl/ExceptionSupport.h>
+#include <ztlogger/platform/rtl/Threads.h>
 
 namespace ztl {
 namespace {

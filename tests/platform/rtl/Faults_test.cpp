@@ -9,8 +9,8 @@
 #include <climits>
 #include <thread>
 
-#include "platform/rtl/ExceptionSupport.h"
-#include "platform/rtl/Threads.h"
+#include <ztlogger/platform/rtl/ExceptionSupport.h>
+#include <ztlogger/platform/rtl/Threads.h>
 
 extern "C" {
 extern char ztl_test_null_write[];

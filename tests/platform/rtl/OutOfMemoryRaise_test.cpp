@@ -5,7 +5,7 @@
 
 #include <new>
 
-#include "platform/rtl/ExceptionSupport.h"
+#include <ztlogger/platform/rtl/ExceptionSupport.h>
 
 namespace ztl {
 namespace {

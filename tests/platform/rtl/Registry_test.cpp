@@ -1,9 +1,9 @@
-#include "platform/rtl/Registry.h"
+#include <ztlogger/platform/rtl/Registry.h>
 
 #include <gtest/gtest.h>
 
-#include "platform/os/Registry.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/os/Registry.h>
 
 namespace ztl {
 namespace {

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <vector>
 
-#include "platform/rtl/ScopeExit.h"
+#include <ztlogger/platform/rtl/ScopeExit.h>
 
 namespace ztl {
 namespace {

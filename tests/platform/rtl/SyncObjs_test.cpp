@@ -4,7 +4,7 @@
 #include <thread>
 #include <vector>
 
-#include "platform/rtl/SyncObjs.h"
+#include <ztlogger/platform/rtl/SyncObjs.h>
 
 namespace ztl {
 namespace {

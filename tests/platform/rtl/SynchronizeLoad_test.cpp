@@ -6,9 +6,9 @@
 #include <memory>
 #include <vector>
 
-#include "platform/forms/Forms.h"
-#include "platform/forms/Testing.h"
-#include "platform/rtl/Threads.h"
+#include <ztlogger/platform/forms/Forms.h>
+#include <ztlogger/platform/forms/Testing.h>
+#include <ztlogger/platform/rtl/Threads.h>
 
 namespace ztl {
 namespace {

@@ -3,9 +3,9 @@
 #include <cmath>
 #include <limits>
 
-#include "platform/rtl/Exceptions.h"
-#include "platform/rtl/SysUtils.h"
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/rtl/Exceptions.h>
+#include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace ztl {
 namespace {

@@ -1,5 +1,5 @@
-#include "platform/forms/Testing.h"
-#include "platform/rtl/Threads.h"
+#include <ztlogger/platform/forms/Testing.h>
+#include <ztlogger/platform/rtl/Threads.h>
 
 #include <gtest/gtest.h>
 
@@ -7,8 +7,8 @@
 #include <memory>
 #include <vector>
 
-#include "platform/forms/Forms.h"
-#include "platform/rtl/Exceptions.h"
+#include <ztlogger/platform/forms/Forms.h>
+#include <ztlogger/platform/rtl/Exceptions.h>
 
 namespace ztl {
 namespace {

@@ -1,8 +1,8 @@
-#include "platform/rtl/Variants.h"
+#include <ztlogger/platform/rtl/Variants.h>
 
 #include <gtest/gtest.h>
 
-#include "platform/rtl/DateUtils.h"
+#include <ztlogger/platform/rtl/DateUtils.h>
 
 namespace ztl {
 namespace {

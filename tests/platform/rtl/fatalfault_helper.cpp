@@ -20,7 +20,7 @@
 #include <string_view>
 #include <thread>
 
-#include "platform/rtl/ExceptionSupport.h"
+#include <ztlogger/platform/rtl/ExceptionSupport.h>
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define ZTL_HELPER_SANITIZED 1
