@@ -1,20 +1,27 @@
-# Installation: the two libraries, their public headers (reached as
+# Installation: the libraries, their public headers (reached as
 # <ztlogger/core/LogBase.h>, <ztlogger/platform/rtl/SysUtils.h> and the
-# umbrellas <ztlogger/ztlogger.h> and <ztlogger/platform.h>), the tools, the CMake helpers, a CMake package (find_package(ZTLogger)) and a
-# pkg-config file (ztlogger.pc).
+# umbrellas <ztlogger/ztlogger.h> and <ztlogger/platform.h>), the tools, the
+# CMake helpers, a CMake package (find_package(ZTLogger)) and a pkg-config
+# file (ztlogger.pc). The install components are the Debian packages
+# (cmake/ZTLPackage.cmake): "runtime" (the shared libraries), "development"
+# (headers, link names, package files), "tools", and "testing" (the test
+# entry points' headers, left out of a plain install).
 include(CMakePackageConfigHelpers)
 
 set(ZTL_CMAKE_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/ZTLogger)
 
-set(ztl_install_targets ztl_platform ztlogger)
+install(TARGETS ztl_platform ztlogger EXPORT ZTLoggerTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development)
+set(ztl_install_tools)
 foreach(tool ztl-mkmap ztl-mapinfo ztl-reg ztl-evt ztl-palette)
   if(TARGET ${tool})
-    list(APPEND ztl_install_targets ${tool})
+    list(APPEND ztl_install_tools ${tool})
   endif()
 endforeach()
-install(TARGETS ${ztl_install_targets} EXPORT ZTLoggerTargets
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
-  RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+if(ztl_install_tools)
+  install(TARGETS ${ztl_install_tools} EXPORT ZTLoggerTargets
+    RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
+endif()
 
 # Every public header of the library folders, wherever it is moved within
 # them. The platform's internal headers are not installed; the test entry
@@ -66,3 +73,5 @@ configure_file(${PROJECT_SOURCE_DIR}/cmake/package/ztlogger.pc.in
   ${PROJECT_BINARY_DIR}/ztlogger.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/ztlogger.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT development)
+
+include(${PROJECT_SOURCE_DIR}/cmake/ZTLPackage.cmake)
