@@ -8,6 +8,16 @@
 
 namespace ztl {
 
+// Republishes the application's and the screen's events (activation, idle,
+// hints, exceptions, active form and control changes, settings changes) as
+// events of one component placed on a form, each chained to the handler that
+// was installed before it:
+//
+//     auto* appLog = new TZTAppLog(form);
+//     appLog->SetOnActiveFormChange(MakeMethod<&TMainForm::ActiveFormChanged>(form));
+//     appLog->SetActive(true);               // installs the hooks
+//
+// Main thread only.
 class ZTL_API TZTAppLog : public TZTLogBase {
   ZTL_DECLARE_CLASS(TZTAppLog, TZTLogBase)
 

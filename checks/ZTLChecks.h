@@ -206,7 +206,18 @@ class ZTL_API TZTLCheckProviders : public TCollection {
   TComponent* FProcessor;
 };
 
-// Validates the input controls of a form through its providers.
+// Validates the input controls of a form through its providers: Execute runs
+// them in order, marks each failing control with a picture whose tooltip says
+// what is wrong, focuses the first and beeps once.
+//
+//     auto* checks = new TZTLCheckProcessor(form);
+//     auto* name = new TZTLCheckProviderEdit(checks->CheckProviders());
+//     name->SetCheckControl(edtName);
+//     name->SetRequired(true);
+//     name->SetHintText("Please enter your name");
+//     if (!checks->Execute()) return;        // the user corrects and tries again
+//
+// Main thread only.
 class ZTL_API TZTLCheckProcessor : public TComponent {
   ZTL_DECLARE_CLASS(TZTLCheckProcessor, TComponent)
 

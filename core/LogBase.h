@@ -73,6 +73,17 @@ class ZTL_API TZTLSendTo : public TPersistent {
   TZTLDialogOptions FOptions;
 };
 
+// The base of every log component: Active, LogFile, Formatting and SendTo,
+// the write operations (one dated entry a call, under the process-wide write
+// lock) and the delivery of the log by mail or through a support web page.
+// Used on its own it is a plain application log:
+//
+//     auto* log = new TZTLogBase(owner);     // freed with its owner
+//     log->SetLogFile("/var/tmp/app.log");
+//     log->SetFormatting(ztlfXML);           // writes /var/tmp/app.xml
+//     log->WriteAsString("START", "Application started");
+//
+// Main thread for the properties; the write operations from any thread.
 class ZTL_API TZTLogBase : public TComponent {
   ZTL_DECLARE_CLASS(TZTLogBase, TComponent)
 

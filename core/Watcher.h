@@ -14,6 +14,9 @@
 
 namespace ztl {
 
+// The worker thread of a watching component (folder, registry key): waits
+// for changes and reports each one on the main thread; StopWorker lets go of
+// it from anywhere, its own change handler included.
 class ZTL_API TWatcherThread : public TThread {
  public:
   TWatcherThread(const TWatcherThread&) = delete;

@@ -31,6 +31,17 @@ using TZTLDataChangeEvent =
     TMethodRef<void(TObject* Sender, TZTLDBTypeEvent State, TField* Field, String& LogText)>;
 using TZTLSQLStatementEvent = TMethodRef<void(TObject* Sender, const String& SQL)>;
 
+// Follows one data source and writes a dated "CHANGE" line for every data
+// event of the kinds FilterEvents selects (OnChange may change the line
+// first); for each record about to be posted it hands OnSQLStatement the
+// INSERT or UPDATE statement that describes the change:
+//
+//     auto* changes = new TZTDatasetLog(form);
+//     changes->SetLogFile("customers-changes.log");
+//     changes->SetDataSource(customersSource);
+//     changes->SetOnSQLStatement(MakeMethod<&TMainForm::ReplayStatement>(form));
+//
+// Main thread only, as the data source it follows.
 class ZTL_API TZTDatasetLog : public TZTLogBase {
   ZTL_DECLARE_CLASS(TZTDatasetLog, TZTLogBase)
 

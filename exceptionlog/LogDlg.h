@@ -23,6 +23,9 @@ struct ZTL_API TZTErrorDialogContent {
   String ErrorText;
 };
 
+// The end user's error dialog, made from its stored form: the crash notice,
+// the exception's message and, in its extended form, the report, with the
+// buttons to mail the log or open the support page. Main thread only.
 class ZTL_API TfrmZTLogErrorDialog : public TForm {
   ZTL_DECLARE_CLASS(TfrmZTLogErrorDialog, TForm)
 

@@ -120,6 +120,23 @@ using TZTExceptionGraphics = TSet<TZTExceptionGraphic, 2>;
 // or refuse it.
 using TZTLSaveExceptionEvent = TMethodRef<void(TObject* Sender, Exception* E, String& LogText, bool& Accept)>;
 
+// The exception logger: once active it handles every exception that reaches
+// the application (and, with the fault handlers installed, hardware faults),
+// writes a report (message, source line from the map file, call stack,
+// system information, as Formats selects) to its log under "ERROR", shows
+// the end user's error dialog (ErrorDialog) and offers to mail the log or
+// open the support page (SendTo). The filters choose the exception classes
+// it reports.
+//
+//     InstallFaultHandlers();                // once, at start-up
+//     auto* errors = new TZTExceptionLog(form);
+//     errors->SetLogFile("app-errors.log");
+//     errors->SetErrorDialog(edExtended);
+//     errors->SendTo()->SetEMail("support@example.com");
+//     errors->SetActive(true);
+//
+// Main thread only; the last-chance report of a crash runs on the crashing
+// thread.
 class ZTL_API TZTExceptionLog : public TZTLogBase {
   ZTL_DECLARE_CLASS(TZTExceptionLog, TZTLogBase)
 

@@ -32,6 +32,9 @@ class TMappedFile;
 
 ZTL_DECLARE_EXCEPTION_IN(ZTL_API, EMapFileException, Exception)
 
+// Looks up the source unit, procedure and line of a code address in a text
+// map file (as ztl-mkmap writes beside a program), for the exception
+// logger's reports and the ztl-mapinfo tool. One thread at a time.
 class ZTL_API TZTMapFile : public TObject {
   ZTL_DECLARE_CLASS(TZTMapFile, TObject)
 

@@ -21,6 +21,17 @@ using TFileNotifyEvent = TMethodRef<void(TObject* Sender, TFileNotificationOptio
 
 ZTL_DECLARE_EXCEPTION_IN(ZTL_API, EFileNotificationError, Exception)
 
+// Watches one folder (and with foWatchSubFolders the tree below it) for the
+// kinds of change Options selects, on a worker thread, and reports each one
+// on the main thread through OnFileNotification:
+//
+//     auto* folder = new TZTFileLog(form);
+//     folder->SetFolder("/var/spool/app");
+//     folder->SetOptions({foFile, foWatchSubFolders});
+//     folder->SetOnFileNotification(MakeMethod<&TMainForm::FolderChanged>(form));
+//     folder->SetActive(true);               // changes from here on are reported
+//
+// Main thread only; the handler runs on the main thread.
 class ZTL_API TZTFileLog : public TZTLogBase {
   ZTL_DECLARE_CLASS(TZTFileLog, TZTLogBase)
 

@@ -13,6 +13,18 @@
 
 namespace ztl {
 
+// Reads the system event log record by record (fields, strings and the
+// message text from the source's message files) and writes entries under a
+// named source:
+//
+//     auto* events = new TZTNTEventLog(form);
+//     events->SetSource("My Application");
+//     events->WriteToEventLog("Backup finished", EVENTLOG_INFORMATION_TYPE, 0, 1);
+//     events->SetActive(true);               // opens the log for reading
+//     events->ReadEvent(events->EventCount() - 1);
+//     String text = events->EventMessageText();
+//
+// Main thread only.
 class ZTL_API TZTNTEventLog : public TZTLogBase {
   ZTL_DECLARE_CLASS(TZTNTEventLog, TZTLogBase)
 

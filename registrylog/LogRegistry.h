@@ -18,6 +18,17 @@ using TRegistryNotificationOptions = TSet<TRegistryNotificationOption, 5>;
 
 ZTL_DECLARE_EXCEPTION_IN(ZTL_API, ERegistryNotificationError, Exception)
 
+// Watches one registry key (and the keys below it) for the kinds of change
+// Options selects, on a worker thread, and reports each one on the main
+// thread through OnRegistryNotification:
+//
+//     auto* settings = new TZTRegistryLog(form);
+//     settings->SetRootKey(HKEY_CURRENT_USER);
+//     settings->SetKey("Software\\My Application");
+//     settings->SetOnRegistryNotification(MakeMethod<&TMainForm::SettingsChanged>(form));
+//     settings->SetActive(true);
+//
+// Main thread only; the handler runs on the main thread.
 class ZTL_API TZTRegistryLog : public TZTLogBase {
   ZTL_DECLARE_CLASS(TZTRegistryLog, TZTLogBase)
 

@@ -1,0 +1,15 @@
+# Script mode: fails when Doxygen's warnings (LOG) name an undocumented class
+# of the component folders (FOLDERS).
+file(STRINGS ${LOG} warnings REGEX "is not documented")
+set(undocumented)
+foreach(warning IN LISTS warnings)
+  foreach(folder IN LISTS FOLDERS)
+    if(warning MATCHES "/${folder}/[^:]+:[0-9]+: warning: (Compound|class|struct) ")
+      list(APPEND undocumented "${warning}")
+    endif()
+  endforeach()
+endforeach()
+if(undocumented)
+  list(JOIN undocumented "\n" text)
+  message(FATAL_ERROR "Undocumented component classes:\n${text}")
+endif()
