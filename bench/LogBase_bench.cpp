@@ -88,11 +88,12 @@ void WriteAsString(benchmark::State& state, const char* form, const std::string&
 void TextWriteAsString(benchmark::State& state) { WriteAsString(state, "ztlfText", "log.log"); }
 void XMLWriteAsString(benchmark::State& state) { WriteAsString(state, "ztlfXML", "log.xml"); }
 
-constexpr int kRepetitions = 5;
-BENCHMARK(TextFloor)->Repetitions(kRepetitions)->ReportAggregatesOnly(true);
-BENCHMARK(TextWriteAsString)->Repetitions(kRepetitions)->ReportAggregatesOnly(true);
-BENCHMARK(XMLFloor)->Repetitions(kRepetitions)->ReportAggregatesOnly(true);
-BENCHMARK(XMLWriteAsString)->Repetitions(kRepetitions)->ReportAggregatesOnly(true);
+// Run in turns with repetitions, as scripts/bench does:
+//   LogBase_bench --benchmark_repetitions=7 --benchmark_enable_random_interleaving=true
+BENCHMARK(TextFloor);
+BENCHMARK(TextWriteAsString);
+BENCHMARK(XMLFloor);
+BENCHMARK(XMLWriteAsString);
 
 // Prints the ratios to the floors after the usual table.
 class RatioReporter : public benchmark::ConsoleReporter {
