@@ -1,5 +1,6 @@
 #pragma once
 // Texts and constants shared by the log components.
+// Any thread may read them.
 #include <ztlogger/platform/rtl/Export.h>
 #include <ztlogger/platform/rtl/Types.h>
 

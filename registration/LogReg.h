@@ -4,6 +4,8 @@
 // entry (platform/classes/Registration.h), so that LoadPackage on the module
 // calls it; the module also holds each component's palette bitmap, a
 // resource named after the class in upper case.
+//
+// Any thread: Register only adds to the palette, which takes its own lock.
 #include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl {

@@ -11,6 +11,8 @@
 // String, enumerations with ZTL_ENUM_NAMES, TSet over such an enumeration,
 // pointers to persistent objects (string lists, collections and components
 // have kinds of their own) and method references.
+//
+// Any thread: a metaclass is built once, at the first StaticClass call.
 #include <algorithm>
 #include <limits>
 #include <type_traits>

@@ -1,5 +1,6 @@
 #pragma once
 // Collections of items of one item class.
+// Any thread; a collection, with its items, from one thread at a time.
 #include <vector>
 
 #include <ztlogger/platform/classes/Persistent.h>

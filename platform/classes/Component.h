@@ -1,5 +1,6 @@
 #pragma once
 // Components: persistent objects with an owner, a name and a state.
+// Any thread; a component and its owner tree from one thread at a time.
 #include <cstdint>
 #include <functional>
 #include <vector>

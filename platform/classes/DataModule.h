@@ -1,5 +1,6 @@
 #pragma once
 // A container for non-visual components, usually read from a stored form.
+// On a thread its components allow: the main thread for the log components.
 #include <ztlogger/platform/classes/Component.h>
 #include <ztlogger/platform/rtl/Export.h>
 #include <ztlogger/platform/rtl/Method.h>

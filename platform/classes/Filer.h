@@ -19,6 +19,8 @@
 // the loading state set, resolves component references at the end, then calls
 // Loaded on every component it read. Events are stored by method name and
 // bound to the published methods of the root.
+//
+// Any thread, for a root whose components no other thread uses meanwhile.
 #include <functional>
 
 #include <ztlogger/platform/classes/Component.h>

@@ -1,5 +1,6 @@
 #pragma once
 // Objects that can copy their settings and be stored with a form.
+// Any thread; an object, and an Assign's source, from one thread at a time.
 #include <ztlogger/platform/rtl/Export.h>
 #include <ztlogger/platform/rtl/Object.h>
 

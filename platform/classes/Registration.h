@@ -9,6 +9,8 @@
 // it. LoadPackage calls it once per module however often the module is
 // loaded, and everything RegisterComponents records during that call belongs
 // to the package until UnloadPackage releases its last load.
+//
+// Any thread: the palette takes its own lock; packages load one at a time.
 #include <initializer_list>
 #include <vector>
 

@@ -1,6 +1,7 @@
 #pragma once
 // Module resources: files of the source tree embedded into a module at build
 // time (see cmake/ZTLResources.cmake) and found by name at run time.
+// Any thread: the resource table takes its own lock.
 #include <cstddef>
 #include <cstdint>
 #include <vector>

@@ -1,5 +1,6 @@
 #pragma once
 // Sets over enumerations: element n is bit n of the numeric value.
+// Any thread: sets are plain values.
 #include <cstdint>
 #include <initializer_list>
 #include <type_traits>

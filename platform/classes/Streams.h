@@ -1,5 +1,6 @@
 #pragma once
 // Streams: files, memory and module resources.
+// Any thread; each stream from one thread at a time.
 #include <cstdint>
 #include <memory>
 #include <vector>

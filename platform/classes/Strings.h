@@ -1,5 +1,6 @@
 #pragma once
 // Lists of strings.
+// Any thread; each list from one thread at a time.
 #include <vector>
 
 #include <ztlogger/platform/classes/Persistent.h>

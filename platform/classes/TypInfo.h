@@ -1,5 +1,6 @@
 #pragma once
 // Run-time type information of published properties.
+// Any thread; an object's properties from whichever thread may use the object.
 #include <cstdint>
 #include <functional>
 #include <optional>

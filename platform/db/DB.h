@@ -7,6 +7,8 @@
 // record source; a descendant supplies the rows and writes changes back (the
 // SQLite datasets of db/SQLiteDB.h). Notifications reach the links in the
 // order of the family's data-aware frameworks.
+//
+// Any thread; a dataset with its sources and links from one thread at a time.
 #include <cstdint>
 #include <memory>
 #include <vector>

@@ -4,6 +4,8 @@
 // with parameters. Rows are read with their columns' declared types; Post
 // and Delete write back to the table the rows came from, by its primary key,
 // else by row id, each write whole or not at all.
+//
+// Any thread; a connection and its datasets from one thread at a time.
 #include <cstdint>
 #include <memory>
 #include <utility>

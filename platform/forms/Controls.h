@@ -1,6 +1,7 @@
 #pragma once
 // Controls: portable state (parent, bounds, alignment, visibility, text,
 // font, colour, hint, focus, tab order) shown through the widget set.
+// Controls belong to the user interface: main thread only.
 #include <memory>
 #include <vector>
 

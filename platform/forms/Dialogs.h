@@ -1,5 +1,6 @@
 #pragma once
 // Message dialogs.
+// Main thread only.
 #include <ztlogger/platform/classes/Set.h>
 #include <ztlogger/platform/forms/Forms.h>
 #include <ztlogger/platform/rtl/Export.h>

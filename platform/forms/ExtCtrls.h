@@ -1,5 +1,6 @@
 #pragma once
 // Panels and images.
+// Main thread only.
 #include <memory>
 
 #include <ztlogger/platform/forms/Controls.h>

@@ -1,6 +1,7 @@
 #pragma once
 // Forms, the screen and the application: the message loop, the application's
 // global events and exception handling.
+// Main thread only, except PostMessage, QueueCall and HandleException.
 #include <chrono>
 #include <functional>
 #include <vector>

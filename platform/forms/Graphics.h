@@ -1,6 +1,7 @@
 #pragma once
 // Colours, fonts, pictures: device-independent bitmaps (read and written as
 // BMP files) and icons.
+// Any thread, each object from one thread at a time; a control's: main thread.
 #include <cstdint>
 #include <memory>
 #include <vector>

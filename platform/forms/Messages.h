@@ -2,6 +2,8 @@
 // Window messages: the queued message record, the message passed to window
 // procedures and hooks, and the message numbers of the published Windows
 // definitions that the framework dispatches.
+//
+// Records only: any thread may use them.
 #include <ztlogger/platform/os/WinNames.h>
 #include <ztlogger/platform/rtl/Export.h>
 

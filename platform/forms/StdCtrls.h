@@ -1,6 +1,7 @@
 #pragma once
 // Standard controls: edit boxes, memos, buttons, check boxes, combo boxes,
 // labels and group boxes.
+// Main thread only.
 #include <memory>
 
 #include <ztlogger/platform/classes/Strings.h>

@@ -2,6 +2,8 @@
 // Window handles: one table for the process, mapping each handle to its
 // control. A handle is never reused, so a message posted to a destroyed
 // window finds nothing.
+//
+// Any thread may look a handle up; the control found: main thread only.
 #include <ztlogger/platform/os/WinNames.h>
 #include <ztlogger/platform/rtl/Export.h>
 

@@ -5,6 +5,8 @@
 // ("\\.\DISPLAY1", "\\.\DISPLAY2", ... with the adapter's description); with
 // an output's name it lists the monitor connected there
 // ("\\.\DISPLAY1\Monitor0"). A machine without a display lists nothing.
+//
+// Any thread: each call reads the devices anew.
 #include <cstddef>
 #include <vector>
 

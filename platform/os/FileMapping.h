@@ -9,6 +9,8 @@
 // reading, read-only mappings, and views that read or copy on write. Share
 // modes are not enforced. A file cut short while mapped makes reads beyond its
 // new end fault, as on Windows (there an in-page error).
+//
+// Any thread: handles and views are kept in tables that take their own locks.
 #include <ztlogger/platform/os/Handles.h>
 #include <ztlogger/platform/os/WinTypes.h>
 #include <ztlogger/platform/rtl/Export.h>

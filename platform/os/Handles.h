@@ -2,6 +2,8 @@
 // Handles of kernel objects (events, change notifications, ...): one table for
 // every kind the services hand out, each handle released by CloseHandle or by
 // its own closing call.
+//
+// Any thread: the handle table takes its own lock.
 #include <ztlogger/platform/os/WinTypes.h>
 #include <ztlogger/platform/rtl/Export.h>
 

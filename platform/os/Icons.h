@@ -1,6 +1,7 @@
 #pragma once
 // The system's stock icons: LoadIconW with no module and one of the IDI_
 // identifiers. On POSIX the platform draws them itself, 32 by 32 pixels.
+// Any thread: the stock icons live as long as the process.
 #include <cstdint>
 #include <vector>
 

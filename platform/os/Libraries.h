@@ -8,6 +8,8 @@
 // program links it, gives the same handle and counts one more reference; the
 // module is unloaded when the last reference is released and nothing else
 // holds it.
+//
+// Any thread: loading and releasing take the loader's lock.
 #include <ztlogger/platform/os/MessageFiles.h>
 #include <ztlogger/platform/os/WinTypes.h>
 #include <ztlogger/platform/rtl/Export.h>

@@ -8,6 +8,8 @@
 // Both are found through PATH and started without a shell.
 //
 // Narrow texts are in the system's ANSI code page, which on POSIX is UTF-8.
+//
+// Any thread; SetMapiFunctions only while no mail call is under way.
 #include <ztlogger/platform/os/WinTypes.h>
 #include <ztlogger/platform/rtl/Export.h>
 

@@ -1,6 +1,7 @@
 #pragma once
 // Memory the process is about to fill: its pages backed in one step rather
 // than by a fault on the first write to each.
+// Any thread.
 #include <cstddef>
 
 #include <ztlogger/platform/rtl/Export.h>

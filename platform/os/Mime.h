@@ -2,6 +2,8 @@
 // Internet mail messages: RFC 5322 headers with RFC 2047 encoded words for
 // text beyond ASCII, MIME bodies (RFC 2045/2046) with base64 attachments,
 // CR LF line ends throughout. Used by Simple MAPI on POSIX.
+//
+// Any thread: the functions keep no state.
 #include <ctime>
 #include <vector>
 

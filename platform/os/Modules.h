@@ -8,6 +8,8 @@
 // ztl-mkmap writes count from this address, so an address minus the code base
 // of its module is a map offset, also for position-independent executables
 // loaded at a random address.
+//
+// Any thread.
 #include <cstdint>
 
 #include <ztlogger/platform/rtl/Export.h>

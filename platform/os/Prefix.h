@@ -4,6 +4,8 @@
 // It is $ZTL_PREFIX when set, else $XDG_DATA_HOME/ztlogger, else
 // ~/.local/share/ztlogger. It is read at each call, so a program (or a test)
 // that points ZTL_PREFIX elsewhere is served from there at once.
+//
+// Any thread, while no thread changes the environment.
 #include <ztlogger/platform/rtl/Export.h>
 #include <ztlogger/platform/rtl/Types.h>
 

@@ -2,6 +2,8 @@
 // The shell's "open": ShellExecuteW hands a file, folder or URL to the
 // desktop's default application through "xdg-open" (found through PATH,
 // started without a shell, not waited for).
+//
+// Any thread.
 #include <ztlogger/platform/os/WinTypes.h>
 #include <ztlogger/platform/rtl/Export.h>
 

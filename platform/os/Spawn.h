@@ -2,6 +2,8 @@
 // Starting helper programs for the services that hand work to the desktop
 // (mail client, submission program, "open"): found through PATH, started
 // with posix_spawnp and an argument vector, never through a shell.
+//
+// Any thread.
 #include <sys/types.h>
 
 #include <vector>

@@ -1,5 +1,6 @@
 #pragma once
 // Critical sections, events and waits.
+// Any thread: that is what they are for.
 #include <pthread.h>
 
 #include <ztlogger/platform/os/Handles.h>

@@ -6,6 +6,8 @@
 // Every machine-dependent fact is read through ztl::SystemFacts, so a test can
 // put in the facts of another machine (ScopedSystemFacts) without the callers
 // of these functions knowing.
+//
+// Any thread; ScopedSystemFacts while no other thread reads the facts.
 #include <vector>
 
 #include <ztlogger/platform/os/WinTypes.h>

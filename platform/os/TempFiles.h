@@ -1,5 +1,6 @@
 #pragma once
 // Temporary files and file deletion, with the Windows buffer rules.
+// Any thread: each new temporary file is created exclusively.
 #include <ztlogger/platform/os/WinTypes.h>
 #include <ztlogger/platform/rtl/Export.h>
 

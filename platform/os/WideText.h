@@ -1,6 +1,7 @@
 #pragma once
 // UTF-8 <-> UTF-16 at the boundary of the Windows services, and the Windows
 // rules for handing a text back in a caller's buffer. Private to platform/os.
+// Any thread: the functions keep no state.
 #include <string>
 
 #include <ztlogger/platform/os/WinTypes.h>

@@ -4,6 +4,8 @@
 // file can include the framework next to X11, GLib or GTK headers, which
 // define BOOL, TRUE and their like themselves. The services' header
 // (os/WinTypes.h) brings these same declarations into the global namespace.
+//
+// Declarations only: any thread may use them.
 #include <cstdint>
 
 // The handle tags of the Windows definitions; declaring them is harmless next

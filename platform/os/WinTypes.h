@@ -2,6 +2,8 @@
 // The Windows base types, names and error codes, as the published Windows
 // definitions give them. On Windows these come from <windows.h> through
 // os/Windows.h; this header is the POSIX counterpart.
+//
+// Any thread; the last error is kept per thread.
 #include <cstdint>
 
 #include <ztlogger/platform/os/WinNames.h>

@@ -4,6 +4,8 @@
 // framework names (DeleteFile, GetUserName, ...); on POSIX it gathers the
 // platform's own implementations, which carry the Windows names, flags, codes
 // and record layouts.
+//
+// Each service's own header says which threads may call it.
 #include <ztlogger/platform/os/Beep.h>
 #include <ztlogger/platform/os/ChangeNotify.h>
 #include <ztlogger/platform/os/Display.h>

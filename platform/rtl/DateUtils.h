@@ -3,6 +3,8 @@
 // being the time of day. Before that day the value is negative and its
 // fraction still counts forwards from midnight (-1.25 is 29 December 1899,
 // 6:00).
+//
+// Any thread, while the FormatSettings() they default to stays unchanged.
 #include <ztlogger/platform/rtl/Export.h>
 #include <ztlogger/platform/rtl/FormatSettings.h>
 

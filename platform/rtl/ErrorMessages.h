@@ -2,6 +2,8 @@
 // Descriptions of errors: the standard one-paragraph text of an exception,
 // the system's message for an error code, and raising a failed
 // operating-system call as EOSError.
+//
+// Any thread; the last error is the calling thread's own.
 #include <cstdint>
 
 #include <ztlogger/platform/rtl/Exceptions.h>

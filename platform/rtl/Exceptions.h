@@ -4,6 +4,8 @@
 // Exceptions are thrown by value and caught by reference to a class of this
 // hierarchy (catch (const Exception& e)). Every class carries a metaclass, so
 // the class name and is-a tests work as for any framework object.
+//
+// Any thread; each exception object from one thread at a time.
 #include <exception>
 
 #include <ztlogger/platform/rtl/Export.h>

@@ -5,6 +5,8 @@
 // (library ztl_platform), ZTL_API the components (library ztlogger).
 // ZTL_VISIBLE makes a header-defined entity one and the same in every module
 // that uses it (a template whose code address is compared across modules).
+//
+// Macros only: nothing here runs.
 #if defined(_WIN32)
 #define ZTL_DLL_EXPORT __declspec(dllexport)
 #define ZTL_DLL_IMPORT __declspec(dllimport)

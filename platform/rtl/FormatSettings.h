@@ -1,5 +1,6 @@
 #pragma once
 // The process's number and date formats.
+// Any thread may read the settings; change them while no other thread formats.
 #include <array>
 
 #include <ztlogger/platform/rtl/Export.h>
@@ -39,9 +40,10 @@ struct ZTL_PLATFORM_API TFormatSettings {
 
 // The process's current settings: read once from the environment's locale
 // (LC_NUMERIC, LC_TIME, LC_MONETARY) on first use; an application may change
-// them at any time. Under the "C" locale they are: decimal '.', thousands ',',
-// short date "MM/dd/yy", long date "dddd MMMM d yyyy", long time "hh:nn:ss",
-// short time "hh:nn", "AM"/"PM", English names, no currency symbol.
+// them while no other thread formats. Under the "C" locale they are: decimal
+// '.', thousands ',', short date "MM/dd/yy", long date "dddd MMMM d yyyy",
+// long time "hh:nn:ss", short time "hh:nn", "AM"/"PM", English names, no
+// currency symbol.
 ZTL_PLATFORM_API TFormatSettings& FormatSettings();
 // A fresh read of the environment's locale (the "C" locale when it names none
 // or names one that is not installed).

@@ -1,5 +1,6 @@
 #pragma once
 // Formatting of values into text and conversion of text into numbers.
+// Any thread, while the FormatSettings() they default to stays unchanged.
 #include <cstdint>
 #include <initializer_list>
 #include <variant>

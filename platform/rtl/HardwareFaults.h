@@ -48,6 +48,8 @@
 // needed. Under UndefinedBehaviorSanitizer a null dereference or a division
 // by zero in C++ code is reported before the processor faults; code that
 // wants the fault must be exempt (no_sanitize("undefined")).
+//
+// Any thread: installing acts for the process, a TFaultStack for its thread.
 #include <memory>
 
 #include <ztlogger/platform/rtl/Exceptions.h>

@@ -2,6 +2,8 @@
 // A file's bytes, read-only, for as long as the object lives: the file is
 // mapped into memory rather than copied, so opening costs the same for a
 // file of any size and only the pages read are brought in.
+//
+// Any thread; once opened, several threads may read the bytes at once.
 #include <string_view>
 
 #include <ztlogger/platform/rtl/Export.h>

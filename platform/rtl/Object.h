@@ -9,6 +9,8 @@
 // methods and fields. A metaclass only holds the published properties: what
 // they are (TPropInfo) and how they are looked up by name belong to
 // classes/TypInfo.h.
+//
+// Any thread: metaclasses are read-only; the class registry takes its lock.
 #include <functional>
 #include <memory>
 #include <type_traits>

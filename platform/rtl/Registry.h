@@ -9,6 +9,8 @@
 // (a float as its 8 bytes). Reading a value of another type raises
 // ERegistryException; a missing string reads as empty, a missing number
 // raises.
+//
+// Any thread; each TRegistry from one thread at a time.
 #include <cstdint>
 #include <vector>
 

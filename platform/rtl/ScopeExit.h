@@ -11,6 +11,8 @@
 // own; while an exception is already leaving the scope a second one cannot,
 // and ends the program (std::terminate), so guard with it only restores that
 // do not raise then.
+//
+// A guard belongs to the scope, and so to the thread, that made it.
 #include <type_traits>
 #include <utility>
 

@@ -1,5 +1,6 @@
 #pragma once
 // Locks and events for the threads of one process.
+// Any thread: that is what they are for.
 #include <cstdint>
 #include <mutex>
 

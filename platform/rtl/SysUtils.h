@@ -1,5 +1,6 @@
 #pragma once
 // Formatting, conversions, strings and file names.
+// Any thread; relative names follow the current folder all threads share.
 #include <cstdint>
 
 #include <ztlogger/platform/rtl/DateUtils.h>

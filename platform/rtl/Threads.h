@@ -11,6 +11,8 @@
 // TerminateAndWait (after waking the worker if it sleeps on something of its
 // own): by the time the base destructor runs, the descendant's members and
 // its Execute are gone.
+//
+// Any thread but CheckSynchronize (main thread); set a TThread up before Start.
 #include <atomic>
 #include <condition_variable>
 #include <exception>

@@ -31,6 +31,8 @@
 // starting at the raise itself. Otherwise a raise costs no unwinding. A
 // hardware fault's stack starts at the faulting instruction (the raise
 // address, not a return address) and goes on with its callers.
+//
+// Any thread: a call answers for its own thread, or the exception_ptr given.
 #include <cstddef>
 #include <exception>
 #include <typeinfo>

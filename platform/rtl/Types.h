@@ -1,5 +1,6 @@
 #pragma once
 // The framework's basic types.
+// Types only: any thread may use them.
 #include <cstdint>
 #include <string>
 

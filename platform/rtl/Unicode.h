@@ -8,6 +8,8 @@
 // that is not a surrogate. Conversions never fail: what is not well formed is
 // mapped as each function says (a stray byte as its Latin-1 character, an
 // unpaired surrogate as U+FFFD).
+//
+// Any thread: the functions keep no state.
 #include <cstddef>
 #include <string>
 #include <string_view>

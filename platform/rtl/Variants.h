@@ -2,6 +2,8 @@
 // Variants: a value of one of a few kinds, or Null (a known absence of a
 // value, as a database reports it), or Unassigned (no value given at all).
 // Field values of the database layer travel as variants.
+//
+// Any thread; each variant from one thread at a time.
 #include <cstdint>
 
 #include <ztlogger/platform/rtl/Exceptions.h>
