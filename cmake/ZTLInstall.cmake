@@ -1,4 +1,4 @@
-# Installation: the two libraries, their public headers (reached as
+# Installation: the two libraries and the GTK widget set's module, their public headers (reached as
 # <ztlogger/core/LogBase.h>, <ztlogger/platform/rtl/SysUtils.h> and the
 # umbrellas <ztlogger/ztlogger.h> and <ztlogger/platform.h>), the tools, the CMake helpers, a CMake package (find_package(ZTLogger)) and a
 # pkg-config file (ztlogger.pc).
@@ -15,15 +15,22 @@ endforeach()
 install(TARGETS ${ztl_install_targets} EXPORT ZTLoggerTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
+# The GTK widget set's module goes beside libztl_platform, which loads it
+# from its own folder; a package of its own may carry it (component "gtk").
+if(TARGET ztl_gtk)
+  install(TARGETS ztl_gtk EXPORT ZTLoggerTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT gtk NAMELINK_COMPONENT development)
+endif()
 
 # Every public header of the library folders, wherever it is moved within
-# them. The platform's internal headers are not installed; the test entry
+# them. The platform's internal headers are not installed, nor the desktop
+# module's (platform/gtk), which has no public header; the test entry
 # points (Testing.h) only with the "testing" component, which a plain install
 # leaves out (cmake --install build --component testing adds them).
 set(ztl_internal_headers HandleTable.h FaultFrame.h ThrowSitesInternal.h)
 foreach(dir platform ${ZTL_SUBSYSTEMS})
   if(IS_DIRECTORY ${PROJECT_SOURCE_DIR}/${dir})
-    set(excluded)
+    set(excluded PATTERN gtk EXCLUDE)
     foreach(header Testing.h ${ztl_internal_headers})
       list(APPEND excluded PATTERN ${header} EXCLUDE)
     endforeach()
