@@ -488,9 +488,9 @@ void TGtkBackend::Create() {
     if (const UINT icon = DialogIcon(*form_)) {
       icon_ = StockIconSurface(icon);
       GtkWidget* area = gtk_drawing_area_new();
-      gtk_widget_set_size_request(area, 32, 32);
+      gtk_widget_set_size_request(area, MessageDlgIconSize, MessageDlgIconSize);
       g_signal_connect(area, "draw", G_CALLBACK(&OnDrawIcon), this);
-      gtk_fixed_put(GTK_FIXED(fixed_), area, 16, 16);
+      gtk_fixed_put(GTK_FIXED(fixed_), area, MessageDlgIconMargin, MessageDlgIconMargin);
       gtk_widget_show(area);
     }
   } else if (dynamic_cast<TButton*>(&control_)) {
@@ -508,9 +508,13 @@ void TGtkBackend::Create() {
     const bool vertical = memo->ScrollBars() == ssVertical || memo->ScrollBars() == ssBoth;
     const bool horizontal = memo->ScrollBars() == ssHorizontal || memo->ScrollBars() == ssBoth;
     // Without a bar the text is clipped, as on Windows: the size stays the
-    // design's whatever the text is.
-    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(outer_), horizontal ? GTK_POLICY_ALWAYS : GTK_POLICY_EXTERNAL,
-                                   vertical ? GTK_POLICY_ALWAYS : GTK_POLICY_EXTERNAL);
+    // design's whatever the text is. A bar asked for shows once the text
+    // is longer than the box, as a real bar beside the text: GTK's overlay
+    // bars would stay hidden until the pointer comes near, and a user would
+    // not know there is more to read.
+    gtk_scrolled_window_set_overlay_scrolling(GTK_SCROLLED_WINDOW(outer_), FALSE);
+    gtk_scrolled_window_set_policy(GTK_SCROLLED_WINDOW(outer_), horizontal ? GTK_POLICY_AUTOMATIC : GTK_POLICY_EXTERNAL,
+                                   vertical ? GTK_POLICY_AUTOMATIC : GTK_POLICY_EXTERNAL);
     gtk_scrolled_window_set_shadow_type(GTK_SCROLLED_WINDOW(outer_),
                                         memo->BorderStyle() == bsNone ? GTK_SHADOW_NONE : GTK_SHADOW_IN);
   } else if (dynamic_cast<TCustomEdit*>(&control_)) {
