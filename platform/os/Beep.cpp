@@ -13,7 +13,7 @@ namespace ztl::osbeep {
 
 void SetBeepSink(TBeepSink sink) { beepSink.store(sink); }
 
-void SetDisplayBell(TDisplayBell bell) { displayBell.store(bell); }
+TDisplayBell SetDisplayBell(TDisplayBell bell) { return displayBell.exchange(bell); }
 
 bool RingDisplayBell() {
   TDisplayBell bell = displayBell.load();

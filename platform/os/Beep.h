@@ -19,8 +19,9 @@ ZTL_PLATFORM_API void SetBeepSink(TBeepSink sink);
 using TDisplayBell = bool (*)();
 // Registers the display's bell: the desktop module, which links the display's
 // libraries that this layer does not, registers it when it is loaded; nullptr
-// takes it back. Safe to call from any thread.
-ZTL_PLATFORM_API void SetDisplayBell(TDisplayBell bell);
+// takes it back. Returns the bell registered before. Safe to call from any
+// thread.
+ZTL_PLATFORM_API TDisplayBell SetDisplayBell(TDisplayBell bell);
 // Rings the registered display bell at its default volume; false when none
 // is registered or no display can be opened.
 ZTL_PLATFORM_API bool RingDisplayBell();

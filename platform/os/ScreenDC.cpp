@@ -90,7 +90,9 @@ namespace ztl::osdc {
 
 void SetHeadlessScreenSize(TScreenSizeSource source) { headlessScreenSize.store(source); }
 
-void SetDisplayScreenSource(TDisplayScreenSource source) { displayScreenSource.store(source); }
+TDisplayScreenSource SetDisplayScreenSource(TDisplayScreenSource source) {
+  return displayScreenSource.exchange(source);
+}
 
 HDC CreateSurfaceDC(TPixelSurface& surface) {
   auto context = std::make_unique<HDC__>();

@@ -48,8 +48,9 @@ ZTL_PLATFORM_API void SetHeadlessScreenSize(TScreenSizeSource source);
 using TDisplayScreenSource = std::unique_ptr<TPixelSurface> (*)();
 // Registers how the display's screen is read: the desktop module, which links
 // the display's libraries that this layer does not, registers it when it is
-// loaded; nullptr takes it back. Safe to call from any thread.
-ZTL_PLATFORM_API void SetDisplayScreenSource(TDisplayScreenSource source);
+// loaded; nullptr takes it back. Returns the source registered before.
+// Safe to call from any thread.
+ZTL_PLATFORM_API TDisplayScreenSource SetDisplayScreenSource(TDisplayScreenSource source);
 
 }  // namespace ztl::osdc
 

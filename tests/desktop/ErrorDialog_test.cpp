@@ -37,15 +37,6 @@ class ErrorDialogOnDesktop : public DesktopTest {
     return dialog;
   }
 
-  // Pixels of the screen copy that differ from colour inside the rectangle
-  // (screen coordinates).
-  static int Differing(const TBitmap& shot, int left, int top, int width, int height, TColor colour) {
-    int count = 0;
-    for (int y = top; y < top + height; ++y)
-      for (int x = left; x < left + width; ++x) count += ColorToRGB(shot.Pixel(x, y)) != ColorToRGB(colour);
-    return count;
-  }
-
   Callbacks callbacks_;
 };
 
