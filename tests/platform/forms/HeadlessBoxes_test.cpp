@@ -17,8 +17,9 @@ TEST(HeadlessBoxes, AFaultInAnEventHandlerAndAMessageBoxReachStandardError) {
   const std::string helper =
       (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "headless_box_helper").string();
   const std::string errors = dir.File("errors.txt");
-  const CommandRun run = RunCommandLine("env -u DISPLAY ZTL_WIDGETSET=headless " + ShellQuoted(helper) + " 2>" +
-                                        ShellQuoted(errors));
+  // The standard error apart from the output, in a file.
+  const CommandRun run = RunCommandLine("(env -u DISPLAY ZTL_WIDGETSET=headless " + ShellQuoted(helper) + " 2>" +
+                                        ShellQuoted(errors) + ")");
   ASSERT_EQ(run.status, 0) << run.out;
   // The loop went on after the fault; the box was closed with nobody there.
   EXPECT_EQ(run.out, "answer " + std::to_string(IDNO) + "\n");

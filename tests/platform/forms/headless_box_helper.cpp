@@ -6,6 +6,7 @@
 
 #include <ztlogger/platform/forms/Forms.h>
 #include <ztlogger/platform/forms/WidgetSet.h>
+#include <ztlogger/platform/rtl/ExceptionSupport.h>
 
 namespace {
 
@@ -18,6 +19,7 @@ int ReadNowhere() {
 
 int main() {
   using namespace ztl;
+  InstallFaultHandlers();  // the fault arrives as an exception, as the library's users have it
   Application->SetTitle("Stock Keeper");
   Application->QueueCall([] { std::printf("read %d\n", ReadNowhere()); });
   Application->ProcessMessages();
