@@ -54,6 +54,7 @@ TEST_F(MessageBoxOnDesktop, ItsButtonsStandClearOfTheIconAndTheEdges) {
               100)
         << "the icon";
     EXPECT_GT(Differing(*shot, button.X, button.Y, ok->Width(), ok->Height(), clBtnFace), 50) << "the OK button";
+    EXPECT_GE(button.Y - iconBottom, 12) << "a gap between the icon and the buttons";
     // Nothing drawn between the icon and the buttons, nor along the bottom
     // and right edges: the button is the size the layout gave it.
     EXPECT_EQ(Differing(*shot, form.X, iconBottom + 1, client.cx, button.Y - iconBottom - 2, clBtnFace), 0);
