@@ -1,7 +1,11 @@
 #include <ztlogger/platform/forms/GtkWidgetSet.h>
 
+#include <cstdlib>
+
+#include <ztlogger/platform/os/Beep.h>
 #include <ztlogger/platform/os/Libraries.h>
 #include <ztlogger/platform/os/Modules.h>
+#include <ztlogger/platform/os/ScreenDC.h>
 #include <ztlogger/platform/rtl/ErrorMessages.h>
 #include <ztlogger/platform/rtl/Exceptions.h>
 #include <ztlogger/platform/rtl/SysUtils.h>
@@ -44,6 +48,35 @@ const TGtkModule& Module() {
   static const TGtkModule module = LoadModule();
   return module;
 }
+
+bool DisplayNamed() {
+  const char* display = std::getenv("DISPLAY");
+  return display && *display;
+}
+
+// Until the module is loaded, the display's screen and bell are reached by
+// loading it where a display is named (a program on a desktop that has shown
+// no form yet, or runs headless): once loaded, the module's own providers
+// stand in for these, and this call goes on to them.
+std::unique_ptr<osdc::TPixelSurface> ScreenThroughTheModule() {
+  if (!DisplayNamed() || !LoadGtkModule()) return nullptr;
+  const osdc::TDisplayScreenSource loaded = osdc::DisplayScreenSource();
+  return loaded && loaded != &ScreenThroughTheModule ? loaded() : nullptr;
+}
+
+bool BellThroughTheModule() {
+  if (!DisplayNamed() || !LoadGtkModule()) return false;
+  const osbeep::TDisplayBell loaded = osbeep::DisplayBell();
+  return loaded && loaded != &BellThroughTheModule && loaded();
+}
+
+// Registered at start-up; a module that a program links is loaded after
+// this library and registers its providers over these.
+[[maybe_unused]] const bool displayProvidersRegistered = [] {
+  osdc::SetDisplayScreenSource(&ScreenThroughTheModule);
+  osbeep::SetDisplayBell(&BellThroughTheModule);
+  return true;
+}();
 
 }  // namespace
 

@@ -3,7 +3,8 @@
 // to this library), so that a program that shows no form loads no GUI
 // library: the module is loaded when the GTK widget set is first asked for.
 // Loading it also registers the X11 display's screen copy and bell with the
-// services (os/ScreenDC.h, os/Beep.h). A program may link the module too;
+// services (os/ScreenDC.h, os/Beep.h); until then, a copy of the screen or a
+// bell where a display is named loads it. A program may link the module too;
 // loading it again is harmless. No header includes GTK.
 #include <memory>
 #include <vector>

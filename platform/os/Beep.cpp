@@ -15,6 +15,8 @@ void SetBeepSink(TBeepSink sink) { beepSink.store(sink); }
 
 TDisplayBell SetDisplayBell(TDisplayBell bell) { return displayBell.exchange(bell); }
 
+TDisplayBell DisplayBell() { return displayBell.load(); }
+
 bool RingDisplayBell() {
   TDisplayBell bell = displayBell.load();
   return bell && bell();

@@ -22,6 +22,8 @@ using TDisplayBell = bool (*)();
 // takes it back. Returns the bell registered before. Safe to call from any
 // thread.
 ZTL_PLATFORM_API TDisplayBell SetDisplayBell(TDisplayBell bell);
+// The bell registered now, or nullptr.
+ZTL_PLATFORM_API TDisplayBell DisplayBell();
 // Rings the registered display bell at its default volume; false when none
 // is registered or no display can be opened.
 ZTL_PLATFORM_API bool RingDisplayBell();

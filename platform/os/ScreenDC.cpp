@@ -94,6 +94,8 @@ TDisplayScreenSource SetDisplayScreenSource(TDisplayScreenSource source) {
   return displayScreenSource.exchange(source);
 }
 
+TDisplayScreenSource DisplayScreenSource() { return displayScreenSource.load(); }
+
 HDC CreateSurfaceDC(TPixelSurface& surface) {
   auto context = std::make_unique<HDC__>();
   context->Surface = &surface;

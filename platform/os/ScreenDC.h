@@ -51,6 +51,8 @@ using TDisplayScreenSource = std::unique_ptr<TPixelSurface> (*)();
 // loaded; nullptr takes it back. Returns the source registered before.
 // Safe to call from any thread.
 ZTL_PLATFORM_API TDisplayScreenSource SetDisplayScreenSource(TDisplayScreenSource source);
+// The source registered now, or nullptr.
+ZTL_PLATFORM_API TDisplayScreenSource DisplayScreenSource();
 
 }  // namespace ztl::osdc
 
