@@ -16,10 +16,14 @@ install(TARGETS ${ztl_install_targets} EXPORT ZTLoggerTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development
   RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT runtime)
 # The GTK widget set's module goes beside libztl_platform, which loads it
-# from its own folder; a package of its own may carry it (component "gtk").
+# from its own folder; a package of its own may carry it (component "gtk"),
+# with its CMake target (ZTLogger::gtk), which the package's configuration
+# takes when it is there.
 if(TARGET ztl_gtk)
-  install(TARGETS ztl_gtk EXPORT ZTLoggerTargets
-    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT gtk NAMELINK_COMPONENT development)
+  install(TARGETS ztl_gtk EXPORT ZTLoggerGtkTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT gtk)
+  install(EXPORT ZTLoggerGtkTargets NAMESPACE ZTLogger::
+    DESTINATION ${ZTL_CMAKE_INSTALL_DIR} COMPONENT gtk)
 endif()
 
 # Every public header of the library folders, wherever it is moved within

@@ -32,12 +32,20 @@ String ModulePath() {
   return ExtractFilePath(ModuleFileNameOf(reinterpret_cast<const void*>(&LoadGtkModule))) + kModuleFile;
 }
 
+String LoadFailure(DWORD error) {
+  switch (error) {
+    case ERROR_MOD_NOT_FOUND: return "it, or a library it needs, is missing";
+    case ERROR_BAD_EXE_FORMAT: return "it is no loadable module";
+    default: return SysErrorMessage(error);
+  }
+}
+
 TGtkModule LoadModule() {
   const String path = ModulePath();
   // Never released: the services below hold the display providers that the
   // module registered, and GTK cannot be unloaded.
   HMODULE module = LoadLibraryW(unicode::Utf8ToUtf16(path).c_str());
-  if (!module) return {nullptr, "The GTK widget set's module " + path + " cannot be loaded: " + SysErrorMessage(GetLastError())};
+  if (!module) return {nullptr, "The GTK widget set's module " + path + " cannot be loaded: " + LoadFailure(GetLastError())};
   // Through void (*)(): the cast from the generic entry type to the real one.
   auto entry = reinterpret_cast<TCreateWidgetSet>(reinterpret_cast<void (*)()>(GetProcAddress(module, kCreateEntry)));
   if (!entry) return {nullptr, "The GTK widget set's module " + path + " exports no " + kCreateEntry};
