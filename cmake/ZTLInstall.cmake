@@ -1,10 +1,11 @@
-# Installation: the libraries, their public headers (reached as
+# Installation: the libraries and the GTK widget set's module, their public headers (reached as
 # <ztlogger/core/LogBase.h>, <ztlogger/platform/rtl/SysUtils.h> and the
 # umbrellas <ztlogger/ztlogger.h> and <ztlogger/platform.h>), the tools, the
 # CMake helpers, a CMake package (find_package(ZTLogger)) and a pkg-config
 # file (ztlogger.pc). The install components are the Debian packages
 # (cmake/ZTLPackage.cmake): "runtime" (the shared libraries), "development"
-# (headers, link names, package files), "tools", and "testing" (the test
+# (headers, link names, package files), "tools", "gtk" (the GTK module) and
+# "testing" (the test
 # entry points' headers, left out of a plain install).
 include(CMakePackageConfigHelpers)
 
@@ -22,15 +23,26 @@ if(ztl_install_tools)
   install(TARGETS ${ztl_install_tools} EXPORT ZTLoggerTargets
     RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tools)
 endif()
+# The GTK widget set's module goes beside libztl_platform, which loads it
+# from its own folder; a package of its own may carry it (component "gtk"),
+# with its CMake target (ZTLogger::gtk), which the package's configuration
+# takes when it is there.
+if(TARGET ztl_gtk)
+  install(TARGETS ztl_gtk EXPORT ZTLoggerGtkTargets
+    LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT gtk)
+  install(EXPORT ZTLoggerGtkTargets NAMESPACE ZTLogger::
+    DESTINATION ${ZTL_CMAKE_INSTALL_DIR} COMPONENT gtk)
+endif()
 
 # Every public header of the library folders, wherever it is moved within
-# them. The platform's internal headers are not installed; the test entry
+# them. The platform's internal headers are not installed, nor the desktop
+# module's (platform/gtk), which has no public header; the test entry
 # points (Testing.h) only with the "testing" component, which a plain install
 # leaves out (cmake --install build --component testing adds them).
 set(ztl_internal_headers HandleTable.h FaultFrame.h ThrowSitesInternal.h)
 foreach(dir platform ${ZTL_SUBSYSTEMS})
   if(IS_DIRECTORY ${PROJECT_SOURCE_DIR}/${dir})
-    set(excluded)
+    set(excluded PATTERN gtk EXCLUDE)
     foreach(header Testing.h ${ztl_internal_headers})
       list(APPEND excluded PATTERN ${header} EXCLUDE)
     endforeach()

@@ -55,16 +55,25 @@ TForm* CreateMessageDialog(const String& Msg, TMsgDlgType DlgType, TMsgDlgButton
   const char* caption = Caption(DlgType);
   form->SetCaption(caption ? String(caption) : (Application ? Application->Title() : String()));
 
+  // The text beside the icon; the buttons below both, in a row at the
+  // bottom right, with the desktop's spacing between them and the margins.
+  constexpr int kTextGap = 11, kButtonWidth = 75, kButtonHeight = 25, kButtonSpacing = 6, kMargin = 12;
   auto* message = new TLabel(form.get());
   message->SetName("Message");
   message->SetParent(form.get());
   message->SetCaption(Msg);
-  message->SetBounds(59, 16, message->Width(), message->Height());
+  const int textLeft = MessageDlgIconMargin + MessageDlgIconSize + kTextGap;
+  message->SetBounds(textLeft, MessageDlgIconMargin, message->Width(), message->Height());
 
   const TMsgDlgBtn cancel = Buttons.Contains(mbCancel) ? mbCancel : Buttons.Contains(mbNo) ? mbNo : mbOK;
   const TMsgDlgBtn def = Buttons.Contains(mbOK) ? mbOK : mbYes;
-  int left = 8;
-  const int top = message->Top() + message->Height() + 16;
+  int count = 0;
+  for (int b = mbYes; b <= mbHelp; ++b) count += Buttons.Contains(static_cast<TMsgDlgBtn>(b)) ? 1 : 0;
+  const int rowWidth = count * kButtonWidth + std::max(0, count - 1) * kButtonSpacing;
+  const int contentBottom = std::max(message->Top() + message->Height(), MessageDlgIconMargin + MessageDlgIconSize);
+  const int top = contentBottom + 2 * kMargin;
+  const int clientWidth = std::max(rowWidth + 2 * kMargin, message->Left() + message->Width() + MessageDlgIconMargin);
+  int left = clientWidth - kMargin - rowWidth;
   for (int b = mbYes; b <= mbHelp; ++b) {
     const auto which = static_cast<TMsgDlgBtn>(b);
     if (!Buttons.Contains(which)) continue;
@@ -75,11 +84,11 @@ TForm* CreateMessageDialog(const String& Msg, TMsgDlgType DlgType, TMsgDlgButton
     button->SetModalResult(kButtons[b].Result);
     button->SetCancel(which == cancel);
     button->SetDefault(which == def);
-    button->SetBounds(left, top, 75, 25);
-    left += 83;
+    button->SetBounds(left, top, kButtonWidth, kButtonHeight);
+    left += kButtonWidth + kButtonSpacing;
   }
-  form->SetClientWidth(std::max(left, message->Left() + message->Width() + 16));
-  form->SetClientHeight(top + 25 + 8);
+  form->SetClientWidth(clientWidth);
+  form->SetClientHeight(top + kButtonHeight + kMargin);
   return form.release();
 }
 

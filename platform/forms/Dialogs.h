@@ -28,9 +28,17 @@ class ZTL_PLATFORM_API TMessageForm : public TForm {
   TMsgDlgType dlgType_ = mtCustom;
 };
 
+// Where a message dialog's icon goes, in client pixels: a square of this
+// size at this distance from the top and left edges. The text starts right
+// of it and the buttons below it.
+inline constexpr int MessageDlgIconMargin = 16;
+inline constexpr int MessageDlgIconSize = 32;
+
 // The caption follows the type ("Warning", "Error", "Information", "Confirm",
 // else the application's title); Cancel (else No, else OK) is the cancel
-// button and OK (else Yes) the default one. The caller frees the form.
+// button and OK (else Yes) the default one. The buttons stand in a row at
+// the bottom right, below the text and the icon, spaced as the desktop's own
+// dialogs space them. The caller frees the form.
 ZTL_PLATFORM_API TForm* CreateMessageDialog(const String& Msg, TMsgDlgType DlgType, TMsgDlgButtons Buttons);
 // Shows the dialog modally and returns the modal result of the pressed button.
 ZTL_PLATFORM_API int MessageDlg(const String& Msg, TMsgDlgType DlgType, TMsgDlgButtons Buttons, int HelpCtx = 0);

@@ -1,9 +1,11 @@
 #pragma once
-// The GTK 3 widget set: forms are top-level windows, controls sit at their
-// pixel positions in fixed containers, modal forms and message boxes run
-// nested loops, and the application's queue, timers and synchronised calls
-// are served inside GLib's main loop through a wake-up descriptor. GTK stays
-// inside the library: no header includes it.
+// The GTK 3 widget set, which lives in a module of its own (libztl_gtk, next
+// to this library), so that a program that shows no form loads no GUI
+// library: the module is loaded when the GTK widget set is first asked for.
+// Loading it also registers the X11 display's screen copy and bell with the
+// services (os/ScreenDC.h, os/Beep.h); until then, a copy of the screen or a
+// bell where a display is named loads it. A program may link the module too;
+// loading it again is harmless. No header includes GTK.
 #include <memory>
 #include <vector>
 
@@ -12,12 +14,16 @@
 
 namespace ztl {
 
-// Whether the library was built with the GTK widget set.
+// Loads the module once; false when it is missing or cannot be loaded, with
+// the reason in *error when error is given. Later calls give the first
+// call's answer. Thread-safe.
+ZTL_PLATFORM_API bool LoadGtkModule(String* error = nullptr);
+// Whether the GTK widget set can be had: its module loads.
 ZTL_PLATFORM_API bool GtkWidgetSetBuilt();
 
 // A GTK widget set on the display $DISPLAY names. Raises EInvalidOperation
-// when the library was built without GTK or the display cannot be opened.
-// GTK binds itself to the first display it opens: one display a process.
+// when the module cannot be loaded or the display cannot be opened. GTK
+// binds itself to the first display it opens: one display a process.
 ZTL_PLATFORM_API std::unique_ptr<TWidgetSet> CreateGtkWidgetSet();
 
 // What a GTK widget set has shown, for tests that drive it with real input.

@@ -1,5 +1,6 @@
 #include <ztlogger/platform/forms/HeadlessWidgetSet.h>
 
+#include <cstdio>
 #include <cstdlib>
 
 #include <ztlogger/platform/forms/Dialogs.h>
@@ -9,6 +10,21 @@
 #include <ztlogger/platform/rtl/ScopeExit.h>
 
 namespace ztl {
+
+namespace {
+
+// Without a display, what a box would have shown goes to the standard error
+// stream, one block a box: the caption, the text, a blank line. One write,
+// so that blocks of boxes from two threads do not mix.
+void WriteBox(const String& caption, const String& text) {
+  String block = caption + "\n" + text;
+  if (block.back() != '\n') block += '\n';
+  block += '\n';
+  std::fwrite(block.data(), 1, block.size(), stderr);
+  std::fflush(stderr);
+}
+
+}  // namespace
 
 THeadlessWidgetSet& HeadlessWidgetSet() {
   auto* headless = dynamic_cast<THeadlessWidgetSet*>(&WidgetSet());
@@ -49,7 +65,10 @@ void THeadlessWidgetSet::ModalStarted(TCustomForm& form) {
   shown.FormClass = form.ClassName();
   shown.FormName = form.Name();
   if (TControl* message = form.FindChildControl("Message")) shown.Text = message->Text();
-  if (auto* dialog = dynamic_cast<TMessageForm*>(&form)) shown.Icon = MessageDlgIcon(dialog->DlgType());
+  if (auto* dialog = dynamic_cast<TMessageForm*>(&form)) {
+    shown.Icon = MessageDlgIcon(dialog->DlgType());
+    WriteBox(shown.Caption, shown.Text);
+  }
   std::vector<TWinControl*> order;
   form.GetTabOrderList(order);
   for (TWinControl* c : order)
@@ -78,6 +97,7 @@ int THeadlessWidgetSet::MessageBox(const String& text, const String& caption, UI
   shown.Icon = flags & MB_ICONMASK;
   shown.Buttons = MessageBoxButtons(flags);
   shown_.push_back(shown);
+  WriteBox(caption, text);
   const size_t record = shown_.size() - 1;
   int result = 0;
   modal_.push_back(Modal{nullptr, record, flags, &result});

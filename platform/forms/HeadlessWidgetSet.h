@@ -3,6 +3,9 @@
 // user actions, which run in order, each on the modal window on top (or the
 // active form when none is modal); what was shown is recorded. A modal
 // window whose queue runs empty closes at once with its cancel result.
+// Message boxes and message dialogs (shown exceptions among them) are also
+// written to the standard error stream, so that a program without a display
+// loses none of them: the caption on a line, the text, then a blank line.
 #include <array>
 #include <functional>
 #include <vector>

@@ -32,7 +32,7 @@ std::unique_ptr<TWidgetSet> ChooseWidgetSet() {
     if (wantGtk) std::fprintf(stderr, "ZTL_WIDGETSET=gtk3: first asked for off the main thread: using headless\n");
     return std::make_unique<THeadlessWidgetSet>();
   }
-  if (wantGtk || (!asked && GtkWidgetSetBuilt() && display && *display)) {
+  if (wantGtk || (!asked && display && *display && GtkWidgetSetBuilt())) {
     try {
       return CreateGtkWidgetSet();
     } catch (const Exception& e) {
@@ -72,16 +72,6 @@ struct ButtonSpec {
 TWidgetSet& WidgetSet() { return *Current(); }
 
 void TWidgetSet::WaitEvents(int, int) {}
-
-#if !ZTL_WITH_GTK
-bool GtkWidgetSetBuilt() { return false; }
-
-std::unique_ptr<TWidgetSet> CreateGtkWidgetSet() {
-  throw EInvalidOperation("The library was built without the GTK widget set");
-}
-
-TGtkInspection* GtkInspection() { return nullptr; }
-#endif
 
 void SetWidgetSet(std::unique_ptr<TWidgetSet> widgetSet) {
   if (widgetSet) Current() = std::move(widgetSet);

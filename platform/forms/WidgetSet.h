@@ -94,8 +94,9 @@ class ZTL_PLATFORM_API TWidgetSet {
 };
 
 // The current widget set. The first call chooses it: ZTL_WIDGETSET names it
-// ("gtk3" or "headless"); unset, GTK when the library was built with it and
-// a display can be opened, else the headless one. A "gtk3" that cannot be had
+// ("gtk3" or "headless"); unset, GTK when a display is named, its module
+// (GtkWidgetSet.h) loads and the display can be opened, else the headless
+// one. A "gtk3" that cannot be had
 // is reported on the standard error stream and the headless one is used. GTK
 // is only chosen on the main thread: a program's first use of the widget set
 // (a form, a message box, MessageBeep) belongs there.

@@ -2,11 +2,10 @@
 
 #include <atomic>
 
-#include <X11/Xlib.h>
-
 namespace {
 
 std::atomic<ztl::osbeep::TBeepSink> beepSink{nullptr};
+std::atomic<ztl::osbeep::TDisplayBell> displayBell{nullptr};
 
 }  // namespace
 
@@ -14,12 +13,13 @@ namespace ztl::osbeep {
 
 void SetBeepSink(TBeepSink sink) { beepSink.store(sink); }
 
+TDisplayBell SetDisplayBell(TDisplayBell bell) { return displayBell.exchange(bell); }
+
+TDisplayBell DisplayBell() { return displayBell.load(); }
+
 bool RingDisplayBell() {
-  Display* display = XOpenDisplay(nullptr);
-  if (!display) return false;
-  XBell(display, 0);
-  XCloseDisplay(display);  // flushes the request
-  return true;
+  TDisplayBell bell = displayBell.load();
+  return bell && bell();
 }
 
 }  // namespace ztl::osbeep

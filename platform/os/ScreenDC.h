@@ -1,11 +1,13 @@
 #pragma once
 // Device contexts and BitBlt on POSIX.
 //
-// GetDC(nullptr) is the whole screen: the X11 root window of $DISPLAY when a
-// display can be opened, else a black screen of the size that the widget set
-// registered (SetHeadlessScreenSize).
+// GetDC(nullptr) is the whole screen: the display's, read through the display
+// screen source that the desktop module registers when it is loaded
+// (SetDisplayScreenSource), else a black screen of the size that the widget
+// set registered (SetHeadlessScreenSize).
 // Other device contexts draw on pixel surfaces that the framework makes, such
 // as a bitmap's canvas. The screen can be read, not drawn on.
+#include <memory>
 #include <vector>
 
 #include <ztlogger/platform/os/WinTypes.h>
@@ -41,6 +43,16 @@ using TScreenSizeSource = void (*)(int& width, int& height);
 // a higher layer and registers itself at start-up. Until then such a screen
 // is empty (0 x 0). Safe to call from any thread.
 ZTL_PLATFORM_API void SetHeadlessScreenSize(TScreenSizeSource source);
+
+// Opens the screen of the display in use; nullptr when none can be opened.
+using TDisplayScreenSource = std::unique_ptr<TPixelSurface> (*)();
+// Registers how the display's screen is read: the desktop module, which links
+// the display's libraries that this layer does not, registers it when it is
+// loaded; nullptr takes it back. Returns the source registered before.
+// Safe to call from any thread.
+ZTL_PLATFORM_API TDisplayScreenSource SetDisplayScreenSource(TDisplayScreenSource source);
+// The source registered now, or nullptr.
+ZTL_PLATFORM_API TDisplayScreenSource DisplayScreenSource();
 
 }  // namespace ztl::osdc
 

@@ -10,6 +10,7 @@
 
 #include "tests/core/LogDelivery.h"
 #include "tests/core/MapiDouble.h"
+#include "tests/support/GtkModule.h"
 #include "tests/support/TestDir.h"
 #include <ztlogger/core/LogBase.h>
 #include <ztlogger/platform/classes/Streams.h>
@@ -138,6 +139,7 @@ TEST_F(LogDelivery, TheScreenshotIsAPrivateFileNoPreparedLinkRedirects) {
 }
 
 TEST_F(LogDelivery, TheScreenshotShowsTheDisplay) {
+  ZTL_TEST_SKIP_WITHOUT_GTK_MODULE();  // the display is read by the desktop module
   test::Xvfb xvfb(48, 32);
   if (!xvfb.Running()) GTEST_SKIP() << "Xvfb could not be started: the screenshot of a display is not tested";
   ASSERT_TRUE(test::Xvfb::Draw({{4, 6, 10, 8, 255, 255, 0}, {40, 0, 8, 32, 0, 128, 255}}));

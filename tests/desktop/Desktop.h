@@ -13,6 +13,7 @@
 #include <string>
 #include <thread>
 
+#include "tests/support/GtkModule.h"
 #include "tests/platform/os/Xvfb.h"
 #include <ztlogger/platform/forms/Forms.h>
 #include <ztlogger/platform/forms/Graphics.h>
@@ -33,7 +34,7 @@ class DesktopTest : public ::testing::Test {
   static constexpr int kScreenHeight = 768;
 
   void SetUp() override {
-    if (!GtkWidgetSetBuilt()) GTEST_SKIP() << "built without the GTK widget set";
+    ZTL_TEST_LOAD_GTK_MODULE();
     // The user's thread talks to the server beside the toolkit's: Xlib must
     // know before its first call.
     static const bool threaded = XInitThreads() != 0;
@@ -171,6 +172,26 @@ class DesktopTest : public ::testing::Test {
     std::filesystem::create_directories(folder);
     bitmap->SaveToFile(folder + "/" + name + ".bmp");
     return bitmap;
+  }
+
+  // Saves the rectangle (screen pixels) of a screen copy as an artifact, as
+  // Screenshot saves the whole: the pictures of single windows.
+  static void SaveArea(const TBitmap& shot, const std::string& name, int left, int top, int width, int height) {
+    TBitmap area;
+    area.SetSize(width, height);
+    BitBlt(area.Canvas()->Handle(), 0, 0, width, height, const_cast<TBitmap&>(shot).Canvas()->Handle(), left, top,
+           SRCCOPY);
+    const char* asked = std::getenv("ZTL_ARTIFACT_DIR");
+    area.SaveToFile(std::string(asked && *asked ? asked : ZTL_TEST_ARTIFACTS) + "/" + name + ".bmp");
+  }
+
+  // Pixels of a screen copy that differ from colour inside the rectangle
+  // (screen pixels).
+  static int Differing(const TBitmap& shot, int left, int top, int width, int height, TColor colour) {
+    int count = 0;
+    for (int y = top; y < top + height; ++y)
+      for (int x = left; x < left + width; ++x) count += ColorToRGB(shot.Pixel(x, y)) != ColorToRGB(colour);
+    return count;
   }
 
   ::Display* display_ = nullptr;

@@ -37,6 +37,34 @@ TEST_F(MessageBoxOnDesktop, EnterTakesTheDefaultAndEscapeTheCancelButton) {
   EXPECT_EQ(MessageDlg("Really?", mtWarning, TMsgDlgButtons{mbOK, mbCancel}), mrCancel);
 }
 
+TEST_F(MessageBoxOnDesktop, ItsButtonsStandClearOfTheIconAndTheEdges) {
+  AsUser([&] {
+    if (!WaitForWindow("Stock")) return;
+    const auto shot = OnMain<std::shared_ptr<TBitmap>>([] { return Screenshot("message-box-screen"); });
+    TCustomForm* box = OnMain<TCustomForm*>([] { return Screen->ActiveCustomForm(); });
+    TControl* ok = OnMain<TControl*>([&] { return box->FindChildControl("OK"); });
+    ASSERT_NE(ok, nullptr);
+    const TPoint form = OnMain<TPoint>([&] { return ScreenPos(*box); });
+    const TSize client = OnMain<TSize>([&] { return TSize{box->ClientWidth(), box->ClientHeight()}; });
+    const TPoint button = OnMain<TPoint>([&] { return ScreenPos(*ok); });
+    SaveArea(*shot, "message-box", form.X, form.Y, client.cx, client.cy);
+    const int iconTop = form.Y + MessageDlgIconMargin, iconBottom = iconTop + MessageDlgIconSize;
+    EXPECT_GT(Differing(*shot, form.X + MessageDlgIconMargin, iconTop, MessageDlgIconSize, MessageDlgIconSize,
+                        clBtnFace),
+              100)
+        << "the icon";
+    EXPECT_GT(Differing(*shot, button.X, button.Y, ok->Width(), ok->Height(), clBtnFace), 50) << "the OK button";
+    EXPECT_GE(button.Y - iconBottom, 12) << "a gap between the icon and the buttons";
+    // Nothing drawn between the icon and the buttons, nor along the bottom
+    // and right edges: the button is the size the layout gave it.
+    EXPECT_EQ(Differing(*shot, form.X, iconBottom + 1, client.cx, button.Y - iconBottom - 2, clBtnFace), 0);
+    EXPECT_EQ(Differing(*shot, form.X, form.Y + client.cy - 6, client.cx, 6, clBtnFace), 0);
+    EXPECT_EQ(Differing(*shot, form.X + client.cx - 6, form.Y, 6, client.cy, clBtnFace), 0);
+    Key(XK_Return);
+  });
+  EXPECT_EQ(Application->MessageBox("Count the stock again?", "Stock", MB_OKCANCEL | MB_ICONINFORMATION), IDOK);
+}
+
 using ChecksOnDesktop = DesktopTest;
 
 // A form whose OK button runs the checks, as an application's would.

@@ -37,15 +37,6 @@ class ErrorDialogOnDesktop : public DesktopTest {
     return dialog;
   }
 
-  // Pixels of the screen copy that differ from colour inside the rectangle
-  // (screen coordinates).
-  static int Differing(const TBitmap& shot, int left, int top, int width, int height, TColor colour) {
-    int count = 0;
-    for (int y = top; y < top + height; ++y)
-      for (int x = left; x < left + width; ++x) count += ColorToRGB(shot.Pixel(x, y)) != ColorToRGB(colour);
-    return count;
-  }
-
   Callbacks callbacks_;
 };
 
@@ -71,6 +62,11 @@ TEST_F(ErrorDialogOnDesktop, ShowsItsDesignAndRunsTheCallbacksUntilEscape) {
     EXPECT_EQ(ColorToRGB(shot->Pixel(form.X + 26, form.Y + 15)), RGB(0xC0, 0, 0)) << "the stock error icon";
     EXPECT_EQ(ColorToRGB(shot->Pixel(form.X + 11, form.Y + 11)), ColorToRGB(clHighlightText)) << "icon transparency";
     EXPECT_GT(Differing(*shot, form.X + 56, form.Y + 3, 425, 70, clHighlightText), 200) << "the header text";
+    // The report is longer than its box: the box's scroll bar shows, beside
+    // the text, without the pointer coming near.
+    const TPoint memo = OnMain<TPoint>([&] { return ScreenPos(*d.lblErrorText); });
+    const int memoRight = memo.X + d.lblErrorText->Width();
+    EXPECT_GT(Differing(*shot, memoRight - 14, memo.Y, 12, d.lblErrorText->Height(), clBtnFace), 60) << "scroll bar";
     for (TControl* c : {static_cast<TControl*>(d.btnEmail), static_cast<TControl*>(d.btnGoWEB),
                         static_cast<TControl*>(d.btnClose), static_cast<TControl*>(d.cbAttachScreenshot)}) {
       SCOPED_TRACE(c->Name());

@@ -6,3 +6,8 @@ endif()
 target_link_libraries(${name} PRIVATE X11::X11 X11::Xtst)
 # Screenshots the tests take are kept here (or in $ZTL_ARTIFACT_DIR).
 target_compile_definitions(${name} PRIVATE ZTL_TEST_ARTIFACTS="${CMAKE_CURRENT_BINARY_DIR}/desktop-artifacts")
+# Whether the GTK module was built, for the tests that need it to load
+# (tests/support/GtkModule.h).
+if(TARGET ztl_gtk)
+  target_compile_definitions(${name} PRIVATE ZTL_TEST_WITH_GTK=1)
+endif()

@@ -1,12 +1,13 @@
-// Which widget set a program gets: the environment and the display decide.
+// Which widget set a program gets: the environment and the display decide;
+// only the GTK one brings GUI libraries into the process.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <filesystem>
 #include <string>
 
+#include "tests/support/TestDir.h"
 #include "tests/platform/os/Xvfb.h"
-#include <ztlogger/platform/forms/GtkWidgetSet.h>
 
 namespace ztl::test {
 namespace {
@@ -33,21 +34,53 @@ std::string NameWith(const std::string& environment) {
   return start == std::string::npos ? out : out.substr(start + 1);
 }
 
+// Whether the helper had a GUI library loaded when it had its widget set.
+bool LoadedGui(const std::string& environment) {
+  return RunAll(environment, "2>/dev/null").find("gui libraries: loaded\n") != std::string::npos;
+}
+
 TEST(WidgetSetChoice, ADisplayBringsGtkUnlessTheEnvironmentSaysHeadless) {
   Xvfb server(640, 480);
   ASSERT_TRUE(server.Running());
   const std::string display = "DISPLAY=" + server.Display();
-  EXPECT_EQ(NameWith("-u ZTL_WIDGETSET " + display), GtkWidgetSetBuilt() ? "gtk3\n" : "headless\n");
+#if ZTL_TEST_WITH_GTK
+  const bool gtk = true;
+#else
+  const bool gtk = false;
+#endif
+  EXPECT_EQ(NameWith("-u ZTL_WIDGETSET " + display), gtk ? "gtk3\n" : "headless\n");
+  EXPECT_EQ(LoadedGui("-u ZTL_WIDGETSET " + display), gtk);
   EXPECT_EQ(NameWith("ZTL_WIDGETSET=headless " + display), "headless\n");
-  EXPECT_EQ(NameWith("ZTL_WIDGETSET=gtk3 " + display), GtkWidgetSetBuilt() ? "gtk3\n" : "headless\n");
+  EXPECT_FALSE(LoadedGui("ZTL_WIDGETSET=headless " + display)) << "the desktop module is left unloaded";
+  EXPECT_EQ(NameWith("ZTL_WIDGETSET=gtk3 " + display), gtk ? "gtk3\n" : "headless\n");
 }
 
 TEST(WidgetSetChoice, WithoutADisplayItIsHeadlessAndAskingForGtkSaysWhy) {
   EXPECT_EQ(NameWith("-u ZTL_WIDGETSET -u DISPLAY"), "headless\n");
+  EXPECT_FALSE(LoadedGui("-u ZTL_WIDGETSET -u DISPLAY"));
   const std::string asked = RunAll("-u DISPLAY ZTL_WIDGETSET=gtk3");
   EXPECT_NE(asked.find("ZTL_WIDGETSET=gtk3"), std::string::npos) << asked;
   EXPECT_EQ(asked.substr(asked.size() - 9), "headless\n");
   EXPECT_NE(RunAll("-u DISPLAY ZTL_WIDGETSET=qt").find("names no widget set"), std::string::npos);
+}
+
+TEST(WidgetSetChoice, WithoutItsModuleADisplayStaysHeadlessAndAskingForGtkSaysWhy) {
+  namespace fs = std::filesystem;
+  Xvfb server(640, 480);
+  ASSERT_TRUE(server.Running());
+  TestDir dir;
+  for (const char* library : {ZTL_PLATFORM_LIBRARY, ZTL_LOGGER_LIBRARY})
+    fs::copy_file(library, fs::path(dir.Path()) / fs::path(library).filename());
+  const std::string environment = "LD_LIBRARY_PATH=" + dir.Path() + " DISPLAY=" + server.Display();
+  EXPECT_EQ(NameWith("-u ZTL_WIDGETSET " + environment), "headless\n");
+  EXPECT_FALSE(LoadedGui("-u ZTL_WIDGETSET " + environment));
+  const std::string asked = RunAll("ZTL_WIDGETSET=gtk3 " + environment);
+  EXPECT_NE(asked.find("ZTL_WIDGETSET=gtk3: The GTK widget set's module " + dir.Path() + "/libztl_gtk.so"),
+            std::string::npos)
+      << asked;
+  EXPECT_NE(asked.find("cannot be loaded: it, or a library it needs, is missing: using headless\n"), std::string::npos)
+      << asked;
+  EXPECT_EQ(asked.substr(asked.size() - 9), "headless\n");
 }
 
 }  // namespace

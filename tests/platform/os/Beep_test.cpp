@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/platform/os/FakePrograms.h"
+#include "tests/support/GtkModule.h"
 #include <ztlogger/platform/forms/HeadlessWidgetSet.h>
 // Last: they bring Xlib's macros.
 #include "tests/platform/os/Xvfb.h"
@@ -53,6 +54,7 @@ class BellListener {
 };
 
 TEST(MessageBeep, RingsTheDisplaysBellAndTheHeadlessWidgetSetRecordsIt) {
+  ZTL_TEST_SKIP_WITHOUT_GTK_MODULE();  // the display's bell is the desktop module's, loaded to ring it
   test::Xvfb xvfb(64, 48);
   if (!xvfb.Running()) GTEST_SKIP() << "Xvfb could not be started: the display's bell is not tested";
   BellListener listener;
@@ -71,6 +73,28 @@ TEST(MessageBeep, WithoutADisplayTheWidgetSetStillRecordsIt) {
   EXPECT_TRUE(MessageBeep(MB_OK));
   ASSERT_EQ(HeadlessWidgetSet().Beeps().size(), before + 1);
   EXPECT_EQ(HeadlessWidgetSet().Beeps().back(), MB_OK);
+}
+
+int bellsRung = 0;
+bool answer = true;
+
+bool CountedBell() {
+  ++bellsRung;
+  return answer;
+}
+
+TEST(MessageBeep, TheRegisteredDisplayBellRingsAndWithoutOneNothingDoes) {
+  const osbeep::TDisplayBell previous = osbeep::SetDisplayBell(&CountedBell);
+  bellsRung = 0;
+  answer = true;
+  EXPECT_TRUE(osbeep::RingDisplayBell());
+  answer = false;  // its display cannot be opened
+  EXPECT_FALSE(osbeep::RingDisplayBell());
+  EXPECT_EQ(bellsRung, 2);
+  EXPECT_EQ(osbeep::SetDisplayBell(nullptr), &CountedBell);
+  EXPECT_FALSE(osbeep::RingDisplayBell());
+  EXPECT_EQ(bellsRung, 2);
+  osbeep::SetDisplayBell(previous);
 }
 
 }  // namespace

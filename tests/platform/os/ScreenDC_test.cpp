@@ -9,6 +9,7 @@
 #include <cstdio>
 
 #include "tests/platform/os/FakePrograms.h"
+#include "tests/support/GtkModule.h"
 #include "tests/support/TestDir.h"
 #include <ztlogger/platform/classes/Streams.h>
 #include <ztlogger/platform/forms/Forms.h>
@@ -69,6 +70,9 @@ void ExpectDrawing(const TBitmap& bitmap, int dx = 0, int dy = 0) {
 class ScreenDCX11 : public ::testing::Test {
  protected:
   void SetUp() override {
+    // The display's screen is read by the desktop module, which the screen
+    // copy loads.
+    ZTL_TEST_SKIP_WITHOUT_GTK_MODULE();
     if (!xvfb_.Running()) GTEST_SKIP() << "Xvfb could not be started: the X11 screen copy is not tested";
     ASSERT_TRUE(DrawOnRoot(kDrawing));
   }
@@ -180,6 +184,60 @@ TEST_F(ScreenDCHeadless, ADisplayThatCannotBeOpenedIsLikeNone) {
   bitmap.SetPixel(4, 4, clWhite);
   ASSERT_TRUE(ScreenCopy::Into(bitmap));
   EXPECT_EQ(bitmap.Pixel(4, 4), clBlack);
+}
+
+// ---- The display screen source --------------------------------------------------
+
+// A 3 x 2 screen of one colour, as a display's source would give it.
+class TPlainScreen : public osdc::TPixelSurface {
+ public:
+  int Width() const override { return 3; }
+  int Height() const override { return 2; }
+  void ReadPixels(int, int, int width, int height, std::vector<COLORREF>& pixels) override {
+    pixels.assign(static_cast<size_t>(width) * static_cast<size_t>(height), RGB(10, 200, 30));
+  }
+  bool WritePixels(int, int, int, int, const COLORREF*) override { return false; }
+};
+
+int screensAsked = 0;
+
+std::unique_ptr<osdc::TPixelSurface> PlainScreen() {
+  ++screensAsked;
+  return std::make_unique<TPlainScreen>();
+}
+
+std::unique_ptr<osdc::TPixelSurface> NoScreen() {
+  ++screensAsked;
+  return nullptr;
+}
+
+class ScreenDCSource : public ::testing::Test {
+ protected:
+  ScreenDCSource() { HeadlessWidgetSet().SetScreenSize(7, 5); }
+  ~ScreenDCSource() override {
+    osdc::SetDisplayScreenSource(previous_);
+    ResetApplicationState();
+  }
+  osdc::TDisplayScreenSource previous_ = osdc::SetDisplayScreenSource(nullptr);
+};
+
+TEST_F(ScreenDCSource, TheRegisteredDisplayIsReadAndAMissingDisplayGivesTheHeadlessScreen) {
+  screensAsked = 0;
+  osdc::SetDisplayScreenSource(&PlainScreen);
+  TBitmap bitmap;
+  bitmap.SetSize(4, 3);
+  ASSERT_TRUE(ScreenCopy::Into(bitmap));
+  EXPECT_EQ(screensAsked, 1);
+  EXPECT_EQ(bitmap.Pixel(2, 1), RGB(10, 200, 30));
+  EXPECT_EQ(bitmap.Pixel(3, 2), clBlack) << "beyond the display's 3 x 2";
+
+  // A source whose display cannot be opened: the widget set's black screen.
+  osdc::SetDisplayScreenSource(&NoScreen);
+  bitmap.SetPixel(2, 1, clWhite);
+  ASSERT_TRUE(ScreenCopy::Into(bitmap));
+  EXPECT_EQ(screensAsked, 2);
+  EXPECT_EQ(bitmap.Pixel(2, 1), clBlack);
+  EXPECT_EQ(osdc::SetDisplayScreenSource(nullptr), &NoScreen);
 }
 
 // ---- Contexts and checks ---------------------------------------------------------

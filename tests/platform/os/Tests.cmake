@@ -24,3 +24,8 @@ target_compile_definitions(${name} PRIVATE ZTL_PLATFORM_LIBRARY="$<TARGET_FILE:z
 # The event log tests change a log's database behind its back.
 find_package(SQLite3 REQUIRED)
 target_link_libraries(${name} PRIVATE SQLite::SQLite3)
+# Whether the GTK module was built, for the tests that need it to load
+# (tests/support/GtkModule.h).
+if(TARGET ztl_gtk)
+  target_compile_definitions(${name} PRIVATE ZTL_TEST_WITH_GTK=1)
+endif()
