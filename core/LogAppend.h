@@ -14,8 +14,9 @@
 // The routine neither allocates nor takes a lock: it works on the caller's
 // descriptor and pieces, with system calls only, so that it can run in a
 // signal handler. A failed write puts the file back as it was (its bytes
-// up to the place of the write, then the ending it was to replace), so that
-// a cut value never stays in the log.
+// up to the place of the write, then the ending it was to replace: the
+// closing tag and the first 505 bytes of the blanks after it, which is all
+// a log ever has), so that a cut value never stays in the log.
 #include <cstddef>
 #include <string_view>
 

@@ -181,7 +181,8 @@ bool LoggerReports(const TZTExceptionLog* logger) {
 }
 
 // The reduced report, into the log, else on the standard error with the
-// reason. True when the logger took it (either way the user was told).
+// reason. True when the user was told, either way; false when no logger
+// reports.
 bool ReportReduced(const char* className, const char* message, void* address) {
   TZTExceptionLog* logger = reporter.load();
   if (!LoggerReports(logger)) return false;

@@ -785,7 +785,20 @@ TSegmentsHold SegmentsHold(std::string_view text, size_t begin, size_t end, uint
 
 bool TZTMapFile::UnitHolds(uint32_t Offset) {
   LoadIfNeeded();
-  return SegmentsHold(FMapText, FSegmentData.Begin, FSegmentData.End, Offset).Holds;
+  if (!FLayout.Valid) return SegmentsHold(FMapText, FSegmentData.Begin, FSegmentData.End, Offset).Holds;
+  // Segment starts never fall in such a map: only the last segment that
+  // starts at or below the offset can hold it, found by halves.
+  const std::string_view text = FMapText;
+  const size_t begin = FSegmentData.Begin;
+  String scratch;
+  const auto start = [&](std::string_view line) { return SegmentStart(DecodedLine(line, scratch)); };
+  size_t at = SeekFirst(text, begin, FSegmentData.End, start, [Offset](uint32_t value) { return value > Offset; });
+  while (at > begin) {
+    at = LineStart(text, at - 1);
+    const std::string_view line = LineAt(text, at, FSegmentData.End);
+    if (start(line)) return SegmentsHold(text, at, NextLine(text, at), Offset).Holds;
+  }
+  return false;
 }
 
 bool TZTMapFile::CodeHolds(uint32_t Offset) {
