@@ -48,6 +48,8 @@ std::atomic<TZTExceptionLog*> reporter{nullptr};
 std::atomic<DWORD> owner{0};
 // Set once the owner's report is written: the abort() that follows adds nothing.
 std::atomic<bool> finished{false};
+// The class of the crash the owner reports, told if its writer crashes.
+std::atomic<const char*> reportedClass{""};
 
 enum class TClaim {
   First,      // this thread reports
@@ -210,7 +212,10 @@ bool ReportReduced(const char* className, const char* message, void* address) {
 // A crash while this thread was writing its report: what the log could not
 // be trusted with goes to the standard error.
 void TellCrashWhileReporting(const char* className, const char* message, void* address) {
-  TellOnStandardError(TReducedReport(className, message, address), "while writing the crash report");
+  FixedText why;
+  why.Add("while writing the report of ");
+  why.Add(reportedClass.load());
+  TellOnStandardError(TReducedReport(className, message, address), why.View());
 }
 
 // The reduced report of a fatal signal, once for the process. True when
@@ -218,6 +223,7 @@ void TellCrashWhileReporting(const char* className, const char* message, void* a
 bool ReportFatalSignal(const char* className, const char* message, void* address) {
   switch (ClaimTheReport()) {
     case TClaim::First: {
+      reportedClass = className;
       const bool told = ReportReduced(className, message, address);
       finished = true;
       return told;
@@ -266,6 +272,8 @@ bool ReportException(const std::exception_ptr& exception) {
   bool told = true;
   switch (ClaimTheReport()) {
     case TClaim::First:
+      if (Exception* object = exception ? ExceptionObjectOf(exception) : nullptr)
+        reportedClass = object->ClassType()->ClassName().c_str();
       told = exception ? ReportException(exception)
                        : ReportReduced("std::terminate", "Terminate called without an exception", nullptr);
       finished = true;

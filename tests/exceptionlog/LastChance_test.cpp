@@ -274,5 +274,15 @@ TEST_F(LastChance, AReportTheLogCannotTakeGoesToTheStandardErrorWithTheReason) {
   }
 }
 
+// The report's own writer crashes: the process still ends, and the
+// standard error holds what the log could not.
+TEST_F(LastChance, ACrashInsideTheReportWriterEndsTheProcessWithTheReportOnTheStandardError) {
+  const Crash crash = RunHelper(dir, "abort-in-writer", ztlfText);
+  EXPECT_TRUE(WIFSIGNALED(crash.status) && WTERMSIG(crash.status) == SIGABRT) << crash.status;
+  EXPECT_EQ(crash.err.rfind("ZTLogger: SIGABRT while writing the report of EConvertError; the report:\n", 0), 0u)
+      << crash.err;
+  EXPECT_NE(crash.err.find("\n  Classname: SIGABRT\n"), String::npos) << crash.err;
+}
+
 }  // namespace
 }  // namespace ztl

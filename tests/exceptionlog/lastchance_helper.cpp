@@ -9,6 +9,8 @@
 //   lastchance_helper crowd-throw LOG text|xml
 //       eight std::threads read through a null pointer, or throw, at the
 //       same moment, with no handler anywhere
+//   lastchance_helper abort-in-writer LOG text|xml
+//       throws in main with no handler, and the log's writer aborts
 //
 // Before crashing it prints the source line of the crash on the standard
 // output ("line N"), so that the test can compare the report with it. The map
@@ -16,6 +18,7 @@
 #include <cstdio>
 #include <atomic>
 #include <cstring>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -65,18 +68,28 @@ __attribute__((noinline)) int RecurseForever(int depth) {
   std::abort();  // not reached: the first crash ends the process
 }
 
+// A log whose writer crashes: the last chance's own report then crashes.
+class TAbortingLog : public TZTExceptionLog {
+ public:
+  using TZTExceptionLog::TZTExceptionLog;
+  void WriteAsString(const String&, const String&) override { std::abort(); }
+};
+
 }  // namespace
 
 int main(int argc, char** argv) {
   if (argc != 4) return 2;
   InstallFaultHandlers();
-  TZTExceptionLog log(nullptr);
+  const bool abortingWriter = std::strcmp(argv[1], "abort-in-writer") == 0;
+  std::unique_ptr<TZTExceptionLog> owned(abortingWriter ? new TAbortingLog(nullptr) : new TZTExceptionLog(nullptr));
+  TZTExceptionLog& log = *owned;
   log.SetActive(true);
   log.SetFormatting(std::strcmp(argv[3], "xml") == 0 ? ztlfXML : ztlfText);
   log.SetLogFile(argv[2]);
   log.SetErrorDialog(edNone);
   log.SetFormats({lfExceptionClassName});
   if (std::strcmp(argv[1], "null-read-in-main") == 0) return ReadSetting();
+  if (abortingWriter) throw EConvertError("not a number");
   if (std::strncmp(argv[1], "crowd-", 6) == 0) Crowd(std::strcmp(argv[1], "crowd-fault") == 0);
   if (std::strcmp(argv[1], "overflow-in-thread") == 0) {
     SayLine(0);  // no source line: the report gives the module offset
