@@ -1,7 +1,8 @@
 #include <ztlogger/core/LogBase.h>
 
-#include <algorithm>
+#include <cstring>
 
+#include <ztlogger/core/LogAppend.h>
 #include <ztlogger/core/LogCnst.h>
 #include <ztlogger/platform/classes/ClassBuilder.h>
 #include <ztlogger/platform/classes/Streams.h>
@@ -39,71 +40,6 @@ class LockGuard {
   LockGuard(const LockGuard&) = delete;
   LockGuard& operator=(const LockGuard&) = delete;
 };
-
-const String closingTag = XMLLogClosingTag;
-
-String XMLElement(const String& name, const String& value) {
-  String element;
-  element.reserve(name.size() * 2 + value.size() + 16 + closingTag.size());
-  element += "  <";
-  element += name;
-  element += '>';
-  element += value;
-  element += "\r\n  </";
-  element += name;
-  element += ">\r\n";
-  element += closingTag;
-  return element;
-}
-
-// Where the closing tag of a log of ours starts: the file ends with it, or
-// with it and then only line ends and blanks (as an editor or "echo >>"
-// leaves them). -1 for any other ending. replaced gets the bytes from the
-// tag to the end.
-int64_t ClosingTagStart(TStream& stream, int64_t size, String& replaced) {
-  const size_t tagSize = closingTag.size();
-  String window;  // the file's bytes from `from` to its end
-  int64_t from = size;
-  size_t last;  // in window: the last byte that is not blank
-  for (;;) {
-    if (from == 0) return -1;
-    const int64_t step = std::min<int64_t>(from, 256);
-    from -= step;
-    String chunk(static_cast<size_t>(step), '\0');
-    stream.Seek(from, soBeginning);
-    stream.ReadBuffer(chunk.data(), step);
-    window.insert(0, chunk);
-    last = window.find_last_not_of(" \t\r\n");
-    if (last != String::npos && last + 1 >= tagSize) break;
-  }
-  const size_t tag = last + 1 - tagSize;
-  if (window.compare(tag, tagSize, closingTag) != 0) return -1;
-  replaced = window.substr(tag);
-  return from + static_cast<int64_t>(tag);
-}
-
-// Runs write, which writes from start on; when it fails, puts back the file
-// as it was (its first start bytes, then replaced, which the write was to
-// take the place of), so that a cut value never stays in the log to spoil
-// the next one, and raises what the write raised.
-template <typename Write>
-void WriteWhole(TStream& stream, int64_t start, const String& replaced, Write&& write) {
-  try {
-    write();
-  } catch (...) {
-    // The write's error is the one raised: a file that cannot be put back
-    // (no size to cut, as on a device) is no news to the caller beyond it.
-    try {
-      stream.SetSize(start);
-      if (!replaced.empty()) {
-        stream.Seek(start, soBeginning);
-        stream.WriteBuffer(replaced.data(), static_cast<int64_t>(replaced.size()));
-      }
-    } catch (const EStreamError&) {
-    }
-    throw;
-  }
-}
 
 }  // namespace
 
@@ -168,38 +104,12 @@ void TZTLogBase::WriteAsString(const String& AName, const String& AValue) {
   // when it is empty once it is ours, which also holds when another process
   // created it a moment ago. One open does both, as each write pays for every
   // system call it makes.
-  if (FFormatting == ztlfText) {
-    // The value goes to the end of the file; nothing else is read or moved.
-    TFileStream stream(FLogFile, fmOpenWrite | fmOpenOrCreate | fmAppend | fmShareDenyWrite);
-    const int64_t size = stream.Seek(0, soEnd);
-    WriteWhole(stream, size, String(), [&] { stream.Write(AValue.data(), static_cast<int64_t>(AValue.size())); });
-    return;
-  }
-  TFileStream stream(FLogFile, fmOpenReadWrite | fmOpenOrCreate | fmShareDenyWrite);
-  const int64_t size = stream.Seek(0, soEnd);
-  int64_t start = size;
-  String replaced;
-  // The new element takes the place of the closing tag and what follows it.
-  // Any other ending is not a log of ours: every byte of it stays as it is.
-  if (size > 0) {
-    const int64_t tag = ClosingTagStart(stream, size, replaced);
-    if (tag >= 0) start = tag;
-  }
-  stream.Seek(start, soBeginning);
-  WriteWhole(stream, start, replaced, [&] {
-    if (size == 0) {
-      String header = XMLLogHeader;
-      stream.Write(header.data(), static_cast<int64_t>(header.size()));
-    }
-    AppendXMLElement(stream, AName, AValue);
-    // Blanks after the old tag may reach past the new one: they go too.
-    if (replaced.size() > closingTag.size() && stream.Position() < size) stream.SetSize(stream.Position());
-  });
-}
-
-void TZTLogBase::AppendXMLElement(TStream& stream, const String& name, const String& value) {
-  String element = XMLElement(name, value);
-  stream.Write(element.data(), static_cast<int64_t>(element.size()));
+  const bool text = FFormatting == ztlfText;
+  TFileStream stream(FLogFile, text ? fmOpenWrite | fmOpenOrCreate | fmAppend | fmShareDenyWrite
+                                    : fmOpenReadWrite | fmOpenOrCreate | fmShareDenyWrite);
+  const TLogAppendResult result =
+      AppendLogValue(stream.Handle(), text ? TLogForm::Text : TLogForm::XML, AName, AValue);
+  if (!result) throw EWriteError("Log write error: " + String(result.Call) + ": " + std::strerror(result.Error));
 }
 
 void TZTLogBase::WriteAsInteger(const String& AName, int64_t AValue) { WriteAsString(AName, IntToStr(AValue)); }

@@ -13,8 +13,6 @@
 
 namespace ztl {
 
-class TStream;
-
 enum TZTLogFormatting : uint8_t { ztlfText, ztlfXML };
 ZTL_ENUM_NAMES(TZTLogFormatting, "ztlfText", "ztlfXML")
 
@@ -127,8 +125,6 @@ class ZTL_API TZTLogBase : public TComponent {
   String MAPIErrorDescription(int intErrorCode);
 
  private:
-  void AppendXMLElement(TStream& stream, const String& name, const String& value);
-
   bool FActive = false;
   std::unique_ptr<TZTLSendTo> FSendTo;
   String FLogFile;

@@ -13,7 +13,15 @@
 //   the main thread; the process goes on.
 // - A fatal signal that cannot become an exception (abort(), a fault with no
 //   room to raise it) gets a reduced report written without allocating:
-//   class, message, address and its offset in the program's module.
+//   class, message, address, and the module that holds it with the offset
+//   from the module's load address.
+// - However many threads reach the last chance at once, the first one
+//   reports; the others wait, without allocating, for it to end the process
+//   as its crash ends it. A crash inside that thread's own report writer
+//   ends the process with the reduced report on the standard error.
+// - A report the log cannot take (a folder that is not there, a full disk)
+//   goes to the standard error: a line that says why, with the failing
+//   call's error text, and the reduced report.
 #include <ztlogger/platform/rtl/Exceptions.h>
 
 namespace ztl {

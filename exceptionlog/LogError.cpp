@@ -1,10 +1,13 @@
 #include <ztlogger/exceptionlog/LogError.h>
 
+#include <unistd.h>
+
 #include <array>
 #include <cstdint>
 #include <memory>
 #include <vector>
 
+#include <ztlogger/exceptionlog/DwarfPlaces.h>
 #include <ztlogger/exceptionlog/LastChance.h>
 #include <ztlogger/exceptionlog/LogDlg.h>
 #include <ztlogger/platform/classes/ClassBuilder.h>
@@ -366,8 +369,10 @@ void TZTExceptionLog::DoException(TObject* Sender, Exception* E) {
     return;
   }
   // An application may have taken the reader away (MapFile set to nil).
-  if (FMapFile && (FOptions.Contains(laShowSourceLine) || FFormats.Contains(lfSourceLine)))
+  if (FMapFile && (FOptions.Contains(laShowSourceLine) || FFormats.Contains(lfSourceLine))) {
+    NoteMissingMap();
     FMapFile->LoadExceptionData(nullptr);
+  }
   if (!LogFile().empty()) {
     String report = ComposeReport(E);
     bool accept = true;
@@ -420,22 +425,46 @@ String TZTExceptionLog::ComposeReport(Exception* E, TZTLFormats Sections) const 
 
 String TZTExceptionLog::FrameText(void* Address, void* SourceAddress) const {
   String text = Format("%p ", {static_cast<const void*>(Address)});
-  const uintptr_t base = ModuleCodeBase(Address);
+  const uintptr_t base = ModuleLoadBase(Address);
   if (!base) return text + "?";
   text += ExtractFileName(ModuleFileNameOf(Address)) + "+" + IntToHex(reinterpret_cast<uintptr_t>(Address) - base, 1);
-  if (!FMapFile || base != MainModuleCodeBase()) return text;
-  if (!FStackMapFile) FStackMapFile = std::make_unique<TZTMapFile>();
-  FStackMapFile->SetMapFileName(FMapFile->MapFileName());
-  FStackMapFile->SetMapFileBase(FMapFile->MapFileBase());
-  FStackMapFile->LoadExceptionData(SourceAddress);
-  if (!FStackMapFile->ExceptUnitName().empty()) text += " " + FStackMapFile->ExceptUnitName();
-  if (!FStackMapFile->ExceptMethodName().empty()) text += " " + FStackMapFile->ExceptMethodName();
-  if (FStackMapFile->ExceptLineNumber() > 0) text += " line " + IntToStr(FStackMapFile->ExceptLineNumber());
+  // The program's own units, by its map; code of no unit in the map
+  // (start-up code, libraries built without debugging information) and
+  // other modules by their symbols and line tables.
+  if (ModuleCodeBase(Address) == MainModuleCodeBase() && FMapFile && FileExists(FMapFile->MapFileName())) {
+    if (!FStackMapFile) FStackMapFile = std::make_unique<TZTMapFile>();
+    FStackMapFile->SetMapFileName(FMapFile->MapFileName());
+    FStackMapFile->SetMapFileBase(FMapFile->MapFileBase());
+    const uint32_t mapOffset =
+        static_cast<uint32_t>(reinterpret_cast<uintptr_t>(SourceAddress)) - FStackMapFile->MapFileBase();
+    if (FStackMapFile->UnitHolds(mapOffset)) {
+      FStackMapFile->LoadExceptionData(SourceAddress);
+      if (!FStackMapFile->ExceptUnitName().empty()) text += " " + FStackMapFile->ExceptUnitName();
+      if (!FStackMapFile->ExceptMethodName().empty()) text += " " + FStackMapFile->ExceptMethodName();
+      if (FStackMapFile->ExceptLineNumber() > 0) text += " line " + IntToStr(FStackMapFile->ExceptLineNumber());
+      return text;
+    }
+  }
+  if (!FDwarfPlaces) FDwarfPlaces = std::make_unique<TDwarfPlaces>();
+  const TDwarfPlaces::TPlace place = FDwarfPlaces->PlaceOf(SourceAddress);
+  if (!place.File.empty()) text += " " + ChangeFileExt(place.File, "");
+  if (!place.Function.empty()) text += " " + place.Function;
+  if (place.Line > 0) text += " line " + IntToStr(place.Line);
   return text;
 }
 
+void TZTExceptionLog::NoteMissingMap() const {
+  if (FToldNoMap || !FMapFile || FileExists(FMapFile->MapFileName())) return;
+  FToldNoMap = true;
+  const String line = "ZTLogger: no map file " + FMapFile->MapFileName() +
+                      ": reports give no source lines (ztl_add_map_file writes one beside the program)\n";
+  [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, line.data(), line.size());
+}
+
 String TZTExceptionLog::CallStackSection() const {
-  const std::vector<void*> stack = ExceptStack();
+  std::vector<void*> stack = ExceptStack();
+  // A null return address ends the chain of frames: no frame of its own.
+  std::erase(stack, nullptr);
   // Frames hold return addresses, whose call is the instruction before them;
   // but a fault's first frame is the faulting instruction itself, which is
   // then the raise address, looked up as it is.
@@ -455,6 +484,7 @@ String TZTExceptionLog::CallStackSection() const {
 }
 
 void TZTExceptionLog::ReportUnhandled(Exception* E) {
+  NoteMissingMap();
   if (FMapFile) FMapFile->LoadExceptionData(nullptr);
   TZTLFormats sections = FFormats;
   for (TZTLFormat always : {lfPhysAddress, lfExceptionClassName, lfMessage, lfSourceLine}) sections.Include(always);

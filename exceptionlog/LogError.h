@@ -13,6 +13,8 @@
 
 namespace ztl {
 
+class TDwarfPlaces;
+
 // How the end user learns of an exception.
 enum TZTLErrorDialog : uint8_t { edNone, edStandard, edExtended };
 ZTL_ENUM_NAMES(TZTLErrorDialog, "edNone", "edStandard", "edExtended")
@@ -223,9 +225,15 @@ class ZTL_API TZTExceptionLog : public TZTLogBase {
   String Section(const String& Tag, const String& Value) const;
   // The call stack section of the exception being handled.
   String CallStackSection() const;
-  // One frame of it: its address, with the source that StackMapFile names
-  // for SourceAddress when the frame is the program's.
+  // One frame of it: its address and module offset (from the module's load
+  // address, as the message counts), with the place of SourceAddress: the
+  // unit, procedure and line that StackMapFile names when the frame is the
+  // program's and its map is there, else the source file, function and line
+  // of the module's DWARF line tables.
   String FrameText(void* Address, void* SourceAddress) const;
+  // Source lines were asked for: without a map, the standard error says so
+  // once.
+  void NoteMissingMap() const;
   // Creates, fills, shows modally and frees the extended error dialog.
   void ShowErrorDialog(Exception* E);
   // The dialog's callbacks.
@@ -250,6 +258,11 @@ class ZTL_API TZTExceptionLog : public TZTLogBase {
   // Looks up the frames, so that the results of MapFile's last analysis stay
   // the exception's own; follows MapFile's name and base.
   mutable std::unique_ptr<TZTMapFile> FStackMapFile;
+  // Names the frames of modules without a map, made at the first of them.
+  mutable std::unique_ptr<TDwarfPlaces> FDwarfPlaces;
+  // Whether the standard error was told that source lines were asked for
+  // and no map was found.
+  mutable bool FToldNoMap = false;
 };
 
 }  // namespace ztl

@@ -759,6 +759,56 @@ void TZTMapFile::FindLineNumber() {
   if (lastOffset >= FExceptAddress) FExceptLineNumber = candidate;
 }
 
+namespace {
+
+// Whether a segment line in [begin, end) holds the offset; whether any
+// segment line is there at all.
+struct TSegmentsHold {
+  bool Any = false, Holds = false;
+};
+
+TSegmentsHold SegmentsHold(std::string_view text, size_t begin, size_t end, uint32_t offset) {
+  TSegmentsHold result;
+  String scratch;
+  for (TLineCursor lines(text, begin, end); !lines.AtEnd() && !result.Holds;) {
+    const std::string_view line = DecodedLine(lines.Next(), scratch);
+    const auto start = SegmentStart(line);
+    if (!start) continue;
+    result.Any = true;
+    const auto length = HexField(Column(line, 16, 23));
+    result.Holds = length && offset >= *start && offset - *start < *length;
+  }
+  return result;
+}
+
+}  // namespace
+
+bool TZTMapFile::UnitHolds(uint32_t Offset) {
+  LoadIfNeeded();
+  if (!FLayout.Valid) return SegmentsHold(FMapText, FSegmentData.Begin, FSegmentData.End, Offset).Holds;
+  // Segment starts never fall in such a map: only the last segment that
+  // starts at or below the offset can hold it, found by halves.
+  const std::string_view text = FMapText;
+  const size_t begin = FSegmentData.Begin;
+  String scratch;
+  const auto start = [&](std::string_view line) { return SegmentStart(DecodedLine(line, scratch)); };
+  size_t at = SeekFirst(text, begin, FSegmentData.End, start, [Offset](uint32_t value) { return value > Offset; });
+  while (at > begin) {
+    at = LineStart(text, at - 1);
+    const std::string_view line = LineAt(text, at, FSegmentData.End);
+    if (start(line)) return SegmentsHold(text, at, NextLine(text, at), Offset).Holds;
+  }
+  return false;
+}
+
+bool TZTMapFile::CodeHolds(uint32_t Offset) {
+  LoadIfNeeded();
+  // The section table before the segments header; a map without one has
+  // only its units' segments to tell.
+  const TSegmentsHold sections = SegmentsHold(FMapText, 0, FSegmentData.Begin, Offset);
+  return sections.Any ? sections.Holds : UnitHolds(Offset);
+}
+
 void TZTMapFile::LoadUnitNames(TStrings* List) {
   if (!List) return;
   List->Clear();

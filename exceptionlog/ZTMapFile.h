@@ -74,6 +74,16 @@ class ZTL_API TZTMapFile : public TObject {
   // file order, duplicates included. A nil List does nothing.
   void LoadUnitNames(TStrings* List);
 
+  // Whether the map's code holds Offset (counted as the map counts, from the
+  // start of its code): whether any answer for it can be right. The code is
+  // what the section table before the segments header gives, or in a map
+  // without one, the units' segments. Errors of reading the file propagate.
+  bool CodeHolds(uint32_t Offset);
+  // Whether a unit's segment holds Offset: where it does not (start-up code,
+  // libraries built without debugging information), the unit and line that
+  // a lookup gives are those of the unit before, not the address's own.
+  bool UnitHolds(uint32_t Offset);
+
   uint32_t ExceptAddress() const { return FExceptAddress; }
   const String& ExceptUnitName() const { return FExceptUnitName; }
   const String& ExceptMethodName() const { return FExceptMethodName; }

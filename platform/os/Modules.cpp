@@ -1,9 +1,12 @@
 #include <ztlogger/platform/os/Modules.h>
 
+#include <dlfcn.h>
 #include <link.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <climits>
+#include <cstring>
 
 namespace ztl {
 
@@ -63,6 +66,25 @@ TAddressQuery FindModule(const void* Address) {
   return query;
 }
 
+// Where the main program's first loadable segment is mapped (the page that
+// holds its start), as the loader reports a module's base.
+int MainModuleLoadCallback(dl_phdr_info* info, size_t, void* data) {
+  const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  for (ElfW(Half) i = 0; i < info->dlpi_phnum; ++i) {
+    const ElfW(Phdr)& header = info->dlpi_phdr[i];
+    if (header.p_type != PT_LOAD) continue;
+    *static_cast<uintptr_t*>(data) = (info->dlpi_addr + header.p_vaddr) & ~(page - 1);
+    break;
+  }
+  return 1;
+}
+
+uintptr_t MainModuleLoadBase() {
+  uintptr_t base = 0;
+  dl_iterate_phdr(MainModuleLoadCallback, &base);
+  return base;
+}
+
 }  // namespace
 
 uintptr_t MainModuleCodeBase() {
@@ -74,5 +96,35 @@ uintptr_t MainModuleCodeBase() {
 uintptr_t ModuleCodeBase(const void* Address) { return FindModule(Address).Result.CodeBase; }
 
 String ModuleFileNameOf(const void* Address) { return FindModule(Address).Result.FileName; }
+
+uintptr_t ModuleLoadBase(const void* Address) {
+  Dl_info info;
+  if (!Address || !dladdr(Address, &info) || !info.dli_fbase) return 0;
+  return reinterpret_cast<uintptr_t>(info.dli_fbase);
+}
+
+bool ModulePlaceOf(const void* Address, uintptr_t& LoadBase, char* name, size_t capacity) {
+  Dl_info info;
+  if (!Address || !dladdr(Address, &info) || !info.dli_fbase) return false;
+  LoadBase = reinterpret_cast<uintptr_t>(info.dli_fbase);
+  if (capacity == 0) return true;
+  // The main program may be named as it was started, or not at all.
+  char path[PATH_MAX];
+  const char* file = info.dli_fname;
+  if (!file || !*file || std::strchr(file, '/') == nullptr) {
+    const ssize_t length = ::readlink("/proc/self/exe", path, sizeof path - 1);
+    if (length > 0 && reinterpret_cast<uintptr_t>(info.dli_fbase) == MainModuleLoadBase()) {
+      path[length] = 0;
+      file = path;
+    }
+  }
+  if (!file) file = "";
+  const char* slash = std::strrchr(file, '/');
+  const char* last = slash ? slash + 1 : file;
+  const size_t length = std::min(std::strlen(last), capacity - 1);
+  std::memcpy(name, last, length);
+  name[length] = 0;
+  return true;
+}
 
 }  // namespace ztl

@@ -25,4 +25,16 @@ ZTL_PLATFORM_API uintptr_t ModuleCodeBase(const void* Address);
 // The full path of the module that holds Address; empty when none does.
 ZTL_PLATFORM_API String ModuleFileNameOf(const void* Address);
 
+// Where the loader mapped the module that holds Address: the address of its
+// first byte, from which debuggers, addr2line and the logger's reports count
+// a module offset ("in module app at OFFSET", "app+OFFSET"). 0 when no loaded
+// module holds Address.
+ZTL_PLATFORM_API uintptr_t ModuleLoadBase(const void* Address);
+
+// ModuleLoadBase and the module's file name without its folder, told
+// without allocating (signal handlers ask): the name is copied into
+// name[0..capacity), cut to fit and NUL-terminated. False when no loaded
+// module holds Address.
+ZTL_PLATFORM_API bool ModulePlaceOf(const void* Address, uintptr_t& LoadBase, char* name, size_t capacity);
+
 }  // namespace ztl

@@ -167,8 +167,12 @@ TEST_F(SourceLine, TheCallStackFollowsTheSourceLineOneFramePerLine) {
     ASSERT_NE(blank, String::npos) << line;
     const String module = line.substr(blank + 1, line.find('+') - blank - 1);
     if (module == program) {
-      programFrame = true;
-      EXPECT_NE(line.find(" Orders"), String::npos) << line;
+      // The map's one unit holds the first 2000 bytes of code; frames
+      // elsewhere are named by the program's line tables, not taken for
+      // the unit before them.
+      const uintptr_t address = std::stoull(line.substr(0, blank), nullptr, 16);
+      EXPECT_EQ(line.find(" Orders") != String::npos, address - 1 - MainModuleCodeBase() < 0x2000) << line;
+      programFrame = programFrame || line.find(" ExceptionSourceLine_test ") != String::npos;
     } else if (!module.empty() && module != "?") {
       libraryFrame = true;
       EXPECT_EQ(line.find("Orders"), String::npos) << "no map for " << line;

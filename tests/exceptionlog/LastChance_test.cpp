@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <thread>
 
+#include "tests/core/LogFiles.h"
 #include "tests/support/TestDir.h"
 #include <ztlogger/exceptionlog/LogError.h>
 #include <ztlogger/exceptionlog/ZTMapFile.h>
@@ -52,6 +53,13 @@ void (*volatile thrower)() = &Throw;
 __attribute__((noinline)) void ThrowFromNoexcept() noexcept { thrower(); }
 
 volatile size_t sink = 0;
+
+void AppendBytes(const String& path, const String& bytes) {
+  const int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+  ASSERT_GE(fd, 0) << path;
+  EXPECT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  close(fd);
+}
 
 // strlen is declared unable to throw; the unwinder passes its frame and the
 // caller's all the same, so the fault becomes an exception further up.
@@ -102,6 +110,8 @@ TEST_F(LastChance, AbortGetsAReducedReportInBothForms) {
         {
           auto log = Logger(form);
           log->WriteAsString("BEFORE", "kept");
+          // Line ends behind the closing tag, as an editor leaves them.
+          if (form == ztlfXML) AppendBytes(log->LogFile(), "\r\n \n");
           std::abort();
         },
         ::testing::KilledBySignal(SIGABRT), "^ZTLogger: SIGABRT reported in [^\n]*crash.(log|xml)\n$");
@@ -109,7 +119,10 @@ TEST_F(LastChance, AbortGetsAReducedReportInBothForms) {
     EXPECT_NE(log.find("kept"), String::npos) << log;
     EXPECT_NE(log.find("Classname: SIGABRT \r\nMessage: The program was aborted"), String::npos) << log;
     if (form == ztlfXML) {
-      EXPECT_EQ(log.substr(log.size() - 7), "</DATA>");
+      const test::ParsedXMLLog parsed = test::ParseXMLLog(log);
+      EXPECT_TRUE(parsed.WellFormed) << parsed.Error << "\n" << log;
+      ASSERT_EQ(parsed.Elements.size(), 2u) << log;
+      EXPECT_EQ(parsed.Elements[1].first, "ERROR");
     }
   }
 }
@@ -139,9 +152,10 @@ String HelperPath() {
   return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "lastchance_helper").string();
 }
 
-Crash RunHelper(const test::TestDir& dir, const char* mode, TZTLogFormatting form) {
+Crash RunHelper(const test::TestDir& dir, const char* mode, TZTLogFormatting form, String log = {}) {
   Crash crash;
-  const String helper = HelperPath(), log = dir.File(form == ztlfText ? "crash.log" : "crash.xml");
+  const String helper = HelperPath();
+  if (log.empty()) log = dir.File(form == ztlfText ? "crash.log" : "crash.xml");
   const String out = dir.File("out.txt"), err = dir.File("err.txt");
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
@@ -156,7 +170,7 @@ Crash RunHelper(const test::TestDir& dir, const char* mode, TZTLogFormatting for
   waitpid(pid, &crash.status, 0);
   crash.out = test::ReadFileBytes(out);
   crash.err = test::ReadFileBytes(err);
-  if (FileExists(log)) crash.log = test::ReadFileBytes(log);
+  if (FileExists(log) && log.rfind("/dev/", 0) != 0) crash.log = test::ReadFileBytes(log);
   return crash;
 }
 
@@ -190,9 +204,14 @@ TEST_F(LastChance, AStackOverflowInAPlainThreadGetsTheReducedReportNamingItsProc
         << crash.log;
     const size_t offset = crash.log.find("Module offset: ");
     ASSERT_NE(offset, String::npos) << crash.log;
+    // The offset counts from the module's load address; the map's offsets
+    // from the start of its code, which the map records.
+    const String mapText = test::ReadFileBytes(HelperPath() + ".map");
+    const size_t record = mapText.find("Code at module offset ");
+    ASSERT_NE(record, String::npos);
     TZTMapFile map;
     map.SetMapFileName(HelperPath() + ".map");
-    map.SetMapFileBase(0);
+    map.SetMapFileBase(static_cast<uint32_t>(std::stoul(mapText.substr(record + 22, 8), nullptr, 16)));
     map.LoadExceptionData(reinterpret_cast<void*>(std::stoull(crash.log.substr(offset + 15, 16), nullptr, 16)));
     EXPECT_NE(map.ExceptMethodName().find("RecurseForever(int)"), String::npos) << crash.log;
     EXPECT_EQ(map.ExceptUnitName(), "lastchance_helper");
@@ -200,6 +219,69 @@ TEST_F(LastChance, AStackOverflowInAPlainThreadGetsTheReducedReportNamingItsProc
       EXPECT_EQ(crash.log.substr(crash.log.size() - 7), "</DATA>");
     }
   }
+}
+
+// Eight threads crash at the same moment: the first reports, the others wait
+// for it, and the process ends as the first crash ends it.
+TEST_F(LastChance, ManyThreadsCrashingAtOnceLeaveOneCompleteReport) {
+  for (int run = 0; run < 20; ++run) {
+    for (const char* mode : {"crowd-fault", "crowd-throw"}) {
+      const TZTLogFormatting form = run % 2 ? ztlfXML : ztlfText;
+      const String logFile = dir.File(form == ztlfText ? "crash.log" : "crash.xml");
+      const String className = String(mode) == "crowd-fault" ? "EAccessViolation" : "EConvertError";
+      DeleteFile(logFile);
+      const Crash crash = RunHelper(dir, mode, form);
+      SCOPED_TRACE(String(mode) + " run " + std::to_string(run));
+      EXPECT_TRUE(WIFSIGNALED(crash.status) && WTERMSIG(crash.status) == SIGABRT) << crash.status;
+      EXPECT_EQ(crash.err, "ZTLogger: " + className + " reported in " + logFile + "\n");
+      size_t reports = 0;
+      for (size_t at = 0; (at = crash.log.find("Classname: ", at)) != String::npos; ++at) ++reports;
+      EXPECT_EQ(reports, 1u) << crash.log;
+      EXPECT_NE(crash.log.find("Classname: " + className), String::npos) << crash.log;
+      if (form == ztlfXML) {
+        const test::ParsedXMLLog parsed = test::ParseXMLLog(crash.log);
+        EXPECT_TRUE(parsed.WellFormed) << parsed.Error << "\n" << crash.log;
+        EXPECT_EQ(parsed.Elements.size(), 1u) << crash.log;
+      } else {
+        // The whole report: it ends where the text form ends a report.
+        EXPECT_TRUE(crash.log.ends_with(" \r\n\r\n") || crash.log.ends_with("\r\n")) << crash.log;
+        EXPECT_NE(crash.log.find("Procedure: "), String::npos) << crash.log;
+      }
+    }
+  }
+}
+
+// Neither a folder that is not there nor a full disk makes the report
+// vanish: the standard error says why the log did not take it, and holds it.
+TEST_F(LastChance, AReportTheLogCannotTakeGoesToTheStandardErrorWithTheReason) {
+  struct Case {
+    String log, reason;
+  };
+  for (const Case& failing : {Case{dir.File("gone/crash.log"), "open: No such file or directory"},
+                              Case{"/dev/full", "write: No space left on device"}}) {
+    const Crash crash = RunHelper(dir, "null-read-in-main", ztlfText, failing.log);
+    EXPECT_TRUE(WIFSIGNALED(crash.status) && WTERMSIG(crash.status) == SIGABRT) << crash.status;
+    EXPECT_EQ(crash.err.rfind("ZTLogger: EAccessViolation could not be reported in " + failing.log + ": " +
+                                  failing.reason + "; the report:\n",
+                              0),
+              0u)
+        << crash.err;
+    EXPECT_NE(crash.err.find("\n  Classname: EAccessViolation\n"), String::npos) << crash.err;
+    EXPECT_NE(crash.err.find("\n  Phys.addr: "), String::npos) << crash.err;
+    EXPECT_NE(crash.err.find("\n  Module: lastchance_helper\n"), String::npos) << crash.err;
+    EXPECT_NE(crash.err.find("\n  Module offset: "), String::npos) << crash.err;
+    EXPECT_FALSE(FileExists(dir.File("gone/crash.log")));
+  }
+}
+
+// The report's own writer crashes: the process still ends, and the
+// standard error holds what the log could not.
+TEST_F(LastChance, ACrashInsideTheReportWriterEndsTheProcessWithTheReportOnTheStandardError) {
+  const Crash crash = RunHelper(dir, "abort-in-writer", ztlfText);
+  EXPECT_TRUE(WIFSIGNALED(crash.status) && WTERMSIG(crash.status) == SIGABRT) << crash.status;
+  EXPECT_EQ(crash.err.rfind("ZTLogger: SIGABRT while writing the report of EConvertError; the report:\n", 0), 0u)
+      << crash.err;
+  EXPECT_NE(crash.err.find("\n  Classname: SIGABRT\n"), String::npos) << crash.err;
 }
 
 }  // namespace
