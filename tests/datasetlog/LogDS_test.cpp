@@ -66,6 +66,7 @@ class DatasetLog : public ::testing::Test {
     query.SQL()->SetText("select * from Customer c where c.Id > 0");
     table.SetConnection(&connection);
     table.SetTableName("Customer");
+    log.SetLogFile(dir.File("ztevents.log"));  // the default would be in the current folder
     log.SetActive(true);
     log.SetOnSQLStatement(MakeMethod<&Listener::Statement>(&listener));
     log.SetOnChange(MakeMethod<&Listener::Change>(&listener));
