@@ -40,7 +40,9 @@ class ZTL_API TWatcherThread : public TThread {
   // The component, or nullptr once it has let go of this worker.
   TComponent* Owner() const { return FOwner; }
   // Manual reset; set to end a wait of the worker at once (stopping, or a
-  // change of what it watches). Joins every wait of Execute.
+  // change of what it watches). Joins every wait of Execute. A worker that
+  // resets it does so before it tests Terminated, never after: a stop
+  // landing in between would otherwise be erased and the wait never end.
   TEvent& WakeUp() { return FWakeUp; }
   // From Execute: runs Notify with the owner on the main thread and waits for
   // it, unless the owner has let go of this worker or it is being stopped. An
@@ -62,6 +64,24 @@ void StopWorker(std::unique_ptr<TWorker>& Worker) {
     Worker.release()->FreeWhenDone();
   else
     Worker.reset();
+}
+
+// The activation the watching components share, called from their SetActive
+// once the flag is stored, and from Loaded: while the component is active a
+// worker runs, made at once (on the calling thread, where it arms its
+// notifications before this returns) except while a stored form loads and
+// at design time; a worker that exists is kept. Inactive, the worker is
+// stopped. An exception of the worker's constructor propagates and leaves no
+// worker.
+template <typename TWorker, typename TComponentWithWorker>
+void UpdateWorker(std::unique_ptr<TWorker>& Worker, TComponentWithWorker* Component) {
+  if (!Component->Active()) {
+    StopWorker(Worker);
+    return;
+  }
+  const TComponentState state = Component->ComponentState();
+  if (!Worker && !state.Contains(csLoading) && !state.Contains(csDesigning))
+    Worker = std::make_unique<TWorker>(Component);
 }
 
 }  // namespace ztl

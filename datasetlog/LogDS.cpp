@@ -20,6 +20,20 @@ String QuotedName(const String& name) {
   return name.find(' ') != String::npos || name.find('"') != String::npos ? DoubleQuoted(name) : name;
 }
 
+// Standard SQL's text literal: single quotes, an inner one written twice.
+String SingleQuoted(const String& text) { return "'" + StringReplaceAll(text, "'", "''") + "'"; }
+
+// The lines with CR LF between them and none after the last: the name may
+// become a line of a statement.
+String JoinedLines(const TStrings& lines) {
+  String text;
+  for (int i = 0; i < lines.Count(); ++i) {
+    if (i > 0) text += "\r\n";
+    text += lines.Get(i);
+  }
+  return text;
+}
+
 }  // namespace
 
 // Hands each notification of the framework to the owner as an event.
@@ -53,7 +67,7 @@ String DataSetTableName(const TDataSet* DataSet) {
   } else if (const TPropInfo* sql = GetPropInfo(DataSet, "SQL");
              sql != nullptr && (sql->Kind == tkStrings || sql->Kind == tkPersistent)) {
     if (const auto* lines = dynamic_cast<const TStrings*>(GetObjectProp(DataSet, "SQL"))) {
-      name = lines->Text();
+      name = JoinedLines(*lines);
       const size_t from = UpperCase(name).find("FROM ");
       if (from != String::npos) {
         name.erase(0, from + 5);
@@ -69,6 +83,7 @@ String DataSetTableName(const TDataSet* DataSet) {
 ZTL_BEGIN_CLASS(TZTDatasetLog, TZTLogBase)
   .Property("DataSource", &Self::DataSource, &Self::SetDataSource)
   .Property("FilterEvents", &Self::FilterEvents, &Self::SetFilterEvents).Default(AllEvents)
+  .Property("SQLLiterals", &Self::SQLLiterals, &Self::SetSQLLiterals).Default(slDoubleQuoted)
   .Property("OnChange", &Self::OnChange, &Self::SetOnChange)
   .Property("OnSQLStatement", &Self::OnSQLStatement, &Self::SetOnSQLStatement)
 ZTL_END_CLASS
@@ -91,6 +106,10 @@ void TZTDatasetLog::Notification(TComponent* AComponent, TOperation Operation) {
   if (Operation == opRemove && FDataLink && AComponent == GetDataSource()) SetDataSource(nullptr);
 }
 
+String TZTDatasetLog::Literal(const String& Value) const {
+  return FSQLLiterals == slStandard ? SingleQuoted(Value) : DoubleQuoted(Value);
+}
+
 void TZTDatasetLog::UpdateStatus(TZTLDBTypeEvent Event, TField* Field) {
   if (ComponentState().Contains(csDesigning) || !Active() || !FFilterEvents.Contains(Event)) return;
 
@@ -105,12 +124,12 @@ void TZTDatasetLog::UpdateStatus(TZTLDBTypeEvent Event, TField* Field) {
       const TVariant newValue = field->NewValue();
       if (!(oldValue != newValue)) continue;
       const String name = QuotedName(field->FieldName());
-      const String quotedNew = DoubleQuoted(VarToStr(newValue));
+      const String quotedNew = Literal(VarToStr(newValue));
       if (!columns.empty()) columns += ", ";
       if (state == dsEdit) {
         columns += name + "=" + quotedNew;
         if (!values.empty()) values += " AND ";
-        values += "(" + name + "=" + DoubleQuoted(VarToStr(oldValue)) + ")";
+        values += "(" + name + "=" + Literal(VarToStr(oldValue)) + ")";
       } else if (state == dsInsert) {
         columns += name;
         if (!values.empty()) values += ", ";

@@ -26,6 +26,14 @@ ZTL_ENUM_NAMES(TZTLDBTypeEvent, "dbeActiveChanged", "dbeEditingChanged", "dbeDat
                "dbeLayoutChanged", "dbeRecordChanged", "dbeUpdateData")
 using TZTLDBTypeEvents = TSet<TZTLDBTypeEvent, 7>;
 
+// How the statements write values. slDoubleQuoted, the default, puts them
+// in double quotes, which databases such as SQLite read as a column's name
+// when one has that name: for SQLite and other standard SQL databases choose
+// slStandard, single quotes. Either way a quote inside a value is doubled;
+// numbers are quoted too; names that need it are in double quotes.
+enum TZTLSQLLiterals : uint8_t { slDoubleQuoted, slStandard };
+ZTL_ENUM_NAMES(TZTLSQLLiterals, "slDoubleQuoted", "slStandard")
+
 // Field is the field concerned or nullptr; the handler may change LogText.
 using TZTLDataChangeEvent =
     TMethodRef<void(TObject* Sender, TZTLDBTypeEvent State, TField* Field, String& LogText)>;
@@ -57,6 +65,9 @@ class ZTL_API TZTDatasetLog : public TZTLogBase {
   // The events that are logged; all seven by default.
   TZTLDBTypeEvents FilterEvents() const { return FFilterEvents; }
   void SetFilterEvents(TZTLDBTypeEvents Value) { FFilterEvents = Value; }
+  // How values are written in the statements; stored only when slStandard.
+  TZTLSQLLiterals SQLLiterals() const { return FSQLLiterals; }
+  void SetSQLLiterals(TZTLSQLLiterals Value) { FSQLLiterals = Value; }
   // Called for every logged event before its line is written.
   TZTLDataChangeEvent OnChange() const { return FOnChange; }
   void SetOnChange(const TZTLDataChangeEvent& Value) { FOnChange = Value; }
@@ -76,10 +87,14 @@ class ZTL_API TZTDatasetLog : public TZTLogBase {
   class TLogDataLink;
   friend class TLogDataLink;
 
+  // Value as a literal of the chosen form.
+  String Literal(const String& Value) const;
+
   std::unique_ptr<TLogDataLink> FDataLink;
   TZTLDataChangeEvent FOnChange;
   TZTLSQLStatementEvent FOnSQLStatement;
   TZTLDBTypeEvents FFilterEvents;
+  TZTLSQLLiterals FSQLLiterals = slDoubleQuoted;
   // The room of the last line (unless a long value made it large), taken by
   // the next one: a line is composed for every event. A line composed while
   // another is (from a handler) makes its own.
@@ -90,8 +105,8 @@ class ZTL_API TZTDatasetLog : public TZTLogBase {
 
 // The name of the table a dataset's rows come from, as the statements give
 // it: its published "TableName", else what follows "FROM " in its published
-// "SQL" text up to a blank or line break, else the whole text; in each case
-// cut before a ".". Empty for nullptr or a dataset with neither property.
+// "SQL" text (its lines with CR LF between them) up to a blank or line
+// break, else the whole text; in each case cut before a ".". Empty for nullptr or a dataset with neither property.
 ZTL_API String DataSetTableName(const TDataSet* DataSet);
 
 }  // namespace ztl

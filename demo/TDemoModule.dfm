@@ -39,6 +39,7 @@ object DemoModule: TDemoModule
     LogFile = 'ztl-demo-changes.log'
     DataSource = CustomerSource
     FilterEvents = [dbeEditingChanged, dbeRecordChanged, dbeUpdateData]
+    SQLLiterals = slStandard
     OnSQLStatement = CustomerLogSQLStatement
   end
   object FolderWatch: TZTFileLog

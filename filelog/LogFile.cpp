@@ -107,8 +107,11 @@ void TZTFileLog::TNotificationThread::ReleaseHandles() {
 }
 
 void TZTFileLog::TNotificationThread::Execute() {
-  while (!Terminated()) {
+  for (;;) {
+    // Reset before the test: a stop after the test leaves the event set
+    // and ends the wait below, which has no time-out without notifications.
     WakeUp().ResetEvent();
+    if (Terminated()) break;
     HANDLE handles[MaxHandles + 1];
     TFileNotificationOption filters[MaxHandles];
     DWORD count;
@@ -151,18 +154,7 @@ TZTFileLog::~TZTFileLog() {
 
 void TZTFileLog::SetActive(bool Value) {
   TZTLogBase::SetActive(Value);
-  if (!Value) {
-    StopWatching();
-    return;
-  }
-  const TComponentState state = ComponentState();
-  if (!state.Contains(csLoading) && !state.Contains(csDesigning)) StartWatching();
-}
-
-void TZTFileLog::StopWatching() { StopWorker(FThread); }
-
-void TZTFileLog::StartWatching() {
-  if (!FThread) FThread = std::make_unique<TNotificationThread>(this);
+  UpdateWorker(FThread, this);
 }
 
 void TZTFileLog::SetFolder(const String& Value) {
@@ -179,7 +171,7 @@ void TZTFileLog::SetOptions(TFileNotificationOptions Value) {
 
 void TZTFileLog::Loaded() {
   TZTLogBase::Loaded();
-  if (Active() && !ComponentState().Contains(csDesigning)) StartWatching();
+  UpdateWorker(FThread, this);
 }
 
 void TZTFileLog::Notify(TFileNotificationOption Action) {

@@ -67,8 +67,6 @@ class ZTL_API TZTFileLog : public TZTLogBase {
 
  private:
   class TNotificationThread;
-  void StartWatching();
-  void StopWatching();
 
   std::unique_ptr<TNotificationThread> FThread;
   String FFolder;

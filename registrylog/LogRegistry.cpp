@@ -1,5 +1,7 @@
 #include <ztlogger/registrylog/LogRegistry.h>
 
+#include <exception>
+
 #include <ztlogger/core/Watcher.h>
 #include <ztlogger/platform/classes/ClassBuilder.h>
 #include <ztlogger/platform/os/Registry.h>
@@ -22,12 +24,15 @@ constexpr TRegistryNotificationOption WatchedKinds[] = {roName, roAttributes, ro
 
 }  // namespace
 
-// The worker. It waits on a change event of its own, which no other watcher
-// shares: a shared event would report every watcher's changes to all of them
-// and let one watcher's reset wipe out another's signal before that one had
-// waited. The wake-up event joins the wait, so stopping never waits for a
-// change to arrive. The settings are copied when the worker is made, on the
-// main thread, and read by Execute once at its start.
+// The worker. Its constructor, on the activating thread, opens the key and
+// registers the first notification, so that a change made once SetActive
+// returns is seen. It waits on a change event of its own, which no other
+// watcher shares: a shared event would report every watcher's changes to all
+// of them and let one watcher's reset wipe out another's signal before that
+// one had waited. The wake-up event joins the wait, so stopping never waits
+// for a change to arrive. A key that cannot be opened is reported by the
+// worker to the main thread, where it goes to the application as a handler's
+// error would; the worker then ends.
 class TZTRegistryLog::TNotificationThread final : public TWatcherThread {
  public:
   explicit TNotificationThread(TZTRegistryLog* AOwner);
@@ -37,18 +42,27 @@ class TZTRegistryLog::TNotificationThread final : public TWatcherThread {
   void Execute() override;
 
  private:
+  void Register();
+
   std::unique_ptr<TRegistry> FRegInstance;
-  HKEY FRootKey;
-  String FKey;
-  TRegistryNotificationOptions FOptions;
+  TEvent FChange;
+  BOOL FSubtree = FALSE;
+  DWORD FFilter = 0;
+  std::exception_ptr FOpenError;  // the key could not be opened
 };
 
 TZTRegistryLog::TNotificationThread::TNotificationThread(TZTRegistryLog* AOwner)
-    : TWatcherThread(AOwner),
-      FRegInstance(std::make_unique<TRegistry>()),
-      FRootKey(AOwner->RootKey()),
-      FKey(AOwner->Key()),
-      FOptions(AOwner->Options()) {
+    : TWatcherThread(AOwner), FRegInstance(std::make_unique<TRegistry>()) {
+  const TRegistryNotificationOptions options = AOwner->Options();
+  FSubtree = options.Contains(roWatchSubFolders) ? TRUE : FALSE;
+  for (TRegistryNotificationOption option : WatchedKinds)
+    if (options.Contains(option)) FFilter |= FilterOf[option];
+  FRegInstance->SetRootKey(AOwner->RootKey());
+  FRegInstance->SetAccess(KEY_READ);
+  if (FRegInstance->OpenKey(AOwner->Key(), false))
+    Register();
+  else
+    FOpenError = std::make_exception_ptr(ERegistryNotificationError(KeyOpenError + AOwner->Key()));
   Start();
 }
 
@@ -57,25 +71,28 @@ TZTRegistryLog::TNotificationThread::~TNotificationThread() {
   FRegInstance.reset();  // closes the key
 }
 
+// Not tied to the registering thread: the first registration is made on the
+// activating thread, which may end before the worker does. A filter of 0 is
+// refused, and then nothing is ever signalled.
+void TZTRegistryLog::TNotificationThread::Register() {
+  if (FFilter == 0) return;
+  RegNotifyChangeKeyValue(FRegInstance->CurrentKey(), FSubtree, FFilter | REG_NOTIFY_THREAD_AGNOSTIC,
+                          FChange.Handle(), TRUE);
+}
+
 void TZTRegistryLog::TNotificationThread::Execute() {
-  FRegInstance->SetRootKey(FRootKey);
-  FRegInstance->SetAccess(KEY_READ);
-  if (!FRegInstance->OpenKey(FKey, false)) throw ERegistryNotificationError(KeyOpenError + FKey);
-  const BOOL subtree = FOptions.Contains(roWatchSubFolders) ? TRUE : FALSE;
-  DWORD filter = 0;
-  for (TRegistryNotificationOption option : WatchedKinds)
-    if (FOptions.Contains(option)) filter |= FilterOf[option];
-  TEvent change;
-  const HKEY key = FRegInstance->CurrentKey();
-  RegNotifyChangeKeyValue(key, subtree, filter, change.Handle(), TRUE);  // a filter of 0 is refused: never signalled
-  const HANDLE handles[] = {change.Handle(), WakeUp().Handle()};
+  if (FOpenError) {
+    Report([this](TComponent&) { std::rethrow_exception(FOpenError); });
+    return;
+  }
+  const HANDLE handles[] = {FChange.Handle(), WakeUp().Handle()};
   while (!Terminated()) {
     const DWORD result = WaitForMultipleObjects(2, handles, FALSE, INFINITE);
     if (result == WAIT_FAILED) RaiseLastOSError();
     if (result != WAIT_OBJECT_0) continue;
     Report([](TComponent& owner) { static_cast<TZTRegistryLog&>(owner).Notify(); });
-    change.ResetEvent();
-    RegNotifyChangeKeyValue(key, subtree, filter, change.Handle(), TRUE);
+    FChange.ResetEvent();
+    Register();
   }
 }
 
@@ -105,23 +122,12 @@ void TZTRegistryLog::SetRootKeyValue(uint32_t Value) {
 
 void TZTRegistryLog::SetActive(bool Value) {
   TZTLogBase::SetActive(Value);
-  if (!Value) {
-    StopWatching();
-    return;
-  }
-  const TComponentState state = ComponentState();
-  if (!state.Contains(csLoading) && !state.Contains(csDesigning)) StartWatching();
-}
-
-void TZTRegistryLog::StopWatching() { StopWorker(FThread); }
-
-void TZTRegistryLog::StartWatching() {
-  if (!FThread) FThread = std::make_unique<TNotificationThread>(this);
+  UpdateWorker(FThread, this);
 }
 
 void TZTRegistryLog::Loaded() {
   TZTLogBase::Loaded();
-  if (Active() && !ComponentState().Contains(csDesigning)) StartWatching();
+  UpdateWorker(FThread, this);
 }
 
 void TZTRegistryLog::Notify() {

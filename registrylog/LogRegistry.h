@@ -40,13 +40,17 @@ class ZTL_API TZTRegistryLog : public TZTLogBase {
   ~TZTRegistryLog() override;
 
   // Stores the flag, then starts a worker (true) or stops it (false). A
-  // worker that exists is kept. The worker opens the key itself: a key that
-  // cannot be opened ends the worker quietly, Active stays true and nothing
-  // is reported until the component is deactivated and activated again.
+  // worker that exists is kept. Starting opens the key and registers for
+  // its changes on the calling thread, so a change made once this returns
+  // is reported. A key that cannot be opened does not fail the activation
+  // (Active reads true, a stored form goes on loading): the worker hands
+  // ERegistryNotificationError ("Unable to open registry key" and the path)
+  // once to the main thread, where it goes to Application->HandleException
+  // like an error of a handler, unless the component is deactivated first;
+  // nothing is reported until it is deactivated and activated again.
   // While a stored form loads and at design time nothing is started.
   void SetActive(bool Value) override;
-  // Read by the worker when it starts: changes take effect at the next
-  // activation.
+  // Read when the worker starts: changes take effect at the next activation.
   HKEY RootKey() const { return FRootKey; }
   void SetRootKey(HKEY Value) { FRootKey = Value; }
   const String& Key() const { return FKey; }
@@ -70,8 +74,6 @@ class ZTL_API TZTRegistryLog : public TZTLogBase {
 
  private:
   class TNotificationThread;
-  void StartWatching();
-  void StopWatching();
 
   std::unique_ptr<TNotificationThread> FThread;
   HKEY FRootKey;

@@ -27,6 +27,7 @@
 #include <ztlogger/platform/rtl/Unicode.h>
 #include <ztlogger/platform/rtl/Variants.h>
 
+#include <ztlogger/platform/classes/Bind.h>
 #include <ztlogger/platform/classes/ClassBuilder.h>
 #include <ztlogger/platform/classes/Collection.h>
 #include <ztlogger/platform/classes/Component.h>

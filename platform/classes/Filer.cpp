@@ -667,7 +667,7 @@ class TReader : public TFiler {
     if (!entry) throw EMethodNotFound("Method " + value.text + " not found in " + root_->ClassName());
     if (*entry->Signature != *p.MethodSignature)
       throw EReadError("Method " + value.text + " does not fit the event " + p.Name);
-    p.SetMethod(instance, TMethod{entry->Code, root_});
+    p.SetMethod(instance, TMethod{entry->Code, root_, nullptr});
   }
 
   void ReadCollection(TCollection* collection) {

@@ -66,6 +66,7 @@ class DatasetLog : public ::testing::Test {
     query.SQL()->SetText("select * from Customer c where c.Id > 0");
     table.SetConnection(&connection);
     table.SetTableName("Customer");
+    log.SetLogFile(dir.File("ztevents.log"));  // the default would be in the current folder
     log.SetActive(true);
     log.SetOnSQLStatement(MakeMethod<&Listener::Statement>(&listener));
     log.SetOnChange(MakeMethod<&Listener::Change>(&listener));
@@ -152,7 +153,7 @@ TEST_F(DatasetLog, TableNameRules) {
   query.SQL()->SetText("SELECT * FROM dbo.Orders");
   EXPECT_EQ(DataSetTableName(&query), "dbo");
   query.SQL()->SetText("SELECT *\r\nFROM\r\nOrders");
-  EXPECT_EQ(DataSetTableName(&query), "SELECT *\r\nFROM\r\nOrders\r\n");
+  EXPECT_EQ(DataSetTableName(&query), "SELECT *\r\nFROM\r\nOrders");
   query.SQL()->SetText("SELECT *\r\nFROM\r\nshop.Orders");
   EXPECT_EQ(DataSetTableName(&query), "SELECT *\r\nFROM\r\nshop");
   MemoryDataSet memory;
@@ -163,6 +164,61 @@ TEST_F(DatasetLog, TableNameRules) {
   memory.Post();
   ASSERT_EQ(listener.statements.size(), 1u);
   EXPECT_EQ(listener.statements[0], "UPDATE \r\nSET\r\n  Name=\"Jo\"\r\nWHERE\r\n  (Name=\"Jon\")");
+}
+
+// No "FROM " and no dot: the whole text is the name, and the statement has
+// no empty line before SET.
+TEST_F(DatasetLog, AQueryWithoutFromGivesItsLinesAndNoEmptyLine) {
+  query.SQL()->SetText("SELECT *\r\nFROM\r\nCustomer");
+  Follow(query);
+  query.Edit();
+  query.FieldByName("City")->SetAsString("Rome");
+  query.Post();
+  ASSERT_EQ(listener.statements.size(), 1u);
+  EXPECT_EQ(listener.statements[0],
+            "UPDATE SELECT *\r\nFROM\r\nCustomer\r\nSET\r\n  City=\"Rome\"\r\nWHERE\r\n  (City=\"Paris\")");
+}
+
+// Every row of a database's Customer table, as one text.
+String CustomerRows(TSQLiteConnection& database) {
+  TSQLiteQuery rows(nullptr);
+  rows.SetConnection(&database);
+  rows.SQL()->SetText("SELECT Id, Name, City, Note, \"First Name\" FROM Customer ORDER BY Id");
+  rows.Open();
+  String text;
+  for (; !rows.Eof(); rows.Next()) {
+    for (int i = 0; i < rows.FieldCount(); ++i) text += rows.Fields()[i]->AsString() + "|";
+    text += "\n";
+  }
+  return text;
+}
+
+// Standard literals replayed on a copy of the database change what the
+// dataset changed, also where a value matches a column's name (a double
+// quoted "Name" would be that column, true for every row).
+TEST_F(DatasetLog, StandardLiteralsReplayedOnSQLiteChangeExactlyTheIntendedRows) {
+  const String rows = "INSERT INTO Customer (Id, Name, City) VALUES (2, 'Name', 'City'), (3, 'Bea', 'Name');";
+  connection.ExecSQL(rows);
+  TSQLiteConnection replica(nullptr);
+  replica.SetDatabaseName(dir.File("replica.db"));
+  replica.ExecSQL(
+      "CREATE TABLE Customer (Id INTEGER PRIMARY KEY, Name TEXT, City TEXT, Note TEXT, \"First Name\" TEXT);"
+      "INSERT INTO Customer (Id, Name, City, \"First Name\") VALUES (1, 'Jon', 'Paris', 'Ann');" + rows);
+  ASSERT_EQ(CustomerRows(replica), CustomerRows(connection));
+  log.SetSQLLiterals(slStandard);
+  Follow(table);
+  for (table.First(); table.FieldByName("Id")->AsInteger() != 2; table.Next()) {}
+  table.Edit();
+  table.FieldByName("Name")->SetAsString("O'Neil");
+  table.Post();
+  table.Append();
+  table.FieldByName("Id")->SetAsInteger(4);
+  table.FieldByName("Name")->SetAsString("City");
+  table.Post();
+  ASSERT_EQ(listener.statements.size(), 2u);
+  EXPECT_EQ(listener.statements[0], "UPDATE Customer\r\nSET\r\n  Name='O''Neil'\r\nWHERE\r\n  (Name='Name')");
+  for (const String& statement : listener.statements) replica.ExecSQL(statement);
+  EXPECT_EQ(CustomerRows(replica), CustomerRows(connection));
 }
 
 TEST_F(DatasetLog, LinesFollowTheDataLink) {
@@ -273,6 +329,9 @@ TEST_F(DatasetLog, AStoredDataModuleLoadsAndWorks) {
   EXPECT_EQ(text.find("dbeEditingChanged"), String::npos) << text;
   const String written = ComponentToText(&module);
   EXPECT_NE(written.find("FilterEvents = [dbeRecordChanged, dbeUpdateData]"), String::npos) << written;
+  EXPECT_EQ(written.find("SQLLiterals"), String::npos) << written;  // the default is not stored
+  storedLog->SetSQLLiterals(slStandard);
+  EXPECT_NE(ComponentToText(&module).find("    SQLLiterals = slStandard\r\n"), String::npos);
   EXPECT_NE(written.find("DataSource = Source1"), String::npos) << written;
 }
 

@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 
 #include "tests/support/TestDir.h"
 #include <ztlogger/platform/classes/DataModule.h>
@@ -215,6 +219,56 @@ TEST_F(FileLogThreads, AnExceptionOfTheHandlerGoesToTheApplicationAndWatchingGoe
   PumpFor(2);
   EXPECT_EQ(actions.size(), 2u);
   EXPECT_EQ(recorder.exceptions, 1);
+}
+
+// The notifications are open before SetActive returns: a file made at once
+// is reported, every time, and only once.
+TEST_F(FileLogThreads, EveryFileMadeRightAfterActivationIsReportedOnce) {
+  log->SetFolder(folder);
+  log->SetOptions({foFile});
+  for (size_t round = 1; round <= 1000; ++round) {
+    log->SetActive(true);
+    Write(folder + "/f" + std::to_string(round), "");
+    PumpFor(round);
+    log->SetActive(false);
+    ASSERT_EQ(actions.size(), round) << "round " << round;
+  }
+}
+
+// A stop must never be lost, also when the worker waits with no
+// notifications open (the reopening failed) and so without a time-out. A
+// lost stop leaves the main thread waiting for the worker for ever: the
+// watchdog then ends the program with a failure.
+TEST_F(FileLogThreads, StoppingAfterAFailedReopeningNeverHangs) {
+  std::mutex lock;
+  std::condition_variable finished;
+  bool done = false;
+  int cycle = 0;
+  std::thread watchdog([&] {
+    std::unique_lock guard(lock);
+    if (!finished.wait_for(guard, std::chrono::minutes(4), [&] { return done; })) {
+      std::fprintf(stderr, "stopping the watcher hung in cycle %d\n", cycle);
+      std::_Exit(EXIT_FAILURE);
+    }
+  });
+  for (int i = 0; i < 3000; ++i) {
+    {
+      std::lock_guard guard(lock);
+      cycle = i;
+    }
+    auto watcher = std::make_unique<TZTFileLog>(nullptr);
+    watcher->SetFolder(folder);
+    watcher->SetActive(true);
+    EXPECT_THROW(watcher->SetFolder(folder + "/missing"), EFileNotificationError);
+    if (i % 2 == 0) watcher->SetActive(false);
+    watcher.reset();
+  }
+  {
+    std::lock_guard guard(lock);
+    done = true;
+  }
+  finished.notify_one();
+  watchdog.join();
 }
 
 TEST_F(FileLogThreads, AStoredActiveComponentWatchesOnceLoaded) {

@@ -8,9 +8,11 @@
 #include <cstdlib>
 
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/classes/Bind.h>
 #include <ztlogger/platform/classes/DataModule.h>
 #include <ztlogger/platform/classes/Filer.h>
 #include <ztlogger/platform/classes/Registration.h>
+#include <ztlogger/platform/forms/Forms.h>
 #include <ztlogger/platform/forms/Testing.h>
 #include <ztlogger/platform/os/Registry.h>
 #include <ztlogger/platform/rtl/Registry.h>
@@ -110,16 +112,45 @@ TEST_F(RegistryLogThreads, SubkeysAreWatchedOnlyWithTheirOption) {
   EXPECT_EQ(counter.senders.size(), 1u);
 }
 
-TEST_F(RegistryLogThreads, AMissingKeyActivatesAndReportsNothing) {
+// The failure reaches the application once, from the main thread, while the
+// activation itself succeeds.
+TEST_F(RegistryLogThreads, AKeyThatCannotBeOpenedGoesToTheApplicationOnce) {
+  TComponent handlerOwner(nullptr);
+  std::vector<String> errors;
+  Application->SetOnException(Bind(&handlerOwner, [&](TObject* Sender, Exception* E) {
+    EXPECT_TRUE(IsMainThread());
+    EXPECT_EQ(Sender, log.get());
+    EXPECT_TRUE(dynamic_cast<ERegistryNotificationError*>(E));
+    errors.push_back(E->Message());
+  }));
   log->SetKey("Software\\Missing");
   log->SetOptions({roName, roLastSet});
-  EXPECT_NO_THROW(Activate(log.get()));
+  EXPECT_NO_THROW(log->SetActive(true));
   EXPECT_TRUE(log->Active());
+  PumpQuietly();
+  EXPECT_EQ(errors, std::vector<String>{"Unable to open registry keySoftware\\Missing"});
   ASSERT_TRUE(reg.CreateKey("Software\\Missing\\Now"));  // the key appears after the worker gave up
   SetValue("Software\\Missing", "x", 1);
   PumpQuietly();
   EXPECT_TRUE(counter.senders.empty());
+  EXPECT_EQ(errors.size(), 1u);
   log->SetActive(false);  // stopping a worker that ended on its own
+}
+
+// Registered before SetActive returns: a value set at once, by this process
+// or by another, is reported every time, and once.
+TEST_F(RegistryLogThreads, EveryValueSetRightAfterActivationIsReportedOnce) {
+  log->SetOptions({roLastSet});
+  for (size_t round = 1; round <= 1000; ++round) {
+    log->SetActive(true);
+    if (round % 25 == 0)
+      ASSERT_EQ(Tool("add 'HKLM\\Software\\Velmora' /v Round /t REG_DWORD /d " + std::to_string(round) + " /f"), 0);
+    else
+      SetValue("Software\\Velmora", "Round", static_cast<int32_t>(round));
+    PumpFor(round);
+    log->SetActive(false);
+    ASSERT_EQ(counter.senders.size(), round) << "round " << round;
+  }
 }
 
 TEST_F(RegistryLogThreads, ChangingTheKeyWhileActiveTakesEffectAtTheNextActivation) {
