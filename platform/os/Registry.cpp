@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include <ztlogger/platform/os/FileMapping.h>
 #include <ztlogger/platform/os/HandleTable.h>
 #include <ztlogger/platform/os/Prefix.h>
 #include <ztlogger/platform/os/Sync.h>
@@ -106,24 +107,9 @@ std::string HashedName(std::u16string_view folded) {
 
 // Whole-file helpers. Errors come back as errno values.
 int ReadAll(const std::string& path, Bytes& out) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno;
-  out.resize(4096);
-  size_t have = 0;
-  for (;;) {
-    if (have == out.size()) out.resize(out.size() * 2);
-    const ssize_t got = read(fd, out.data() + have, out.size() - have);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      const int error = errno;
-      close(fd);
-      return error;
-    }
-    if (got == 0) break;
-    have += static_cast<size_t>(got);
-  }
-  close(fd);
-  out.resize(have);
+  std::string bytes;
+  if (const int error = ReadWholeFile(path, bytes)) return error;
+  out.assign(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size());
   return 0;
 }
 

@@ -19,6 +19,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -27,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include <ztlogger/platform/os/FileMapping.h>
 #include <ztlogger/platform/os/Registry.h>
 #include <ztlogger/platform/rtl/Unicode.h>
 
@@ -507,6 +509,12 @@ std::string ValueLine(const Value& value) {
   return out + line;
 }
 
+// Whether a name is taken, without opening what it names (a FIFO would wait).
+bool Exists(const std::string& file) {
+  std::error_code ignored;
+  return std::filesystem::exists(std::filesystem::symlink_status(file, ignored));
+}
+
 void ExportKey(HKEY key, const KeyPath& path, std::string& text) {
   text += "[" + path.Full() + "]\r\n";
   for (const Value& value : ValuesOf(key)) text += ValueLine(value) + "\r\n";
@@ -521,7 +529,7 @@ void ExportKey(HKEY key, const KeyPath& path, std::string& text) {
 int Export(const KeyPath& path, const std::string& file, const Options& o) {
   Key key;
   if (key.Open(path, KEY_READ) != ERROR_SUCCESS) return Fail(kNotFound);
-  if (!o.y && std::ifstream(file).good() && !Confirm("File " + file + " already exists. Overwrite it")) {
+  if (!o.y && Exists(file) && !Confirm("File " + file + " already exists. Overwrite it")) {
     std::cout << "The operation was cancelled.\n";
     return 1;
   }
@@ -711,9 +719,8 @@ bool Importer::SetValue(const std::u16string& name, std::u16string data, std::st
 }
 
 int Import(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return Fail("ERROR: Cannot open " + file + ".");
-  std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string raw;
+  if (ztl::os::ReadWholeFile(file, raw) != 0) return Fail("ERROR: Cannot open " + file + ".");
   std::u16string content;
   if (raw.size() >= 2 && static_cast<unsigned char>(raw[0]) == 0xFF && static_cast<unsigned char>(raw[1]) == 0xFE) {
     for (size_t i = 2; i + 1 < raw.size(); i += 2)
