@@ -199,9 +199,9 @@ String TZTNTEventLog::EventMessageText() const {
     DataFile file(expanded);
     if (!file.Module()) continue;
     LPWSTR text = nullptr;
-    const DWORD written = os::FormatMessageFromArray(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE,
-                                                     file.Module(), EventID(), 0, reinterpret_cast<LPWSTR>(&text), 0,
-                                                     inserts.data(), inserts.size());
+    const DWORD written =
+        os::FormatMessageFromArray(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE, file.Module(),
+                                   EventID(), 0, reinterpret_cast<LPWSTR>(&text), 0, inserts.data(), inserts.size());
     if (written == 0 || text == nullptr) continue;
     ScopeExit release([&] { LocalFree(text); });
     // The line break the message compiler ends each text with goes. A text

@@ -584,9 +584,8 @@ bool TakeSnapshot(const std::string& folder, DWORD index, size_t listed, int64_t
   // The system stamps changes with a coarse clock: a snapshot taken within
   // a few of its ticks of the last change may miss one stamped alike, and
   // counts as unsure (-1), listed again past its end.
-  const int64_t now = std::chrono::duration_cast<std::chrono::nanoseconds>(
-                          std::chrono::system_clock::now().time_since_epoch())
-                          .count();
+  const int64_t now =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
   taken = now - changed < kCoarseClockTicks ? -1 : changed;
   return true;
 }

@@ -79,9 +79,9 @@ TEST(ZtlReg, ExportThenImportIntoAnEmptyPrefixReproducesTheTree) {
 TEST(ZtlReg, ExportNamesWhatAFileCannotHoldAndImportKeepsEveryCharacter) {
   ztl::test::TestDir dir;
   HKEY key, odd;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\Breaks", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                            nullptr),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\Breaks", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+      ERROR_SUCCESS);
   ASSERT_EQ(RegCreateKeyExW(key, u"key\nwith break", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &odd, nullptr),
             ERROR_SUCCESS);
   RegCloseKey(odd);

@@ -87,9 +87,9 @@ TEST(FormatMessage, StarWidthsAreNumbersAndTheOutputIsBounded) {
     std::vector<WCHAR> out(size ? size : 1);
     LPWSTR allocated = nullptr;
     const DWORD flags = FORMAT_MESSAGE_FROM_STRING | (size ? 0 : FORMAT_MESSAGE_ALLOCATE_BUFFER);
-    const DWORD length = ztl::os::FormatMessageFromArray(
-        flags, pattern, 0, 0, size ? out.data() : reinterpret_cast<LPWSTR>(&allocated), size, arguments.data(),
-        arguments.size());
+    const DWORD length =
+        ztl::os::FormatMessageFromArray(flags, pattern, 0, 0, size ? out.data() : reinterpret_cast<LPWSTR>(&allocated),
+                                        size, arguments.data(), arguments.size());
     std::u16string result = length ? std::u16string(size ? out.data() : allocated, length) : u"<failed>";
     LocalFree(allocated);
     return result;
@@ -181,8 +181,8 @@ std::string ModuleWithBlocks(const std::vector<std::pair<DWORD, std::vector<std:
   put(pe, 0, 0x5A4D, 2);
   put(pe, 0x3C, 0x40, 4);
   put(pe, 0x40, 0x4550, 4);
-  put(pe, 0x44 + 2, 1, 2);       // one section
-  put(pe, 0x44 + 16, 0xF0, 2);   // optional header size
+  put(pe, 0x44 + 2, 1, 2);      // one section
+  put(pe, 0x44 + 16, 0xF0, 2);  // optional header size
   const size_t optional = 0x58;
   put(pe, optional, 0x20B, 2);
   put(pe, optional + 108, 16, 4);
