@@ -169,14 +169,12 @@ String TZTNTEventLog::GetEventString(uint32_t Index) const {
 
 String TZTNTEventLog::EventMessageText() const {
   if (FCurrentRecord.empty()) return String();
-  // One insert per string of the record; the inserts beyond them name
-  // themselves, so a message that asks for more keeps them as written.
+  // One insert per string of the record, and only those: a message that
+  // asks for more keeps the inserts beyond them as written.
   std::vector<std::u16string> strings;
   const uint32_t count = EventStringCount();
   size_t at = Field32(offsetof(EVENTLOGRECORD, StringOffset));
   for (uint32_t i = 0; i < count && i < kMaxInserts; ++i) strings.push_back(unicode::Utf8ToUtf16(TextAt(at, &at)));
-  for (size_t i = strings.size(); i < kMaxInserts; ++i)
-    strings.push_back(u"%" + unicode::Utf8ToUtf16(IntToStr(static_cast<int64_t>(i + 1))));
   std::vector<DWORD_PTR> inserts;
   for (const std::u16string& s : strings) inserts.push_back(reinterpret_cast<DWORD_PTR>(s.c_str()));
 
@@ -201,9 +199,9 @@ String TZTNTEventLog::EventMessageText() const {
     DataFile file(expanded);
     if (!file.Module()) continue;
     LPWSTR text = nullptr;
-    const DWORD written = FormatMessageW(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, file.Module(),
-        EventID(), 0, reinterpret_cast<LPWSTR>(&text), 0, reinterpret_cast<va_list*>(inserts.data()));
+    const DWORD written =
+        os::FormatMessageFromArray(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_HMODULE, file.Module(),
+                                   EventID(), 0, reinterpret_cast<LPWSTR>(&text), 0, inserts.data(), inserts.size());
     if (written == 0 || text == nullptr) continue;
     ScopeExit release([&] { LocalFree(text); });
     // The line break the message compiler ends each text with goes. A text

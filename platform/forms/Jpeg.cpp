@@ -67,6 +67,8 @@ bool Compress(const unsigned char* rgb, int width, int height, int quality, unsi
   return true;
 }
 
+constexpr long kMaxDecoderMemory = 128L << 20;
+
 // A complete file in, RGB rows out (in memory from malloc).
 bool Decompress(const unsigned char* file, unsigned long size, unsigned char** rgb, int* width, int* height,
                 TJpegErrors& errors) {
@@ -80,6 +82,12 @@ bool Decompress(const unsigned char* file, unsigned long size, unsigned char** r
     return false;
   }
   jpeg_create_decompress(&info);
+  // What libjpeg itself may take besides the image's rows: a progressive or
+  // multi-scan file keeps every coefficient of the image until its last
+  // scan, two bytes a sample, which a few hundred bytes of arithmetic-coded
+  // file can ask for at the pixel ceiling (some 400 MB). Beyond this it
+  // fails (it has no backing store), as it does for a file that asks more.
+  info.mem->max_memory_to_use = kMaxDecoderMemory;
   jpeg_mem_src(&info, file, size);
   jpeg_read_header(&info, TRUE);
   // The header's size decides the allocations to come: refuse sizes past the

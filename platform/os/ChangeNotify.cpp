@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstring>
 #include <map>
 #include <memory>
@@ -93,8 +94,11 @@ class ChangeNotification final : public KernelObject {
   void Note(DWORD kinds) {
     if (kinds & filter_) signaled_ = true;
   }
-  void WatchTree(int parent, const std::string& name, bool contentsAreNew);
-  void ScanFolder(int wd, const std::string& path, bool contentsAreNew);
+  void WatchTree(int parent, int parentFd, const std::string& name, bool contentsAreNew);
+  void ScanFolder(int wd, int folderFd, bool contentsAreNew);
+  int OpenFolder(int wd) const;
+  bool StatEntry(int wd, const char* name, struct stat& st) const;
+  void Missed(int error);
   void Unwatch(int wd);
   void Forget(int wd);
   void FollowEntry(const inotify_event& event);
@@ -133,7 +137,7 @@ DWORD ChangeNotification::Watch(const std::string& path) {
       mask_ | (subtree_ ? kTreeMask & ~IN_DONT_FOLLOW : 0) | IN_ONLYDIR | IN_DELETE_SELF | IN_MOVE_SELF);
   if (rootWd_ < 0) return errno == ENOSPC ? ERROR_NOT_ENOUGH_QUOTA : Win32ErrorFromErrno(errno);
   folders_[rootWd_] = {kRoot, {}};
-  if (subtree_ || tracksEntries_) ScanFolder(rootWd_, rootPath_, false);
+  if (subtree_ || tracksEntries_) ScanFolder(rootWd_, OpenFolder(rootWd_), false);
   return quotaExceeded_ ? ERROR_NOT_ENOUGH_QUOTA : ERROR_SUCCESS;
 }
 
@@ -190,7 +194,7 @@ void ChangeNotification::FollowEntry(const inotify_event& event) {
     return;
   }
   struct stat st;
-  if (stat((PathOf(event.wd) + "/" + event.name).c_str(), &st) != 0) {
+  if (!StatEntry(event.wd, event.name, st)) {
     // Gone already, or its path is unknown: what it was cannot be told.
     if (event.mask & IN_MODIFY) Note(FILE_NOTIFY_CHANGE_SIZE);
     if (event.mask & IN_ATTRIB) Note(FILE_NOTIFY_CHANGE_LAST_WRITE);
@@ -216,14 +220,18 @@ void ChangeNotification::FollowEntry(const inotify_event& event) {
 void ChangeNotification::FollowFolders(const inotify_event& event) {
   if (!(event.mask & IN_ISDIR)) return;
   if (event.mask & IN_CREATE) {
-    WatchTree(event.wd, event.name, true);
+    const int parentFd = OpenFolder(event.wd);
+    WatchTree(event.wd, parentFd, event.name, true);
+    if (parentFd >= 0) close(parentFd);
   } else if (event.mask & IN_MOVED_TO) {
     const auto moved = movedAway_.find(event.cookie);
     if (moved != movedAway_.end() && folders_.count(moved->second)) {
       folders_[moved->second] = {event.wd, event.name};  // moved within the tree
       movedAway_.erase(moved);
     } else {
-      WatchTree(event.wd, event.name, true);
+      const int parentFd = OpenFolder(event.wd);
+      WatchTree(event.wd, parentFd, event.name, true);
+      if (parentFd >= 0) close(parentFd);
     }
   } else if (event.mask & (IN_MOVED_FROM | IN_DELETE)) {
     const int child = ChildNamed(event.wd, event.name);
@@ -233,29 +241,47 @@ void ChangeNotification::FollowFolders(const inotify_event& event) {
   }
 }
 
-// Watches a folder below `parent` and everything in it; what it already
-// holds counts as just created when `contentsAreNew`. A folder gone again,
-// no folder after all or closed to this user is left out; when the system
-// allows no more watches, every change counts as possibly missed.
-void ChangeNotification::WatchTree(int parent, const std::string& name, bool contentsAreNew) {
-  const std::string path = PathOf(parent) + "/" + name;
+// Watches a folder below `parent` (open as parentFd, -1 when it could not
+// be opened) and everything in it; what it already holds counts as just
+// created when `contentsAreNew`. A folder gone again, no folder after all or
+// closed to this user is left out. Folders are reached through their
+// parents' descriptors, so that a path longer than the system takes is
+// watched as well; whatever else keeps a folder from being watched makes
+// every change count as possibly missed.
+void ChangeNotification::WatchTree(int parent, int parentFd, const std::string& name, bool contentsAreNew) {
+  if (parentFd < 0) return Missed(errno);
+  // The folder by its parent's descriptor: a short path whatever its depth.
+  const std::string path = "/proc/self/fd/" + std::to_string(parentFd) + "/" + name;
   const int wd = inotify_add_watch(fd_, path.c_str(), mask_ | kTreeMask);
-  if (wd < 0) {
-    if (errno == ENOSPC || errno == ENOMEM) {
-      quotaExceeded_ = true;
-      Note(kEverything);
-    } else if (errno == ENOENT && rootMoved_) {
-      Note(kEverything);  // the folder's new path is unknown: what happens in it could be missed
-    }
-    return;
-  }
+  if (wd < 0) return Missed(errno);
   folders_[wd] = {parent, name};
-  ScanFolder(wd, path, contentsAreNew);
+  const int folderFd = openat(parentFd, name.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  if (folderFd < 0) return Missed(errno);
+  ScanFolder(wd, folderFd, contentsAreNew);
 }
 
-void ChangeNotification::ScanFolder(int wd, const std::string& path, bool contentsAreNew) {
-  DIR* dir = opendir(path.c_str());
-  if (dir == nullptr) return;
+// A folder that could not be watched or read: left out when it is gone, no
+// folder or closed to this user, else every change counts as missed.
+void ChangeNotification::Missed(int error) {
+  if (error == ENOSPC || error == ENOMEM) {
+    quotaExceeded_ = true;
+    Note(kEverything);
+  } else if ((error != ENOENT && error != ENOTDIR && error != EACCES && error != ELOOP) || rootMoved_) {
+    Note(kEverything);  // its path is unknown or unusable: what happens in it could be missed
+  }
+}
+
+// Scans a folder open as folderFd (closed here).
+void ChangeNotification::ScanFolder(int wd, int folderFd, bool contentsAreNew) {
+  if (folderFd < 0) return Missed(errno);
+  const int listed = dup(folderFd);
+  DIR* dir = listed < 0 ? nullptr : fdopendir(listed);
+  if (dir == nullptr) {
+    Missed(errno);
+    if (listed >= 0) close(listed);
+    close(folderFd);
+    return;
+  }
   std::vector<std::string> subfolders;
   while (const dirent* entry = readdir(dir)) {
     if (strcmp(entry->d_name, ".") == 0 || strcmp(entry->d_name, "..") == 0) continue;
@@ -270,7 +296,41 @@ void ChangeNotification::ScanFolder(int wd, const std::string& path, bool conten
     }
   }
   closedir(dir);
-  for (const std::string& name : subfolders) WatchTree(wd, name, contentsAreNew);
+  for (const std::string& name : subfolders) WatchTree(wd, folderFd, name, contentsAreNew);
+  close(folderFd);
+}
+
+// A descriptor of a watched folder, opened name by name from the watched
+// folder down when its path is too long to be opened at once; -1 (errno
+// set) when it cannot be opened.
+int ChangeNotification::OpenFolder(int wd) const {
+  constexpr int kFlags = O_RDONLY | O_DIRECTORY | O_CLOEXEC;
+  const std::string path = PathOf(wd);
+  if (path.size() < PATH_MAX) return open(path.c_str(), kFlags);
+  std::vector<const std::string*> names;
+  for (auto it = folders_.find(wd); it != folders_.end() && it->second.parent != kRoot;
+       it = folders_.find(it->second.parent))
+    names.push_back(&it->second.name);
+  int fd = open(rootPath_.c_str(), kFlags);
+  for (auto name = names.rbegin(); name != names.rend() && fd >= 0; ++name) {
+    const int next = openat(fd, (*name)->c_str(), kFlags | O_NOFOLLOW);
+    const int error = errno;
+    close(fd);
+    fd = next;
+    errno = error;
+  }
+  return fd;
+}
+
+// The status of an entry of a watched folder; false when it cannot be had.
+bool ChangeNotification::StatEntry(int wd, const char* name, struct stat& st) const {
+  const std::string path = PathOf(wd) + "/" + name;
+  if (path.size() < PATH_MAX) return stat(path.c_str(), &st) == 0;
+  const int folder = OpenFolder(wd);
+  if (folder < 0) return false;
+  const bool found = fstatat(folder, name, &st, 0) == 0;
+  close(folder);
+  return found;
 }
 
 // Stops watching a folder and everything below it.
@@ -298,7 +358,7 @@ void ChangeNotification::Rewatch() {
     Forget(wd);
   }
   movedAway_.clear();
-  if (rootWd_ >= 0) ScanFolder(rootWd_, rootPath_, false);
+  if (rootWd_ >= 0) ScanFolder(rootWd_, OpenFolder(rootWd_), false);
 }
 
 int ChangeNotification::ChildNamed(int parent, const char* name) const {

@@ -43,11 +43,18 @@ namespace fs = std::filesystem;
 constexpr DWORD kFixedSize = sizeof(EVENTLOGRECORD);
 constexpr size_t kMaxStringLength = 31839;
 constexpr DWORD kMaxDataSize = 61440;
-constexpr int kBusyTimeoutMs = 60000;
+// The largest record: the largest buffer ReadEventLogW reads into, so that
+// every record written can be read back.
+constexpr uint64_t kMaxRecordSize = 0x7FFFF;
+// How long a writer waits for another writer of the same log; readers do
+// not wait for writers at all.
+constexpr int kWriterWaitMs = 5000;
 constexpr const char16_t* kStandingLogs[] = {u"Application", u"Security", u"System"};
 
 // The time tests stamp on records; 0 when the clock's.
 std::atomic<uint32_t> reportTime{0};
+// The writer's wait tests set; 0 for kWriterWaitMs.
+std::atomic<int> writerWaitMs{0};
 
 bool SameText(std::u16string_view a, std::u16string_view b) {
   auto fold = [](char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 0x20) : c; };
@@ -167,20 +174,33 @@ class LogDatabase {
   explicit LogDatabase(const String& path) : path_(path) {
     std::error_code ignored;
     fs::create_directories(fs::path(path).parent_path(), ignored);
+    // A log's name that holds no regular file (a FIFO, a device) is no log.
+    struct stat named;
+    if (::stat(path.c_str(), &named) == 0 && !S_ISREG(named.st_mode)) throw ERROR_EVENTLOG_FILE_CORRUPT;
     sqlite3* raw = nullptr;
     const int rc =
         sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     db_.reset(raw);
     if (rc != SQLITE_OK) throw ErrorOf(rc);
-    sqlite3_busy_timeout(db_.get(), kBusyTimeoutMs);
-    Exec("PRAGMA journal_mode=WAL");
+    const int wait = writerWaitMs;
+    sqlite3_busy_timeout(db_.get(), wait ? wait : kWriterWaitMs);
+    // A log made before is only read here, so that opening it never waits
+    // for a writer: its WAL mode is kept in the file.
+    if (!HasTables()) {
+      Exec("PRAGMA journal_mode=WAL");
+      Exec("BEGIN IMMEDIATE");
+      try {
+        Exec(
+            "CREATE TABLE IF NOT EXISTS records(number INTEGER PRIMARY KEY AUTOINCREMENT, record BLOB NOT NULL);"
+            "CREATE TABLE IF NOT EXISTS state(id INTEGER PRIMARY KEY CHECK (id = 1), clears INTEGER NOT NULL);"
+            "INSERT OR IGNORE INTO state VALUES (1, 0)");
+        Exec("COMMIT");
+      } catch (DWORD) {
+        sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+        throw;
+      }
+    }
     Exec("PRAGMA synchronous=NORMAL");
-    Exec("BEGIN IMMEDIATE");
-    Exec(
-        "CREATE TABLE IF NOT EXISTS records(number INTEGER PRIMARY KEY AUTOINCREMENT, record BLOB NOT NULL);"
-        "CREATE TABLE IF NOT EXISTS state(id INTEGER PRIMARY KEY CHECK (id = 1), clears INTEGER NOT NULL);"
-        "INSERT OR IGNORE INTO state VALUES (1, 0)");
-    Exec("COMMIT");
     insert_ = Prepare("INSERT INTO records(record) VALUES (?)");
     // Each aggregate on its own: SQLite answers a lone min() or max() of
     // the key from the tree's ends, but scans the table for both together.
@@ -195,6 +215,17 @@ class LogDatabase {
   }
 
   const String& Path() const { return path_; }
+
+  // Whether the log's tables are there and the file is in WAL mode.
+  bool HasTables() {
+    Statement check = Prepare(
+        "SELECT (SELECT count(*) FROM sqlite_master WHERE name IN ('records', 'state')) = 2, "
+        "(SELECT journal_mode FROM pragma_journal_mode) = 'wal'");
+    const int rc = sqlite3_step(check.get());
+    if (rc != SQLITE_ROW) throw ErrorOf(rc);
+    return sqlite3_column_int(check.get(), 0) != 0 && sqlite3_column_int(check.get(), 1) != 0;
+  }
+
   // Whether path still names the file this database has open: a log
   // removed or replaced since is opened anew.
   bool StillAtPath() const {
@@ -439,9 +470,18 @@ void AppendText(std::vector<BYTE>& out, std::u16string_view text) {
 
 void PadToDword(std::vector<BYTE>& out) { out.resize((out.size() + 3) & ~size_t{3}, 0); }
 
+// The bytes of a record before its SID: the fixed part, the source's and the
+// computer's names, the pad.
+uint64_t RecordSizeBefore(std::u16string_view source, std::u16string_view computer) {
+  const uint64_t names = (uint64_t{source.size()} + computer.size() + 2) * sizeof(char16_t);
+  return (kFixedSize + names + 3) & ~uint64_t{3};
+}
+
 }  // namespace
 
 void SetEventLogTimeForTesting(uint32_t seconds) { reportTime = seconds; }
+
+void SetEventLogWriterWaitForTesting(int milliseconds) { writerWaitMs = milliseconds; }
 
 String EventLogFolder() { return PlatformPrefix() + "/eventlog"; }
 
@@ -685,6 +725,11 @@ BOOL ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID,
     SetLastError(ERROR_INVALID_SID);
     return FALSE;
   }
+  auto log = Lookup(hEventLog);
+  if (!log) return FALSE;
+  // The record's size, summed as the strings are measured, so that an
+  // oversized one is refused before anything is built.
+  uint64_t size = RecordSizeBefore(log->source_, log->computer_) + sidLength;
   std::vector<std::u16string_view> strings;
   for (WORD i = 0; i < wNumStrings; ++i) {
     std::u16string_view text = lpStrings[i] ? std::u16string_view(lpStrings[i]) : std::u16string_view();
@@ -692,10 +737,15 @@ BOOL ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID,
       SetLastError(ERROR_INVALID_PARAMETER);
       return FALSE;
     }
+    size += (text.size() + 1) * sizeof(char16_t);
+    if (size > kMaxRecordSize) break;
     strings.push_back(text);
   }
-  auto log = Lookup(hEventLog);
-  if (!log) return FALSE;
+  size = ((size + dwDataSize + 3) & ~uint64_t{3}) + sizeof(DWORD);
+  if (size > kMaxRecordSize) {
+    SetLastError(RPC_S_INVALID_BOUND);
+    return FALSE;
+  }
 
   EVENTLOGRECORD head{};
   head.Reserved = ELF_LOG_SIGNATURE;
@@ -706,7 +756,9 @@ BOOL ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID,
   head.EventType = wType;
   head.NumStrings = wNumStrings;
   head.EventCategory = wCategory;
-  std::vector<BYTE> record(kFixedSize);
+  std::vector<BYTE> record;
+  record.reserve(static_cast<size_t>(size));
+  record.resize(kFixedSize);
   AppendText(record, log->source_);
   AppendText(record, log->computer_);
   PadToDword(record);

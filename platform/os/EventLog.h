@@ -103,8 +103,11 @@ ZTL_PLATFORM_API HANDLE RegisterEventSourceW(LPCWSTR lpUNCServerName, LPCWSTR lp
 ZTL_PLATFORM_API BOOL DeregisterEventSource(HANDLE hEventLog);
 // Writes one record, stamped with this computer's name and the time of the
 // call. Each string at most 31,839 characters (ERROR_INVALID_PARAMETER), raw
-// data at most 61,440 bytes (RPC_S_INVALID_BOUND); a SID that is no valid SID
-// gives ERROR_INVALID_SID.
+// data at most 61,440 bytes (RPC_S_INVALID_BOUND), the whole record at most
+// 0x7FFFF bytes, the largest buffer ReadEventLogW reads into
+// (RPC_S_INVALID_BOUND); a SID that is no valid SID gives ERROR_INVALID_SID.
+// Waits at most 5 seconds for another process writing the log, then fails
+// with ERROR_LOCK_VIOLATION; reading never waits for a writer.
 ZTL_PLATFORM_API BOOL ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID, PSID lpUserSid,
                                    WORD wNumStrings, DWORD dwDataSize, LPCWSTR* lpStrings, LPVOID lpRawData);
 

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdint>
 #include <filesystem>
@@ -73,6 +74,57 @@ DWORD OpenError(int err, const String& path) {
 size_t Granularity() { return static_cast<size_t>(::sysconf(_SC_PAGESIZE)); }
 
 }  // namespace
+
+int OpenFileForReading(const String& path) {
+  // Without O_NONBLOCK the open of a FIFO would wait for a writer.
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return -1;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    const int error = S_ISDIR(info.st_mode) ? EISDIR : ENODEV;
+    ::close(fd);
+    errno = error;
+    return -1;
+  }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+int ReadWholeFile(const String& path, std::string& bytes, size_t maxSize) {
+  const int fd = OpenFileForReading(path);
+  if (fd < 0) return errno;
+  int error = 0;
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) {
+    error = errno;
+  } else if (static_cast<uint64_t>(info.st_size) > maxSize) {
+    error = EFBIG;
+  } else {
+    // As much as the file holds now, though it may grow or shrink meanwhile.
+    bytes.assign(static_cast<size_t>(info.st_size) + 1, '\0');
+    size_t have = 0;
+    for (;;) {
+      if (have == bytes.size()) {
+        if (bytes.size() > maxSize) {
+          error = EFBIG;
+          break;
+        }
+        bytes.resize(std::min(bytes.size() * 2, maxSize < SIZE_MAX ? maxSize + 1 : SIZE_MAX));
+      }
+      const ssize_t got = ::read(fd, bytes.data() + have, bytes.size() - have);
+      if (got < 0 && errno == EINTR) continue;
+      if (got < 0) {
+        error = errno;
+        break;
+      }
+      if (got == 0) break;
+      have += static_cast<size_t>(got);
+    }
+    bytes.resize(have);
+  }
+  ::close(fd);
+  return error;
+}
 }  // namespace ztl::os
 
 using namespace ztl::os;
@@ -88,19 +140,11 @@ HANDLE CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DWORD, LPSECURITY_
     Fail(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-  // Without O_NONBLOCK the open of a FIFO would wait for a writer.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int fd = OpenFileForReading(path);
   if (fd < 0) {
-    Fail(OpenError(errno, path));
+    Fail(errno == EISDIR ? ERROR_ACCESS_DENIED : errno == ENODEV ? ERROR_NOT_SUPPORTED : OpenError(errno, path));
     return INVALID_HANDLE_VALUE;
   }
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    Fail(S_ISDIR(info.st_mode) ? ERROR_ACCESS_DENIED : ERROR_NOT_SUPPORTED);
-    return INVALID_HANDLE_VALUE;
-  }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   HANDLE handle = InsertHandle(std::make_shared<FileObject>(fd));
   if (!handle) {
     Fail(ERROR_NO_SYSTEM_RESOURCES);

@@ -11,9 +11,13 @@
 // new end fault, as on Windows (there an in-page error).
 //
 // Any thread: handles and views are kept in tables that take their own locks.
+#include <cstdint>
+#include <string>
+
 #include <ztlogger/platform/os/Handles.h>
 #include <ztlogger/platform/os/WinTypes.h>
 #include <ztlogger/platform/rtl/Export.h>
+#include <ztlogger/platform/rtl/Types.h>
 
 inline constexpr DWORD GENERIC_READ = 0x80000000;
 inline constexpr DWORD GENERIC_WRITE = 0x40000000;
@@ -87,3 +91,18 @@ ZTL_PLATFORM_API LPVOID MapViewOfFile(HANDLE hFileMappingObject, DWORD dwDesired
 // Releases a view; FALSE with ERROR_INVALID_ADDRESS for an address that is not
 // where a view starts.
 ZTL_PLATFORM_API BOOL UnmapViewOfFile(LPCVOID lpBaseAddress);
+
+namespace ztl::os {
+
+// The services' one way to open a file by name for reading: an existing
+// regular file, opened close-on-exec without ever waiting (a FIFO is not
+// waited on for a writer). Returns the descriptor, the caller's to close, or
+// -1 with errno set: EISDIR for a folder, ENODEV for anything else that is
+// no regular file (FIFO, device, socket).
+ZTL_PLATFORM_API int OpenFileForReading(const String& path);
+
+// Reads the whole of a file opened so into bytes; 0 or the errno value
+// (EFBIG for a file of more than maxSize bytes).
+ZTL_PLATFORM_API int ReadWholeFile(const String& path, std::string& bytes, size_t maxSize = SIZE_MAX);
+
+}  // namespace ztl::os

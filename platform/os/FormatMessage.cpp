@@ -25,7 +25,9 @@ extern char** environ;
 namespace ztl::os {
 namespace {
 
-constexpr size_t kMaxAllocated = 65536;  // characters: 128 KB, as on Windows
+// The longest text handed out, in characters (128 KB, as on Windows): a
+// longer one fails, and formatting stops once it is reached.
+constexpr size_t kMaxOutput = 65536;
 
 struct SystemMessage {
   DWORD code;
@@ -86,7 +88,7 @@ bool IsSpecial(char16_t c) {
   return c < 64 && (kSpecial >> c & 1);
 }
 
-std::u16string Pad(std::u16string text, int width, bool left) {
+std::u16string Pad(std::u16string text, int64_t width, bool left) {
   if (width > 0 && text.size() < static_cast<size_t>(width)) {
     const std::u16string fill(static_cast<size_t>(width) - text.size(), u' ');
     text = left ? text + fill : fill + text;
@@ -139,12 +141,23 @@ bool ParseInsert(std::u16string_view spec, Insert& insert) {
 }
 
 std::u16string FormatInsert(const Insert& insert, const DWORD_PTR* arguments) {
-  int width = insert.width, precision = insert.precision;
+  int64_t width = insert.width, precision = insert.precision;
   const DWORD_PTR* next = arguments;
-  if (width == -2) width = static_cast<int>(*next++);
-  if (precision == -2) precision = static_cast<int>(*next++);
+  bool left = insert.flags.find('-') != std::string::npos;
+  // A '*' takes an insert as a number, as printf takes an int: a negative
+  // width justifies to the left, a negative precision is none.
+  if (width == -2) {
+    width = static_cast<int32_t>(*next++);
+    if (width < 0) left = true, width = -width;
+  }
+  if (precision == -2) {
+    precision = static_cast<int32_t>(*next++);
+    if (precision < 0) precision = -1;
+  }
+  // Beyond the longest text neither can matter but for making it too long.
+  width = std::min<int64_t>(width, kMaxOutput + 1);
+  precision = std::min<int64_t>(precision, kMaxOutput + 1);
   const DWORD_PTR value = *next;
-  const bool left = insert.flags.find('-') != std::string::npos;
   switch (insert.conversion) {
     case 's':
     case 'S': {
@@ -155,7 +168,11 @@ std::u16string FormatInsert(const Insert& insert, const DWORD_PTR* arguments) {
       } else if (narrow) {
         text = unicode::Utf8ToUtf16(reinterpret_cast<const char*>(value));
       } else {
-        text = reinterpret_cast<const char16_t*>(value);
+        const auto* wide = reinterpret_cast<const char16_t*>(value);
+        size_t length = 0;
+        const size_t most = precision >= 0 ? static_cast<size_t>(precision) : SIZE_MAX;
+        while (length < most && wide[length] != 0) ++length;
+        text.assign(wide, length);
       }
       if (precision >= 0 && text.size() > static_cast<size_t>(precision)) text.resize(static_cast<size_t>(precision));
       return Pad(std::move(text), width, left);
@@ -170,12 +187,13 @@ std::u16string FormatInsert(const Insert& insert, const DWORD_PTR* arguments) {
       // Integers: 32 bits unless the length says 64 (as 'l' is 32 on Windows).
       const bool wide = insert.length == "I64" || insert.length == "ll" || insert.length == "I";
       std::string format = "%" + insert.flags;
+      if (left && format.find('-') == std::string::npos) format += '-';
       if (width >= 0) format += std::to_string(width);
       if (precision >= 0) format += "." + std::to_string(precision);
-      char buffer[128];
+      std::vector<char> buffer(static_cast<size_t>(std::max<int64_t>(width, precision)) + 64);
       if (insert.conversion == 'p') {
-        std::snprintf(buffer, sizeof buffer, "%016llX", static_cast<unsigned long long>(value));
-        return Pad(unicode::Utf8ToUtf16(buffer), width, left);
+        std::snprintf(buffer.data(), buffer.size(), "%016llX", static_cast<unsigned long long>(value));
+        return Pad(unicode::Utf8ToUtf16(buffer.data()), width, left);
       }
       format += "ll";
       format += insert.conversion;
@@ -188,8 +206,8 @@ std::u16string FormatInsert(const Insert& insert, const DWORD_PTR* arguments) {
       } else {
         number = isSigned ? static_cast<int32_t>(value) : static_cast<long long>(static_cast<uint32_t>(value));
       }
-      std::snprintf(buffer, sizeof buffer, format.c_str(), number);
-      return unicode::Utf8ToUtf16(buffer);
+      std::snprintf(buffer.data(), buffer.size(), format.c_str(), number);
+      return unicode::Utf8ToUtf16(buffer.data());
     }
   }
 }
@@ -249,15 +267,20 @@ class TextBuffer {
   TextBuffer(const TextBuffer&) = delete;
   TextBuffer& operator=(const TextBuffer&) = delete;
 
+  // Keeps at most kMaxOutput characters: a text that reaches it is too
+  // long to be handed out, whatever follows.
   void Append(std::u16string_view text) {
+    if (text.size() > kMaxOutput - size_) text = text.substr(0, kMaxOutput - size_);
     if (text.size() > capacity_ - size_) Grow(text.size());
     CopyCharacters(data_ + size_, text.data(), text.size());
     size_ += text.size();
   }
   void Append(char16_t c) {
+    if (size_ == kMaxOutput) return;
     if (size_ == capacity_) Grow(1);
     data_[size_++] = c;
   }
+  bool Full() const { return size_ == kMaxOutput; }
   void Assign(std::u16string_view text) {
     size_ = 0;
     Append(text);
@@ -266,7 +289,7 @@ class TextBuffer {
 
  private:
   void Grow(size_t more) {
-    std::vector<char16_t> larger(std::max(capacity_ * 2, size_ + more));
+    std::vector<char16_t> larger(std::min(std::max(capacity_ * 2, size_ + more), kMaxOutput));
     std::copy_n(data_, size_, larger.data());
     heap_ = std::move(larger);
     data_ = heap_.data();
@@ -323,7 +346,7 @@ void Format(std::u16string_view text, DWORD flags, const DWORD_PTR* arguments, s
   const bool ignore = flags & FORMAT_MESSAGE_IGNORE_INSERTS;
   const DWORD width = flags & FORMAT_MESSAGE_MAX_WIDTH_MASK;
   const size_t size = text.size();
-  for (size_t i = 0; i < size; ++i) {
+  for (size_t i = 0; i < size && !out.Full(); ++i) {
     const char16_t c = text[i];
     if (c == u'\r' || c == u'\n') {
       if (c == u'\r' && i + 1 < size && text[i + 1] == u'\n') ++i;
@@ -389,6 +412,7 @@ void Format(std::u16string_view text, DWORD flags, const DWORD_PTR* arguments, s
 std::u16string FormatMessageText(std::u16string_view text, DWORD flags, const DWORD_PTR* arguments, size_t count) {
   TextBuffer out;
   Format(text, flags, arguments, count, out);
+  if (out.Full()) throw ERROR_MORE_DATA;
   return std::u16string(out.View());
 }
 
@@ -524,7 +548,7 @@ DWORD HandOut(size_t size, Write&& write, bool allocate, LPWSTR lpBuffer, DWORD 
     return 0;
   }
   if (allocate) {
-    if (size >= kMaxAllocated) {
+    if (size >= kMaxOutput) {
       SetLastError(ERROR_MORE_DATA);
       return 0;
     }
@@ -537,10 +561,11 @@ DWORD HandOut(size_t size, Write&& write, bool allocate, LPWSTR lpBuffer, DWORD 
     *reinterpret_cast<LPWSTR*>(lpBuffer) = block;
     return static_cast<DWORD>(size);
   }
-  if (size + 1 > nSize) {
+  if (size >= kMaxOutput || size + 1 > nSize) {
     if (nSize > 0) {
-      write(lpBuffer, nSize - 1);
-      lpBuffer[nSize - 1] = 0;
+      const size_t part = std::min<size_t>(nSize - 1, size);
+      write(lpBuffer, part);
+      lpBuffer[part] = 0;
     }
     SetLastError(ERROR_INSUFFICIENT_BUFFER);
     return 0;
@@ -641,8 +666,11 @@ HLOCAL LocalFree(HLOCAL hMem) {
   return nullptr;
 }
 
-DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPWSTR lpBuffer,
-                     DWORD nSize, va_list* Arguments) {
+namespace {
+
+// FormatMessageW, an argument array read no further than count elements.
+DWORD FormatMessageCounted(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPWSTR lpBuffer,
+                           DWORD nSize, va_list* Arguments, size_t count) {
   const bool allocate = dwFlags & FORMAT_MESSAGE_ALLOCATE_BUFFER;
   if (!(dwFlags & (FORMAT_MESSAGE_FROM_STRING | FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_FROM_SYSTEM)) ||
       lpBuffer == nullptr) {
@@ -680,7 +708,8 @@ DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
       // taken apart when the module was read.
       constexpr DWORD kPlain = FORMAT_MESSAGE_ARGUMENT_ARRAY;
       constexpr DWORD kOther = FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK;
-      if (Arguments != nullptr && (dwFlags & (kPlain | kOther)) == kPlain && found->prepared.usable) {
+      if (Arguments != nullptr && (dwFlags & (kPlain | kOther)) == kPlain && found->prepared.usable &&
+          found->prepared.highestInsert <= count) {
         const auto* arguments = reinterpret_cast<const DWORD_PTR*>(Arguments);
         DWORD written = 0;
         if (HandOutPrepared(found->prepared, arguments, allocate, lpBuffer, nSize, written)) return written;
@@ -691,7 +720,7 @@ DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
             whole.size(), [&](char16_t* into, size_t count) { std::copy_n(whole.data(), count, into); }, allocate,
             lpBuffer, nSize);
       }
-      source = *found->text;
+      source = found->text;
     } else if (dwFlags & FORMAT_MESSAGE_FROM_SYSTEM) {
       const char* text = SystemMessageText(dwMessageId);
       if (!text) {
@@ -708,7 +737,7 @@ DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
   TextBuffer formatted;
   try {
     if (Arguments == nullptr || (dwFlags & FORMAT_MESSAGE_ARGUMENT_ARRAY)) {
-      Format(source, dwFlags, reinterpret_cast<const DWORD_PTR*>(Arguments), SIZE_MAX, formatted);
+      Format(source, dwFlags, reinterpret_cast<const DWORD_PTR*>(Arguments), count, formatted);
     } else {
       std::vector<DWORD_PTR> values;
       if (!(dwFlags & FORMAT_MESSAGE_IGNORE_INSERTS)) {
@@ -724,8 +753,23 @@ DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD d
   }
   const std::u16string_view text = formatted.View();
   return HandOut(
-      text.size(), [&](char16_t* into, size_t count) { std::copy_n(text.data(), count, into); }, allocate, lpBuffer,
-      nSize);
+      text.size(), [&](char16_t* into, size_t n) { std::copy_n(text.data(), n, into); }, allocate, lpBuffer, nSize);
+}
+
+}  // namespace
+
+DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId, LPWSTR lpBuffer,
+                     DWORD nSize, va_list* Arguments) {
+  return FormatMessageCounted(dwFlags, lpSource, dwMessageId, dwLanguageId, lpBuffer, nSize, Arguments, SIZE_MAX);
+}
+
+DWORD ztl::os::FormatMessageFromArray(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
+                                      LPWSTR lpBuffer, DWORD nSize, const DWORD_PTR* arguments, size_t count) {
+  // No array is an empty one: its inserts are left as written.
+  static const DWORD_PTR none = 0;
+  const DWORD_PTR* array = arguments ? arguments : &none;
+  return FormatMessageCounted(dwFlags | FORMAT_MESSAGE_ARGUMENT_ARRAY, lpSource, dwMessageId, dwLanguageId, lpBuffer,
+                              nSize, reinterpret_cast<va_list*>(const_cast<DWORD_PTR*>(array)), arguments ? count : 0);
 }
 
 DWORD ExpandEnvironmentStringsW(LPCWSTR lpSrc, LPWSTR lpDst, DWORD nSize) {

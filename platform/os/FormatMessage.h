@@ -40,9 +40,11 @@ ZTL_PLATFORM_API HLOCAL LocalFree(HLOCAL hMem);
 // (with a width in the low byte they become blanks and the text is wrapped
 // at that width). Arguments is a va_list* or, with ARGUMENT_ARRAY, an array
 // of DWORD_PTR, each insert reading its own element unchecked, as on
-// Windows: ztl::os::FormatMessageText bounds it. Returns the characters
+// Windows: ztl::os::FormatMessageFromArray bounds it. A '*' width or
+// precision takes the next insert as a number. Returns the characters
 // written without the terminator, 0 on failure (ERROR_NO_WORK_DONE for an
-// empty result).
+// empty result; a text of 65,536 characters or more is never handed out:
+// ERROR_MORE_DATA when allocating, else ERROR_INSUFFICIENT_BUFFER).
 ZTL_PLATFORM_API DWORD FormatMessageW(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
                                       LPWSTR lpBuffer, DWORD nSize, va_list* Arguments);
 
@@ -54,9 +56,18 @@ ZTL_PLATFORM_API DWORD ExpandEnvironmentStringsW(LPCWSTR lpSrc, LPWSTR lpDst, DW
 
 namespace ztl::os {
 
+// FormatMessageW with an argument array (FORMAT_MESSAGE_ARGUMENT_ARRAY is
+// implied) of count elements: an insert, or a '*' of its format, numbered
+// beyond count is left as written instead of read. For callers formatting
+// texts they did not write, such as an event record's message. No array
+// (nullptr) is an empty one.
+ZTL_PLATFORM_API DWORD FormatMessageFromArray(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, DWORD dwLanguageId,
+                                              LPWSTR lpBuffer, DWORD nSize, const DWORD_PTR* arguments, size_t count);
+
 // FormatMessageW's formatting of one template with an array of count
 // arguments: an insert numbered beyond count is left as written. Throws the
-// Windows error code for a template that cannot be formatted.
+// Windows error code for a template that cannot be formatted, and
+// ERROR_MORE_DATA for a text of 65,536 characters or more.
 ZTL_PLATFORM_API std::u16string FormatMessageText(std::u16string_view text, DWORD flags, const DWORD_PTR* arguments,
                                                   size_t count);
 

@@ -1,17 +1,15 @@
 #include <ztlogger/platform/os/Mapi.h>
 
-#include <sys/stat.h>
-
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <mutex>
 #include <new>
 #include <set>
-#include <sstream>
 
+#include <ztlogger/platform/os/FileMapping.h>
 #include <ztlogger/platform/os/Mime.h>
 #include <ztlogger/platform/os/Spawn.h>
 
@@ -117,15 +115,11 @@ String FileNamePart(const String& path) {
 
 ULONG ReadAttachment(const MapiFileDesc& file, ztl::mime::TAttachment& attachment, String& fullPath) {
   const String path = Text(file.lpszPathName);
-  struct stat info {};
-  if (path.empty() || stat(path.c_str(), &info) != 0) return MAPI_E_ATTACHMENT_NOT_FOUND;
-  if (!S_ISREG(info.st_mode)) return MAPI_E_ATTACHMENT_OPEN_FAILURE;
-  std::ifstream in(path, std::ios::binary);
-  if (!in) return MAPI_E_ATTACHMENT_OPEN_FAILURE;
-  std::ostringstream bytes;
-  bytes << in.rdbuf();
-  if (in.bad()) return MAPI_E_ATTACHMENT_OPEN_FAILURE;
-  attachment.Bytes = bytes.str();
+  if (path.empty()) return MAPI_E_ATTACHMENT_NOT_FOUND;
+  std::string bytes;
+  if (const int error = ztl::os::ReadWholeFile(path, bytes))
+    return error == ENOENT || error == ENOTDIR ? MAPI_E_ATTACHMENT_NOT_FOUND : MAPI_E_ATTACHMENT_OPEN_FAILURE;
+  attachment.Bytes = std::move(bytes);
   const String shown = Text(file.lpszFileName);
   attachment.FileName = shown.empty() ? FileNamePart(path) : shown;
   std::error_code ignored;

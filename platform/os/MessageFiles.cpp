@@ -1,16 +1,16 @@
 #include <ztlogger/platform/os/MessageFiles.h>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
 #include <mutex>
 #include <tuple>
 #include <typeinfo>
 
+#include <ztlogger/platform/os/FileMapping.h>
 #include <ztlogger/platform/os/HandleTable.h>
 #include <ztlogger/platform/os/Libraries.h>
 #include <ztlogger/platform/rtl/Types.h>
@@ -24,6 +24,7 @@ constexpr DWORD kIsDirectory = 0x80000000;
 constexpr DWORD kIsString = 0x80000000;
 constexpr off_t kMaxFileSize = 64 << 20;  // message files are a few kilobytes
 constexpr size_t kMaxCachedFiles = 64;
+constexpr size_t kMaxCachedBytes = 256 << 20;
 constexpr DWORD ERROR_FILE_TOO_LARGE = 223;
 
 // Bounds-checked little-endian reads of the file's bytes; any read outside
@@ -59,8 +60,9 @@ class PeReader {
  public:
   explicit PeReader(const Bytes& bytes) : bytes_(bytes), budget_(bytes.Size()) {}
 
-  std::shared_ptr<MessageTable> Read() {
-    auto table = std::make_shared<MessageTable>();
+  // The languages of the module's message table (none for a module without
+  // one), with the marks of their entries.
+  void Read(std::vector<MessageTable::Language>& languages, std::vector<uint32_t>& marks) {
     if (bytes_.U16(0) != 0x5A4D) throw ERROR_BAD_EXE_FORMAT;
     const DWORD nt = bytes_.U32(0x3C);
     if (bytes_.U32(nt) != 0x00004550) throw ERROR_BAD_EXE_FORMAT;
@@ -84,20 +86,20 @@ class PeReader {
       const uint64_t at = sectionTable + uint64_t{i} * 40;
       sections_.push_back({bytes_.U32(at + 12), bytes_.U32(at + 8), bytes_.U32(at + 16), bytes_.U32(at + 20)});
     }
-    if (bytes_.U32(rvaCountAt) <= 2) return table;
+    if (bytes_.U32(rvaCountAt) <= 2) return;
     const DWORD resourceRva = bytes_.U32(directoriesAt + 16);
-    if (resourceRva == 0 || bytes_.U32(directoriesAt + 20) == 0) return table;
+    if (resourceRva == 0 || bytes_.U32(directoriesAt + 20) == 0) return;
     root_ = Offset(resourceRva);
 
     const DWORD types = FindEntry(root_, kMessageTableType);
-    if (types == 0) return table;
+    if (types == 0) return;
     const DWORD names = FindEntry(root_ + (types & ~kIsDirectory), 1);
-    if (names == 0 || !(types & kIsDirectory) || !(names & kIsDirectory)) return table;
-    const uint64_t languages = root_ + (names & ~kIsDirectory);
-    const DWORD count = DWORD{bytes_.U16(languages + 12)} + bytes_.U16(languages + 14);
-    bytes_.Check(languages + 16, uint64_t{count} * 8);
+    if (names == 0 || !(types & kIsDirectory) || !(names & kIsDirectory)) return;
+    const uint64_t directory = root_ + (names & ~kIsDirectory);
+    const DWORD count = DWORD{bytes_.U16(directory + 12)} + bytes_.U16(directory + 14);
+    bytes_.Check(directory + 16, uint64_t{count} * 8);
     for (DWORD i = 0; i < count; ++i) {
-      const uint64_t entry = languages + 16 + uint64_t{i} * 8;
+      const uint64_t entry = directory + 16 + uint64_t{i} * 8;
       const DWORD name = bytes_.U32(entry);
       const DWORD data = bytes_.U32(entry + 4);
       if ((name & kIsString) || (data & kIsDirectory)) throw ERROR_BAD_EXE_FORMAT;
@@ -105,18 +107,10 @@ class PeReader {
       const DWORD size = bytes_.U32(dataEntry + 4);
       const uint64_t at = Offset(bytes_.U32(dataEntry));
       bytes_.Check(at, size);
-      ReadMessages(Bytes(bytes_.At(at), size), table->languages[static_cast<WORD>(name)]);
+      MessageTable::Language language{static_cast<WORD>(name), static_cast<size_t>(at), {}, true};
+      ReadBlocks(Bytes(bytes_.At(at), size), language, marks);
+      languages.push_back(std::move(language));
     }
-    // In the order of their keys, as both maps are ordered.
-    for (const auto& [language, messages] : table->languages)
-      for (const auto& [id, text] : messages)
-        table->messages.push_back({MessageTable::Key(language, id), &text, PrepareMessage(text)});
-    if (!table->languages.empty()) {
-      table->defaultLanguage = table->languages.begin()->first;
-      for (const WORD language : {0x0009, 0x0409, 0x0000})
-        if (table->languages.count(language)) table->defaultLanguage = language;
-    }
-    return table;
   }
 
  private:
@@ -146,10 +140,11 @@ class PeReader {
     return 0;
   }
 
-  // One MESSAGE_RESOURCE_DATA. Every entry and every byte of text is taken
-  // out of the budget of the file's size, so blocks that overlap or repeat
-  // cannot make the parse take more than the file justifies.
-  void ReadMessages(const Bytes& data, std::map<DWORD, std::u16string>& messages) {
+  // The blocks of one MESSAGE_RESOURCE_DATA, each entry walked once to check
+  // it and every kEntriesPerMark-th marked. Every entry is taken out of the
+  // budget of the file's size, so blocks that overlap or repeat cannot make
+  // the walk take more than the file justifies.
+  void ReadBlocks(const Bytes& data, MessageTable::Language& language, std::vector<uint32_t>& marks) {
     const DWORD blockCount = data.U32(0);
     data.Check(4, uint64_t{blockCount} * 12);
     for (DWORD b = 0; b < blockCount; ++b) {
@@ -158,14 +153,15 @@ class PeReader {
       const DWORD high = data.U32(block + 4);
       uint64_t at = data.U32(block + 8);
       if (low > high) throw ERROR_BAD_EXE_FORMAT;
+      if (!language.blocks.empty() && low <= language.blocks.back().high) language.ordered = false;
+      language.blocks.push_back({low, high, marks.size()});
       for (uint64_t id = low; id <= high; ++id) {
         const WORD length = data.U16(at);
         const WORD flags = data.U16(at + 2);
-        if (length < 4) throw ERROR_BAD_EXE_FORMAT;
+        if (length < 4 || flags > 2) throw ERROR_BAD_EXE_FORMAT;
         data.Check(at, length);
         Spend(length);
-        if (!messages.count(static_cast<DWORD>(id)))
-          messages[static_cast<DWORD>(id)] = Decode(data.At(at + 4), length - 4u, flags);
+        if ((id - low) % MessageTable::kEntriesPerMark == 0) marks.push_back(static_cast<uint32_t>(at));
         at += length;
       }
     }
@@ -176,33 +172,121 @@ class PeReader {
     budget_ -= bytes;
   }
 
-  static std::u16string Decode(const BYTE* text, size_t size, WORD flags) {
-    std::u16string out;
-    switch (flags) {
-      case 0:  // ANSI, taken as Latin-1
-        for (size_t i = 0; i < size && text[i] != 0; ++i) out += static_cast<char16_t>(text[i]);
-        return out;
-      case 1:  // UTF-16LE
-        for (size_t i = 0; i + 1 < size; i += 2) {
-          const auto c = static_cast<char16_t>(text[i] | text[i + 1] << 8);
-          if (c == 0) break;
-          out += c;
-        }
-        return out;
-      case 2: {  // UTF-8
-        size_t length = 0;
-        while (length < size && text[length] != 0) ++length;
-        return unicode::Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(text), length));
-      }
-      default: throw ERROR_BAD_EXE_FORMAT;
-    }
-  }
-
   const Bytes& bytes_;
   std::vector<Section> sections_;
   uint64_t root_ = 0;
   size_t budget_;
 };
+
+std::u16string Decode(const BYTE* text, size_t size, WORD flags) {
+  std::u16string out;
+  switch (flags) {
+    case 0:  // ANSI, taken as Latin-1
+      for (size_t i = 0; i < size && text[i] != 0; ++i) out += static_cast<char16_t>(text[i]);
+      return out;
+    case 1:  // UTF-16LE
+      for (size_t i = 0; i + 1 < size; i += 2) {
+        const auto c = static_cast<char16_t>(text[i] | text[i + 1] << 8);
+        if (c == 0) break;
+        out += c;
+      }
+      return out;
+    default: {  // UTF-8
+      size_t length = 0;
+      while (length < size && text[length] != 0) ++length;
+      return unicode::Utf8ToUtf16(std::string_view(reinterpret_cast<const char*>(text), length));
+    }
+  }
+}
+
+std::shared_ptr<const MessageTable> ParseOwned(std::string bytes) {
+  std::vector<MessageTable::Language> languages;
+  std::vector<uint32_t> marks;
+  {
+    const Bytes view(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size());
+    PeReader(view).Read(languages, marks);
+  }
+  return std::make_shared<const MessageTable>(std::move(bytes), std::move(languages), std::move(marks));
+}
+
+}  // namespace
+
+// The texts decoded so far, by Key(language, id).
+struct MessageTable::Decoded {
+  std::mutex lock;
+  std::map<uint64_t, std::unique_ptr<Message>> messages;
+};
+
+MessageTable::MessageTable(std::string bytes, std::vector<Language> languages, std::vector<uint32_t> marks)
+    : bytes_(std::move(bytes)),
+      languages_(std::move(languages)),
+      marks_(std::move(marks)),
+      decoded_(std::make_unique<Decoded>()) {
+  if (languages_.empty()) return;
+  defaultLanguage_ = Languages().front();
+  for (const WORD language : {0x0009, 0x0409, 0x0000})
+    if (HasLanguage(language)) defaultLanguage_ = language;
+}
+
+MessageTable::~MessageTable() = default;
+
+bool MessageTable::HasLanguage(WORD language) const {
+  return std::any_of(languages_.begin(), languages_.end(), [&](const Language& l) { return l.id == language; });
+}
+
+std::vector<WORD> MessageTable::Languages() const {
+  std::vector<WORD> ids;
+  for (const Language& language : languages_) ids.push_back(language.id);
+  std::sort(ids.begin(), ids.end());
+  ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+  return ids;
+}
+
+std::vector<DWORD> MessageTable::Ids(WORD language) const {
+  std::vector<DWORD> ids;
+  for (const Language& l : languages_)
+    if (l.id == language)
+      for (const Block& block : l.blocks)
+        for (uint64_t id = block.low; id <= block.high; ++id) ids.push_back(static_cast<DWORD>(id));
+  std::sort(ids.begin(), ids.end());
+  ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+  return ids;
+}
+
+const MessageTable::Message* MessageTable::Find(WORD language, DWORD id) const {
+  const uint64_t key = uint64_t{language} << 32 | id;
+  std::lock_guard guard(decoded_->lock);
+  auto& kept = decoded_->messages[key];
+  if (kept) return kept.get();
+  for (const Language& l : languages_) {
+    if (l.id != language) continue;
+    auto holds = [&](const Block& block) { return block.low <= id && id <= block.high; };
+    auto block = l.blocks.end();
+    if (l.ordered) {
+      block = std::upper_bound(l.blocks.begin(), l.blocks.end(), id,
+                               [](DWORD value, const Block& b) { return value < b.low; });
+      block = block == l.blocks.begin() || !holds(*std::prev(block)) ? l.blocks.end() : std::prev(block);
+    } else {
+      block = std::find_if(l.blocks.begin(), l.blocks.end(), holds);
+    }
+    if (block == l.blocks.end()) continue;
+    // The entries were checked when the table was read.
+    const auto* data = reinterpret_cast<const BYTE*>(bytes_.data()) + l.data;
+    auto u16 = [&](size_t at) { return static_cast<WORD>(data[at] | data[at + 1] << 8); };
+    const DWORD index = id - block->low;
+    size_t at = marks_[block->firstMark + index / kEntriesPerMark];
+    for (DWORD skip = index % kEntriesPerMark; skip > 0; --skip) at += u16(at);
+    auto message = std::make_unique<Message>();
+    message->text = Decode(data + at + 4, u16(at) - 4u, u16(at + 2));
+    message->prepared = PrepareMessage(message->text);
+    kept = std::move(message);
+    return kept.get();
+  }
+  decoded_->messages.erase(key);
+  return nullptr;
+}
+
+namespace {
 
 // A module loaded as data.
 class DataModule final : public KernelObject {
@@ -221,33 +305,16 @@ struct CacheEntry {
 struct Cache {
   std::mutex lock;
   std::map<String, CacheEntry> files;
+  size_t bytes = 0;
 };
 Cache& ParsedFiles() {
   static Cache* cache = new Cache;  // used until the process ends
   return *cache;
 }
 
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 std::shared_ptr<const MessageTable> LoadTables(const String& path) {
-  Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (file.Get() < 0) throw Win32ErrorFromErrno(errno);
   struct stat info;
-  if (::fstat(file.Get(), &info) != 0) throw Win32ErrorFromErrno(errno);
-  if (!S_ISREG(info.st_mode)) throw ERROR_ACCESS_DENIED;
-  if (info.st_size > kMaxFileSize) throw ERROR_FILE_TOO_LARGE;
+  if (::stat(path.c_str(), &info) != 0) throw Win32ErrorFromErrno(errno);
   const auto stamp =
       std::make_tuple(info.st_dev, info.st_ino, info.st_size, int64_t{info.st_mtim.tv_sec}, info.st_mtim.tv_nsec);
   Cache& cache = ParsedFiles();
@@ -256,27 +323,33 @@ std::shared_ptr<const MessageTable> LoadTables(const String& path) {
     auto found = cache.files.find(path);
     if (found != cache.files.end() && found->second.stamp == stamp) return found->second.table;
   }
-  std::vector<BYTE> bytes(static_cast<size_t>(info.st_size));
-  size_t done = 0;
-  while (done < bytes.size()) {
-    const ssize_t got = ::read(file.Get(), bytes.data() + done, bytes.size() - done);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) throw Win32ErrorFromErrno(errno);
-    if (got == 0) throw ERROR_BAD_EXE_FORMAT;  // shrunk while read
-    done += static_cast<size_t>(got);
+  std::string bytes;
+  switch (const int error = ReadWholeFile(path, bytes, kMaxFileSize)) {
+    case 0: break;
+    case EISDIR:
+    case ENODEV: throw ERROR_ACCESS_DENIED;
+    case EFBIG: throw ERROR_FILE_TOO_LARGE;
+    default: throw Win32ErrorFromErrno(error);
   }
-  auto table = ParseMessageTables(bytes.data(), bytes.size());
+  auto table = ParseOwned(std::move(bytes));
   std::lock_guard guard(cache.lock);
-  if (cache.files.size() >= kMaxCachedFiles) cache.files.clear();
-  cache.files[path] = {stamp, table};
+  auto& entry = cache.files[path];
+  cache.bytes -= entry.table ? entry.table->Size() : 0;
+  entry = {stamp, table};
+  cache.bytes += table->Size();
+  // Modules no handle uses are let go once the cache holds too many or too
+  // much; the rest stay with their handles anyway.
+  if (cache.files.size() > kMaxCachedFiles || cache.bytes > kMaxCachedBytes) {
+    cache.files.clear();
+    cache.bytes = 0;
+  }
   return table;
 }
 
 }  // namespace
 
 std::shared_ptr<const MessageTable> ParseMessageTables(const BYTE* data, size_t size) {
-  const Bytes bytes(data, size);
-  return PeReader(bytes).Read();
+  return ParseOwned(std::string(reinterpret_cast<const char*>(data), size));
 }
 
 std::shared_ptr<const MessageTable> MessageTablesOf(HMODULE module) {
@@ -296,32 +369,27 @@ std::shared_ptr<const MessageTable> MessageTablesOf(HMODULE module) {
 }
 
 const MessageTable::Message* FindTableMessage(const MessageTable& table, DWORD id, DWORD languageId, DWORD& error) {
-  if (table.languages.empty()) {
+  if (table.Empty()) {
     error = ERROR_RESOURCE_TYPE_NOT_FOUND;
     return nullptr;
   }
-  WORD language = table.defaultLanguage;
+  WORD language = table.DefaultLanguage();
   if (languageId != 0) {
     language = static_cast<WORD>(languageId);
-    if (!table.languages.count(language)) language = static_cast<WORD>(languageId & 0x3FF);
-    if (!table.languages.count(language)) {
+    if (!table.HasLanguage(language)) language = static_cast<WORD>(languageId & 0x3FF);
+    if (!table.HasLanguage(language)) {
       error = ERROR_RESOURCE_LANG_NOT_FOUND;
       return nullptr;
     }
   }
-  const uint64_t key = MessageTable::Key(language, id);
-  const auto found = std::lower_bound(table.messages.begin(), table.messages.end(), key,
-                                      [](const MessageTable::Message& m, uint64_t k) { return m.key < k; });
-  if (found == table.messages.end() || found->key != key) {
-    error = ERROR_MR_MID_NOT_FOUND;
-    return nullptr;
-  }
-  return &*found;
+  const MessageTable::Message* found = table.Find(language, id);
+  if (!found) error = ERROR_MR_MID_NOT_FOUND;
+  return found;
 }
 
 const std::u16string* FindMessage(const MessageTable& table, DWORD id, DWORD languageId, DWORD& error) {
   const MessageTable::Message* message = FindTableMessage(table, id, languageId, error);
-  return message ? message->text : nullptr;
+  return message ? &message->text : nullptr;
 }
 
 }  // namespace ztl::os

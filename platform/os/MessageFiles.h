@@ -9,7 +9,6 @@
 // for the next load; a file that changes is read again.
 #include <cstddef>
 #include <cstdint>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,30 +40,61 @@ ZTL_PLATFORM_API BOOL FreeLibrary(HMODULE hLibModule);
 
 namespace ztl::os {
 
-// The message tables of one module: for each language, message id to text
-// (as stored, converted to UTF-16).
-struct MessageTable {
-  std::map<WORD, std::map<DWORD, std::u16string>> languages;
-  // Each text of languages with the text prepared for formatting, ordered
-  // by Key(language, id), so that formatting finds its message with one
-  // search. A table is not changed once it is read.
+// The message tables of one module. The module's bytes are kept as they
+// are, with the blocks of each language's table and, per block, where every
+// kEntriesPerMark-th entry lies: an id is found by searching the blocks, and
+// only the texts asked for are decoded (and kept, prepared for formatting).
+// Safe to use from several threads.
+class ZTL_PLATFORM_API MessageTable {
+ public:
   struct Message {
-    uint64_t key;
-    const std::u16string* text;
+    std::u16string text;
     PreparedMessage prepared;
   };
-  std::vector<Message> messages;
-  // The language a language id of 0 picks; meaningful when languages is not
-  // empty.
-  WORD defaultLanguage = 0;
+  struct Block {
+    DWORD low, high;
+    size_t firstMark;  // index of the block's first entry in marks
+  };
+  struct Language {
+    WORD id;
+    size_t data;  // offset of its MESSAGE_RESOURCE_DATA in the bytes
+    std::vector<Block> blocks;
+    bool ordered;  // blocks ascending without overlaps, for a binary search
+  };
+  static constexpr DWORD kEntriesPerMark = 16;
 
-  static constexpr uint64_t Key(WORD language, DWORD id) { return uint64_t{language} << 32 | id; }
+  MessageTable(std::string bytes, std::vector<Language> languages, std::vector<uint32_t> marks);
+  ~MessageTable();
+  MessageTable(const MessageTable&) = delete;
+  MessageTable& operator=(const MessageTable&) = delete;
+
+  bool Empty() const { return languages_.empty(); }
+  // The language a language id of 0 picks; meaningful when not Empty().
+  WORD DefaultLanguage() const { return defaultLanguage_; }
+  bool HasLanguage(WORD language) const;
+  // The languages, each once, ascending.
+  std::vector<WORD> Languages() const;
+  // The ids of a language's blocks, ascending, each once.
+  std::vector<DWORD> Ids(WORD language) const;
+  // The message of an id in a language (the first block that holds it), or
+  // nullptr. The message lives as long as the table.
+  const Message* Find(WORD language, DWORD id) const;
+  // The bytes held, for the cache's account.
+  size_t Size() const { return bytes_.size(); }
+
+ private:
+  std::string bytes_;
+  std::vector<Language> languages_;
+  std::vector<uint32_t> marks_;  // offsets of entries from their data
+  WORD defaultLanguage_ = 0;
+  struct Decoded;
+  std::unique_ptr<Decoded> decoded_;
 };
 
 // Reads the message tables out of the bytes of a PE file; an empty table for
 // a file without any. Throws the Windows error code (ERROR_BAD_EXE_FORMAT)
-// for bytes that are no PE file or whose offsets and counts lie. Allocates
-// no more than the bytes given justify.
+// for bytes that are no PE file or whose offsets and counts lie. Takes time
+// and memory in proportion to the bytes given.
 ZTL_PLATFORM_API std::shared_ptr<const MessageTable> ParseMessageTables(const BYTE* data, size_t size);
 
 // The message tables of a module loaded as data; nullptr (last error

@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include <ztlogger/platform/os/FileMapping.h>
 #include <ztlogger/platform/os/HandleTable.h>
 #include <ztlogger/platform/os/Prefix.h>
 #include <ztlogger/platform/os/Sync.h>
@@ -106,24 +107,9 @@ std::string HashedName(std::u16string_view folded) {
 
 // Whole-file helpers. Errors come back as errno values.
 int ReadAll(const std::string& path, Bytes& out) {
-  const int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return errno;
-  out.resize(4096);
-  size_t have = 0;
-  for (;;) {
-    if (have == out.size()) out.resize(out.size() * 2);
-    const ssize_t got = read(fd, out.data() + have, out.size() - have);
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      const int error = errno;
-      close(fd);
-      return error;
-    }
-    if (got == 0) break;
-    have += static_cast<size_t>(got);
-  }
-  close(fd);
-  out.resize(have);
+  std::string bytes;
+  if (const int error = ReadWholeFile(path, bytes)) return error;
+  out.assign(reinterpret_cast<const BYTE*>(bytes.data()), bytes.size());
   return 0;
 }
 
@@ -545,6 +531,10 @@ struct Key {
   std::mutex lock;                         // guards what follows
   std::vector<std::u16string> subkeyList;  // enumeration snapshots, taken at index 0
   std::vector<Value> valueList;
+  // The folder's change time when each snapshot was taken (0 for none): an
+  // index past a snapshot lists the folder again only when it changed.
+  int64_t subkeysTaken = 0;
+  int64_t valuesTaken = 0;
   std::shared_ptr<Watch> watch;
 };
 
@@ -570,6 +560,34 @@ const char* RootName(HKEY key) {
     case 0x80000005u: return "HKEY_CURRENT_CONFIG";
     default: return nullptr;
   }
+}
+
+constexpr int64_t kCoarseClockTicks = 50'000'000;  // nanoseconds: some ticks of the clock
+
+// When a key's folder last changed (an entry added, removed or renamed), in
+// nanoseconds; 0 for a folder that is gone.
+int64_t FolderChanged(const std::string& folder) {
+  struct stat st {};
+  if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return 0;
+  return int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+// Whether an enumeration's snapshot is to be taken (again): at index 0, and
+// past its end only when the folder changed since. Sets taken; false with
+// ERROR_KEY_DELETED in error for a key whose folder is gone.
+bool TakeSnapshot(const std::string& folder, DWORD index, size_t listed, int64_t& taken, DWORD& error) {
+  error = ERROR_SUCCESS;
+  if (index != 0 && index < listed) return false;
+  const int64_t changed = FolderChanged(folder);
+  if (changed == 0) error = ERROR_KEY_DELETED;
+  if (changed == 0 || (index != 0 && changed == taken)) return false;
+  // The system stamps changes with a coarse clock: a snapshot taken within
+  // a few of its ticks of the last change may miss one stamped alike, and
+  // counts as unsure (-1), listed again past its end.
+  const int64_t now =
+      std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::system_clock::now().time_since_epoch()).count();
+  taken = now - changed < kCoarseClockTicks ? -1 : changed;
+  return true;
 }
 
 // The key a handle names, or nullptr with the error.
@@ -882,10 +900,9 @@ LSTATUS RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcName, 
   if (!key) return static_cast<LSTATUS>(error);
   if (!Allowed(*key, KEY_ENUMERATE_SUB_KEYS)) return ERROR_ACCESS_DENIED;
   std::lock_guard guard(key->lock);
-  if (dwIndex == 0 || dwIndex >= key->subkeyList.size()) {
-    if (!IsFolder(key->folder)) return ERROR_KEY_DELETED;
+  if (TakeSnapshot(key->folder, dwIndex, key->subkeyList.size(), key->subkeysTaken, error))
     key->subkeyList = ListSubkeys(key->folder);
-  }
+  if (error != ERROR_SUCCESS) return static_cast<LSTATUS>(error);
   if (dwIndex >= key->subkeyList.size()) return ERROR_NO_MORE_ITEMS;
   const std::u16string& name = key->subkeyList[dwIndex];
   if (*lpcName < name.size() + 1) return ERROR_MORE_DATA;
@@ -911,10 +928,9 @@ LSTATUS RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcc
   if (!key) return static_cast<LSTATUS>(error);
   if (!Allowed(*key, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
   std::lock_guard guard(key->lock);
-  if (dwIndex == 0 || dwIndex >= key->valueList.size()) {
-    if (!IsFolder(key->folder)) return ERROR_KEY_DELETED;
+  if (TakeSnapshot(key->folder, dwIndex, key->valueList.size(), key->valuesTaken, error))
     key->valueList = ListValues(key->folder);
-  }
+  if (error != ERROR_SUCCESS) return static_cast<LSTATUS>(error);
   if (dwIndex >= key->valueList.size()) return ERROR_NO_MORE_ITEMS;
   const Value& value = key->valueList[dwIndex];
   if (*lpcchValueName < value.name.size() + 1) return ERROR_MORE_DATA;

@@ -24,12 +24,13 @@ int CheckMessageModule(const uint8_t* data, size_t size) {
   size_t held = 0;
   const char16_t insert[] = u"x";
   const DWORD_PTR arguments[] = {reinterpret_cast<DWORD_PTR>(insert), reinterpret_cast<DWORD_PTR>(insert)};
-  for (const auto& [language, messages] : table->languages) {
-    for (const auto& [id, text] : messages) {
-      held += text.size();
+  for (const WORD language : table->Languages()) {
+    for (const DWORD id : table->Ids(language)) {
       DWORD error = 0;
       const ztl::os::MessageTable::Message* message = ztl::os::FindTableMessage(*table, id, language, error);
-      if (!message || message->text != &text) std::abort();
+      if (!message) std::abort();
+      const std::u16string& text = message->text;
+      held += text.size();
       std::u16string formatted;
       bool failed = false;
       try {

@@ -1,5 +1,6 @@
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -86,9 +87,11 @@ TEST(ZtlMapInfo, DefaultBaseIsTheLinkersCodeStart) {
 TEST(ZtlMapInfo, MissingUnreadableAndNonMapFilesAreRefusedWithTheReason) {
   TestDir dir;
   WriteFileBytes(dir.File("notes.txt"), "not a map\n");
+  ASSERT_EQ(::mkfifo(dir.File("fifo.map").c_str(), 0600), 0);  // refused, not waited on
   const std::pair<String, String> cases[] = {{dir.File("none.map"), "No such file"},
                                              {"/proc/self/mem", "/proc/self/mem"},
-                                             {dir.File("notes.txt"), "is not a map file"}};
+                                             {dir.File("notes.txt"), "is not a map file"},
+                                             {dir.File("fifo.map"), "is not a regular file"}};
   for (const auto& [path, reason] : cases) {
     const RunResult result = RunMapInfo({path, "401000"}, true);
     EXPECT_EQ(result.status, 1) << path;

@@ -73,4 +73,42 @@ TEST(ZtlReg, ExportThenImportIntoAnEmptyPrefixReproducesTheTree) {
   EXPECT_EQ(Reg("import '" + file + "'").status, 1);
 }
 
+// Names with line breaks cannot be written to a .reg file: export writes
+// everything else, names what it left out and fails. Import keeps a CR that
+// ends no line.
+TEST(ZtlReg, ExportNamesWhatAFileCannotHoldAndImportKeepsEveryCharacter) {
+  ztl::test::TestDir dir;
+  HKEY key, odd;
+  ASSERT_EQ(
+      RegCreateKeyExW(HKEY_CURRENT_USER, u"Software\\Breaks", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+      ERROR_SUCCESS);
+  ASSERT_EQ(RegCreateKeyExW(key, u"key\nwith break", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &odd, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(odd);
+  const DWORD one = 1;
+  for (const char16_t* name : {u"plain", u"line\nbreak", u"carriage\rreturn"})
+    ASSERT_EQ(RegSetValueExW(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&one), 4), ERROR_SUCCESS);
+  RegCloseKey(key);
+  const std::string file = dir.File("breaks.reg");
+  const Outcome exported = Reg("export 'HKCU\\Software\\Breaks' '" + file + "'");
+  EXPECT_NE(exported.status, 0);
+  EXPECT_NE(exported.out.find("\"line\\nbreak\""), std::string::npos) << exported.out;
+  EXPECT_NE(exported.out.find("\"carriage\\rreturn\""), std::string::npos) << exported.out;
+  EXPECT_NE(exported.out.find("key\\nwith break"), std::string::npos) << exported.out;
+  ASSERT_EQ(Reg("delete 'HKCU\\Software\\Breaks' /f").status, 0);
+  ASSERT_EQ(Reg("import '" + file + "'").status, 0);
+  EXPECT_EQ(Reg("query 'HKCU\\Software\\Breaks' /v plain").status, 0);
+
+  ztl::test::WriteFileBytes(file,
+                            "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Software\\Lone]\r\n"
+                            "\"carriage\rreturn\"=dword:00000002\r\n");
+  ASSERT_EQ(Reg("import '" + file + "'").status, 0);
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, u"Software\\Lone", 0, KEY_READ, &key), ERROR_SUCCESS);
+  DWORD value = 0, size = 4;
+  EXPECT_EQ(RegQueryValueExW(key, u"carriage\rreturn", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size),
+            ERROR_SUCCESS);
+  EXPECT_EQ(value, 2u);
+  RegCloseKey(key);
+}
+
 }  // namespace

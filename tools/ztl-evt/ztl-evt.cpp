@@ -18,6 +18,8 @@
 #include <cstring>
 #include <ctime>
 #include <iostream>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -149,36 +151,58 @@ std::u16string MessageFiles(const std::string& log, const std::string& source) {
   return files.substr(0, files.find(u'\0'));
 }
 
+// The message tables of each source a query meets, in the order of the
+// source's files: looked up and loaded once for the whole run.
+class SourceTables {
+ public:
+  explicit SourceTables(std::string log) : log_(std::move(log)) {}
+
+  const std::vector<std::shared_ptr<const ztl::os::MessageTable>>& Of(const std::string& source) {
+    auto [found, added] = sources_.try_emplace(source);
+    if (added) found->second = Load(MessageFiles(log_, source));
+    return found->second;
+  }
+
+ private:
+  static std::vector<std::shared_ptr<const ztl::os::MessageTable>> Load(const std::u16string& files) {
+    std::vector<std::shared_ptr<const ztl::os::MessageTable>> tables;
+    size_t start = 0;
+    while (start < files.size()) {
+      size_t end = files.find(u';', start);
+      if (end == std::u16string::npos) end = files.size();
+      const std::u16string name = files.substr(start, end - start);
+      start = end + 1;
+      char16_t path[MAX_PATH];
+      const DWORD length = ExpandEnvironmentStringsW(name.c_str(), path, MAX_PATH);
+      if (name.empty() || length == 0 || length > MAX_PATH) continue;
+      HMODULE module = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+      if (!module) continue;
+      // The tables outlive the module's handle.
+      if (auto table = ztl::os::MessageTablesOf(module)) tables.push_back(std::move(table));
+      FreeLibrary(module);
+    }
+    return tables;
+  }
+
+  const std::string log_;
+  std::map<std::string, std::vector<std::shared_ptr<const ztl::os::MessageTable>>> sources_;
+};
+
 // The record's message text, without its final line break; empty when none
 // of the source's files has the id.
-std::string Message(const std::string& log, const Record& record) {
-  const std::u16string files = MessageFiles(log, record.source);
+std::string Message(SourceTables& sources, const Record& record) {
   std::vector<DWORD_PTR> inserts;
   for (const std::u16string& s : record.strings) inserts.push_back(reinterpret_cast<DWORD_PTR>(s.c_str()));
-  size_t start = 0;
-  while (start < files.size()) {
-    size_t end = files.find(u';', start);
-    if (end == std::u16string::npos) end = files.size();
-    const std::u16string name = files.substr(start, end - start);
-    start = end + 1;
-    char16_t path[MAX_PATH];
-    const DWORD length = ExpandEnvironmentStringsW(name.c_str(), path, MAX_PATH);
-    if (name.empty() || length == 0 || length > MAX_PATH) continue;
-    HMODULE module = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-    if (!module) continue;
-    auto tables = ztl::os::MessageTablesOf(module);
+  for (const auto& table : sources.Of(record.source)) {
     DWORD error = 0;
-    const std::u16string* text = tables ? ztl::os::FindMessage(*tables, record.id, 0, error) : nullptr;
-    std::u16string formatted;
-    if (text) {
-      try {
-        formatted = ztl::os::FormatMessageText(*text, 0, inserts.data(), inserts.size());
-      } catch (DWORD) {
-        text = nullptr;
-      }
-    }
-    FreeLibrary(module);
+    const std::u16string* text = ztl::os::FindMessage(*table, record.id, 0, error);
     if (!text) continue;
+    std::u16string formatted;
+    try {
+      formatted = ztl::os::FormatMessageText(*text, 0, inserts.data(), inserts.size());
+    } catch (DWORD) {
+      continue;
+    }
     while (!formatted.empty() && (formatted.back() == u'\n' || formatted.back() == u'\r')) formatted.pop_back();
     return Utf16ToUtf8(formatted);
   }
@@ -301,6 +325,7 @@ int Query(const std::vector<std::string>& args) {
   if (format == "json") std::cout << "[\n";
   if (format == "xml") std::cout << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Events>\n";
   DWORD error = ERROR_HANDLE_EOF;
+  SourceTables sources(*log);
   while (shown < count) {
     DWORD read = 0, needed = 0;
     if (!ReadEventLogW(h, flags, 0, buffer.data(), static_cast<DWORD>(buffer.size()), &read, &needed)) {
@@ -315,7 +340,7 @@ int Query(const std::vector<std::string>& args) {
       DWORD length;
       std::memcpy(&length, buffer.data() + at, 4);
       Record record = Parse(buffer.data() + at, length);
-      record.message = Message(*log, record);
+      record.message = Message(sources, record);
       Show(record, format, shown == 0);
       ++shown;
       at += length;

@@ -43,6 +43,8 @@
 // the second line, a fault's the first. A byte before with no line at all is
 // padding or code without line tables, never a call the report would name
 // by its line, and gives no second line.
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -52,6 +54,7 @@
 #include <vector>
 
 #include <ztlogger/exceptionlog/ZTMapFile.h>
+#include <ztlogger/platform/os/FileMapping.h>
 
 namespace {
 
@@ -109,6 +112,12 @@ int Usage() {
 // Why a file is not a map to read, or nothing when it is one. The line that
 // records where the code starts in the module, when the map has it.
 std::optional<String> MapProblem(const String& path, std::optional<uint32_t>* codeOffset = nullptr) {
+  // Opened first as the services open files, so that a FIFO is refused
+  // instead of waited on.
+  const int checked = ztl::os::OpenFileForReading(path);
+  if (checked < 0 && errno == ENODEV) return path + " is not a regular file";
+  if (checked < 0) return String("cannot read ") + path + ": " + std::strerror(errno);
+  ::close(checked);
   std::ifstream in(path, std::ios::binary);
   if (!in) return String("cannot read ") + path + ": " + std::strerror(errno);
   bool isMap = false;

@@ -19,6 +19,7 @@
 #include <cctype>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <memory>
@@ -27,6 +28,7 @@
 #include <string>
 #include <vector>
 
+#include <ztlogger/platform/os/FileMapping.h>
 #include <ztlogger/platform/os/Registry.h>
 #include <ztlogger/platform/rtl/Unicode.h>
 
@@ -507,32 +509,66 @@ std::string ValueLine(const Value& value) {
   return out + line;
 }
 
-void ExportKey(HKEY key, const KeyPath& path, std::string& text) {
+// Whether a name is taken, without opening what it names (a FIFO would wait).
+bool Exists(const std::string& file) {
+  std::error_code ignored;
+  return std::filesystem::exists(std::filesystem::symlink_status(file, ignored));
+}
+
+// Whether a .reg file can hold a name: its lines end at each line break,
+// and no escape stands for one.
+bool FitsOneLine(std::u16string_view name) { return name.find_first_of(u"\r\n") == std::u16string_view::npos; }
+
+// A name as a message shows it, line breaks written as \r and \n.
+std::string Shown(const std::u16string& name) {
+  std::string out;
+  for (char16_t c : name) out += c == u'\r' ? "\\r" : c == u'\n' ? "\\n" : Utf16ToUtf8(std::u16string(1, c));
+  return out;
+}
+
+// The .reg text of a key and those below it; what the text cannot hold is
+// left out and named in skipped.
+void ExportKey(HKEY key, const KeyPath& path, std::string& text, std::vector<std::string>& skipped) {
   text += "[" + path.Full() + "]\r\n";
-  for (const Value& value : ValuesOf(key)) text += ValueLine(value) + "\r\n";
+  for (const Value& value : ValuesOf(key)) {
+    if (FitsOneLine(value.name))
+      text += ValueLine(value) + "\r\n";
+    else
+      skipped.push_back("value \"" + Shown(value.name) + "\" of [" + path.Full() + "]");
+  }
   text += "\r\n";
   for (const auto& name : SubkeysOf(key)) {
     KeyPath child{path.root, path.sub.empty() ? name : path.sub + "\\" + name};
+    if (!FitsOneLine(Utf8ToUtf16(name))) {
+      skipped.push_back("key [" + Shown(Utf8ToUtf16(child.Full())) + "] and all below it");
+      continue;
+    }
     Key sub;
-    if (sub.Open(child, KEY_READ) == ERROR_SUCCESS) ExportKey(sub.Handle(), child, text);
+    if (sub.Open(child, KEY_READ) == ERROR_SUCCESS) ExportKey(sub.Handle(), child, text, skipped);
   }
 }
 
 int Export(const KeyPath& path, const std::string& file, const Options& o) {
   Key key;
   if (key.Open(path, KEY_READ) != ERROR_SUCCESS) return Fail(kNotFound);
-  if (!o.y && std::ifstream(file).good() && !Confirm("File " + file + " already exists. Overwrite it")) {
+  if (!o.y && Exists(file) && !Confirm("File " + file + " already exists. Overwrite it")) {
     std::cout << "The operation was cancelled.\n";
     return 1;
   }
   std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
-  ExportKey(key.Handle(), path, text);
+  std::vector<std::string> skipped;
+  ExportKey(key.Handle(), path, text, skipped);
   const std::u16string wide = Utf8ToUtf16(text);
   std::ofstream out(file, std::ios::binary | std::ios::trunc);
   out << "\xFF\xFE";
   for (char16_t c : wide) out << static_cast<char>(c & 0xFF) << static_cast<char>(c >> 8);
   out.close();
   if (!out) return Fail("ERROR: Cannot write " + file + ".");
+  if (!skipped.empty()) {
+    for (const std::string& what : skipped)
+      std::cerr << "ERROR: Not exported: " << what << ": a .reg file cannot hold a line break in a name.\n";
+    return 1;
+  }
   std::cout << kDone << "\n";
   return 0;
 }
@@ -557,7 +593,8 @@ bool Importer::Run(const std::u16string& content, std::string& problem) {
   std::u16string line;
   for (size_t i = 0; i <= content.size(); ++i) {
     const char16_t c = i < content.size() ? content[i] : u'\n';
-    if (c == u'\r') continue;
+    // Only a CR before an LF ends a line with it; any other is kept.
+    if (c == u'\r' && i + 1 < content.size() && content[i + 1] == u'\n') continue;
     if (c != u'\n') {
       line += c;
       continue;
@@ -711,9 +748,8 @@ bool Importer::SetValue(const std::u16string& name, std::u16string data, std::st
 }
 
 int Import(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  if (!in) return Fail("ERROR: Cannot open " + file + ".");
-  std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  std::string raw;
+  if (ztl::os::ReadWholeFile(file, raw) != 0) return Fail("ERROR: Cannot open " + file + ".");
   std::u16string content;
   if (raw.size() >= 2 && static_cast<unsigned char>(raw[0]) == 0xFF && static_cast<unsigned char>(raw[1]) == 0xFE) {
     for (size_t i = 2; i + 1 < raw.size(); i += 2)

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <climits>
 #include <filesystem>
 #include <fstream>
 #include <functional>
@@ -175,6 +176,41 @@ TEST_F(ChangeNotify, AQueueOverflowSignalsWhatTheChangesThemselvesWouldNot) {
     fs::remove(path);
   }
   EXPECT_TRUE(Signalled(folders));
+}
+
+// Folders whose paths are longer than the system's path limit are watched
+// as well: both those there before the watch and one made below them after.
+TEST_F(ChangeNotify, FoldersBeyondThePathLimitAreWatched) {
+  const std::string name(200, 'd');
+  std::vector<int> chain = {open(root.c_str(), O_RDONLY | O_DIRECTORY)};
+  for (size_t length = root.size(); length <= PATH_MAX; length += name.size() + 1) {
+    ASSERT_EQ(mkdirat(chain.back(), name.c_str(), 0700), 0);
+    chain.push_back(openat(chain.back(), name.c_str(), O_RDONLY | O_DIRECTORY));
+    ASSERT_GE(chain.back(), 0);
+  }
+  const int deepest = chain.back();
+  HANDLE h = Watch(root, FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_DIR_NAME, true);
+  ASSERT_NE(h, INVALID_HANDLE_VALUE);
+  EXPECT_FALSE(Signalled(h));
+  close(openat(deepest, "file", O_WRONLY | O_CREAT, 0600));
+  EXPECT_TRUE(Signalled(h));
+  ASSERT_TRUE(FindNextChangeNotification(h));
+  ASSERT_EQ(mkdirat(deepest, "later", 0700), 0);
+  EXPECT_TRUE(Signalled(h));
+  ASSERT_TRUE(FindNextChangeNotification(h));
+  const int later = openat(deepest, "later", O_RDONLY | O_DIRECTORY);
+  close(openat(later, "file", O_WRONLY | O_CREAT, 0600));
+  EXPECT_TRUE(Signalled(h));
+  // Taken down from the bottom, as paths this long cannot be removed whole.
+  unlinkat(later, "file", 0);
+  close(later);
+  unlinkat(deepest, "later", AT_REMOVEDIR);
+  unlinkat(deepest, "file", 0);
+  for (size_t i = chain.size() - 1; i > 0; --i) {
+    close(chain[i]);
+    unlinkat(chain[i - 1], name.c_str(), AT_REMOVEDIR);
+  }
+  close(chain.front());
 }
 
 TEST_F(ChangeNotify, FailuresGiveTheErrorsOfTheSystem) {

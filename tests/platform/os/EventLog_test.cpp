@@ -12,6 +12,7 @@
 #include "tests/support/TestDir.h"
 #include <ztlogger/platform/os/Registry.h>
 #include <ztlogger/platform/os/SysInfo.h>
+#include <ztlogger/platform/os/Testing.h>
 
 namespace {
 
@@ -343,6 +344,52 @@ TEST_F(EventLog, RefusesOversizedEntries) {
   EXPECT_FALSE(Report(source, {}, 1, {}, badSid));
   EXPECT_EQ(GetLastError(), ERROR_INVALID_SID);
   EXPECT_TRUE(Report(source, {std::u16string(31839, u'a')}, 1, Bytes(61440)));
+}
+
+// A record must fit the largest buffer a read takes (0x7FFFF bytes): eight
+// strings of the longest length fit, nine do not and leave the log as it
+// was, still readable.
+TEST_F(EventLog, RefusesRecordsLargerThanAReadTakes) {
+  HANDLE source = Source(u"BoundTest");
+  const std::vector<std::u16string> eight(8, std::u16string(31839, u'b'));
+  ASSERT_TRUE(Report(source, eight));
+  std::vector<std::u16string> nine = eight;
+  nine.push_back(eight.front());
+  EXPECT_FALSE(Report(source, nine));
+  EXPECT_EQ(GetLastError(), RPC_S_INVALID_BOUND);
+  HANDLE reader = Open();
+  ASSERT_EQ(Count(reader), 1u);
+  Bytes buffer(0x7FFFF);
+  DWORD read = 0, needed = 0;
+  ASSERT_TRUE(ReadEventLogW(reader, EVENTLOG_SEQUENTIAL_READ | EVENTLOG_FORWARDS_READ, 0, buffer.data(),
+                            static_cast<DWORD>(buffer.size()), &read, &needed))
+      << GetLastError();
+  EXPECT_EQ(Head(buffer).NumStrings, 8);
+  EXPECT_EQ(Head(buffer).Length, read);
+}
+
+// While another connection holds the log's write lock, handles opened anew
+// (more than the idle ones kept) count and read at once, and a writer gives
+// up after its wait with the lock's error.
+TEST_F(EventLog, ReadersGoOnWhileAnotherWrites) {
+  ASSERT_TRUE(Report(Source(u"LockTest"), {u"before"}));
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open((ztl::os::EventLogFolder() + "/application.db").c_str(), &db), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(db, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  ztl::os::SetEventLogWriterWaitForTesting(50);
+  for (int i = 0; i < 6; ++i) {
+    HANDLE reader = Open();
+    ASSERT_NE(reader, nullptr);
+    EXPECT_EQ(Count(reader), 1u);
+    EXPECT_EQ(TextAt(Seek(reader, 1), Head(Seek(reader, 1)).StringOffset), u"before");
+  }
+  HANDLE writer = Source(u"LockTest");
+  EXPECT_FALSE(Report(writer, {u"during"}));
+  EXPECT_EQ(GetLastError(), ERROR_LOCK_VIOLATION);
+  sqlite3_exec(db, "COMMIT", nullptr, nullptr, nullptr);
+  sqlite3_close(db);
+  ztl::os::SetEventLogWriterWaitForTesting(0);
+  EXPECT_TRUE(Report(writer, {u"after"}));
 }
 
 }  // namespace

@@ -5,9 +5,13 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cstring>
+#include <filesystem>
 
 #include "tests/support/TestDir.h"
+#include <ztlogger/platform/os/EventLog.h>
+#include <ztlogger/platform/os/MessageFiles.h>
 #include <ztlogger/platform/os/SysInfo.h>
 #include <ztlogger/platform/os/WideText.h>
 #include <ztlogger/platform/rtl/Exceptions.h>
@@ -85,6 +89,26 @@ TEST_F(FileMapping, OpeningFailsWithTheWindowsCodes) {
             ERROR_NOT_SUPPORTED);
   EXPECT_EQ(GetFileSize(nullptr, nullptr), INVALID_FILE_SIZE);
   EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
+}
+
+// The services read files by name through one opener: a FIFO named as a
+// message module, an event log or any file read whole is refused at once,
+// never waited on for a writer.
+TEST_F(FileMapping, TheServicesRefuseAFifoAtOnce) {
+  const String fifo = dir.File("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_EQ(LoadLibraryExW(oswide::FromUtf8(fifo).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  String bytes = "left";
+  EXPECT_EQ(os::ReadWholeFile(fifo, bytes), ENODEV);
+  EXPECT_EQ(os::ReadWholeFile(dir.Path(), bytes), EISDIR);
+  EXPECT_EQ(os::ReadWholeFile(Write("three", "abc"), bytes, 2), EFBIG);
+  ASSERT_EQ(os::ReadWholeFile(dir.File("three"), bytes, 3), 0);
+  EXPECT_EQ(bytes, "abc");
+  std::filesystem::create_directories(os::EventLogFolder());
+  ASSERT_EQ(::mkfifo((os::EventLogFolder() + "/application.db").c_str(), 0600), 0);
+  EXPECT_EQ(OpenEventLogW(nullptr, u"Application"), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_EVENTLOG_FILE_CORRUPT);
 }
 
 TEST_F(FileMapping, MappingAndViewingFailWithTheWindowsCodes) {

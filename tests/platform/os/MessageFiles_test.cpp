@@ -77,6 +77,35 @@ TEST(FormatMessage, BoundedInsertsStayAsWritten) {
   EXPECT_EQ(ztl::os::FormatMessageText(u"%1 %2 %3!d! %99", 0, arguments, 1), u"one %2 %3!d! %99");
 }
 
+// A '*' takes the next insert as a number, as on Windows, and no width makes
+// a text beyond the 64K characters FormatMessageW hands out: that fails.
+// The counted entry never reads past its array, not even for a '*'.
+TEST(FormatMessage, StarWidthsAreNumbersAndTheOutputIsBounded) {
+  const std::u16string x = u"x";
+  const auto text = reinterpret_cast<DWORD_PTR>(x.c_str());
+  auto format = [](const char16_t* pattern, std::vector<DWORD_PTR> arguments, DWORD size = 0) {
+    std::vector<WCHAR> out(size ? size : 1);
+    LPWSTR allocated = nullptr;
+    const DWORD flags = FORMAT_MESSAGE_FROM_STRING | (size ? 0 : FORMAT_MESSAGE_ALLOCATE_BUFFER);
+    const DWORD length =
+        ztl::os::FormatMessageFromArray(flags, pattern, 0, 0, size ? out.data() : reinterpret_cast<LPWSTR>(&allocated),
+                                        size, arguments.data(), arguments.size());
+    std::u16string result = length ? std::u16string(size ? out.data() : allocated, length) : u"<failed>";
+    LocalFree(allocated);
+    return result;
+  };
+  EXPECT_EQ(format(u"[%1!*s!]", {4, text}), u"[   x]");
+  EXPECT_EQ(format(u"[%1!*s!]", {static_cast<DWORD_PTR>(-3), text}), u"[x  ]");
+  EXPECT_EQ(format(u"[%1!*.*s!]", {3, 1, reinterpret_cast<DWORD_PTR>(u"yz")}), u"[  y]");
+  EXPECT_EQ(format(u"%1!200d!", {7}), std::u16string(199, u' ') + u"7");
+  EXPECT_EQ(format(u"%1!*s!", {65536, text}), u"<failed>");
+  EXPECT_EQ(GetLastError(), ERROR_MORE_DATA);
+  EXPECT_EQ(format(u"%1!*d!", {0x7FFFFFFF, 1}, 100000), u"<failed>");
+  EXPECT_EQ(GetLastError(), ERROR_INSUFFICIENT_BUFFER);
+  EXPECT_EQ(format(u"%1!*s!", {65535, text}).size(), 65535u);
+  EXPECT_EQ(format(u"%2 %2!*.*s! %3", {text, text}), u"x %2!*.*s! %3");
+}
+
 // Texts of message modules are taken apart once; formatting them so must
 // give what formatting the text itself gives.
 TEST(FormatMessage, PreparedTemplatesFormatAsTheirText) {
@@ -105,6 +134,91 @@ TEST(ExpandEnvironmentStrings, ExpandsKnownNamesOnly) {
   EXPECT_EQ(ExpandEnvironmentStringsW(source.c_str(), out, 3), needed);
   EXPECT_EQ(out[0], u'#');
   unsetenv("ZTL_EXPAND_TEST");
+}
+
+// A PE32+ module whose message table (language 0x409) has the given blocks:
+// each a first id and its entries' texts, written as UTF-16 when the text
+// starts with 'w', else as ANSI.
+std::string ModuleWithBlocks(const std::vector<std::pair<DWORD, std::vector<std::string>>>& blocks) {
+  std::string table;
+  auto put = [](std::string& to, size_t at, uint32_t value, size_t bytes) {
+    if (to.size() < at + bytes) to.resize(at + bytes);
+    for (size_t i = 0; i < bytes; ++i) to[at + i] = static_cast<char>(value >> (8 * i));
+  };
+  put(table, 0, static_cast<uint32_t>(blocks.size()), 4);
+  size_t entries = 4 + 12 * blocks.size();
+  for (size_t b = 0; b < blocks.size(); ++b) {
+    put(table, 4 + 12 * b, blocks[b].first, 4);
+    put(table, 8 + 12 * b, blocks[b].first + static_cast<DWORD>(blocks[b].second.size()) - 1, 4);
+    put(table, 12 + 12 * b, static_cast<uint32_t>(entries), 4);
+    for (const std::string& text : blocks[b].second) {
+      const bool wide = text.front() == 'w';
+      const size_t bytes = (text.size() + 1) * (wide ? 2 : 1);
+      const size_t length = (4 + bytes + 3) & ~size_t{3};
+      put(table, entries, static_cast<uint32_t>(length), 2);
+      put(table, entries + 2, wide ? 1 : 0, 2);
+      for (size_t i = 0; i < text.size(); ++i) put(table, entries + 4 + i * (wide ? 2 : 1), uint8_t(text[i]), 1);
+      put(table, entries + length - 1, 0, 1);
+      entries += length;
+    }
+  }
+  // Resource directories: type 11 -> name 1 -> language 0x409 -> data.
+  std::string resources;
+  put(resources, 14, 1, 2);
+  put(resources, 16, 11, 4);
+  put(resources, 20, 0x80000018, 4);
+  put(resources, 0x18 + 14, 1, 2);
+  put(resources, 0x18 + 16, 1, 4);
+  put(resources, 0x18 + 20, 0x80000030, 4);
+  put(resources, 0x30 + 14, 1, 2);
+  put(resources, 0x30 + 16, 0x409, 4);
+  put(resources, 0x30 + 20, 0x48, 4);
+  put(resources, 0x48, 0x1000 + 0x58, 4);
+  put(resources, 0x4C, static_cast<uint32_t>(table.size()), 4);
+  resources.resize(0x58);
+  resources += table;
+  std::string pe;
+  put(pe, 0, 0x5A4D, 2);
+  put(pe, 0x3C, 0x40, 4);
+  put(pe, 0x40, 0x4550, 4);
+  put(pe, 0x44 + 2, 1, 2);      // one section
+  put(pe, 0x44 + 16, 0xF0, 2);  // optional header size
+  const size_t optional = 0x58;
+  put(pe, optional, 0x20B, 2);
+  put(pe, optional + 108, 16, 4);
+  put(pe, optional + 112 + 16, 0x1000, 4);
+  put(pe, optional + 112 + 20, static_cast<uint32_t>(resources.size()), 4);
+  const size_t section = optional + 0xF0;
+  put(pe, section + 8, static_cast<uint32_t>(resources.size()), 4);
+  put(pe, section + 12, 0x1000, 4);
+  put(pe, section + 16, static_cast<uint32_t>(resources.size()), 4);
+  put(pe, section + 20, 0x200, 4);
+  pe.resize(0x200);
+  return pe + resources;
+}
+
+// Ids are found by searching the blocks: every id of a long block of
+// entries of differing lengths, a block after it, and where blocks overlap,
+// the first that holds the id.
+TEST(MessageTables, FindsEachIdInItsBlock) {
+  std::vector<std::string> texts;
+  for (int i = 0; i < 1000; ++i) texts.push_back((i % 3 ? "wide " : "narrow ") + std::string(i % 7, '.'));
+  const std::string module = ModuleWithBlocks({{1, texts}, {5000, {"a", "wb"}}, {10, {"again"}}});
+  auto table = ztl::os::ParseMessageTables(reinterpret_cast<const BYTE*>(module.data()), module.size());
+  DWORD error = 0;
+  for (DWORD id = 1; id <= 1000; ++id) {
+    const std::u16string* text = ztl::os::FindMessage(*table, id, 0, error);
+    ASSERT_NE(text, nullptr) << id;
+    EXPECT_EQ(ztl::unicode::Utf16ToUtf8(*text), texts[id - 1]) << id;
+  }
+  const std::u16string* text = ztl::os::FindMessage(*table, 5001, 0x409, error);
+  ASSERT_NE(text, nullptr);
+  EXPECT_EQ(*text, u"wb");
+  EXPECT_EQ(*ztl::os::FindMessage(*table, 10, 0, error), ztl::unicode::Utf8ToUtf16(texts[9]));
+  EXPECT_EQ(ztl::os::FindMessage(*table, 1001, 0, error), nullptr);
+  EXPECT_EQ(error, ERROR_MR_MID_NOT_FOUND);
+  EXPECT_EQ(ztl::os::FindMessage(*table, 4999, 0, error), nullptr);
+  EXPECT_EQ(table->Ids(0x409).size(), 1002u);
 }
 
 class MessageFile : public ::testing::Test {

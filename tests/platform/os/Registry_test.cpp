@@ -149,6 +149,30 @@ TEST_F(Registry, ValuesKeepTypeDataAndCreationOrder) {
   EXPECT_EQ(RegQueryValueExW(key, u"Zeta", nullptr, nullptr, nullptr, nullptr), ERROR_FILE_NOT_FOUND);
 }
 
+// An enumeration lists a key once; asked past its end it lists again only
+// a key that changed since, and then sees what was added, even at once.
+TEST_F(Registry, EnumerationsPastTheirEndSeeWhatWasAddedSince) {
+  HKEY key = Create(u"Software\\Enum");
+  HKEY other = Create(u"Software\\Enum");
+  ASSERT_EQ(SetDword(key, u"a", 1), ERROR_SUCCESS);
+  ASSERT_EQ(ValueNames(key), std::vector<std::u16string>{u"a"});
+  EXPECT_EQ(SubkeyNames(key), std::vector<std::u16string>{});
+  ASSERT_EQ(SetDword(other, u"b", 2), ERROR_SUCCESS);
+  Create(u"Software\\Enum\\Sub");
+  WCHAR name[16];
+  DWORD length = 16;
+  ASSERT_EQ(RegEnumValueW(key, 1, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(std::u16string(name, length), u"b");
+  length = 16;
+  ASSERT_EQ(RegEnumKeyExW(key, 0, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_SUCCESS);
+  EXPECT_EQ(std::u16string(name, length), u"Sub");
+  length = 16;
+  EXPECT_EQ(RegEnumValueW(key, 2, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
+  ASSERT_EQ(RegDeleteTreeW(HKEY_CURRENT_USER, u"Software\\Enum"), ERROR_SUCCESS);
+  length = 16;
+  EXPECT_EQ(RegEnumValueW(key, 5, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_KEY_DELETED);
+}
+
 TEST_F(Registry, HandlesAllowWhatTheyWereOpenedFor) {
   Create(u"Software\\Rights");
   HKEY reader;
