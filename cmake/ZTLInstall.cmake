@@ -39,11 +39,10 @@ endif()
 # module's (platform/gtk), which has no public header; the test entry
 # points (Testing.h) only with the "testing" component, which a plain install
 # leaves out (cmake --install build --component testing adds them).
-set(ztl_internal_headers HandleTable.h FaultFrame.h ThrowSitesInternal.h)
 foreach(dir platform ${ZTL_SUBSYSTEMS})
   if(IS_DIRECTORY ${PROJECT_SOURCE_DIR}/${dir})
     set(excluded PATTERN gtk EXCLUDE)
-    foreach(header Testing.h ${ztl_internal_headers})
+    foreach(header Testing.h ${ZTL_INTERNAL_HEADERS})
       list(APPEND excluded PATTERN ${header} EXCLUDE)
     endforeach()
     install(DIRECTORY ${PROJECT_SOURCE_DIR}/${dir}
