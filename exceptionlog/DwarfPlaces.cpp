@@ -30,17 +30,25 @@ String Demangled(const char* name) {
   return status == 0 && plain ? String(plain.get()) : String(name);
 }
 
+// The compile unit whose code holds the address. libdw finds it through
+// .debug_aranges, which Clang writes for no unit by default: then each
+// unit's own ranges are asked in turn.
+Dwarf_Die* UnitOf(Dwfl_Module* module, GElf_Addr address, Dwarf_Addr& bias) {
+  if (Dwarf_Die* unit = dwfl_module_addrdie(module, address, &bias)) return unit;
+  Dwarf_Die* unit = nullptr;
+  while ((unit = dwfl_module_nextcu(module, unit, &bias)) != nullptr)
+    if (dwarf_haspc(unit, address - bias) > 0) return unit;
+  return nullptr;
+}
+
 // Code inlined into a function (from a header, as often as not) is placed
 // at the function's own statement that the outermost inlined call stands
 // for, as the map files place it: the file and line of that call. False
 // when the address is in no inlined code or the debugging information does
 // not say.
-bool CallSiteOf(Dwfl_Module* module, GElf_Addr address, TDwarfPlaces::TPlace& place) {
-  Dwarf_Addr bias = 0;
-  Dwarf_Die* unit = dwfl_module_addrdie(module, address, &bias);
-  if (!unit) return false;
+bool CallSiteOf(Dwarf_Die* unit, Dwarf_Addr address, TDwarfPlaces::TPlace& place) {
   Dwarf_Die* scopes = nullptr;
-  const int count = dwarf_getscopes(unit, address - bias, &scopes);
+  const int count = dwarf_getscopes(unit, address, &scopes);
   std::unique_ptr<Dwarf_Die, decltype(&std::free)> owned(scopes, &std::free);
   // Innermost first: the outermost inlined call is the last one before the
   // function itself.
@@ -97,14 +105,17 @@ TDwarfPlaces::TPlace TDwarfPlaces::PlaceOf(const void* Address) {
     place.Function = Demangled(name);
     functionStart = address - offset;
   }
-  if (CallSiteOf(module, address, place)) return place;
-  if (Dwfl_Line* line = dwfl_module_getsrc(module, address)) {
+  Dwarf_Addr bias = 0;
+  Dwarf_Die* unit = UnitOf(module, address, bias);
+  if (!unit || CallSiteOf(unit, address - bias, place)) return place;
+  if (Dwarf_Line* line = dwarf_getsrc_die(unit, address - bias)) {
     // A row before the function's start belongs to other code: the function
     // has no line tables of its own (start-up code).
     Dwarf_Addr row = 0;
     int number = 0;
-    if (const char* file = dwfl_lineinfo(line, &row, &number, nullptr, nullptr, nullptr);
-        file && number > 0 && row >= functionStart) {
+    const char* file = dwarf_linesrc(line, nullptr, nullptr);
+    if (file && dwarf_lineaddr(line, &row) == 0 && dwarf_lineno(line, &number) == 0 && number > 0 &&
+        row + bias >= functionStart) {
       place.File = ExtractFileName(file);
       place.Line = number;
     }
