@@ -7,8 +7,8 @@
 #include <cstdlib>
 #include <string>
 
-#include <ztlogger/platform/os/FormatMessage.h>
-#include <ztlogger/platform/os/MessageFiles.h>
+#include <ztlogger/platform/os/messages/Format.h>
+#include <ztlogger/platform/os/messages/PeFile.h>
 #include <ztlogger/platform/os/Testing.h>
 
 namespace ztl::test {

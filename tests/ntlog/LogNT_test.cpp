@@ -6,8 +6,8 @@
 #include <memory>
 
 #include "tests/support/TestDir.h"
-#include <ztlogger/platform/os/EventLog.h>
-#include <ztlogger/platform/os/Registry.h>
+#include <ztlogger/platform/os/eventlog/Api.h>
+#include <ztlogger/platform/os/registry/Api.h>
 #include <ztlogger/platform/os/Testing.h>
 #include <ztlogger/platform/rtl/Exceptions.h>
 #include <ztlogger/platform/rtl/Registry.h>

@@ -29,7 +29,7 @@
 #include <vector>
 
 #include <ztlogger/platform/os/FileMapping.h>
-#include <ztlogger/platform/os/Registry.h>
+#include <ztlogger/platform/os/registry/Api.h>
 #include <ztlogger/platform/rtl/Unicode.h>
 
 namespace {

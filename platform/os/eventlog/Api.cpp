@@ -1,4 +1,4 @@
-#include <ztlogger/platform/os/EventLog.h>
+#include <ztlogger/platform/os/eventlog/Api.h>
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -19,7 +19,7 @@
 
 #include <ztlogger/platform/os/HandleTable.h>
 #include <ztlogger/platform/os/Prefix.h>
-#include <ztlogger/platform/os/Registry.h>
+#include <ztlogger/platform/os/registry/Api.h>
 #include <ztlogger/platform/os/SysInfo.h>
 #include <ztlogger/platform/os/Testing.h>
 #include <ztlogger/platform/rtl/Unicode.h>

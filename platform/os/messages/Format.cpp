@@ -1,4 +1,4 @@
-#include <ztlogger/platform/os/FormatMessage.h>
+#include <ztlogger/platform/os/messages/Format.h>
 
 #include <strings.h>
 
@@ -13,10 +13,10 @@
 #include <type_traits>
 #include <vector>
 
-#include <ztlogger/platform/os/EventLog.h>
+#include <ztlogger/platform/os/eventlog/Api.h>
 #include <ztlogger/platform/os/FileMapping.h>
 #include <ztlogger/platform/os/HandleTable.h>
-#include <ztlogger/platform/os/MessageFiles.h>
+#include <ztlogger/platform/os/messages/PeFile.h>
 #include <ztlogger/platform/os/Testing.h>
 #include <ztlogger/platform/rtl/Unicode.h>
 

@@ -1,6 +1,6 @@
 #pragma once
 // Message texts: FormatMessageW over message tables of modules loaded as data
-// (os/MessageFiles.h), the system's texts for error codes, or a caller's
+// (os/messages/PeFile.h), the system's texts for error codes, or a caller's
 // template; the local memory it allocates; ExpandEnvironmentStringsW.
 #include <cstdarg>
 #include <cstddef>

@@ -1,4 +1,4 @@
-#include <ztlogger/platform/os/MessageFiles.h>
+#include <ztlogger/platform/os/messages/PeFile.h>
 
 #include <sys/stat.h>
 

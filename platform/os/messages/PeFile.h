@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include <ztlogger/platform/os/FormatMessage.h>
+#include <ztlogger/platform/os/messages/Format.h>
 #include <ztlogger/platform/os/WinTypes.h>
 #include <ztlogger/platform/rtl/Export.h>
 
