@@ -200,7 +200,7 @@ std::string Message(SourceTables& sources, const Record& record) {
     std::u16string formatted;
     try {
       formatted = ztl::os::FormatMessageText(*text, 0, inserts.data(), inserts.size());
-    } catch (DWORD) {
+    } catch (const ztl::os::OsError&) {
       continue;
     }
     while (!formatted.empty() && (formatted.back() == u'\n' || formatted.back() == u'\r')) formatted.pop_back();

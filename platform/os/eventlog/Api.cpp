@@ -18,6 +18,7 @@
 #include <vector>
 
 #include <ztlogger/platform/os/HandleTable.h>
+#include <ztlogger/platform/os/OsError.h>
 #include <ztlogger/platform/os/Prefix.h>
 #include <ztlogger/platform/os/registry/Api.h>
 #include <ztlogger/platform/os/SysInfo.h>
@@ -169,19 +170,19 @@ DWORD ErrorOf(int rc) {
 // A log's database as one handle uses it, with its statements prepared once.
 class LogDatabase {
  public:
-  // Opens (creating) the database at path; throws the Windows code on
+  // Opens (creating) the database at path; throws OsError on
   // failure.
   explicit LogDatabase(const String& path) : path_(path) {
     std::error_code ignored;
     fs::create_directories(fs::path(path).parent_path(), ignored);
     // A log's name that holds no regular file (a FIFO, a device) is no log.
     struct stat named;
-    if (::stat(path.c_str(), &named) == 0 && !S_ISREG(named.st_mode)) throw ERROR_EVENTLOG_FILE_CORRUPT;
+    if (::stat(path.c_str(), &named) == 0 && !S_ISREG(named.st_mode)) throw OsError{ERROR_EVENTLOG_FILE_CORRUPT};
     sqlite3* raw = nullptr;
     const int rc =
         sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     db_.reset(raw);
-    if (rc != SQLITE_OK) throw ErrorOf(rc);
+    if (rc != SQLITE_OK) throw OsError{ErrorOf(rc)};
     const int wait = writerWaitMs;
     sqlite3_busy_timeout(db_.get(), wait ? wait : kWriterWaitMs);
     // A log made before is only read here, so that opening it never waits
@@ -195,7 +196,7 @@ class LogDatabase {
             "CREATE TABLE IF NOT EXISTS state(id INTEGER PRIMARY KEY CHECK (id = 1), clears INTEGER NOT NULL);"
             "INSERT OR IGNORE INTO state VALUES (1, 0)");
         Exec("COMMIT");
-      } catch (DWORD) {
+      } catch (const OsError&) {
         sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
         throw;
       }
@@ -222,7 +223,7 @@ class LogDatabase {
         "SELECT (SELECT count(*) FROM sqlite_master WHERE name IN ('records', 'state')) = 2, "
         "(SELECT journal_mode FROM pragma_journal_mode) = 'wal'");
     const int rc = sqlite3_step(check.get());
-    if (rc != SQLITE_ROW) throw ErrorOf(rc);
+    if (rc != SQLITE_ROW) throw OsError{ErrorOf(rc)};
     return sqlite3_column_int(check.get(), 0) != 0 && sqlite3_column_int(check.get(), 1) != 0;
   }
 
@@ -240,7 +241,7 @@ class LogDatabase {
 
   void Exec(const char* sql) {
     const int rc = sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) throw ErrorOf(rc);
+    if (rc != SQLITE_OK) throw OsError{ErrorOf(rc)};
   }
 
   struct Range {
@@ -259,7 +260,7 @@ class LogDatabase {
       range.clears = sqlite3_column_int64(s, 2);
     }
     sqlite3_reset(s);
-    if (rc != SQLITE_ROW) throw ErrorOf(rc);
+    if (rc != SQLITE_ROW) throw OsError{ErrorOf(rc)};
     return range;
   }
 
@@ -269,7 +270,7 @@ class LogDatabase {
     const int rc = sqlite3_step(s);
     sqlite3_reset(s);
     sqlite3_clear_bindings(s);
-    if (rc != SQLITE_DONE) throw ErrorOf(rc);
+    if (rc != SQLITE_DONE) throw OsError{ErrorOf(rc)};
   }
 
   // A read transaction's ends, prepared as a reader may read many times.
@@ -286,13 +287,13 @@ class LogDatabase {
   void Run(sqlite3_stmt* statement) {
     const int rc = sqlite3_step(statement);
     sqlite3_reset(statement);
-    if (rc != SQLITE_DONE) throw ErrorOf(rc);
+    if (rc != SQLITE_DONE) throw OsError{ErrorOf(rc)};
   }
 
   Statement Prepare(const char* sql) {
     sqlite3_stmt* statement = nullptr;
     const int rc = sqlite3_prepare_v3(db_.get(), sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
-    if (rc != SQLITE_OK) throw ErrorOf(rc);
+    if (rc != SQLITE_OK) throw OsError{ErrorOf(rc)};
     return Statement(statement);
   }
 
@@ -434,7 +435,8 @@ HANDLE OpenHandle(std::u16string log, std::u16string source) {
     HANDLE handle = InsertHandle(std::make_shared<EventLogHandle>(std::move(log), std::move(source)));
     if (!handle) SetLastError(ERROR_NO_SYSTEM_RESOURCES);
     return handle;
-  } catch (DWORD error) {
+  } catch (const OsError& failure) {
+    const DWORD error = failure.code;
     SetLastError(error);
   } catch (const std::bad_alloc&) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -549,7 +551,8 @@ BOOL ReadRangeFigure(HANDLE hEventLog, LPDWORD out, Figure figure) {
   try {
     *out = figure(log->db_.ReadRange());
     return TRUE;
-  } catch (DWORD error) {
+  } catch (const OsError& failure) {
+    const DWORD error = failure.code;
     SetLastError(error);
     return FALSE;
   }
@@ -650,7 +653,7 @@ BOOL ReadEventLogW(HANDLE hEventLog, DWORD dwReadFlags, DWORD dwRecordOffset, LP
       rc = fill(true);
     }
     sqlite3_reset(s);
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) throw ErrorOf(rc);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) throw OsError{ErrorOf(rc)};
     if (needed != 0) {
       *pnBytesRead = 0;
       *pnMinNumberOfBytesNeeded = needed;
@@ -666,7 +669,8 @@ BOOL ReadEventLogW(HANDLE hEventLog, DWORD dwReadFlags, DWORD dwRecordOffset, LP
     *pnBytesRead = used;
     *pnMinNumberOfBytesNeeded = 0;
     return TRUE;
-  } catch (DWORD error) {
+  } catch (const OsError& failure) {
+    const DWORD error = failure.code;
     SetLastError(error);
     return FALSE;
   }
@@ -687,16 +691,16 @@ BOOL ClearEventLogW(HANDLE hEventLog, LPCWSTR lpBackupFileName) {
       sqlite3_stmt* raw = nullptr;
       int rc = sqlite3_prepare_v2(log->db_.Db(), "VACUUM INTO ?", -1, &raw, nullptr);
       std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> vacuum(raw, sqlite3_finalize);
-      if (rc != SQLITE_OK) throw ErrorOf(rc);
+      if (rc != SQLITE_OK) throw OsError{ErrorOf(rc)};
       sqlite3_bind_text(raw, 1, backup.c_str(), static_cast<int>(backup.size()), SQLITE_TRANSIENT);
       rc = sqlite3_step(raw);
-      if (rc != SQLITE_DONE) throw rc == SQLITE_CANTOPEN ? ERROR_PATH_NOT_FOUND : ErrorOf(rc);
+      if (rc != SQLITE_DONE) throw OsError{rc == SQLITE_CANTOPEN ? ERROR_PATH_NOT_FOUND : ErrorOf(rc)};
     }
     log->db_.Exec("BEGIN IMMEDIATE");
     try {
       log->db_.Exec("DELETE FROM records; UPDATE state SET clears = clears + 1");
       log->db_.Exec("COMMIT");
-    } catch (DWORD) {
+    } catch (const OsError&) {
       sqlite3_exec(log->db_.Db(), "ROLLBACK", nullptr, nullptr, nullptr);
       throw;
     }
@@ -704,7 +708,8 @@ BOOL ClearEventLogW(HANDLE hEventLog, LPCWSTR lpBackupFileName) {
     log->clears_ = log->db_.ReadRange().clears;
     log->position_ = 0;
     return TRUE;
-  } catch (DWORD error) {
+  } catch (const OsError& failure) {
+    const DWORD error = failure.code;
     SetLastError(error);
     return FALSE;
   }
@@ -779,7 +784,8 @@ BOOL ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID,
   try {
     log->db_.Insert(record);
     return TRUE;
-  } catch (DWORD error) {
+  } catch (const OsError& failure) {
+    const DWORD error = failure.code;
     SetLastError(error);
     return FALSE;
   }

@@ -16,6 +16,7 @@
 #include <ztlogger/platform/os/eventlog/Api.h>
 #include <ztlogger/platform/os/FileMapping.h>
 #include <ztlogger/platform/os/HandleTable.h>
+#include <ztlogger/platform/os/OsError.h>
 #include <ztlogger/platform/os/messages/PeFile.h>
 #include <ztlogger/platform/os/Testing.h>
 #include <ztlogger/platform/rtl/Unicode.h>
@@ -341,7 +342,7 @@ void AppendLineBreak(TextBuffer& out, bool asBlank) {
   }
 }
 
-// FormatMessageText into a buffer; throws the Windows code.
+// FormatMessageText into a buffer; throws OsError.
 void Format(std::u16string_view text, DWORD flags, const DWORD_PTR* arguments, size_t count, TextBuffer& out) {
   const bool ignore = flags & FORMAT_MESSAGE_IGNORE_INSERTS;
   const DWORD width = flags & FORMAT_MESSAGE_MAX_WIDTH_MASK;
@@ -361,7 +362,7 @@ void Format(std::u16string_view text, DWORD flags, const DWORD_PTR* arguments, s
       i = end - 1;
       continue;
     }
-    if (i + 1 == size) throw ERROR_INVALID_PARAMETER;
+    if (i + 1 == size) throw OsError{ERROR_INVALID_PARAMETER};
     const size_t start = i;
     const char16_t d = text[++i];
     if (d == u'0') break;
@@ -371,7 +372,7 @@ void Format(std::u16string_view text, DWORD flags, const DWORD_PTR* arguments, s
       std::u16string_view spec = u"s";
       if (i + 1 < size && text[i + 1] == u'!') {
         const size_t close = text.find(u'!', i + 2);
-        if (close == std::u16string_view::npos) throw ERROR_INVALID_PARAMETER;
+        if (close == std::u16string_view::npos) throw OsError{ERROR_INVALID_PARAMETER};
         spec = text.substr(i + 2, close - i - 2);
         i = close;
       }
@@ -383,11 +384,11 @@ void Format(std::u16string_view text, DWORD flags, const DWORD_PTR* arguments, s
         continue;
       }
       Insert insert;
-      if (!ParseInsert(spec, insert)) throw ERROR_INVALID_PARAMETER;
+      if (!ParseInsert(spec, insert)) throw OsError{ERROR_INVALID_PARAMETER};
       if (ignore) {
         out.Append(written);
       } else if (arguments == nullptr) {
-        throw ERROR_INVALID_PARAMETER;
+        throw OsError{ERROR_INVALID_PARAMETER};
       } else if (number + static_cast<size_t>(insert.stars) > count) {
         out.Append(written);
       } else {
@@ -412,7 +413,7 @@ void Format(std::u16string_view text, DWORD flags, const DWORD_PTR* arguments, s
 std::u16string FormatMessageText(std::u16string_view text, DWORD flags, const DWORD_PTR* arguments, size_t count) {
   TextBuffer out;
   Format(text, flags, arguments, count, out);
-  if (out.Full()) throw ERROR_MORE_DATA;
+  if (out.Full()) throw OsError{ERROR_MORE_DATA};
   return std::u16string(out.View());
 }
 
@@ -747,7 +748,8 @@ DWORD FormatMessageCounted(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, D
       Format(source, dwFlags, values.data() ? values.data() : reinterpret_cast<DWORD_PTR*>(&values), values.size(),
              formatted);
     }
-  } catch (DWORD error) {
+  } catch (const OsError& failure) {
+    const DWORD error = failure.code;
     SetLastError(error);
     return 0;
   }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include <ztlogger/platform/os/OsError.h>
 #include <ztlogger/platform/os/WinTypes.h>
 #include <ztlogger/platform/rtl/Export.h>
 #include <ztlogger/platform/rtl/Types.h>
@@ -65,8 +66,9 @@ ZTL_PLATFORM_API DWORD FormatMessageFromArray(DWORD dwFlags, LPCVOID lpSource, D
                                               LPWSTR lpBuffer, DWORD nSize, const DWORD_PTR* arguments, size_t count);
 
 // FormatMessageW's formatting of one template with an array of count
-// arguments: an insert numbered beyond count is left as written. Throws the
-// Windows error code for a template that cannot be formatted, and
+// arguments: an insert numbered beyond count is left as written. Throws
+// OsError (os/OsError.h) with the Windows error code for a template that
+// cannot be formatted, and
 // ERROR_MORE_DATA for a text of 65,536 characters or more.
 ZTL_PLATFORM_API std::u16string FormatMessageText(std::u16string_view text, DWORD flags, const DWORD_PTR* arguments,
                                                   size_t count);

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include <ztlogger/platform/os/messages/Format.h>
+#include <ztlogger/platform/os/OsError.h>
 #include <ztlogger/platform/os/WinTypes.h>
 #include <ztlogger/platform/rtl/Export.h>
 
@@ -92,7 +93,7 @@ class ZTL_PLATFORM_API MessageTable {
 };
 
 // Reads the message tables out of the bytes of a PE file; an empty table for
-// a file without any. Throws the Windows error code (ERROR_BAD_EXE_FORMAT)
+// a file without any. Throws OsError (os/OsError.h) with ERROR_BAD_EXE_FORMAT
 // for bytes that are no PE file or whose offsets and counts lie. Takes time
 // and memory in proportion to the bytes given.
 ZTL_PLATFORM_API std::shared_ptr<const MessageTable> ParseMessageTables(const BYTE* data, size_t size);
