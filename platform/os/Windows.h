@@ -16,6 +16,7 @@
 #include <ztlogger/platform/os/Icons.h>
 #include <ztlogger/platform/os/Mapi.h>
 #include <ztlogger/platform/os/messages/PeFile.h>
+#include <ztlogger/platform/os/messages/SystemTexts.h>
 #include <ztlogger/platform/os/Modules.h>
 #include <ztlogger/platform/os/registry/Api.h>
 #include <ztlogger/platform/os/ScreenDC.h>

@@ -2,6 +2,8 @@
 // Message texts: FormatMessageW over message tables of modules loaded as data
 // (os/messages/PeFile.h), the system's texts for error codes, or a caller's
 // template; the local memory it allocates; ExpandEnvironmentStringsW.
+//
+// Any thread: each thread keeps its own cache of the message it found last.
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
@@ -94,9 +96,5 @@ struct PreparedMessage {
 
 // Takes a template apart; never throws but for memory.
 ZTL_PLATFORM_API PreparedMessage PrepareMessage(std::u16string_view text);
-
-// The system's text for an error code (without the final line break), or
-// nullptr for a code it has none for.
-ZTL_PLATFORM_API const char* SystemMessageText(DWORD code);
 
 }  // namespace ztl::os

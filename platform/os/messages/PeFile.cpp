@@ -1,3 +1,7 @@
+// Message files: the reader of PE32 and PE32+ modules' resource sections
+// and message tables, the cache of parsed tables by file, and the module
+// handles of files loaded as data. Relies on the file mapping service
+// (os/FileMapping.h) and the handle table; raises OsError inside.
 #include <ztlogger/platform/os/messages/PeFile.h>
 
 #include <sys/stat.h>

@@ -7,6 +7,8 @@
 // handle of such a file has its low bit set, as on Windows. Message tables
 // are parsed once per file and kept (by path, size and modification time)
 // for the next load; a file that changes is read again.
+//
+// Any thread: the tables kept are shared under their own lock.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
