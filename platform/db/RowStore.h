@@ -36,7 +36,8 @@ struct TDataSet::RowStore {
     const char*& operator[](size_t index) { return chunks_[index / ChunkSize][index % ChunkSize]; }
     const char* operator[](size_t index) const { return chunks_[index / ChunkSize][index % ChunkSize]; }
     void push_back(const char* row) {
-      if (size_ == chunks_.size() * ChunkSize) chunks_.push_back(std::make_unique_for_overwrite<const char*[]>(ChunkSize));
+      if (size_ == chunks_.size() * ChunkSize)
+        chunks_.push_back(std::make_unique_for_overwrite<const char*[]>(ChunkSize));
       chunks_[size_ / ChunkSize][size_ % ChunkSize] = row;
       ++size_;
     }

@@ -30,10 +30,10 @@
 namespace ztl {
 
 using forms::MessageQueue;
-using forms::QueueEntry;
-using forms::Queue;
-using forms::Push;
 using forms::Pop;
+using forms::Push;
+using forms::Queue;
+using forms::QueueEntry;
 using forms::WakeQueue;
 
 ZTL_BEGIN_CLASS(TCustomForm, TWinControl)

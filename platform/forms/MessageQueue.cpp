@@ -2,6 +2,7 @@
 // event objects of os/Sync.h and on the run-time library's error raising.
 #include <ztlogger/platform/forms/MessageQueue.h>
 
+#include <ztlogger/platform/os/HandleTable.h>
 #include <ztlogger/platform/os/Sync.h>
 #include <ztlogger/platform/rtl/ErrorMessages.h>
 

@@ -14,7 +14,10 @@
 #include <mutex>
 
 #include <ztlogger/platform/forms/Messages.h>
-#include <ztlogger/platform/os/HandleTable.h>
+
+namespace ztl::os {
+class KernelObject;
+}  // namespace ztl::os
 
 namespace ztl::forms {
 

@@ -10,8 +10,8 @@
 // holds it.
 //
 // Any thread: loading and releasing take the loader's lock.
-#include <ztlogger/platform/os/messages/PeFile.h>
 #include <ztlogger/platform/os/WinTypes.h>
+#include <ztlogger/platform/os/messages/PeFile.h>
 #include <ztlogger/platform/rtl/Export.h>
 
 using FARPROC = intptr_t (*)();

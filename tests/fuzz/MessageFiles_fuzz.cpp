@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <string>
 
+#include <ztlogger/platform/os/Testing.h>
 #include <ztlogger/platform/os/messages/Format.h>
 #include <ztlogger/platform/os/messages/PeFile.h>
-#include <ztlogger/platform/os/Testing.h>
 
 namespace ztl::test {
 

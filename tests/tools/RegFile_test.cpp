@@ -4,8 +4,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/TestDir.h"
 #include <ztl-reg/RegFile.h>
+#include "tests/support/TestDir.h"
 
 namespace {
 

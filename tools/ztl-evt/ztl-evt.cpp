@@ -26,8 +26,8 @@
 
 #include <ztlogger/platform/os/eventlog/Api.h>
 #include <ztlogger/platform/os/messages/Format.h>
-#include <ztlogger/platform/os/messages/SystemTexts.h>
 #include <ztlogger/platform/os/messages/PeFile.h>
+#include <ztlogger/platform/os/messages/SystemTexts.h>
 #include <ztlogger/platform/os/registry/Api.h>
 #include <ztlogger/platform/rtl/Unicode.h>
 

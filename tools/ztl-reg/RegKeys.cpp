@@ -7,10 +7,10 @@ using unicode::Utf16ToUtf8;
 using unicode::Utf8ToUtf16;
 
 const Root kRoots[5] = {{"HKLM", "HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
-                       {"HKCU", "HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-                       {"HKCR", "HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
-                       {"HKU", "HKEY_USERS", HKEY_USERS},
-                       {"HKCC", "HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG}};
+                        {"HKCU", "HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+                        {"HKCR", "HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
+                        {"HKU", "HKEY_USERS", HKEY_USERS},
+                        {"HKCC", "HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG}};
 
 std::string Upper(std::string text) {
   for (char& c : text)

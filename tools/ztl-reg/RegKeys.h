@@ -28,18 +28,6 @@ extern const Root kRoots[5];
 
 std::string Upper(std::string text);
 
-const Root kRoots[] = {{"HKLM", "HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
-                       {"HKCU", "HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-                       {"HKCR", "HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
-                       {"HKU", "HKEY_USERS", HKEY_USERS},
-                       {"HKCC", "HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG}};
-
-std::string Upper(std::string text) {
-  for (char& c : text)
-    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 32);
-  return text;
-}
-
 // A key path split into its root and the path below it.
 struct KeyPath {
   const Root* root = nullptr;

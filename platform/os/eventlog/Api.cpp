@@ -24,10 +24,10 @@
 #include <ztlogger/platform/os/HandleTable.h>
 #include <ztlogger/platform/os/OsError.h>
 #include <ztlogger/platform/os/Prefix.h>
-#include <ztlogger/platform/os/registry/Api.h>
 #include <ztlogger/platform/os/SysInfo.h>
 #include <ztlogger/platform/os/Testing.h>
 #include <ztlogger/platform/os/eventlog/Store.h>
+#include <ztlogger/platform/os/registry/Api.h>
 #include <ztlogger/platform/rtl/Unicode.h>
 
 namespace ztl::os {

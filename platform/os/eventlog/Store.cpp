@@ -11,9 +11,9 @@
 #include <filesystem>
 
 #include <ztlogger/platform/os/OsError.h>
-#include <ztlogger/platform/os/eventlog/Api.h>
 #include <ztlogger/platform/os/Testing.h>
 #include <ztlogger/platform/os/WinConstants.h>
+#include <ztlogger/platform/os/eventlog/Api.h>
 
 // Each log is a database "eventlog/<name>.db" (the name folded to lower case,
 // characters other than ASCII letters, digits, '-', '_' and blank written as

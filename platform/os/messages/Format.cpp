@@ -19,14 +19,14 @@
 #include <type_traits>
 #include <vector>
 
-#include <ztlogger/platform/os/eventlog/Api.h>
 #include <ztlogger/platform/os/FileMapping.h>
 #include <ztlogger/platform/os/HandleTable.h>
 #include <ztlogger/platform/os/OsError.h>
+#include <ztlogger/platform/os/Testing.h>
+#include <ztlogger/platform/os/eventlog/Api.h>
 #include <ztlogger/platform/os/messages/PeFile.h>
 #include <ztlogger/platform/os/messages/SystemTexts.h>
 #include <ztlogger/platform/os/messages/Template.h>
-#include <ztlogger/platform/os/Testing.h>
 #include <ztlogger/platform/rtl/Unicode.h>
 
 extern char** environ;
@@ -146,8 +146,7 @@ void AppendLineBreak(TextBuffer& out, bool asBlank) {
 
 // An insert of a template: its text, or as written where it is ignored or
 // has no argument.
-void AppendInsert(const TemplatePiece& piece, bool ignore, const DWORD_PTR* arguments, size_t count,
-                  TextBuffer& out) {
+void AppendInsert(const TemplatePiece& piece, bool ignore, const DWORD_PTR* arguments, size_t count, TextBuffer& out) {
   const size_t number = piece.number;
   if (piece.format == u"s" && !ignore && arguments != nullptr && number <= count) {
     // The common insert, a plain string, without the format's detour.

@@ -16,8 +16,8 @@
 
 #include <ztlogger/platform/os/FileMapping.h>
 #include <ztlogger/platform/os/HandleTable.h>
-#include <ztlogger/platform/os/OsError.h>
 #include <ztlogger/platform/os/Libraries.h>
+#include <ztlogger/platform/os/OsError.h>
 #include <ztlogger/platform/rtl/Types.h>
 #include <ztlogger/platform/rtl/Unicode.h>
 

@@ -15,9 +15,9 @@
 #include <string>
 #include <vector>
 
-#include <ztlogger/platform/os/messages/Format.h>
 #include <ztlogger/platform/os/OsError.h>
 #include <ztlogger/platform/os/WinTypes.h>
+#include <ztlogger/platform/os/messages/Format.h>
 #include <ztlogger/platform/rtl/Export.h>
 
 inline constexpr DWORD DONT_RESOLVE_DLL_REFERENCES = 0x1;

@@ -21,13 +21,13 @@ inline constexpr size_t kMaxOutput = 65536;
 // One piece of a template, as the syntax reads it.
 struct TemplatePiece {
   enum class Kind {
-    Text,        // a run of plain characters, or "%r" and "%t" as theirs
-    LineBreak,   // CR, LF or CR LF of the template itself
-    HardBreak,   // "%n": a line break a width never turns into a blank
-    Escaped,     // '%' before a character of no meaning: that character
-    Insert,      // "%1" to "%99", with an optional "!format!"
-    End,         // the template's end, or "%0"
-    Malformed,   // a '%' at the end, or a format without its closing '!'
+    Text,       // a run of plain characters, or "%r" and "%t" as theirs
+    LineBreak,  // CR, LF or CR LF of the template itself
+    HardBreak,  // "%n": a line break a width never turns into a blank
+    Escaped,    // '%' before a character of no meaning: that character
+    Insert,     // "%1" to "%99", with an optional "!format!"
+    End,        // the template's end, or "%0"
+    Malformed,  // a '%' at the end, or a format without its closing '!'
   };
   TemplatePiece(Kind kind, std::u16string_view text = {}) : kind(kind), text(text) {}
 

@@ -4,33 +4,23 @@
 // RegNotifyChangeKeyValue.
 #include <ztlogger/platform/os/registry/Api.h>
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <stdio.h>
-#include <sys/eventfd.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cerrno>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
-#include <optional>
-#include <thread>
 #include <vector>
 
 #include <ztlogger/platform/os/FileMapping.h>
 #include <ztlogger/platform/os/HandleTable.h>
 #include <ztlogger/platform/os/Prefix.h>
 #include <ztlogger/platform/os/Sync.h>
-
 #include <ztlogger/platform/os/registry/Notify.h>
 #include <ztlogger/platform/os/registry/Store.h>
 
@@ -188,8 +178,8 @@ LSTATUS RegReadValue(HKEY hKey, const char16_t* name, DWORD& type, Bytes& data) 
 
 }  // namespace ztl::os
 
-using ztl::os::registry::Bytes;
 using ztl::os::Key;
+using ztl::os::registry::Bytes;
 
 LSTATUS RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM samDesired, PHKEY phkResult) {
   return static_cast<LSTATUS>(ztl::os::OpenOrCreate(hKey, lpSubKey, samDesired, phkResult, nullptr, false));

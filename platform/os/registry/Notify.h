@@ -18,7 +18,6 @@
 
 namespace ztl::os::registry {
 
-
 constexpr DWORD kKnownFilters =
     REG_NOTIFY_CHANGE_NAME | REG_NOTIFY_CHANGE_ATTRIBUTES | REG_NOTIFY_CHANGE_LAST_SET | REG_NOTIFY_CHANGE_SECURITY;
 

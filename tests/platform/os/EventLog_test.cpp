@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "tests/support/TestDir.h"
-#include <ztlogger/platform/os/registry/Api.h>
 #include <ztlogger/platform/os/SysInfo.h>
 #include <ztlogger/platform/os/Testing.h>
+#include <ztlogger/platform/os/registry/Api.h>
 
 namespace {
 

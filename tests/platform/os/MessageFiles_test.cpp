@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "tests/support/TestDir.h"
-#include <ztlogger/platform/os/messages/Format.h>
 #include <ztlogger/platform/os/Handles.h>
 #include <ztlogger/platform/os/Sync.h>
 #include <ztlogger/platform/os/Testing.h>
+#include <ztlogger/platform/os/messages/Format.h>
 #include <ztlogger/platform/rtl/Unicode.h>
 
 namespace {
