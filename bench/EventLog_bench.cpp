@@ -19,10 +19,10 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include <ztlogger/platform/os/EventLog.h>
-#include <ztlogger/platform/os/FormatMessage.h>
-#include <ztlogger/platform/os/MessageFiles.h>
-#include <ztlogger/platform/os/Registry.h>
+#include <ztlogger/platform/os/eventlog/Api.h>
+#include <ztlogger/platform/os/messages/Format.h>
+#include <ztlogger/platform/os/messages/PeFile.h>
+#include <ztlogger/platform/os/registry/Api.h>
 
 namespace {
 

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "BenchSupport.h"
-#include <ztlogger/platform/os/Registry.h>
+#include <ztlogger/platform/os/registry/Api.h>
 #include <ztlogger/platform/rtl/Registry.h>
 #include <ztlogger/platform/rtl/Threads.h>
 #include <ztlogger/registrylog/LogRegistry.h>

@@ -4,6 +4,8 @@
 // thread. The component may let go of its worker from inside its own change
 // handler (deactivated or freed there), where the worker cannot be waited
 // for, since it waits for that very handler; StopWorker handles both cases.
+//
+// Main thread only, but for the worker's wait, which runs on its own thread.
 #include <functional>
 #include <memory>
 

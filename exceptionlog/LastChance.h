@@ -22,6 +22,9 @@
 // - A report the log cannot take (a folder that is not there, a full disk)
 //   goes to the standard error: a line that says why, with the failing
 //   call's error text, and the reduced report.
+//
+// Any thread may reach the last chance; loggers enlist and withdraw on the
+// main thread.
 #include <ztlogger/platform/rtl/Exceptions.h>
 
 namespace ztl {

@@ -4,7 +4,7 @@
 
 #include <ztlogger/core/Watcher.h>
 #include <ztlogger/platform/classes/ClassBuilder.h>
-#include <ztlogger/platform/os/Registry.h>
+#include <ztlogger/platform/os/registry/Api.h>
 #include <ztlogger/platform/os/Windows.h>
 #include <ztlogger/platform/rtl/ErrorMessages.h>
 #include <ztlogger/platform/rtl/Registry.h>

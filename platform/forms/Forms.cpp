@@ -11,6 +11,7 @@
 #include <ztlogger/platform/classes/ClassBuilder.h>
 #include <ztlogger/platform/classes/Filer.h>
 #include <ztlogger/platform/forms/HeadlessWidgetSet.h>
+#include <ztlogger/platform/forms/MessageQueue.h>
 #include <ztlogger/platform/forms/StdCtrls.h>
 #include <ztlogger/platform/forms/Testing.h>
 #include <ztlogger/platform/forms/WindowHandles.h>
@@ -27,6 +28,13 @@
 #endif
 
 namespace ztl {
+
+using forms::MessageQueue;
+using forms::Pop;
+using forms::Push;
+using forms::Queue;
+using forms::QueueEntry;
+using forms::WakeQueue;
 
 ZTL_BEGIN_CLASS(TCustomForm, TWinControl)
   .Property("Width", &Self::Width, &Self::SetWidth).NeverStored()
@@ -58,67 +66,6 @@ TApplication* Application = nullptr;
 TScreen* Screen = nullptr;
 
 namespace {
-
-struct QueueEntry {
-  TMsg msg;
-  std::function<void()> call;
-};
-
-// The application's queue: process-wide, so workers can post and wake it
-// whatever becomes of the application object.
-// A widget set with an event loop of its own waits there, on the wake-up
-// event among its descriptors; the event is set only while such a wait is on,
-// so the headless loop pays nothing for it.
-struct MessageQueue {
-  MessageQueue() {
-    HANDLE handle = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-    if (!handle) RaiseLastOSError();
-    wake = os::ReferenceEventObject(handle);
-    CloseHandle(handle);  // the object stays with the reference
-  }
-  std::mutex lock;
-  std::condition_variable cv;
-  std::deque<QueueEntry> entries;
-  std::shared_ptr<os::KernelObject> wake;
-  std::atomic<bool> loopWaiting{false};
-};
-
-MessageQueue& Queue() {
-  static MessageQueue* queue = new MessageQueue;
-  return *queue;
-}
-
-void WakeLoop(MessageQueue& q) {
-  // Sequentially consistent with the waiter's store: either it sees the new
-  // entry when it looks, or this sees it waiting.
-  if (q.loopWaiting.load()) os::SetEventObject(*q.wake);
-}
-
-void Push(QueueEntry entry) {
-  MessageQueue& q = Queue();
-  {
-    std::lock_guard guard(q.lock);
-    q.entries.push_back(std::move(entry));
-  }
-  q.cv.notify_all();
-  WakeLoop(q);
-}
-
-bool Pop(QueueEntry& entry) {
-  MessageQueue& q = Queue();
-  std::lock_guard guard(q.lock);
-  if (q.entries.empty()) return false;
-  entry = std::move(q.entries.front());
-  q.entries.pop_front();
-  return true;
-}
-
-void WakeQueue() {
-  MessageQueue& q = Queue();
-  { std::lock_guard guard(q.lock); }
-  q.cv.notify_all();
-  WakeLoop(q);
-}
 
 DWORD TickCount() {
   using namespace std::chrono;
@@ -195,7 +142,6 @@ void ResetApplicationState() {
   SetWidgetSet(std::make_unique<THeadlessWidgetSet>());
   CreateApplicationObjects();
 }
-
 
 // ---------------------------------------------------------------- forms
 

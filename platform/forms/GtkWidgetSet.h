@@ -6,6 +6,8 @@
 // services (os/ScreenDC.h, os/Beep.h); until then, a copy of the screen or a
 // bell where a display is named loads it. A program may link the module too;
 // loading it again is harmless. No header includes GTK.
+//
+// Main thread only.
 #include <memory>
 #include <vector>
 

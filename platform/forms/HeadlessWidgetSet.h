@@ -6,6 +6,8 @@
 // Message boxes and message dialogs (shown exceptions among them) are also
 // written to the standard error stream, so that a program without a display
 // loses none of them: the caption on a line, the text, then a blank line.
+//
+// Main thread only.
 #include <array>
 #include <functional>
 #include <vector>

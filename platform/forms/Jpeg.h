@@ -1,5 +1,7 @@
 #pragma once
 // JPEG pictures (JFIF files), written and read through libjpeg.
+//
+// Any thread; each picture from one thread at a time.
 #include <ztlogger/platform/forms/Graphics.h>
 #include <ztlogger/platform/rtl/Export.h>
 

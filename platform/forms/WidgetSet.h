@@ -5,6 +5,8 @@
 // portable code; each control gets a backend object from the current widget
 // set, which it tells about every change. The widget set also runs what needs
 // a user: message boxes, the waiting of modal windows, hint windows, help.
+//
+// Main thread only: controls and their backends live on the main thread.
 #include <memory>
 #include <vector>
 

@@ -21,6 +21,9 @@
 // counts as created, so nothing made in it right after it appeared is missed.
 // When the system's queue of changes overflows, every notification is
 // signalled: something may have been missed.
+//
+// Any thread, as on Windows: the handles live in the handle table, which
+// takes its own lock.
 #include <ztlogger/platform/os/Handles.h>
 #include <ztlogger/platform/os/WinTypes.h>
 #include <ztlogger/platform/rtl/Export.h>

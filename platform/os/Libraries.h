@@ -2,7 +2,7 @@
 // Code modules: shared libraries loaded into the process to run their code,
 // and the addresses of what they export by name (LoadLibraryW,
 // GetProcAddress; FreeLibrary, declared with the modules loaded as data in
-// MessageFiles.h, releases either kind).
+// messages/PeFile.h, releases either kind).
 //
 // Loading a module that is already loaded, by this call or because the
 // program links it, gives the same handle and counts one more reference; the
@@ -10,8 +10,8 @@
 // holds it.
 //
 // Any thread: loading and releasing take the loader's lock.
-#include <ztlogger/platform/os/MessageFiles.h>
 #include <ztlogger/platform/os/WinTypes.h>
+#include <ztlogger/platform/os/messages/PeFile.h>
 #include <ztlogger/platform/rtl/Export.h>
 
 using FARPROC = intptr_t (*)();

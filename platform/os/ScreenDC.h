@@ -7,6 +7,8 @@
 // set registered (SetHeadlessScreenSize).
 // Other device contexts draw on pixel surfaces that the framework makes, such
 // as a bitmap's canvas. The screen can be read, not drawn on.
+//
+// Any thread; each device context from one thread at a time.
 #include <memory>
 #include <vector>
 

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-#include <ztlogger/platform/os/FormatMessage.h>
+#include <ztlogger/platform/os/messages/Format.h>
 #include <ztlogger/platform/rtl/Export.h>
 
 namespace ztl::os {

@@ -3,8 +3,8 @@
 // registry's root keys and value types, and the event log's event types,
 // declared inside namespace ztl so that a user's file can include them next
 // to X11, GLib or GTK headers (ztl::HKEY_LOCAL_MACHINE,
-// ztl::EVENTLOG_INFORMATION_TYPE). The services' headers (os/Registry.h,
-// os/EventLog.h) bring the same constants into the global namespace. The
+// ztl::EVENTLOG_INFORMATION_TYPE). The services' headers (os/registry/Api.h,
+// os/eventlog/Api.h) bring the same constants into the global namespace. The
 // message box flags are in forms/WidgetSet.h.
 //
 // Any thread may read them.

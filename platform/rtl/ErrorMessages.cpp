@@ -6,8 +6,9 @@
 #include <cstdio>
 #include <cstring>
 
-#include <ztlogger/platform/os/FormatMessage.h>
 #include <ztlogger/platform/os/WinTypes.h>
+#include <ztlogger/platform/os/messages/Format.h>
+#include <ztlogger/platform/os/messages/SystemTexts.h>
 #include <ztlogger/platform/rtl/SysUtils.h>
 #include <ztlogger/platform/rtl/ThrowSitesInternal.h>
 #include <ztlogger/platform/rtl/Unicode.h>

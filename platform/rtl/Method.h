@@ -8,8 +8,8 @@
 // bound call alive, so calling it never touches freed memory; once the owner
 // is gone the callable is dropped and the event does nothing.
 //
-// Threads: a bound call is made, called and released (its owner freed) on
-// one thread, the main thread; a worker fires such an event through
+// Main thread only: a bound call is made, called and released (its owner
+// freed) on the main thread; a worker fires such an event through
 // TThread::Synchronize.
 #include <functional>
 #include <memory>

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include <ztlogger/platform/os/Registry.h>
+#include <ztlogger/platform/os/registry/Api.h>
 #include <ztlogger/platform/rtl/Unicode.h>
 
 namespace ztl {

@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <string>
 
-#include <ztlogger/platform/os/FormatMessage.h>
-#include <ztlogger/platform/os/MessageFiles.h>
 #include <ztlogger/platform/os/Testing.h>
+#include <ztlogger/platform/os/messages/Format.h>
+#include <ztlogger/platform/os/messages/PeFile.h>
 
 namespace ztl::test {
 
@@ -17,8 +17,8 @@ int CheckMessageModule(const uint8_t* data, size_t size) {
   std::shared_ptr<const ztl::os::MessageTable> table;
   try {
     table = ztl::os::ParseMessageTables(data, size);
-  } catch (DWORD error) {
-    if (error != ERROR_BAD_EXE_FORMAT) std::abort();
+  } catch (const ztl::os::OsError& error) {
+    if (error.code != ERROR_BAD_EXE_FORMAT) std::abort();
     return 0;
   }
   size_t held = 0;
@@ -35,7 +35,7 @@ int CheckMessageModule(const uint8_t* data, size_t size) {
       bool failed = false;
       try {
         formatted = ztl::os::FormatMessageText(text, 0, arguments, 2);
-      } catch (DWORD) {
+      } catch (const ztl::os::OsError&) {
         failed = true;
       }
       // The text taken apart formats as the text itself.

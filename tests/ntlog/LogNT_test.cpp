@@ -6,9 +6,9 @@
 #include <memory>
 
 #include "tests/support/TestDir.h"
-#include <ztlogger/platform/os/EventLog.h>
-#include <ztlogger/platform/os/Registry.h>
 #include <ztlogger/platform/os/Testing.h>
+#include <ztlogger/platform/os/eventlog/Api.h>
+#include <ztlogger/platform/os/registry/Api.h>
 #include <ztlogger/platform/rtl/Exceptions.h>
 #include <ztlogger/platform/rtl/Registry.h>
 

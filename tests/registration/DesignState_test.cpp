@@ -18,7 +18,7 @@
 #include <ztlogger/platform/db/SQLiteDB.h>
 #include <ztlogger/platform/forms/Forms.h>
 #include <ztlogger/platform/forms/Testing.h>
-#include <ztlogger/platform/os/Registry.h>
+#include <ztlogger/platform/os/registry/Api.h>
 #include <ztlogger/platform/rtl/Exceptions.h>
 #include <ztlogger/platform/rtl/Registry.h>
 #include <ztlogger/platform/rtl/SysUtils.h>

@@ -14,7 +14,7 @@
 #include <ztlogger/platform/classes/Registration.h>
 #include <ztlogger/platform/forms/Forms.h>
 #include <ztlogger/platform/forms/Testing.h>
-#include <ztlogger/platform/os/Registry.h>
+#include <ztlogger/platform/os/registry/Api.h>
 #include <ztlogger/platform/rtl/Registry.h>
 #include <ztlogger/platform/rtl/Threads.h>
 

@@ -38,3 +38,5 @@ target_compile_definitions(${name} PRIVATE
   ZTL_PALETTE_PATH="$<TARGET_FILE:ztl-palette>"
   ZTL_COMPONENT_LIBRARY="$<TARGET_FILE:ztlogger>"
   ZTL_PLATFORM_LIBRARY="$<TARGET_FILE:ztl_platform>")
+# The .reg reader and writer are tested as a unit as well.
+target_link_libraries(${name} PRIVATE ztl_reg_files)

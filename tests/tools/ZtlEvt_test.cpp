@@ -8,7 +8,7 @@
 #include "tests/support/RunCommand.h"
 #include "tests/support/TestDir.h"
 #include <ztlogger/ntlog/LogNT.h>
-#include <ztlogger/platform/os/Registry.h>
+#include <ztlogger/platform/os/registry/Api.h>
 #include <ztlogger/platform/rtl/Registry.h>
 
 namespace {

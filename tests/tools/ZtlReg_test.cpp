@@ -5,7 +5,7 @@
 
 #include "tests/support/RunCommand.h"
 #include "tests/support/TestDir.h"
-#include <ztlogger/platform/os/Registry.h>
+#include <ztlogger/platform/os/registry/Api.h>
 
 namespace {
 

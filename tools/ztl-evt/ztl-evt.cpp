@@ -1,7 +1,7 @@
 // ztl-evt: lists, reads, writes and clears the platform's event logs from the
 // command line, in the manner of the Windows "wevtutil" and "eventcreate"
 // commands (the logs under the prefix that ZTL_PREFIX names, see
-// platform/os/EventLog.h).
+// platform/os/eventlog/Api.h).
 //
 //   ztl-evt logs
 //   ztl-evt query LOG [--count N] [--oldest-first] [--format text|xml|json]
@@ -24,10 +24,11 @@
 #include <string>
 #include <vector>
 
-#include <ztlogger/platform/os/EventLog.h>
-#include <ztlogger/platform/os/FormatMessage.h>
-#include <ztlogger/platform/os/MessageFiles.h>
-#include <ztlogger/platform/os/Registry.h>
+#include <ztlogger/platform/os/eventlog/Api.h>
+#include <ztlogger/platform/os/messages/Format.h>
+#include <ztlogger/platform/os/messages/PeFile.h>
+#include <ztlogger/platform/os/messages/SystemTexts.h>
+#include <ztlogger/platform/os/registry/Api.h>
 #include <ztlogger/platform/rtl/Unicode.h>
 
 namespace {
@@ -200,7 +201,7 @@ std::string Message(SourceTables& sources, const Record& record) {
     std::u16string formatted;
     try {
       formatted = ztl::os::FormatMessageText(*text, 0, inserts.data(), inserts.size());
-    } catch (DWORD) {
+    } catch (const ztl::os::OsError&) {
       continue;
     }
     while (!formatted.empty() && (formatted.back() == u'\n' || formatted.back() == u'\r')) formatted.pop_back();

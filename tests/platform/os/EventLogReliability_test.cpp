@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "tests/support/TestDir.h"
-#include <ztlogger/platform/os/EventLog.h>
+#include <ztlogger/platform/os/eventlog/Api.h>
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include <ztlogger/platform/os/EventLog.h>
+#include <ztlogger/platform/os/eventlog/Api.h>
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
@@ -10,9 +10,9 @@
 #include <vector>
 
 #include "tests/support/TestDir.h"
-#include <ztlogger/platform/os/Registry.h>
 #include <ztlogger/platform/os/SysInfo.h>
 #include <ztlogger/platform/os/Testing.h>
+#include <ztlogger/platform/os/registry/Api.h>
 
 namespace {
 

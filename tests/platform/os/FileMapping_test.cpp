@@ -10,10 +10,10 @@
 #include <filesystem>
 
 #include "tests/support/TestDir.h"
-#include <ztlogger/platform/os/EventLog.h>
-#include <ztlogger/platform/os/MessageFiles.h>
 #include <ztlogger/platform/os/SysInfo.h>
 #include <ztlogger/platform/os/WideText.h>
+#include <ztlogger/platform/os/eventlog/Api.h>
+#include <ztlogger/platform/os/messages/PeFile.h>
 #include <ztlogger/platform/rtl/Exceptions.h>
 #include <ztlogger/platform/rtl/MappedFile.h>
 

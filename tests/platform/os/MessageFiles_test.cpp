@@ -1,4 +1,4 @@
-#include <ztlogger/platform/os/MessageFiles.h>
+#include <ztlogger/platform/os/messages/PeFile.h>
 
 #include <gtest/gtest.h>
 #include <stdlib.h>
@@ -9,10 +9,10 @@
 #include <vector>
 
 #include "tests/support/TestDir.h"
-#include <ztlogger/platform/os/FormatMessage.h>
 #include <ztlogger/platform/os/Handles.h>
 #include <ztlogger/platform/os/Sync.h>
 #include <ztlogger/platform/os/Testing.h>
+#include <ztlogger/platform/os/messages/Format.h>
 #include <ztlogger/platform/rtl/Unicode.h>
 
 namespace {

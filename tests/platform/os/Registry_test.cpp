@@ -1,4 +1,4 @@
-#include <ztlogger/platform/os/Registry.h>
+#include <ztlogger/platform/os/registry/Api.h>
 
 #include <gtest/gtest.h>
 #include <signal.h>

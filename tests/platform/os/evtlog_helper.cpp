@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include <ztlogger/platform/os/EventLog.h>
+#include <ztlogger/platform/os/eventlog/Api.h>
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <cstdlib>
 #include <string>
 
-#include <ztlogger/platform/os/Registry.h>
+#include <ztlogger/platform/os/registry/Api.h>
 
 int main(int argc, char** argv) {
   if (argc != 4) return 2;

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/TestDir.h"
-#include <ztlogger/platform/os/Registry.h>
+#include <ztlogger/platform/os/registry/Api.h>
 
 namespace ztl {
 namespace {

@@ -7,14 +7,17 @@
 // handle of such a file has its low bit set, as on Windows. Message tables
 // are parsed once per file and kept (by path, size and modification time)
 // for the next load; a file that changes is read again.
+//
+// Any thread: the tables kept are shared under their own lock.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include <ztlogger/platform/os/FormatMessage.h>
+#include <ztlogger/platform/os/OsError.h>
 #include <ztlogger/platform/os/WinTypes.h>
+#include <ztlogger/platform/os/messages/Format.h>
 #include <ztlogger/platform/rtl/Export.h>
 
 inline constexpr DWORD DONT_RESOLVE_DLL_REFERENCES = 0x1;
@@ -92,7 +95,7 @@ class ZTL_PLATFORM_API MessageTable {
 };
 
 // Reads the message tables out of the bytes of a PE file; an empty table for
-// a file without any. Throws the Windows error code (ERROR_BAD_EXE_FORMAT)
+// a file without any. Throws OsError (os/OsError.h) with ERROR_BAD_EXE_FORMAT
 // for bytes that are no PE file or whose offsets and counts lie. Takes time
 // and memory in proportion to the bytes given.
 ZTL_PLATFORM_API std::shared_ptr<const MessageTable> ParseMessageTables(const BYTE* data, size_t size);

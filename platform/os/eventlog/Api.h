@@ -15,6 +15,8 @@
 //
 // Only the local computer is served: a server name other than nullptr, "" or
 // this computer's own name fails with RPC_S_SERVER_UNAVAILABLE.
+//
+// Any thread; each handle serves one call at a time (it takes its own lock).
 #include <vector>
 
 #include <ztlogger/platform/os/Handles.h>

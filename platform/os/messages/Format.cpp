@@ -1,4 +1,10 @@
-#include <ztlogger/platform/os/FormatMessage.h>
+// FormatMessageW and its helpers: the general formatter, the formatter of
+// prepared messages (taken apart once, for the event log's readers), how a
+// text is handed out, the messages of modules loaded as data, local memory
+// and ExpandEnvironmentStringsW. Relies on the template syntax
+// (messages/Template.h), the message tables (messages/PeFile.h) and the
+// system's texts (messages/SystemTexts.h).
+#include <ztlogger/platform/os/messages/Format.h>
 
 #include <strings.h>
 
@@ -13,204 +19,23 @@
 #include <type_traits>
 #include <vector>
 
-#include <ztlogger/platform/os/EventLog.h>
 #include <ztlogger/platform/os/FileMapping.h>
 #include <ztlogger/platform/os/HandleTable.h>
-#include <ztlogger/platform/os/MessageFiles.h>
+#include <ztlogger/platform/os/OsError.h>
 #include <ztlogger/platform/os/Testing.h>
+#include <ztlogger/platform/os/eventlog/Api.h>
+#include <ztlogger/platform/os/messages/PeFile.h>
+#include <ztlogger/platform/os/messages/SystemTexts.h>
+#include <ztlogger/platform/os/messages/Template.h>
 #include <ztlogger/platform/rtl/Unicode.h>
 
 extern char** environ;
 
 namespace ztl::os {
+
+using namespace messages;
+
 namespace {
-
-// The longest text handed out, in characters (128 KB, as on Windows): a
-// longer one fails, and formatting stops once it is reached.
-constexpr size_t kMaxOutput = 65536;
-
-struct SystemMessage {
-  DWORD code;
-  const char* text;
-};
-
-// The system's texts for the error codes the platform produces.
-constexpr SystemMessage systemMessages[] = {
-    {ERROR_SUCCESS, "The operation completed successfully."},
-    {ERROR_INVALID_FUNCTION, "Incorrect function."},
-    {ERROR_FILE_NOT_FOUND, "The system cannot find the file specified."},
-    {ERROR_PATH_NOT_FOUND, "The system cannot find the path specified."},
-    {ERROR_TOO_MANY_OPEN_FILES, "The system cannot open the file."},
-    {ERROR_ACCESS_DENIED, "Access is denied."},
-    {ERROR_INVALID_HANDLE, "The handle is invalid."},
-    {ERROR_NOT_ENOUGH_MEMORY, "Not enough memory resources are available to process this command."},
-    {ERROR_OUTOFMEMORY, "Not enough memory resources are available to complete this operation."},
-    {ERROR_WRITE_PROTECT, "The media is write protected."},
-    {ERROR_READ_FAULT, "The system cannot read from the specified device."},
-    {ERROR_SHARING_VIOLATION, "The process cannot access the file because it is being used by another process."},
-    {ERROR_LOCK_VIOLATION,
-     "The process cannot access the file because another process has locked a portion of the file."},
-    {ERROR_HANDLE_EOF, "Reached the end of the file."},
-    {ERROR_NOT_SUPPORTED, "The request is not supported."},
-    {ERROR_FILE_EXISTS, "The file exists."},
-    {ERROR_INVALID_PARAMETER, "The parameter is incorrect."},
-    {ERROR_BUFFER_OVERFLOW, "The file name is too long."},
-    {ERROR_DISK_FULL, "There is not enough space on the disk."},
-    {ERROR_INSUFFICIENT_BUFFER, "The data area passed to a system call is too small."},
-    {ERROR_INVALID_NAME, "The filename, directory name, or volume label syntax is incorrect."},
-    {ERROR_DIR_NOT_EMPTY, "The directory is not empty."},
-    {ERROR_BAD_EXE_FORMAT, "%1 is not a valid Win32 application."},
-    {ERROR_ALREADY_EXISTS, "Cannot create a file when that file already exists."},
-    {ERROR_MORE_DATA, "More data is available."},
-    {ERROR_NO_WORK_DONE, "Unable to perform a security operation on an object that has no associated security."},
-    {ERROR_NO_MORE_ITEMS, "No more data is available."},
-    {ERROR_DIRECTORY, "The directory name is invalid."},
-    {ERROR_MR_MID_NOT_FOUND, "The system cannot find message text for message number 0x%1 in the message file for %2."},
-    {ERROR_INVALID_ADDRESS, "Attempt to access invalid address."},
-    {ERROR_FILE_INVALID, "The volume for a file has been externally altered so that the opened file is no longer valid."},
-    {ERROR_MAPPED_ALIGNMENT, "The base address or the file offset specified does not have the proper alignment."},
-    {ERROR_NOT_FOUND, "Element not found."},
-    {ERROR_INVALID_SID, "The security ID structure is invalid."},
-    {ERROR_EVENTLOG_FILE_CORRUPT, "The event log file is corrupted."},
-    {ERROR_EVENTLOG_FILE_CHANGED, "The event log file has changed between read operations."},
-    {RPC_S_SERVER_UNAVAILABLE, "The RPC server is unavailable."},
-    {RPC_S_INVALID_BOUND, "The array bounds are invalid."},
-    {ERROR_RESOURCE_DATA_NOT_FOUND, "The specified image file did not contain a resource section."},
-    {ERROR_RESOURCE_TYPE_NOT_FOUND, "The specified resource type cannot be found in the image file."},
-    {ERROR_RESOURCE_LANG_NOT_FOUND, "The specified resource language ID cannot be found in the image file."},
-};
-
-bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
-
-// Whether a character of a template ends a run of plain text: '%', CR, LF.
-bool IsSpecial(char16_t c) {
-  constexpr uint64_t kSpecial = uint64_t{1} << u'%' | uint64_t{1} << u'\r' | uint64_t{1} << u'\n';
-  return c < 64 && (kSpecial >> c & 1);
-}
-
-std::u16string Pad(std::u16string text, int64_t width, bool left) {
-  if (width > 0 && text.size() < static_cast<size_t>(width)) {
-    const std::u16string fill(static_cast<size_t>(width) - text.size(), u' ');
-    text = left ? text + fill : fill + text;
-  }
-  return text;
-}
-
-// One insert with its printf-style format: the conversion takes its value
-// from arguments[index]; each '*' takes the value before it.
-struct Insert {
-  std::string flags;
-  int width = -1;
-  int precision = -1;
-  int stars = 0;
-  std::string length;
-  char conversion = 's';
-};
-
-// Parses "-08.3I64x"; false for a format that is no insert format.
-bool ParseInsert(std::u16string_view spec, Insert& insert) {
-  size_t i = 0;
-  auto number = [&](int& into) {
-    if (i < spec.size() && spec[i] == u'*') {
-      ++insert.stars, ++i, into = -2;
-      return;
-    }
-    if (i >= spec.size() || !IsDigit(spec[i])) return;
-    into = 0;
-    while (i < spec.size() && IsDigit(spec[i]) && into < 100000) into = into * 10 + (spec[i++] - u'0');
-  };
-  while (i < spec.size() && std::strchr("-+ #0", static_cast<char>(spec[i])) && spec[i] < 0x80)
-    insert.flags += static_cast<char>(spec[i++]);
-  number(insert.width);
-  if (i < spec.size() && spec[i] == u'.') {
-    ++i;
-    insert.precision = 0;
-    number(insert.precision);
-  }
-  for (const char* modifier : {"I64", "I32", "ll", "hh", "h", "l", "w", "I"}) {
-    const size_t n = std::strlen(modifier);
-    if (spec.size() - i >= n && std::equal(modifier, modifier + n, spec.begin() + static_cast<ptrdiff_t>(i))) {
-      insert.length = modifier;
-      i += n;
-      break;
-    }
-  }
-  if (i + 1 != spec.size() || !std::strchr("sScCdiuxXop", static_cast<char>(spec[i])) || spec[i] >= 0x80) return false;
-  insert.conversion = static_cast<char>(spec[i]);
-  return true;
-}
-
-std::u16string FormatInsert(const Insert& insert, const DWORD_PTR* arguments) {
-  int64_t width = insert.width, precision = insert.precision;
-  const DWORD_PTR* next = arguments;
-  bool left = insert.flags.find('-') != std::string::npos;
-  // A '*' takes an insert as a number, as printf takes an int: a negative
-  // width justifies to the left, a negative precision is none.
-  if (width == -2) {
-    width = static_cast<int32_t>(*next++);
-    if (width < 0) left = true, width = -width;
-  }
-  if (precision == -2) {
-    precision = static_cast<int32_t>(*next++);
-    if (precision < 0) precision = -1;
-  }
-  // Beyond the longest text neither can matter but for making it too long.
-  width = std::min<int64_t>(width, kMaxOutput + 1);
-  precision = std::min<int64_t>(precision, kMaxOutput + 1);
-  const DWORD_PTR value = *next;
-  switch (insert.conversion) {
-    case 's':
-    case 'S': {
-      std::u16string text;
-      const bool narrow = insert.conversion == 'S' || insert.length == "h";
-      if (value == 0) {
-        text = u"(null)";
-      } else if (narrow) {
-        text = unicode::Utf8ToUtf16(reinterpret_cast<const char*>(value));
-      } else {
-        const auto* wide = reinterpret_cast<const char16_t*>(value);
-        size_t length = 0;
-        const size_t most = precision >= 0 ? static_cast<size_t>(precision) : SIZE_MAX;
-        while (length < most && wide[length] != 0) ++length;
-        text.assign(wide, length);
-      }
-      if (precision >= 0 && text.size() > static_cast<size_t>(precision)) text.resize(static_cast<size_t>(precision));
-      return Pad(std::move(text), width, left);
-    }
-    case 'c':
-    case 'C': {
-      const bool narrow = insert.conversion == 'C' || insert.length == "h";
-      std::u16string text(1, static_cast<char16_t>(narrow ? (value & 0xFF) : (value & 0xFFFF)));
-      return Pad(std::move(text), width, left);
-    }
-    default: {
-      // Integers: 32 bits unless the length says 64 (as 'l' is 32 on Windows).
-      const bool wide = insert.length == "I64" || insert.length == "ll" || insert.length == "I";
-      std::string format = "%" + insert.flags;
-      if (left && format.find('-') == std::string::npos) format += '-';
-      if (width >= 0) format += std::to_string(width);
-      if (precision >= 0) format += "." + std::to_string(precision);
-      std::vector<char> buffer(static_cast<size_t>(std::max<int64_t>(width, precision)) + 64);
-      if (insert.conversion == 'p') {
-        std::snprintf(buffer.data(), buffer.size(), "%016llX", static_cast<unsigned long long>(value));
-        return Pad(unicode::Utf8ToUtf16(buffer.data()), width, left);
-      }
-      format += "ll";
-      format += insert.conversion;
-      const bool isSigned = insert.conversion == 'd' || insert.conversion == 'i';
-      long long number;
-      if (wide) {
-        number = static_cast<long long>(value);
-      } else if (insert.length == "h" || insert.length == "hh") {
-        number = isSigned ? static_cast<int16_t>(value) : static_cast<long long>(static_cast<uint16_t>(value));
-      } else {
-        number = isSigned ? static_cast<int32_t>(value) : static_cast<long long>(static_cast<uint32_t>(value));
-      }
-      std::snprintf(buffer.data(), buffer.size(), format.c_str(), number);
-      return unicode::Utf8ToUtf16(buffer.data());
-    }
-  }
-}
 
 // Wraps each line of a text formatted with a width so that no line is
 // longer than width characters: at the last blank, else inside a word.
@@ -303,28 +128,6 @@ class TextBuffer {
   size_t capacity_ = std::size(local_);
 };
 
-// The number of arguments a template reads: its highest insert plus the
-// values its '*' take.
-size_t ArgumentsUsed(std::u16string_view text) {
-  size_t used = 0;
-  for (size_t i = 0; i + 1 < text.size(); ++i) {
-    if (text[i] != u'%') continue;
-    if (!IsDigit(text[i + 1]) || text[i + 1] == u'0') {
-      ++i;
-      continue;
-    }
-    size_t number = text[++i] - u'0';
-    if (i + 1 < text.size() && IsDigit(text[i + 1])) number = number * 10 + (text[++i] - u'0');
-    size_t stars = 0;
-    if (i + 1 < text.size() && text[i + 1] == u'!') {
-      const size_t close = text.find(u'!', i + 2);
-      if (close != std::u16string_view::npos) stars = std::count(text.begin() + i + 2, text.begin() + close, u'*');
-    }
-    used = std::max(used, number + stars);
-  }
-  return used;
-}
-
 }  // namespace
 
 namespace {
@@ -341,67 +144,47 @@ void AppendLineBreak(TextBuffer& out, bool asBlank) {
   }
 }
 
-// FormatMessageText into a buffer; throws the Windows code.
+// An insert of a template: its text, or as written where it is ignored or
+// has no argument.
+void AppendInsert(const TemplatePiece& piece, bool ignore, const DWORD_PTR* arguments, size_t count, TextBuffer& out) {
+  const size_t number = piece.number;
+  if (piece.format == u"s" && !ignore && arguments != nullptr && number <= count) {
+    // The common insert, a plain string, without the format's detour.
+    const auto* value = reinterpret_cast<const char16_t*>(arguments[number - 1]);
+    out.Append(value ? std::u16string_view(value) : std::u16string_view(u"(null)"));
+    return;
+  }
+  Insert insert;
+  if (!ParseInsert(piece.format, insert)) throw OsError{ERROR_INVALID_PARAMETER};
+  if (ignore) {
+    out.Append(piece.text);
+  } else if (arguments == nullptr) {
+    throw OsError{ERROR_INVALID_PARAMETER};
+  } else if (number + static_cast<size_t>(insert.stars) > count) {
+    out.Append(piece.text);
+  } else {
+    out.Append(FormatInsert(insert, arguments + (number - 1)));
+  }
+}
+
+// FormatMessageText into a buffer; throws OsError.
 void Format(std::u16string_view text, DWORD flags, const DWORD_PTR* arguments, size_t count, TextBuffer& out) {
+  using Kind = TemplatePiece::Kind;
   const bool ignore = flags & FORMAT_MESSAGE_IGNORE_INSERTS;
   const DWORD width = flags & FORMAT_MESSAGE_MAX_WIDTH_MASK;
-  const size_t size = text.size();
-  for (size_t i = 0; i < size && !out.Full(); ++i) {
-    const char16_t c = text[i];
-    if (c == u'\r' || c == u'\n') {
-      if (c == u'\r' && i + 1 < size && text[i + 1] == u'\n') ++i;
-      AppendLineBreak(out, width != 0);
-      continue;
-    }
-    if (c != u'%') {
-      // A run of plain characters goes in one piece.
-      size_t end = i + 1;
-      while (end < size && !IsSpecial(text[end])) ++end;
-      out.Append(text.substr(i, end - i));
-      i = end - 1;
-      continue;
-    }
-    if (i + 1 == size) throw ERROR_INVALID_PARAMETER;
-    const size_t start = i;
-    const char16_t d = text[++i];
-    if (d == u'0') break;
-    if (IsDigit(d)) {
-      size_t number = d - u'0';
-      if (i + 1 < size && IsDigit(text[i + 1])) number = number * 10 + (text[++i] - u'0');
-      std::u16string_view spec = u"s";
-      if (i + 1 < size && text[i + 1] == u'!') {
-        const size_t close = text.find(u'!', i + 2);
-        if (close == std::u16string_view::npos) throw ERROR_INVALID_PARAMETER;
-        spec = text.substr(i + 2, close - i - 2);
-        i = close;
-      }
-      const std::u16string_view written = text.substr(start, i + 1 - start);
-      if (spec == u"s" && !ignore && arguments != nullptr && number <= count) {
-        // The common insert, a plain string, without the format's detour.
-        const auto* value = reinterpret_cast<const char16_t*>(arguments[number - 1]);
-        out.Append(value ? std::u16string_view(value) : std::u16string_view(u"(null)"));
-        continue;
-      }
-      Insert insert;
-      if (!ParseInsert(spec, insert)) throw ERROR_INVALID_PARAMETER;
-      if (ignore) {
-        out.Append(written);
-      } else if (arguments == nullptr) {
-        throw ERROR_INVALID_PARAMETER;
-      } else if (number + static_cast<size_t>(insert.stars) > count) {
-        out.Append(written);
-      } else {
-        out.Append(FormatInsert(insert, arguments + (number - 1)));
-      }
-      continue;
-    }
-    switch (d) {
-      case u'n': AppendLineBreak(out, false); break;
-      case u'r': out.Append(u'\r'); break;
-      case u't': out.Append(u'\t'); break;
-      default:
+  for (size_t at = 0; !out.Full();) {
+    const TemplatePiece piece = NextPiece(text, at);
+    if (piece.kind == Kind::End) break;
+    switch (piece.kind) {
+      case Kind::Malformed: throw OsError{ERROR_INVALID_PARAMETER};
+      case Kind::LineBreak: AppendLineBreak(out, width != 0); break;
+      case Kind::HardBreak: AppendLineBreak(out, false); break;
+      case Kind::Escaped:
         if (ignore) out.Append(u'%');
-        out.Append(d);
+        out.Append(piece.text);
+        break;
+      case Kind::Insert: AppendInsert(piece, ignore, arguments, count, out); break;
+      default: out.Append(piece.text);
     }
   }
   if (width != 0 && width != FORMAT_MESSAGE_MAX_WIDTH_MASK) out.Assign(Wrap(out.View(), width));
@@ -412,11 +195,12 @@ void Format(std::u16string_view text, DWORD flags, const DWORD_PTR* arguments, s
 std::u16string FormatMessageText(std::u16string_view text, DWORD flags, const DWORD_PTR* arguments, size_t count) {
   TextBuffer out;
   Format(text, flags, arguments, count, out);
-  if (out.Full()) throw ERROR_MORE_DATA;
+  if (out.Full()) throw OsError{ERROR_MORE_DATA};
   return std::u16string(out.View());
 }
 
 PreparedMessage PrepareMessage(std::u16string_view text) {
+  using Kind = TemplatePiece::Kind;
   PreparedMessage message;
   auto run = [&](std::u16string_view piece) {
     if (message.pieces.empty() || message.pieces.back().insert != 0)
@@ -424,45 +208,22 @@ PreparedMessage PrepareMessage(std::u16string_view text) {
     message.runs.append(piece);
     message.pieces.back().length += static_cast<uint32_t>(piece.size());
   };
-  const size_t size = text.size();
-  for (size_t i = 0; i < size; ++i) {
-    const char16_t c = text[i];
-    if (c == u'\r' || c == u'\n') {
-      if (c == u'\r' && i + 1 < size && text[i + 1] == u'\n') ++i;
-      run(u"\r\n");
-      continue;
-    }
-    if (c != u'%') {
-      size_t end = i + 1;
-      while (end < size && !IsSpecial(text[end])) ++end;
-      run(text.substr(i, end - i));
-      i = end - 1;
-      continue;
-    }
-    if (i + 1 == size) return {};
-    const char16_t d = text[++i];
-    if (d == u'0') break;
-    if (IsDigit(d)) {
-      uint32_t number = d - u'0';
-      if (i + 1 < size && IsDigit(text[i + 1])) number = number * 10 + (text[++i] - u'0');
-      if (i + 1 < size && text[i + 1] == u'!') {
-        const size_t close = text.find(u'!', i + 2);
-        if (close == std::u16string_view::npos || text.substr(i + 2, close - i - 2) != u"s") return {};
-        i = close;
-      }
-      message.pieces.push_back({0, 0, number});
-      message.highestInsert = std::max(message.highestInsert, number);
-      continue;
-    }
-    switch (d) {
-      case u'n': run(u"\r\n"); break;
-      case u'r': run(u"\r"); break;
-      case u't': run(u"\t"); break;
-      default: run(std::u16string_view(&d, 1));
+  for (size_t at = 0;;) {
+    const TemplatePiece piece = NextPiece(text, at);
+    switch (piece.kind) {
+      case Kind::End: message.usable = true; return message;
+      case Kind::Malformed: return {};
+      case Kind::LineBreak:
+      case Kind::HardBreak: run(u"\r\n"); break;
+      case Kind::Insert:
+        // Only plain string inserts are prepared.
+        if (piece.format != u"s") return {};
+        message.pieces.push_back({0, 0, piece.number});
+        message.highestInsert = std::max(message.highestInsert, piece.number);
+        break;
+      default: run(piece.text);
     }
   }
-  message.usable = true;
-  return message;
 }
 
 namespace {
@@ -645,12 +406,6 @@ std::u16string FormatPreparedForTesting(const PreparedMessage& message, const DW
   return std::u16string(out.View());
 }
 
-const char* SystemMessageText(DWORD code) {
-  for (const SystemMessage& m : systemMessages)
-    if (m.code == code) return m.text;
-  return nullptr;
-}
-
 }  // namespace ztl::os
 
 using namespace ztl::os;
@@ -747,7 +502,8 @@ DWORD FormatMessageCounted(DWORD dwFlags, LPCVOID lpSource, DWORD dwMessageId, D
       Format(source, dwFlags, values.data() ? values.data() : reinterpret_cast<DWORD_PTR*>(&values), values.size(),
              formatted);
     }
-  } catch (DWORD error) {
+  } catch (const OsError& failure) {
+    const DWORD error = failure.code;
     SetLastError(error);
     return 0;
   }

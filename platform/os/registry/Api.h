@@ -15,6 +15,8 @@
 // as it was. Handles check the access they were opened with: a call without
 // the right it needs fails with ERROR_ACCESS_DENIED; a handle whose key was
 // deleted meanwhile gives ERROR_KEY_DELETED.
+//
+// Any thread: the table of open keys takes its own lock.
 #include <string>
 
 #include <ztlogger/platform/os/Handles.h>

@@ -1,4 +1,8 @@
-#include <ztlogger/platform/os/MessageFiles.h>
+// Message files: the reader of PE32 and PE32+ modules' resource sections
+// and message tables, the cache of parsed tables by file, and the module
+// handles of files loaded as data. Relies on the file mapping service
+// (os/FileMapping.h) and the handle table; raises OsError inside.
+#include <ztlogger/platform/os/messages/PeFile.h>
 
 #include <sys/stat.h>
 
@@ -13,6 +17,7 @@
 #include <ztlogger/platform/os/FileMapping.h>
 #include <ztlogger/platform/os/HandleTable.h>
 #include <ztlogger/platform/os/Libraries.h>
+#include <ztlogger/platform/os/OsError.h>
 #include <ztlogger/platform/rtl/Types.h>
 #include <ztlogger/platform/rtl/Unicode.h>
 
@@ -34,7 +39,7 @@ class Bytes {
   Bytes(const BYTE* data, size_t size) : data_(data), size_(size) {}
   size_t Size() const { return size_; }
   void Check(uint64_t offset, uint64_t length) const {
-    if (offset > size_ || length > size_ - offset) throw ERROR_BAD_EXE_FORMAT;
+    if (offset > size_ || length > size_ - offset) throw OsError{ERROR_BAD_EXE_FORMAT};
   }
   WORD U16(uint64_t offset) const {
     Check(offset, 2);
@@ -63,9 +68,9 @@ class PeReader {
   // The languages of the module's message table (none for a module without
   // one), with the marks of their entries.
   void Read(std::vector<MessageTable::Language>& languages, std::vector<uint32_t>& marks) {
-    if (bytes_.U16(0) != 0x5A4D) throw ERROR_BAD_EXE_FORMAT;
+    if (bytes_.U16(0) != 0x5A4D) throw OsError{ERROR_BAD_EXE_FORMAT};
     const DWORD nt = bytes_.U32(0x3C);
-    if (bytes_.U32(nt) != 0x00004550) throw ERROR_BAD_EXE_FORMAT;
+    if (bytes_.U32(nt) != 0x00004550) throw OsError{ERROR_BAD_EXE_FORMAT};
     const uint64_t fileHeader = uint64_t{nt} + 4;
     const WORD sectionCount = bytes_.U16(fileHeader + 2);
     const WORD optionalSize = bytes_.U16(fileHeader + 16);
@@ -78,7 +83,7 @@ class PeReader {
       case 0x20B:  // PE32+
         rvaCountAt = optional + 108, directoriesAt = optional + 112;
         break;
-      default: throw ERROR_BAD_EXE_FORMAT;
+      default: throw OsError{ERROR_BAD_EXE_FORMAT};
     }
     const uint64_t sectionTable = optional + optionalSize;
     bytes_.Check(sectionTable, uint64_t{sectionCount} * 40);
@@ -102,7 +107,7 @@ class PeReader {
       const uint64_t entry = directory + 16 + uint64_t{i} * 8;
       const DWORD name = bytes_.U32(entry);
       const DWORD data = bytes_.U32(entry + 4);
-      if ((name & kIsString) || (data & kIsDirectory)) throw ERROR_BAD_EXE_FORMAT;
+      if ((name & kIsString) || (data & kIsDirectory)) throw OsError{ERROR_BAD_EXE_FORMAT};
       const uint64_t dataEntry = root_ + data;
       const DWORD size = bytes_.U32(dataEntry + 4);
       const uint64_t at = Offset(bytes_.U32(dataEntry));
@@ -124,7 +129,7 @@ class PeReader {
         return offset;
       }
     }
-    throw ERROR_BAD_EXE_FORMAT;
+    throw OsError{ERROR_BAD_EXE_FORMAT};
   }
 
   // The OffsetToData of the entry with an integer id in a resource
@@ -152,13 +157,13 @@ class PeReader {
       const DWORD low = data.U32(block);
       const DWORD high = data.U32(block + 4);
       uint64_t at = data.U32(block + 8);
-      if (low > high) throw ERROR_BAD_EXE_FORMAT;
+      if (low > high) throw OsError{ERROR_BAD_EXE_FORMAT};
       if (!language.blocks.empty() && low <= language.blocks.back().high) language.ordered = false;
       language.blocks.push_back({low, high, marks.size()});
       for (uint64_t id = low; id <= high; ++id) {
         const WORD length = data.U16(at);
         const WORD flags = data.U16(at + 2);
-        if (length < 4 || flags > 2) throw ERROR_BAD_EXE_FORMAT;
+        if (length < 4 || flags > 2) throw OsError{ERROR_BAD_EXE_FORMAT};
         data.Check(at, length);
         Spend(length);
         if ((id - low) % MessageTable::kEntriesPerMark == 0) marks.push_back(static_cast<uint32_t>(at));
@@ -168,7 +173,7 @@ class PeReader {
   }
 
   void Spend(size_t bytes) {
-    if (bytes > budget_) throw ERROR_BAD_EXE_FORMAT;
+    if (bytes > budget_) throw OsError{ERROR_BAD_EXE_FORMAT};
     budget_ -= bytes;
   }
 
@@ -314,7 +319,7 @@ Cache& ParsedFiles() {
 
 std::shared_ptr<const MessageTable> LoadTables(const String& path) {
   struct stat info;
-  if (::stat(path.c_str(), &info) != 0) throw Win32ErrorFromErrno(errno);
+  if (::stat(path.c_str(), &info) != 0) throw OsError{Win32ErrorFromErrno(errno)};
   const auto stamp =
       std::make_tuple(info.st_dev, info.st_ino, info.st_size, int64_t{info.st_mtim.tv_sec}, info.st_mtim.tv_nsec);
   Cache& cache = ParsedFiles();
@@ -327,9 +332,9 @@ std::shared_ptr<const MessageTable> LoadTables(const String& path) {
   switch (const int error = ReadWholeFile(path, bytes, kMaxFileSize)) {
     case 0: break;
     case EISDIR:
-    case ENODEV: throw ERROR_ACCESS_DENIED;
-    case EFBIG: throw ERROR_FILE_TOO_LARGE;
-    default: throw Win32ErrorFromErrno(error);
+    case ENODEV: throw OsError{ERROR_ACCESS_DENIED};
+    case EFBIG: throw OsError{ERROR_FILE_TOO_LARGE};
+    default: throw OsError{Win32ErrorFromErrno(error)};
   }
   auto table = ParseOwned(std::move(bytes));
   std::lock_guard guard(cache.lock);
@@ -410,7 +415,8 @@ HMODULE LoadLibraryExW(LPCWSTR lpLibFileName, HANDLE hFile, DWORD dwFlags) {
     HANDLE handle = InsertHandle(std::make_shared<DataModule>(std::move(table)));
     if (!handle) return nullptr;
     return reinterpret_cast<HMODULE>(reinterpret_cast<uintptr_t>(handle) | 1);
-  } catch (DWORD error) {
+  } catch (const OsError& failure) {
+    const DWORD error = failure.code;
     SetLastError(error);
   } catch (const std::bad_alloc&) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);

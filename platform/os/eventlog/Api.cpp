@@ -1,4 +1,8 @@
-#include <ztlogger/platform/os/EventLog.h>
+// The event log calls: handles of open logs and registered sources, the
+// records' layout as ReadEventLogW returns it, the logs and sources named in
+// the registry, and the Windows error codes the callers see. Relies on the
+// store (eventlog/Store.h) for the databases.
+#include <ztlogger/platform/os/eventlog/Api.h>
 
 #include <sqlite3.h>
 #include <sys/stat.h>
@@ -18,24 +22,18 @@
 #include <vector>
 
 #include <ztlogger/platform/os/HandleTable.h>
+#include <ztlogger/platform/os/OsError.h>
 #include <ztlogger/platform/os/Prefix.h>
-#include <ztlogger/platform/os/Registry.h>
 #include <ztlogger/platform/os/SysInfo.h>
 #include <ztlogger/platform/os/Testing.h>
+#include <ztlogger/platform/os/eventlog/Store.h>
+#include <ztlogger/platform/os/registry/Api.h>
 #include <ztlogger/platform/rtl/Unicode.h>
 
-// Each log is a database "eventlog/<name>.db" (the name folded to lower case,
-// characters other than ASCII letters, digits, '-', '_' and blank written as
-// "%XXXX"). The table "records" holds each record as the bytes ReadEventLogW
-// returns, but for its number: the number is the row's key, given out by
-// SQLite's AUTOINCREMENT, which never hands out a number twice, and written
-// into the bytes as they are read. A record is one row inserted in one
-// transaction, so a reader sees it whole or not at all, and a writer killed
-// midway leaves nothing of it. "state" counts the clears, so that a handle
-// opened before a clear can tell that its log changed. The databases run in
-// WAL mode: readers never wait for writers, writers wait for each other.
-
 namespace ztl::os {
+
+using namespace eventlog;
+
 namespace {
 
 namespace fs = std::filesystem;
@@ -46,15 +44,10 @@ constexpr DWORD kMaxDataSize = 61440;
 // The largest record: the largest buffer ReadEventLogW reads into, so that
 // every record written can be read back.
 constexpr uint64_t kMaxRecordSize = 0x7FFFF;
-// How long a writer waits for another writer of the same log; readers do
-// not wait for writers at all.
-constexpr int kWriterWaitMs = 5000;
 constexpr const char16_t* kStandingLogs[] = {u"Application", u"Security", u"System"};
 
 // The time tests stamp on records; 0 when the clock's.
 std::atomic<uint32_t> reportTime{0};
-// The writer's wait tests set; 0 for kWriterWaitMs.
-std::atomic<int> writerWaitMs{0};
 
 bool SameText(std::u16string_view a, std::u16string_view b) {
   auto fold = [](char16_t c) { return c >= u'a' && c <= u'z' ? static_cast<char16_t>(c - 0x20) : c; };
@@ -140,251 +133,6 @@ bool IsLocalServer(LPCWSTR server) {
   return SameText(name, unicode::Utf8ToUtf16(CurrentSystemFacts().HostName()));
 }
 
-struct DatabaseCloser {
-  void operator()(sqlite3* db) const { sqlite3_close_v2(db); }
-};
-struct StatementFinalizer {
-  void operator()(sqlite3_stmt* statement) const { sqlite3_finalize(statement); }
-};
-using Database = std::unique_ptr<sqlite3, DatabaseCloser>;
-using Statement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
-
-// The Windows code for a failed SQLite call.
-DWORD ErrorOf(int rc) {
-  switch (rc & 0xFF) {
-    case SQLITE_NOMEM: return ERROR_NOT_ENOUGH_MEMORY;
-    case SQLITE_PERM:
-    case SQLITE_READONLY:
-    case SQLITE_AUTH: return ERROR_ACCESS_DENIED;
-    case SQLITE_BUSY:
-    case SQLITE_LOCKED: return ERROR_LOCK_VIOLATION;
-    case SQLITE_FULL: return ERROR_DISK_FULL;
-    case SQLITE_CANTOPEN: return ERROR_PATH_NOT_FOUND;
-    case SQLITE_CORRUPT:
-    case SQLITE_NOTADB: return ERROR_EVENTLOG_FILE_CORRUPT;
-    default: return ERROR_INVALID_FUNCTION;
-  }
-}
-
-// A log's database as one handle uses it, with its statements prepared once.
-class LogDatabase {
- public:
-  // Opens (creating) the database at path; throws the Windows code on
-  // failure.
-  explicit LogDatabase(const String& path) : path_(path) {
-    std::error_code ignored;
-    fs::create_directories(fs::path(path).parent_path(), ignored);
-    // A log's name that holds no regular file (a FIFO, a device) is no log.
-    struct stat named;
-    if (::stat(path.c_str(), &named) == 0 && !S_ISREG(named.st_mode)) throw ERROR_EVENTLOG_FILE_CORRUPT;
-    sqlite3* raw = nullptr;
-    const int rc =
-        sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-    db_.reset(raw);
-    if (rc != SQLITE_OK) throw ErrorOf(rc);
-    const int wait = writerWaitMs;
-    sqlite3_busy_timeout(db_.get(), wait ? wait : kWriterWaitMs);
-    // A log made before is only read here, so that opening it never waits
-    // for a writer: its WAL mode is kept in the file.
-    if (!HasTables()) {
-      Exec("PRAGMA journal_mode=WAL");
-      Exec("BEGIN IMMEDIATE");
-      try {
-        Exec(
-            "CREATE TABLE IF NOT EXISTS records(number INTEGER PRIMARY KEY AUTOINCREMENT, record BLOB NOT NULL);"
-            "CREATE TABLE IF NOT EXISTS state(id INTEGER PRIMARY KEY CHECK (id = 1), clears INTEGER NOT NULL);"
-            "INSERT OR IGNORE INTO state VALUES (1, 0)");
-        Exec("COMMIT");
-      } catch (DWORD) {
-        sqlite3_exec(db_.get(), "ROLLBACK", nullptr, nullptr, nullptr);
-        throw;
-      }
-    }
-    Exec("PRAGMA synchronous=NORMAL");
-    insert_ = Prepare("INSERT INTO records(record) VALUES (?)");
-    // Each aggregate on its own: SQLite answers a lone min() or max() of
-    // the key from the tree's ends, but scans the table for both together.
-    range_ = Prepare(
-        "SELECT (SELECT min(number) FROM records), (SELECT max(number) FROM records), (SELECT clears FROM state)");
-    forwards_ = Prepare("SELECT number, record FROM records WHERE number >= ? ORDER BY number");
-    backwards_ = Prepare("SELECT number, record FROM records WHERE number <= ? ORDER BY number DESC");
-    begin_ = Prepare("BEGIN");
-    commit_ = Prepare("COMMIT");
-    struct stat info;
-    if (::stat(path.c_str(), &info) == 0) file_ = {info.st_dev, info.st_ino};
-  }
-
-  const String& Path() const { return path_; }
-
-  // Whether the log's tables are there and the file is in WAL mode.
-  bool HasTables() {
-    Statement check = Prepare(
-        "SELECT (SELECT count(*) FROM sqlite_master WHERE name IN ('records', 'state')) = 2, "
-        "(SELECT journal_mode FROM pragma_journal_mode) = 'wal'");
-    const int rc = sqlite3_step(check.get());
-    if (rc != SQLITE_ROW) throw ErrorOf(rc);
-    return sqlite3_column_int(check.get(), 0) != 0 && sqlite3_column_int(check.get(), 1) != 0;
-  }
-
-  // Whether path still names the file this database has open: a log
-  // removed or replaced since is opened anew.
-  bool StillAtPath() const {
-    struct stat info;
-    return ::stat(path_.c_str(), &info) == 0 && std::make_pair(info.st_dev, info.st_ino) == file_;
-  }
-  // Whether no transaction is left open, so that another handle may take
-  // the database over.
-  bool Idle() const { return sqlite3_get_autocommit(db_.get()) != 0; }
-
-  sqlite3* Db() const { return db_.get(); }
-
-  void Exec(const char* sql) {
-    const int rc = sqlite3_exec(db_.get(), sql, nullptr, nullptr, nullptr);
-    if (rc != SQLITE_OK) throw ErrorOf(rc);
-  }
-
-  struct Range {
-    DWORD oldest = 0;
-    DWORD newest = 0;
-    int64_t clears = 0;
-    DWORD Count() const { return oldest == 0 ? 0 : newest - oldest + 1; }
-  };
-  Range ReadRange() {
-    Range range;
-    sqlite3_stmt* s = range_.get();
-    const int rc = sqlite3_step(s);
-    if (rc == SQLITE_ROW) {
-      range.oldest = static_cast<DWORD>(sqlite3_column_int64(s, 0));
-      range.newest = static_cast<DWORD>(sqlite3_column_int64(s, 1));
-      range.clears = sqlite3_column_int64(s, 2);
-    }
-    sqlite3_reset(s);
-    if (rc != SQLITE_ROW) throw ErrorOf(rc);
-    return range;
-  }
-
-  void Insert(const std::vector<BYTE>& record) {
-    sqlite3_stmt* s = insert_.get();
-    sqlite3_bind_blob(s, 1, record.data(), static_cast<int>(record.size()), SQLITE_STATIC);
-    const int rc = sqlite3_step(s);
-    sqlite3_reset(s);
-    sqlite3_clear_bindings(s);
-    if (rc != SQLITE_DONE) throw ErrorOf(rc);
-  }
-
-  // A read transaction's ends, prepared as a reader may read many times.
-  void Begin() { Run(begin_.get()); }
-  void Commit() noexcept {
-    sqlite3_step(commit_.get());
-    sqlite3_reset(commit_.get());
-  }
-
-  sqlite3_stmt* Forwards() const { return forwards_.get(); }
-  sqlite3_stmt* Backwards() const { return backwards_.get(); }
-
- private:
-  void Run(sqlite3_stmt* statement) {
-    const int rc = sqlite3_step(statement);
-    sqlite3_reset(statement);
-    if (rc != SQLITE_DONE) throw ErrorOf(rc);
-  }
-
-  Statement Prepare(const char* sql) {
-    sqlite3_stmt* statement = nullptr;
-    const int rc = sqlite3_prepare_v3(db_.get(), sql, -1, SQLITE_PREPARE_PERSISTENT, &statement, nullptr);
-    if (rc != SQLITE_OK) throw ErrorOf(rc);
-    return Statement(statement);
-  }
-
-  const String path_;
-  std::pair<dev_t, ino_t> file_{};
-  Database db_;
-  Statement insert_, range_, forwards_, backwards_, begin_, commit_;
-};
-
-// The databases no handle uses, kept open for the next handle of the same
-// log, as the Windows service keeps its logs open: a handle opened to read a
-// log once then neither reads the schema again nor sets up the log's WAL,
-// and finds the pages it reads in the database's cache. Only a few are
-// kept, each with its file open; they are closed when the process exits.
-class IdleDatabases {
- public:
-  IdleDatabases() { idle_.reserve(kMaxIdle); }
-
-  // An idle database of the log at path, or a newly opened one; throws the
-  // Windows code.
-  std::unique_ptr<LogDatabase> Take(const String& path) {
-    std::unique_ptr<LogDatabase> stale;  // closed outside the lock
-    {
-      std::lock_guard guard(lock_);
-      ForgetForkedFrom();
-      for (auto it = idle_.begin(); it != idle_.end(); ++it) {
-        if ((*it)->Path() != path) continue;
-        std::unique_ptr<LogDatabase> db = std::move(*it);
-        idle_.erase(it);
-        if (db->StillAtPath()) return db;
-        stale = std::move(db);
-        break;
-      }
-    }
-    return std::make_unique<LogDatabase>(path);
-  }
-
-  // Keeps a database a handle is done with; the oldest idle one is closed
-  // when there are too many. One left inside a transaction is closed.
-  void Give(std::unique_ptr<LogDatabase> db) noexcept {
-    if (!db->Idle()) return;
-    std::unique_ptr<LogDatabase> evicted;  // closed outside the lock
-    std::lock_guard guard(lock_);
-    ForgetForkedFrom();
-    if (closed_) return;
-    if (idle_.size() == kMaxIdle) {
-      evicted = std::move(idle_.front());
-      idle_.erase(idle_.begin());
-    }
-    idle_.push_back(std::move(db));  // within the reserved room
-  }
-
-  // Closes the idle databases and keeps none from now on.
-  void CloseAll() {
-    std::vector<std::unique_ptr<LogDatabase>> closing;
-    std::lock_guard guard(lock_);
-    ForgetForkedFrom();
-    closed_ = true;
-    closing.swap(idle_);
-  }
-
- private:
-  // A child forked from the process that opened the databases must neither
-  // use nor close them, as SQLite connections do not survive fork() (the
-  // copies share their descriptors and the WAL's shared memory with the
-  // parent's): they are left as they are. Called with the lock held.
-  void ForgetForkedFrom() {
-    if (owner_ == ::getpid()) return;
-    for (auto& db : idle_) static_cast<void>(db.release());
-    idle_.clear();
-    owner_ = ::getpid();
-  }
-
-  static constexpr size_t kMaxIdle = 4;
-  std::mutex lock_;
-  std::vector<std::unique_ptr<LogDatabase>> idle_;  // oldest first
-  pid_t owner_ = ::getpid();
-  bool closed_ = false;
-};
-
-IdleDatabases& Idle() {
-  // Never destroyed, as handles may still be closed while the process exits;
-  // the databases themselves are closed at exit, so that the last one of a
-  // log writes its WAL back and removes it.
-  static IdleDatabases* idle = [] {
-    auto* databases = new IdleDatabases;
-    std::atexit([] { Idle().CloseAll(); });
-    return databases;
-  }();
-  return *idle;
-}
-
 // An open log or a registered source. It is no waitable object: a wait on it
 // never ends by itself.
 class EventLogHandle final : public KernelObject {
@@ -434,7 +182,8 @@ HANDLE OpenHandle(std::u16string log, std::u16string source) {
     HANDLE handle = InsertHandle(std::make_shared<EventLogHandle>(std::move(log), std::move(source)));
     if (!handle) SetLastError(ERROR_NO_SYSTEM_RESOURCES);
     return handle;
-  } catch (DWORD error) {
+  } catch (const OsError& failure) {
+    const DWORD error = failure.code;
     SetLastError(error);
   } catch (const std::bad_alloc&) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
@@ -480,8 +229,6 @@ uint64_t RecordSizeBefore(std::u16string_view source, std::u16string_view comput
 }  // namespace
 
 void SetEventLogTimeForTesting(uint32_t seconds) { reportTime = seconds; }
-
-void SetEventLogWriterWaitForTesting(int milliseconds) { writerWaitMs = milliseconds; }
 
 String EventLogFolder() { return PlatformPrefix() + "/eventlog"; }
 
@@ -549,7 +296,8 @@ BOOL ReadRangeFigure(HANDLE hEventLog, LPDWORD out, Figure figure) {
   try {
     *out = figure(log->db_.ReadRange());
     return TRUE;
-  } catch (DWORD error) {
+  } catch (const OsError& failure) {
+    const DWORD error = failure.code;
     SetLastError(error);
     return FALSE;
   }
@@ -650,7 +398,7 @@ BOOL ReadEventLogW(HANDLE hEventLog, DWORD dwReadFlags, DWORD dwRecordOffset, LP
       rc = fill(true);
     }
     sqlite3_reset(s);
-    if (rc != SQLITE_ROW && rc != SQLITE_DONE) throw ErrorOf(rc);
+    if (rc != SQLITE_ROW && rc != SQLITE_DONE) throw OsError{ErrorOf(rc)};
     if (needed != 0) {
       *pnBytesRead = 0;
       *pnMinNumberOfBytesNeeded = needed;
@@ -666,7 +414,8 @@ BOOL ReadEventLogW(HANDLE hEventLog, DWORD dwReadFlags, DWORD dwRecordOffset, LP
     *pnBytesRead = used;
     *pnMinNumberOfBytesNeeded = 0;
     return TRUE;
-  } catch (DWORD error) {
+  } catch (const OsError& failure) {
+    const DWORD error = failure.code;
     SetLastError(error);
     return FALSE;
   }
@@ -687,16 +436,16 @@ BOOL ClearEventLogW(HANDLE hEventLog, LPCWSTR lpBackupFileName) {
       sqlite3_stmt* raw = nullptr;
       int rc = sqlite3_prepare_v2(log->db_.Db(), "VACUUM INTO ?", -1, &raw, nullptr);
       std::unique_ptr<sqlite3_stmt, int (*)(sqlite3_stmt*)> vacuum(raw, sqlite3_finalize);
-      if (rc != SQLITE_OK) throw ErrorOf(rc);
+      if (rc != SQLITE_OK) throw OsError{ErrorOf(rc)};
       sqlite3_bind_text(raw, 1, backup.c_str(), static_cast<int>(backup.size()), SQLITE_TRANSIENT);
       rc = sqlite3_step(raw);
-      if (rc != SQLITE_DONE) throw rc == SQLITE_CANTOPEN ? ERROR_PATH_NOT_FOUND : ErrorOf(rc);
+      if (rc != SQLITE_DONE) throw OsError{rc == SQLITE_CANTOPEN ? ERROR_PATH_NOT_FOUND : ErrorOf(rc)};
     }
     log->db_.Exec("BEGIN IMMEDIATE");
     try {
       log->db_.Exec("DELETE FROM records; UPDATE state SET clears = clears + 1");
       log->db_.Exec("COMMIT");
-    } catch (DWORD) {
+    } catch (const OsError&) {
       sqlite3_exec(log->db_.Db(), "ROLLBACK", nullptr, nullptr, nullptr);
       throw;
     }
@@ -704,7 +453,8 @@ BOOL ClearEventLogW(HANDLE hEventLog, LPCWSTR lpBackupFileName) {
     log->clears_ = log->db_.ReadRange().clears;
     log->position_ = 0;
     return TRUE;
-  } catch (DWORD error) {
+  } catch (const OsError& failure) {
+    const DWORD error = failure.code;
     SetLastError(error);
     return FALSE;
   }
@@ -779,7 +529,8 @@ BOOL ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID,
   try {
     log->db_.Insert(record);
     return TRUE;
-  } catch (DWORD error) {
+  } catch (const OsError& failure) {
+    const DWORD error = failure.code;
     SetLastError(error);
     return FALSE;
   }

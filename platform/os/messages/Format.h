@@ -1,13 +1,16 @@
 #pragma once
 // Message texts: FormatMessageW over message tables of modules loaded as data
-// (os/MessageFiles.h), the system's texts for error codes, or a caller's
+// (os/messages/PeFile.h), the system's texts for error codes, or a caller's
 // template; the local memory it allocates; ExpandEnvironmentStringsW.
+//
+// Any thread: each thread keeps its own cache of the message it found last.
 #include <cstdarg>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
+#include <ztlogger/platform/os/OsError.h>
 #include <ztlogger/platform/os/WinTypes.h>
 #include <ztlogger/platform/rtl/Export.h>
 #include <ztlogger/platform/rtl/Types.h>
@@ -65,8 +68,9 @@ ZTL_PLATFORM_API DWORD FormatMessageFromArray(DWORD dwFlags, LPCVOID lpSource, D
                                               LPWSTR lpBuffer, DWORD nSize, const DWORD_PTR* arguments, size_t count);
 
 // FormatMessageW's formatting of one template with an array of count
-// arguments: an insert numbered beyond count is left as written. Throws the
-// Windows error code for a template that cannot be formatted, and
+// arguments: an insert numbered beyond count is left as written. Throws
+// OsError (os/OsError.h) with the Windows error code for a template that
+// cannot be formatted, and
 // ERROR_MORE_DATA for a text of 65,536 characters or more.
 ZTL_PLATFORM_API std::u16string FormatMessageText(std::u16string_view text, DWORD flags, const DWORD_PTR* arguments,
                                                   size_t count);
@@ -92,9 +96,5 @@ struct PreparedMessage {
 
 // Takes a template apart; never throws but for memory.
 ZTL_PLATFORM_API PreparedMessage PrepareMessage(std::u16string_view text);
-
-// The system's text for an error code (without the final line break), or
-// nullptr for a code it has none for.
-ZTL_PLATFORM_API const char* SystemMessageText(DWORD code);
 
 }  // namespace ztl::os
