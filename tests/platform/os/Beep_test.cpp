@@ -8,8 +8,9 @@
 #include "tests/support/GtkModule.h"
 #include <ztlogger/platform/forms/HeadlessWidgetSet.h>
 // Last: they bring Xlib's macros.
-#include "tests/platform/os/Xvfb.h"
+#include "tests/support/Xvfb.h"
 
+#include <X11/Xlib.h>
 #include <X11/XKBlib.h>
 
 namespace ztl {
