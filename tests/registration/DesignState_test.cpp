@@ -123,14 +123,17 @@ TEST_F(DesignStateThreads, TheRegistryWatcherStartsNoWorker) {
   log->SetKey("Software\\Velmora");
   log->SetActive(true);
   static_cast<TComponent*>(log)->Loaded();  // as after the host read a stored form
-  reg.WriteString("Name", "changed");
+  // A subkey added: a change its default options watch.
+  ASSERT_TRUE(reg.CreateKey("Designed"));
   Pump(recorder, std::chrono::milliseconds(300));
   EXPECT_EQ(recorder.calls, 0);
   // The same component out of design state watches: the wait above is long enough.
   host->SetDesigning(false);
   log->SetActive(false);
   log->SetActive(true);
-  reg.WriteString("Name", "changed again");
+  Pump(recorder, std::chrono::milliseconds(300));  // its worker registers with the store
+  EXPECT_EQ(recorder.calls, 0) << "nothing has changed since";
+  ASSERT_TRUE(reg.CreateKey("Running"));
   Pump(recorder, std::chrono::seconds(2));
   EXPECT_GT(recorder.calls, 0);
 }

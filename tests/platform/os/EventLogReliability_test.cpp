@@ -45,7 +45,8 @@ TEST(EventLogReliability, KilledWritersLoseNothingAcknowledged) {
   const std::string stop = dir.File("stop");
   constexpr int kWriters = 4;
   constexpr long kEntries = 10000;
-  std::vector<Helper> readers = {Start({"read", stop}), Start({"read", stop})};
+  std::vector<Helper> readers;
+  for (int i = 0; i < 2; ++i) readers.push_back(Start({"read", stop}));
   std::vector<Helper> writers;
   // The two that are killed are given more than they can write before that.
   for (int i = 0; i < kWriters; ++i)
@@ -59,7 +60,10 @@ TEST(EventLogReliability, KilledWritersLoseNothingAcknowledged) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
     while (std::count(writer->Out().begin(), writer->Out().end(), '\n') < 2000 + 1000 * victim) {
       ASSERT_LT(std::chrono::steady_clock::now(), until) << "writer " << victim << " stalled";
-      ASSERT_TRUE(writer->Collect(std::chrono::milliseconds(100))) << "writer " << victim << " ended early";
+      if (!writer->Collect(std::chrono::milliseconds(100))) {
+        const ztl::test::CommandRun run = writer->Wait();
+        FAIL() << "writer " << victim << " ended early, status " << run.status << ":\n" << run.err;
+      }
     }
     writer->Signal(SIGKILL);
   }
