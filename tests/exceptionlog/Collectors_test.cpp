@@ -362,8 +362,6 @@ TEST_F(Collectors, ClockRateTakesHalfASecondAndIsThisMachines) {
   EXPECT_GT(StrToFloat(xml), reference * 0.97);
 }
 
-// Priority changes happen in a child process, as one that dropped its rights
-// cannot undo them.
 int NiceOfThisThread() {
   errno = 0;
   return getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)));
@@ -384,6 +382,8 @@ int MeasureAtLowPriority() {
   return 0;
 }
 
+// Priority changes happen in a child process, as one that dropped its rights
+// cannot undo them.
 TEST(ClockRate, LeavesThePrioritiesAsTheyWere) {
   test::ExpectPassesInChild(MeasureAtLowPriority);
 }
