@@ -8,18 +8,14 @@
 // the Time columns: the ratio is what the logger's report costs a crashing
 // program over the least a handler can do.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <string>
 
 #include "BenchSupport.h"
-
-extern char** environ;
+#include "tests/support/RunCommand.h"
 
 namespace {
 
@@ -27,16 +23,9 @@ namespace {
 // false when it did not crash or left no report.
 bool CrashOnce(const char* program, const std::string& report) {
   ::unlink(report.c_str());
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, "/dev/null", O_WRONLY, 0);
-  char* argv[] = {const_cast<char*>(program), const_cast<char*>(report.c_str()), nullptr};
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, program, &actions, nullptr, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
-  int status = 0;
-  if (spawned != 0 || waitpid(pid, &status, 0) != pid || !WIFSIGNALED(status)) return false;
+  ztl::test::RunOptions quiet;
+  quiet.output = quiet.errors = ztl::test::Sink::Dropped;
+  if (ztl::test::RunProgram({program, report}, quiet).signal == 0) return false;
   struct stat info {};
   return ::stat(report.c_str(), &info) == 0 && info.st_size > 0;
 }

@@ -7,18 +7,13 @@
 // The worker posts once the main thread has gone to sleep in its wait, so
 // each sample includes waking it.
 #include <benchmark/benchmark.h>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -27,53 +22,11 @@
 #include <ztlogger/platform/forms/GtkWidgetSet.h>
 #include <ztlogger/platform/forms/HeadlessWidgetSet.h>
 #include <ztlogger/platform/forms/Testing.h>
-
-extern char** environ;
+#include "tests/support/Xvfb.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-// An X server for the run when there is no display: Xvfb tells its display
-// number through a pipe once it accepts clients; it is stopped at exit.
-class VirtualDisplay {
- public:
-  VirtualDisplay() {
-    const char* display = std::getenv("DISPLAY");
-    if (display && *display) return;
-    int fds[2];
-    if (pipe(fds) != 0) return;
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addclose(&actions, fds[0]);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], 3);
-    posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-    char* argv[] = {const_cast<char*>("Xvfb"),      const_cast<char*>("-displayfd"), const_cast<char*>("3"),
-                    const_cast<char*>("-nolisten"), const_cast<char*>("tcp"),        nullptr};
-    const bool spawned = posix_spawnp(&pid_, "Xvfb", &actions, nullptr, argv, environ) == 0;
-    posix_spawn_file_actions_destroy(&actions);
-    close(fds[1]);
-    std::string number;
-    pollfd waiter{fds[0], POLLIN, 0};
-    char c = 0;
-    while (spawned && poll(&waiter, 1, 20000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n') number += c;
-    close(fds[0]);
-    if (!spawned) pid_ = 0;
-    if (!number.empty()) setenv("DISPLAY", (":" + number).c_str(), 1);
-  }
-  ~VirtualDisplay() {
-    if (pid_ <= 0) return;
-    kill(pid_, SIGTERM);
-    int status = 0;
-    waitpid(pid_, &status, 0);
-  }
-  VirtualDisplay(const VirtualDisplay&) = delete;
-  VirtualDisplay& operator=(const VirtualDisplay&) = delete;
-
- private:
-  pid_t pid_ = 0;
-};
 
 void Report(benchmark::State& state, std::vector<double>& samples) {
   std::sort(samples.begin(), samples.end());
@@ -84,7 +37,11 @@ void Report(benchmark::State& state, std::vector<double>& samples) {
 
 // state.range(0): 0 headless, 1 GTK.
 void BM_PostToHandler(benchmark::State& state) {
-  static VirtualDisplay display;  // GTK keeps its display for the process
+  // GTK keeps its display for the process: a server of its own when there
+  // is none.
+  static std::optional<ztl::test::Xvfb> display;
+  const char* given = std::getenv("DISPLAY");
+  if (!display && !(given && *given)) display.emplace(1280, 1024);
   ztl::ResetApplicationState();
   if (state.range(0) == 1) {
     try {

@@ -7,28 +7,16 @@
 // enter the comparison. Goal: the library's program within 2x the hello
 // world.
 #include <benchmark/benchmark.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
 
-#include <string>
-
-extern char** environ;
+#include "tests/support/RunCommand.h"
 
 namespace {
 
 // The processor time in seconds the program used to reach its main and end,
 // or a negative value when it could not be run.
 double StartSeconds(const char* program) {
-  char toMain[] = "--to-main";
-  char* argv[] = {const_cast<char*>(program), toMain, nullptr};
-  pid_t child = 0;
-  if (posix_spawn(&child, program, nullptr, nullptr, argv, environ) != 0) return -1;
-  int status = 0;
-  rusage usage{};
-  if (wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return -1;
-  auto seconds = [](const timeval& t) { return static_cast<double>(t.tv_sec) + t.tv_usec / 1e6; };
-  return seconds(usage.ru_utime) + seconds(usage.ru_stime);
+  const ztl::test::CommandRun run = ztl::test::RunProgram({program, "--to-main"});
+  return run.status == 0 ? run.cpuSeconds : -1;
 }
 
 void BM_StartToMain_LibraryAgainstHelloWorld(benchmark::State& state) {

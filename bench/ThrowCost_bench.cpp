@@ -14,6 +14,7 @@
 #include <string>
 
 #include "ThrowLoop.h"
+#include "tests/support/RunCommand.h"
 #include <ztlogger/platform/rtl/ThrowSites.h>
 
 namespace {
@@ -24,13 +25,10 @@ using ztl::bench::ThrowAndCatch;
 // Runs the baseline program for `batches` batches; its time in seconds, or
 // a negative value when it could not be run.
 double BaselineSeconds(long batches) {
-  const std::string command = std::string(ZTL_THROW_BASELINE) + " " + std::to_string(batches);
-  FILE* output = popen(command.c_str(), "r");
-  if (!output) return -1;
+  const ztl::test::CommandRun run = ztl::test::RunProgram({ZTL_THROW_BASELINE, std::to_string(batches)});
   long long nanoseconds = -1;
-  const bool read = std::fscanf(output, "%lld", &nanoseconds) == 1;
-  const int status = pclose(output);
-  return read && status == 0 ? nanoseconds / 1e9 : -1;
+  const bool read = std::sscanf(run.out.c_str(), "%lld", &nanoseconds) == 1;
+  return read && run.status == 0 ? nanoseconds / 1e9 : -1;
 }
 
 void BM_ThrowCatch_WithoutLibrary(benchmark::State& state) {

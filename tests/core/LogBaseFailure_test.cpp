@@ -9,7 +9,6 @@
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #if defined(__linux__)
 #include <linux/capability.h>
@@ -27,6 +26,7 @@
 #include <thread>
 
 #include "tests/core/LogFiles.h"
+#include "tests/support/RunCommand.h"
 #include "tests/support/TestDir.h"
 #include <ztlogger/core/LogBase.h>
 #include <ztlogger/platform/rtl/Exceptions.h>
@@ -259,18 +259,10 @@ TEST(LogBaseFull, AWriteFailingForWantOfSpaceLeavesTheLogAsItWas) {
   TestDir dir;
   const String folder = dir.File("small");
   ASSERT_TRUE(ForceDirectories(folder));
-  const pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    const int code = FailedWritesOnAFullFileSystem(folder);
-    std::fflush(stderr);
-    ::_exit(code);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status)) << "the child ended with signal " << WTERMSIG(status);
-  if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "no small file system can be mounted here";
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "see the child's message above";
+  const test::CommandRun run = test::RunInChild([&] { return FailedWritesOnAFullFileSystem(folder); });
+  ASSERT_EQ(run.signal, 0) << "the child ended with a signal\n" << run.err;
+  if (run.status == 2) GTEST_SKIP() << "no small file system can be mounted here";
+  EXPECT_EQ(run.status, 0) << run.err;
 }
 
 #if defined(__linux__)

@@ -1,7 +1,5 @@
 // Many writers, one log: threads of this process and separate processes.
 #include <gtest/gtest.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -12,11 +10,10 @@
 #include <vector>
 
 #include "tests/core/LogFiles.h"
+#include "tests/support/RunCommand.h"
 #include "tests/support/TestDir.h"
 #include <ztlogger/core/LogBase.h>
 #include <ztlogger/platform/rtl/SysUtils.h>
-
-extern char** environ;
 
 namespace ztl {
 namespace {
@@ -120,33 +117,21 @@ TEST_P(LogBaseStressThreads, EightThreadsSharingOneComponent) {
   ExpectLogHoldsEachValueOnce(GetParam(), LogPath(), kThreads);
 }
 
-// The helper lies next to this test program.
-String HelperPath() {
-  return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "logwriter_helper").string();
-}
-
 TEST_P(LogBaseStressThreads, FourProcesses) {
   constexpr int kProcesses = 4;
-  String helper = HelperPath();
+  const String helper = test::HelperProgram("logwriter_helper");
   ASSERT_TRUE(FileExists(helper)) << helper;
-  String form = GetParam() == ztlfText ? "text" : "xml";
-  String count = std::to_string(kValuesPerWriter);
-  String start = dir.File("start");
-  std::vector<pid_t> children;
-  for (int w = 0; w < kProcesses; ++w) {
-    String id = std::to_string(w);
-    String path = LogPath();
-    char* argv[] = {helper.data(), path.data(), form.data(), id.data(), count.data(), start.data(), nullptr};
-    pid_t pid = 0;
-    ASSERT_EQ(posix_spawn(&pid, helper.c_str(), nullptr, nullptr, argv, environ), 0);
-    children.push_back(pid);
-  }
+  const String form = GetParam() == ztlfText ? "text" : "xml";
+  const String start = dir.File("start");
+  std::vector<std::unique_ptr<test::ChildProcess>> writers;
+  for (int w = 0; w < kProcesses; ++w)
+    writers.push_back(std::make_unique<test::ChildProcess>(
+        std::vector<String>{helper, LogPath(), form, std::to_string(w), std::to_string(kValuesPerWriter), start}));
   // All writers are loaded and waiting: let them go together.
   test::WriteFileBytes(start, "");
-  for (pid_t pid : children) {
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "writer process failed, status " << status;
+  for (auto& writer : writers) {
+    const test::CommandRun run = writer->Wait();
+    EXPECT_EQ(run.status, 0) << "writer process failed, signal " << run.signal << "\n" << run.err;
   }
   ExpectLogHoldsEachValueOnce(GetParam(), LogPath(), kProcesses);
 }

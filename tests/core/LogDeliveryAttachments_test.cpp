@@ -16,8 +16,7 @@
 #include <ztlogger/platform/classes/Streams.h>
 #include <ztlogger/platform/forms/Graphics.h>
 #include <ztlogger/platform/forms/Jpeg.h>
-// Last: it brings Xlib's macros.
-#include "tests/platform/os/Xvfb.h"
+#include "tests/support/Xvfb.h"
 
 namespace ztl {
 namespace {

@@ -12,6 +12,7 @@
 
 #include "tests/core/SmtpSink.h"
 #include "tests/platform/os/FakePrograms.h"
+#include "tests/support/RunCommand.h"
 #include "tests/support/TestDir.h"
 #include <ztlogger/core/LogBase.h>
 #include <ztlogger/platform/forms/Forms.h>
@@ -22,11 +23,6 @@ namespace ztl {
 namespace {
 
 using test::TestDir;
-
-bool ProgramExists(const char* name) {
-  const String command = String("command -v ") + name + " > /dev/null 2>&1";
-  return std::system(command.c_str()) == 0;
-}
 
 // Headers, addresses by header, the text and each attachment (its bytes in
 // <dir>/part-<n>), one item a line.
@@ -51,13 +47,13 @@ for part in msg.iter_parts():
         out.append('text=' + part.get_content())
 open(dir + '/read.txt', 'w', encoding='utf-8').write('\n'.join(out) + '\n')
 )PY");
-  const String command = "python3 '" + dir.File("read.py") + "' '" + dir.Path() + "'";
-  if (std::system(command.c_str()) != 0) return "python failed";
+  const test::CommandRun python = test::RunProgram({"python3", dir.File("read.py"), dir.Path()});
+  if (python.status != 0) return "python failed: " + python.err;
   return test::ReadFileBytes(dir.File("read.txt"));
 }
 
 TEST(LogDeliveryEndToEnd, SubmittedThroughMsmtpToAnSmtpServer) {
-  if (!ProgramExists("msmtp")) GTEST_SKIP() << "msmtp is not installed (scripts/deps installs it)";
+  if (!test::ProgramExists("msmtp")) GTEST_SKIP() << "msmtp is not installed (scripts/deps installs it)";
   TestDir dir;
   const String temp = dir.File("tmp");
   mkdir(temp.c_str(), 0700);

@@ -14,13 +14,14 @@
 #include <thread>
 
 #include "tests/support/GtkModule.h"
-#include "tests/platform/os/Xvfb.h"
+#include "tests/support/Xvfb.h"
 #include <ztlogger/platform/forms/Forms.h>
 #include <ztlogger/platform/forms/Graphics.h>
 #include <ztlogger/platform/forms/GtkWidgetSet.h>
 #include <ztlogger/platform/forms/Testing.h>
 #include <ztlogger/platform/os/ScreenDC.h>
 
+#include <X11/Xlib.h>
 #include <X11/Xatom.h>
 #include <X11/Xutil.h>
 #include <X11/extensions/XTest.h>

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/syscall.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -12,6 +11,7 @@
 #include <fstream>
 #include <thread>
 
+#include "tests/support/ChildChecks.h"
 #include <ztlogger/exceptionlog/LogError.h>
 #include <ztlogger/platform/forms/StdCtrls.h>
 #include <ztlogger/platform/forms/Testing.h>
@@ -216,15 +216,7 @@ TEST_F(Collectors, ComputerWithoutAUserKeepsItsLineBreak) {
   ExpectBlock([](TZTExceptionLog& log) { return log.GetComputerInfo(); }, "Computer: WORKSTATION\r\n");
 }
 
-String CommandOutput(const char* command) {
-  String out;
-  if (FILE* pipe = popen(command, "r")) {
-    char buffer[256];
-    while (fgets(buffer, sizeof buffer, pipe)) out += buffer;
-    pclose(pipe);
-  }
-  return Trim(out);
-}
+String CommandOutput(const char* command) { return Trim(test::RunCommandLine(command, false).out); }
 
 TEST_F(Collectors, ThisComputerAndUser) {
   String host = CommandOutput("hostname");
@@ -314,38 +306,15 @@ TEST_F(Collectors, NoDisplayDevices) {
 
 // ---- Application -----------------------------------------------------------
 
-String HelperPath() {
-  return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "exceptionlog_details_helper").string();
-}
+String HelperPath() { return test::HelperProgram("exceptionlog_details_helper"); }
 
 // Runs the details helper with the given parameters; returns what it printed:
 // the text form, a null, the XML form.
 String DetailsFromHelper(std::vector<String> parameters) {
-  const String helper = HelperPath();
-  if (!FileExists(helper)) return "missing helper " + helper;
-  int output[2];
-  if (pipe(output) != 0) return "no pipe";
-  const pid_t child = fork();
-  if (child == 0) {
-    dup2(output[1], STDOUT_FILENO);
-    close(output[0]);
-    close(output[1]);
-    std::vector<char*> argv{const_cast<char*>("exceptionlog_details_helper")};
-    for (String& p : parameters) argv.push_back(p.data());
-    argv.push_back(nullptr);
-    execv(helper.c_str(), argv.data());
-    _exit(127);
-  }
-  close(output[1]);
-  String printed;
-  char buffer[4096];
-  ssize_t got = 0;
-  while ((got = read(output[0], buffer, sizeof buffer)) > 0) printed.append(buffer, static_cast<size_t>(got));
-  close(output[0]);
-  int status = 0;
-  waitpid(child, &status, 0);
-  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "helper failed: " + printed;
-  return printed;
+  parameters.insert(parameters.begin(), HelperPath());
+  const test::CommandRun run = test::RunProgram(parameters);
+  if (run.status != 0) return "helper failed: " + run.out + run.err;
+  return run.out;
 }
 
 TEST(ApplicationDetails, WithoutParametersTheBlockEndsWithTheTitle) {
@@ -393,27 +362,6 @@ TEST_F(Collectors, ClockRateTakesHalfASecondAndIsThisMachines) {
   EXPECT_GT(StrToFloat(xml), reference * 0.97);
 }
 
-// Priority changes happen in a child process, as one that dropped its rights
-// cannot undo them. A failed check ends the child with its line number.
-#define CHILD_CHECK(condition) \
-  do {                         \
-    if (!(condition)) return __LINE__; \
-  } while (0)
-
-void RunInChild(int (*body)()) {
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    const int failedLine = body();
-    if (failedLine != 0) std::fprintf(stderr, "check failed at line %d\n", failedLine);
-    _exit(failedLine == 0 ? 0 : 1);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "the child's check failed (see its output)";
-}
-
 int NiceOfThisThread() {
   errno = 0;
   return getpriority(PRIO_PROCESS, static_cast<id_t>(syscall(SYS_gettid)));
@@ -434,12 +382,14 @@ int MeasureAtLowPriority() {
   return 0;
 }
 
+// Priority changes happen in a child process, as one that dropped its rights
+// cannot undo them.
 TEST(ClockRate, LeavesThePrioritiesAsTheyWere) {
-  RunInChild([] { return MeasureAtLowPriority(); });
+  test::ExpectPassesInChild(MeasureAtLowPriority);
 }
 
 TEST(ClockRate, LeavesThePrioritiesAsTheyWereWhenRaisingThemIsRefused) {
-  RunInChild([] {
+  test::ExpectPassesInChild([] {
     if (geteuid() == 0) CHILD_CHECK(setuid(65534) == 0);
     return MeasureAtLowPriority();
   });

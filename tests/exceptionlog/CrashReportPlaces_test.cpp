@@ -61,10 +61,9 @@ std::vector<String> CallStackLines(const String& report) {
   return lines;
 }
 
-test::CommandRun MapInfo(const std::vector<String>& arguments) {
-  String command = test::ShellQuoted(ZTL_MAPINFO_PATH);
-  for (const String& argument : arguments) command += " " + test::ShellQuoted(argument);
-  return test::RunCommandLine(command, false);
+test::CommandRun MapInfo(std::vector<String> arguments) {
+  arguments.insert(arguments.begin(), ZTL_MAPINFO_PATH);
+  return test::RunProgram(arguments);
 }
 
 TEST(CrashReportPlaces, EveryFormOfTheReportsAddressGivesZtlMapInfoTheReportsPlace) {

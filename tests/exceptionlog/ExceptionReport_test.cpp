@@ -1,13 +1,11 @@
 // The two worked reports, byte for byte. A helper program writes them, so
 // that the application has no command-line parameters, as in the examples.
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <filesystem>
 
 #include "tests/core/LogFiles.h"
+#include "tests/support/RunCommand.h"
 #include "tests/support/TestDir.h"
 #include <ztlogger/platform/rtl/SysUtils.h>
 
@@ -17,24 +15,13 @@ namespace {
 using test::ReadFileBytes;
 using test::TestDir;
 
-String HelperPath() {
-  return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "exceptionlog_report_helper").string();
-}
+String HelperPath() { return test::HelperProgram("exceptionlog_report_helper"); }
 
 // Runs the helper for one form; returns its exit status.
 int RunHelper(const String& logFile, const char* form) {
-  const String helper = HelperPath();
-  const pid_t child = fork();
-  if (child == 0) {
-    setenv("ZTL_REPORT_LOG", logFile.c_str(), 1);
-    setenv("ZTL_REPORT_FORM", form, 1);
-    char* argv[] = {const_cast<char*>("exceptionlog_report_helper"), nullptr};
-    execv(helper.c_str(), argv);
-    _exit(127);
-  }
-  int status = 0;
-  waitpid(child, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  test::RunOptions options;
+  options.environment = {"ZTL_REPORT_LOG=" + logFile, "ZTL_REPORT_FORM=" + String(form)};
+  return test::RunProgram({HelperPath()}, options).status;
 }
 
 const String kMessage =

@@ -4,8 +4,6 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -13,6 +11,7 @@
 #include <thread>
 
 #include "tests/core/LogFiles.h"
+#include "tests/support/RunCommand.h"
 #include "tests/support/TestDir.h"
 #include <ztlogger/exceptionlog/LogError.h>
 #include <ztlogger/exceptionlog/ZTMapFile.h>
@@ -20,8 +19,6 @@
 #include <ztlogger/platform/rtl/ExceptionSupport.h>
 #include <ztlogger/platform/rtl/SysUtils.h>
 #include <ztlogger/platform/rtl/Threads.h>
-
-extern char** environ;
 
 namespace ztl {
 namespace {
@@ -143,33 +140,15 @@ TEST_F(LastChance, AnExceptionEndingAWorkerIsReportedAndTheProcessGoesOn) {
 // ---------------------------------------------------------------- crashes outside any handler
 
 // What became of one run of lastchance_helper.
-struct Crash {
-  int status = 0;
-  String out, err, log;
+struct Crash : test::CommandRun {
+  String log;
 };
 
-String HelperPath() {
-  return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "lastchance_helper").string();
-}
+String HelperPath() { return test::HelperProgram("lastchance_helper"); }
 
 Crash RunHelper(const test::TestDir& dir, const char* mode, TZTLogFormatting form, String log = {}) {
-  Crash crash;
-  const String helper = HelperPath();
   if (log.empty()) log = dir.File(form == ztlfText ? "crash.log" : "crash.xml");
-  const String out = dir.File("out.txt"), err = dir.File("err.txt");
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  char* argv[] = {const_cast<char*>(helper.c_str()), const_cast<char*>(mode), const_cast<char*>(log.c_str()),
-                  const_cast<char*>(form == ztlfText ? "text" : "xml"), nullptr};
-  pid_t pid = 0;
-  const int spawned = posix_spawn(&pid, helper.c_str(), &actions, nullptr, argv, environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return crash;
-  waitpid(pid, &crash.status, 0);
-  crash.out = test::ReadFileBytes(out);
-  crash.err = test::ReadFileBytes(err);
+  Crash crash{test::RunProgram({HelperPath(), mode, log, form == ztlfText ? "text" : "xml"}), {}};
   if (FileExists(log) && log.rfind("/dev/", 0) != 0) crash.log = test::ReadFileBytes(log);
   return crash;
 }
@@ -179,7 +158,7 @@ TEST_F(LastChance, ANullReadInMainOutsideTheLoopIsReportedWithItsLineAndEndsTheP
     const Crash crash = RunHelper(dir, "null-read-in-main", form);
     ASSERT_EQ(crash.out.rfind("line ", 0), 0u) << crash.out << crash.err;
     const String line = "Line No: " + crash.out.substr(5, crash.out.find('\n') - 5);
-    EXPECT_TRUE(WIFSIGNALED(crash.status) && WTERMSIG(crash.status) == SIGABRT) << crash.status;
+    EXPECT_EQ(crash.signal, SIGABRT) << "exit status " << crash.status;
     EXPECT_EQ(crash.err, "ZTLogger: EAccessViolation reported in " + dir.File(form == ztlfText ? "crash.log\n" : "crash.xml\n"));
     EXPECT_NE(crash.log.find("Classname: EAccessViolation"), String::npos) << crash.log;
     EXPECT_NE(crash.log.find("Procedure: "), String::npos) << crash.log;
@@ -198,7 +177,7 @@ TEST_F(LastChance, ANullReadInMainOutsideTheLoopIsReportedWithItsLineAndEndsTheP
 TEST_F(LastChance, AStackOverflowInAPlainThreadGetsTheReducedReportNamingItsProcedure) {
   for (TZTLogFormatting form : {ztlfText, ztlfXML}) {
     const Crash crash = RunHelper(dir, "overflow-in-thread", form);
-    EXPECT_TRUE(WIFSIGNALED(crash.status) && WTERMSIG(crash.status) == SIGSEGV) << crash.status << crash.err;
+    EXPECT_EQ(crash.signal, SIGSEGV) << "exit status " << crash.status << crash.err;
     EXPECT_EQ(crash.err, "ZTLogger: EStackOverflow reported in " + dir.File(form == ztlfText ? "crash.log\n" : "crash.xml\n"));
     EXPECT_NE(crash.log.find("Classname: EStackOverflow \r\nMessage: Stack overflow \r\nModule offset: "), String::npos)
         << crash.log;
@@ -232,7 +211,7 @@ TEST_F(LastChance, ManyThreadsCrashingAtOnceLeaveOneCompleteReport) {
       DeleteFile(logFile);
       const Crash crash = RunHelper(dir, mode, form);
       SCOPED_TRACE(String(mode) + " run " + std::to_string(run));
-      EXPECT_TRUE(WIFSIGNALED(crash.status) && WTERMSIG(crash.status) == SIGABRT) << crash.status;
+      EXPECT_EQ(crash.signal, SIGABRT) << "exit status " << crash.status;
       EXPECT_EQ(crash.err, "ZTLogger: " + className + " reported in " + logFile + "\n");
       size_t reports = 0;
       for (size_t at = 0; (at = crash.log.find("Classname: ", at)) != String::npos; ++at) ++reports;
@@ -260,7 +239,7 @@ TEST_F(LastChance, AReportTheLogCannotTakeGoesToTheStandardErrorWithTheReason) {
   for (const Case& failing : {Case{dir.File("gone/crash.log"), "open: No such file or directory"},
                               Case{"/dev/full", "write: No space left on device"}}) {
     const Crash crash = RunHelper(dir, "null-read-in-main", ztlfText, failing.log);
-    EXPECT_TRUE(WIFSIGNALED(crash.status) && WTERMSIG(crash.status) == SIGABRT) << crash.status;
+    EXPECT_EQ(crash.signal, SIGABRT) << "exit status " << crash.status;
     EXPECT_EQ(crash.err.rfind("ZTLogger: EAccessViolation could not be reported in " + failing.log + ": " +
                                   failing.reason + "; the report:\n",
                               0),
@@ -278,7 +257,7 @@ TEST_F(LastChance, AReportTheLogCannotTakeGoesToTheStandardErrorWithTheReason) {
 // standard error holds what the log could not.
 TEST_F(LastChance, ACrashInsideTheReportWriterEndsTheProcessWithTheReportOnTheStandardError) {
   const Crash crash = RunHelper(dir, "abort-in-writer", ztlfText);
-  EXPECT_TRUE(WIFSIGNALED(crash.status) && WTERMSIG(crash.status) == SIGABRT) << crash.status;
+  EXPECT_EQ(crash.signal, SIGABRT) << "exit status " << crash.status;
   EXPECT_EQ(crash.err.rfind("ZTLogger: SIGABRT while writing the report of EConvertError; the report:\n", 0), 0u)
       << crash.err;
   EXPECT_NE(crash.err.find("\n  Classname: SIGABRT\n"), String::npos) << crash.err;

@@ -17,6 +17,7 @@
 #include <ztlogger/platform/classes/Registration.h>
 #include <ztlogger/platform/db/SQLiteDB.h>
 #include <ztlogger/platform/forms/Forms.h>
+#include <ztlogger/platform/forms/StdCtrls.h>
 #include <ztlogger/platform/forms/Testing.h>
 #include <ztlogger/platform/os/registry/Api.h>
 #include <ztlogger/platform/rtl/Exceptions.h>
@@ -122,9 +123,19 @@ TEST_F(DesignStateThreads, TheRegistryWatcherStartsNoWorker) {
   log->SetKey("Software\\Velmora");
   log->SetActive(true);
   static_cast<TComponent*>(log)->Loaded();  // as after the host read a stored form
-  reg.WriteString("Name", "changed");
+  // A subkey added: a change its default options watch.
+  ASSERT_TRUE(reg.CreateKey("Designed"));
   Pump(recorder, std::chrono::milliseconds(300));
   EXPECT_EQ(recorder.calls, 0);
+  // The same component out of design state watches: the wait above is long enough.
+  host->SetDesigning(false);
+  log->SetActive(false);
+  log->SetActive(true);
+  Pump(recorder, std::chrono::milliseconds(300));  // its worker registers with the store
+  EXPECT_EQ(recorder.calls, 0) << "nothing has changed since";
+  ASSERT_TRUE(reg.CreateKey("Running"));
+  Pump(recorder, std::chrono::seconds(2));
+  EXPECT_GT(recorder.calls, 0);
 }
 
 TEST_F(DesignStateThreads, TheEventLogComponentOpensNoLog) {
@@ -142,7 +153,19 @@ TEST_F(DesignStateThreads, TheCheckProcessorMarksNothing) {
   auto* processor = static_cast<TZTLCheckProcessor*>(CreateDesignComponent("TZTLCheckProcessor", form));
   EXPECT_TRUE(processor->ComponentState().Contains(csDesigning));
   EXPECT_FALSE(processor->DefaultPicture()->Graphic()->Empty()) << "the failure mark comes from the module";
-  EXPECT_EQ(form->ControlCount(), 0);
+  auto* edit = new TEdit(form);
+  edit->SetParent(form);
+  auto* provider = new TZTLCheckProviderEdit(processor->CheckProviders());
+  provider->SetCheckControl(edit);
+  static_cast<TComponent*>(processor)->Loaded();  // as after the host read a stored form
+  EXPECT_EQ(form->ControlCount(), 1) << "designing, loading and a failing provider place no mark";
+  EXPECT_EQ(provider->LinkedImage(), nullptr);
+  // At run time the same check marks the empty required edit.
+  host->SetDesigning(false);
+  EXPECT_FALSE(processor->Execute());
+  EXPECT_EQ(form->ControlCount(), 2);
+  ASSERT_NE(provider->LinkedImage(), nullptr);
+  EXPECT_EQ(provider->LinkedImage()->Parent(), form);
 }
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 
+#include "tests/support/RunCommand.h"
 #include "tests/support/TestDir.h"
 #include <ztlogger/platform/classes/Bind.h>
 #include <ztlogger/platform/classes/DataModule.h>
@@ -69,7 +70,7 @@ class RegistryLogThreads : public ::testing::Test {
     writer.WriteInteger(name, value);
   }
   static int Tool(const std::string& arguments) {
-    return std::system((std::string(ZTL_REG_PATH) + " " + arguments + " >/dev/null 2>&1").c_str());
+    return test::RunCommandLine(test::ShellQuoted(ZTL_REG_PATH) + " " + arguments).status;
   }
 
   test::TestDir dir;

@@ -21,10 +21,11 @@ using test::WriteFileBytes;
 
 using RunResult = test::CommandRun;
 
-RunResult RunTool(const char* program, const std::vector<String>& arguments, bool withErrors = false) {
-  String command = test::ShellQuoted(program);
-  for (const String& argument : arguments) command += " " + test::ShellQuoted(argument);
-  return test::RunCommandLine(command, withErrors);
+RunResult RunTool(const char* program, std::vector<String> arguments, bool withErrors = false) {
+  arguments.insert(arguments.begin(), program);
+  test::RunOptions options;
+  options.errors = withErrors ? test::Sink::JoinsOutput : test::Sink::Dropped;
+  return test::RunProgram(arguments, options);
 }
 
 RunResult RunMapInfo(const std::vector<String>& arguments, bool withErrors = false) {

@@ -3,13 +3,14 @@
 #include <ztlogger/platform/os/Beep.h>
 
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include "tests/platform/os/FakePrograms.h"
 #include "tests/support/GtkModule.h"
+#include "tests/support/Xvfb.h"
 #include <ztlogger/platform/forms/HeadlessWidgetSet.h>
 // Last: they bring Xlib's macros.
-#include "tests/platform/os/Xvfb.h"
-
+#include <X11/Xlib.h>
 #include <X11/XKBlib.h>
 
 namespace ztl {

@@ -1,14 +1,11 @@
 // Writers and readers of one event log in processes of their own, some
 // writers killed midway: what a writer was told is written is there once,
 // record numbers have no gaps, and no reader sees a torn record.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <map>
@@ -16,59 +13,24 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/RunCommand.h"
 #include "tests/support/TestDir.h"
 #include <ztlogger/platform/os/eventlog/Api.h>
 
 namespace {
 
-namespace fs = std::filesystem;
-
-// A helper process with its standard output on a pipe.
-struct Helper {
-  pid_t pid = -1;
-  int out = -1;
-  std::string received;
-};
+// A helper process; what it prints is collected.
+using Helper = std::unique_ptr<ztl::test::ChildProcess>;
 
 Helper Start(std::vector<std::string> arguments) {
-  const std::string path = (fs::read_symlink("/proc/self/exe").parent_path() / "evtlog_helper").string();
-  int pipeFds[2];
-  EXPECT_EQ(pipe2(pipeFds, O_CLOEXEC), 0);
-  Helper helper;
-  helper.pid = fork();
-  if (helper.pid == 0) {
-    dup2(pipeFds[1], 1);
-    std::vector<char*> argv = {const_cast<char*>("evtlog_helper")};
-    for (auto& a : arguments) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    execv(path.c_str(), argv.data());
-    _exit(127);
-  }
-  close(pipeFds[1]);
-  helper.out = pipeFds[0];
-  return helper;
+  arguments.insert(arguments.begin(), ztl::test::HelperProgram("evtlog_helper"));
+  return std::make_unique<ztl::test::ChildProcess>(arguments);
 }
 
-// Reads what a helper printed so far, or until it ends.
-void Drain(Helper& helper, bool toEnd) {
-  char buffer[4096];
-  for (;;) {
-    if (!toEnd) {
-      pollfd p{helper.out, POLLIN, 0};
-      if (poll(&p, 1, 0) <= 0) return;
-    }
-    const ssize_t got = read(helper.out, buffer, sizeof buffer);
-    if (got <= 0) return;
-    helper.received.append(buffer, static_cast<size_t>(got));
-  }
-}
-
+// The exit status, or minus the signal that ended it.
 int Wait(Helper& helper) {
-  Drain(helper, true);
-  close(helper.out);
-  int status = 0;
-  waitpid(helper.pid, &status, 0);
-  return WIFEXITED(status) ? WEXITSTATUS(status) : -WTERMSIG(status);
+  const ztl::test::CommandRun run = helper->Wait();
+  return run.signal != 0 ? -run.signal : run.status;
 }
 
 // The entries a writer was told were written: "ID:i" for each line.
@@ -83,7 +45,8 @@ TEST(EventLogReliability, KilledWritersLoseNothingAcknowledged) {
   const std::string stop = dir.File("stop");
   constexpr int kWriters = 4;
   constexpr long kEntries = 10000;
-  std::vector<Helper> readers = {Start({"read", stop}), Start({"read", stop})};
+  std::vector<Helper> readers;
+  for (int i = 0; i < 2; ++i) readers.push_back(Start({"read", stop}));
   std::vector<Helper> writers;
   // The two that are killed are given more than they can write before that.
   for (int i = 0; i < kWriters; ++i)
@@ -93,18 +56,22 @@ TEST(EventLogReliability, KilledWritersLoseNothingAcknowledged) {
   std::set<std::string> acknowledged;
   for (int victim = 0; victim < 2; ++victim) {
     Helper& writer = writers[static_cast<size_t>(victim)];
-    while (std::count(writer.received.begin(), writer.received.end(), '\n') < 2000 + 1000 * victim) {
-      // Generous: the machine may be busy with other builds and tests.
-      pollfd p{writer.out, POLLIN, 0};
-      ASSERT_GT(poll(&p, 1, 30000), 0) << "writer " << victim << " stalled";
-      Drain(writer, false);
+    // Generous: the machine may be busy with other builds and tests.
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::count(writer->Out().begin(), writer->Out().end(), '\n') < 2000 + 1000 * victim) {
+      ASSERT_LT(std::chrono::steady_clock::now(), until) << "writer " << victim << " stalled";
+      if (!writer->Collect(std::chrono::milliseconds(100))) {
+        const ztl::test::CommandRun run = writer->Wait();
+        FAIL() << "writer " << victim << " ended early, status " << run.status << ":\n" << run.err;
+      }
     }
-    kill(writer.pid, SIGKILL);
+    writer->Signal(SIGKILL);
   }
   for (int i = 0; i < kWriters; ++i) {
-    const int status = Wait(writers[static_cast<size_t>(i)]);
+    Helper& writer = writers[static_cast<size_t>(i)];
+    const int status = Wait(writer);
     EXPECT_EQ(status, i < 2 ? -SIGKILL : 0) << "writer " << i;
-    Acknowledged("w" + std::to_string(i), writers[static_cast<size_t>(i)].received, acknowledged);
+    Acknowledged("w" + std::to_string(i), writer->Out(), acknowledged);
   }
   ztl::test::WriteFileBytes(stop, "");
   for (Helper& reader : readers) EXPECT_EQ(Wait(reader), 0) << "a reader saw a torn record";

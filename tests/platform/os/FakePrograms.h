@@ -11,33 +11,10 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TestDir.h"
 
 namespace ztl::test {
-
-// Sets an environment variable for its lifetime (unset: nullopt).
-class ScopedEnv {
- public:
-  ScopedEnv(const char* name, const std::optional<String>& value) : name_(name) {
-    if (const char* old = std::getenv(name)) old_ = old;
-    if (value)
-      setenv(name, value->c_str(), 1);
-    else
-      unsetenv(name);
-  }
-  ~ScopedEnv() {
-    if (old_)
-      setenv(name_, old_->c_str(), 1);
-    else
-      unsetenv(name_);
-  }
-  ScopedEnv(const ScopedEnv&) = delete;
-  ScopedEnv& operator=(const ScopedEnv&) = delete;
-
- private:
-  const char* name_;
-  std::optional<String> old_;
-};
 
 class FakePrograms {
  public:

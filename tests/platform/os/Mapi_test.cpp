@@ -7,6 +7,7 @@
 #include <filesystem>
 
 #include "tests/platform/os/FakePrograms.h"
+#include "tests/support/RunCommand.h"
 #include "tests/support/TestDir.h"
 
 namespace ztl {
@@ -43,8 +44,8 @@ for part in parts:
 out.append('defects=' + str(len(defects)))
 open(dir + '/parsed.txt', 'w', encoding='utf-8').write('\n'.join(out) + '\n')
 )PY");
-  const String command = "python3 '" + dir.File("parse.py") + "' '" + dir.Path() + "'";
-  if (std::system(command.c_str()) != 0) return "python failed";
+  const test::CommandRun python = test::RunProgram({"python3", dir.File("parse.py"), dir.Path()});
+  if (python.status != 0) return "python failed: " + python.err;
   return test::ReadFileBytes(dir.File("parsed.txt"));
 }
 

@@ -1,8 +1,6 @@
 #include <ztlogger/platform/os/registry/Api.h>
 
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -11,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/RunCommand.h"
 #include "tests/support/TestDir.h"
 #include <ztlogger/platform/os/Sync.h>
 
@@ -334,15 +333,9 @@ TEST_F(RegistryNotifyThreads, TheSynchronousFormReturnsAtTheChange) {
 }
 
 // A helper process writing values: regwriter_helper ID COUNT SIZE.
-pid_t StartWriter(int id, long count, size_t size) {
-  const std::string helper = (fs::read_symlink("/proc/self/exe").parent_path() / "regwriter_helper").string();
-  const pid_t pid = fork();
-  if (pid == 0) {
-    const std::string a = std::to_string(id), b = std::to_string(count), c = std::to_string(size);
-    execl(helper.c_str(), "regwriter_helper", a.c_str(), b.c_str(), c.c_str(), nullptr);
-    _exit(127);
-  }
-  return pid;
+std::unique_ptr<ztl::test::ChildProcess> StartWriter(int id, long count, size_t size) {
+  return std::make_unique<ztl::test::ChildProcess>(std::vector<std::string>{
+      ztl::test::HelperProgram("regwriter_helper"), std::to_string(id), std::to_string(count), std::to_string(size)});
 }
 
 // Checks that every value of the contention key is whole: it has the size
@@ -374,19 +367,18 @@ void ExpectWholeValues(size_t size, size_t expectedCount) {
 }
 
 TEST_F(Registry, FourProcessesWritingOneKeyLeaveEveryValueWhole) {
-  std::vector<pid_t> writers;
+  std::vector<std::unique_ptr<ztl::test::ChildProcess>> writers;
   for (int id = 0; id < 4; ++id) writers.push_back(StartWriter(id, 1000, 300));
-  for (pid_t pid : writers) {
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  for (auto& writer : writers) {
+    const ztl::test::CommandRun run = writer->Wait();
+    EXPECT_EQ(run.status, 0) << "signal " << run.signal << "\n" << run.err;
   }
   ExpectWholeValues(300, 4 * 1000 + 10);
 }
 
 TEST_F(Registry, WritersKilledMidWriteLeaveOldOrNewValues) {
   for (int round = 0; round < 3; ++round) {
-    std::vector<pid_t> writers;
+    std::vector<std::unique_ptr<ztl::test::ChildProcess>> writers;
     for (int id = 0; id < 2; ++id) writers.push_back(StartWriter(id, 0, 256 * 1024));
     // Killed only once they are writing: a loaded machine may take longer
     // than the pause below just to start them.
@@ -397,8 +389,7 @@ TEST_F(Registry, WritersKilledMidWriteLeaveOldOrNewValues) {
       std::this_thread::sleep_for(std::chrono::milliseconds(5));
     if (key) RegCloseKey(key);
     std::this_thread::sleep_for(std::chrono::milliseconds(150 + 37 * round));
-    for (pid_t pid : writers) kill(pid, SIGKILL);
-    for (pid_t pid : writers) waitpid(pid, nullptr, 0);
+    writers.clear();  // killed and reaped
     ExpectWholeValues(256 * 1024, 0);
   }
 }

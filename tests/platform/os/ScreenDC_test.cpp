@@ -10,14 +10,14 @@
 
 #include "tests/platform/os/FakePrograms.h"
 #include "tests/support/GtkModule.h"
+#include "tests/support/RunCommand.h"
 #include "tests/support/TestDir.h"
 #include <ztlogger/platform/classes/Streams.h>
 #include <ztlogger/platform/forms/Forms.h>
 #include <ztlogger/platform/forms/Graphics.h>
 #include <ztlogger/platform/forms/HeadlessWidgetSet.h>
 #include <ztlogger/platform/forms/Jpeg.h>
-// Last: it brings Xlib's macros.
-#include "tests/platform/os/Xvfb.h"
+#include "tests/support/Xvfb.h"
 
 namespace ztl {
 namespace {
@@ -132,8 +132,8 @@ TEST_F(ScreenDCX11, AJpegOfTheScreenDecodesToItsSizeAndColours) {
   jpeg.SaveToFile(path);
   // An independent decoder: djpeg writes the pixels as a binary PPM.
   const String ppm = dir_.File("screen.ppm");
-  const String command = "djpeg -pnm -outfile '" + ppm + "' '" + path + "'";
-  ASSERT_EQ(std::system(command.c_str()), 0);
+  const test::CommandRun djpeg = test::RunProgram({"djpeg", "-pnm", "-outfile", ppm, path});
+  ASSERT_EQ(djpeg.status, 0) << djpeg.err;
   const String bytes = test::ReadFileBytes(ppm);
   int width = 0, height = 0, maxValue = 0, headerLength = 0;
   ASSERT_EQ(std::sscanf(bytes.c_str(), "P6 %d %d %d%n", &width, &height, &maxValue, &headerLength), 3);

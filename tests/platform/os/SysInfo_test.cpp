@@ -5,7 +5,6 @@
 #include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/utsname.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -16,6 +15,7 @@
 #include <mutex>
 #include <thread>
 
+#include "tests/support/ChildChecks.h"
 #include "tests/support/TestDir.h"
 
 namespace ztl {
@@ -346,35 +346,7 @@ TEST(Priority, RejectsOtherHandlesAndUnknownValues) {
 }
 
 // Priority changes run in a child process: an unprivileged test could not
-// undo a lowering, and the next test would inherit it. A failed check ends
-// the child and reports its line through a pipe.
-#define CHILD_CHECK(condition) \
-  do {                         \
-    if (!(condition)) return __LINE__; \
-  } while (0)
-
-void RunInChild(int (*body)()) {
-  int lines[2];
-  ASSERT_EQ(pipe(lines), 0);
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    close(lines[0]);
-    const int failedLine = body();
-    if (write(lines[1], &failedLine, sizeof(failedLine)) != sizeof(failedLine)) _exit(2);
-    _exit(failedLine == 0 ? 0 : 1);
-  }
-  close(lines[1]);
-  int failedLine = -1;
-  const ssize_t got = read(lines[0], &failedLine, sizeof(failedLine));
-  close(lines[0]);
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_EQ(got, static_cast<ssize_t>(sizeof(failedLine))) << "the child ended without a result";
-  EXPECT_EQ(failedLine, 0) << "check failed at line " << failedLine;
-  EXPECT_TRUE(WIFEXITED(status));
-}
-
+// undo a lowering, and the next test would inherit it.
 bool CanRaisePriority() {
   const int nice = NiceOfThisThread();
   const bool granted = setpriority(PRIO_PROCESS, 0, nice - 1) == 0;
@@ -384,7 +356,7 @@ bool CanRaisePriority() {
 
 TEST(Priority, ClassesAndThreadPrioritiesBecomeNiceValues) {
   if (NiceOfThisThread() > 0) GTEST_SKIP() << "started with a nice value above 0";
-  RunInChild(+[]() -> int {
+  test::ExpectPassesInChild(+[]() -> int {
     CHILD_CHECK(SetPriorityClass(GetCurrentProcess(), BELOW_NORMAL_PRIORITY_CLASS));
     CHILD_CHECK(GetPriorityClass(GetCurrentProcess()) == BELOW_NORMAL_PRIORITY_CLASS);
     CHILD_CHECK(NiceOfThisThread() == 10);
@@ -403,7 +375,7 @@ TEST(Priority, ClassesAndThreadPrioritiesBecomeNiceValues) {
 
 TEST(Priority, RaisingFollowsWhereTheSystemGrantsIt) {
   if (!CanRaisePriority()) GTEST_SKIP() << "this process may not raise its priority";
-  RunInChild(+[]() -> int {
+  test::ExpectPassesInChild(+[]() -> int {
     CHILD_CHECK(SetPriorityClass(GetCurrentProcess(), REALTIME_PRIORITY_CLASS));
     CHILD_CHECK(GetPriorityClass(GetCurrentProcess()) == REALTIME_PRIORITY_CLASS);
     CHILD_CHECK(NiceOfThisThread() == -20);
@@ -424,7 +396,7 @@ TEST(Priority, RaisingFollowsWhereTheSystemGrantsIt) {
 // priorities stay as they were.
 TEST(Priority, ARefusedRaiseLeavesThePriorityQuietly) {
   if (NiceOfThisThread() > 10) GTEST_SKIP() << "started with a nice value above 10";
-  RunInChild(+[]() -> int {
+  test::ExpectPassesInChild(+[]() -> int {
     if (geteuid() == 0) CHILD_CHECK(setuid(65534) == 0);
     CHILD_CHECK(SetPriorityClass(GetCurrentProcess(), BELOW_NORMAL_PRIORITY_CLASS));
     CHILD_CHECK(SetPriorityClass(GetCurrentProcess(), REALTIME_PRIORITY_CLASS));
@@ -437,7 +409,7 @@ TEST(Priority, ARefusedRaiseLeavesThePriorityQuietly) {
 }
 
 TEST(PriorityThreads, AClassChangeReachesEveryThread) {
-  RunInChild(+[]() -> int {
+  test::ExpectPassesInChild(+[]() -> int {
     std::mutex mutex;
     std::condition_variable changed;
     bool classSet = false;
@@ -488,21 +460,13 @@ TEST(Time, TheTimeStampCounterAdvancesAtAPlausibleRate) {
 // ---- Command line --------------------------------------------------------
 
 TEST(CommandLine, ParametersOfAProgramStartedWithThem) {
-  const std::filesystem::path helper = std::filesystem::read_symlink("/proc/self/exe").parent_path() / "sysinfo_params_helper";
+  const String helper = test::HelperProgram("sysinfo_params_helper");
   ASSERT_TRUE(std::filesystem::exists(helper)) << helper;
   test::TestDir dir;
   const String output = dir.File("out.txt");
-  const pid_t child = fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    execl(helper.c_str(), "sysinfo_params_helper", output.c_str(), "two words", "", "\xC3\xBC", nullptr);
-    _exit(127);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  ASSERT_EQ(WEXITSTATUS(status), 0);
-  EXPECT_EQ(test::ReadFileBytes(output), "4\n" + helper.string() + "\n" + output + "\ntwo words\n\n\xC3\xBC\n\n\n");
+  const test::CommandRun run = test::RunProgram({helper, output, "two words", "", "\xC3\xBC"});
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(test::ReadFileBytes(output), "4\n" + helper + "\n" + output + "\ntwo words\n\n\xC3\xBC\n\n\n");
 }
 
 TEST(CommandLine, IndexesOutOfRangeGiveEmptyTexts) {

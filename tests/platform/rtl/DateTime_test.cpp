@@ -11,6 +11,7 @@
 #include <sanitizer/lsan_interface.h>
 #endif
 
+#include "tests/support/RunCommand.h"
 #include "tests/support/TestDir.h"
 #include <ztlogger/platform/rtl/Exceptions.h>
 #include <ztlogger/platform/rtl/SysUtils.h>
@@ -364,8 +365,9 @@ class TLeaksOfTheCLibraryIgnored {
 // Compiles a locale into the test's folder; false where the locale sources
 // are not installed.
 bool CompileLocale(const test::TestDir& dir, const String& name, const String& charset) {
-  String command = "localedef -i " + name + " -f " + charset + " " + dir.File(name + "." + charset) + " >/dev/null 2>&1";
-  return std::system(command.c_str()) == 0;
+  test::RunOptions quiet;
+  quiet.output = quiet.errors = test::Sink::Dropped;
+  return test::RunProgram({"localedef", "-i", name, "-f", charset, dir.File(name + "." + charset)}, quiet).status == 0;
 }
 
 TEST(LocaleFormatSettings, InstalledLocales) {

@@ -1,0 +1,32 @@
+#pragma once
+// An environment variable changed for one scope: set (or removed, nullopt)
+// on construction, given its old value back on destruction.
+#include <cstdlib>
+#include <optional>
+#include <string>
+
+namespace ztl::test {
+
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    Set(value);
+  }
+  ~ScopedEnv() { Set(old_); }
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  void Set(const std::optional<std::string>& value) {
+    if (value)
+      setenv(name_.c_str(), value->c_str(), 1);
+    else
+      unsetenv(name_.c_str());
+  }
+
+  std::string name_;
+  std::optional<std::string> old_;
+};
+
+}  // namespace ztl::test
