@@ -156,8 +156,13 @@ void FinishPendingCloses() {
 }
 
 void CloseDescriptorLater(int fd) {
+  // Instances held for closing count against the user's limit of inotify
+  // instances, shared by all of the user's processes: a burst of frees waits
+  // once this many are pending rather than hold the limit's worth.
+  constexpr size_t kMostPending = 16;
   Closer* closer = &TheCloser();
-  std::lock_guard guard(closer->lock);
+  std::unique_lock guard(closer->lock);
+  closer->done.wait(guard, [&] { return closer->closing < kMostPending; });
   if (!closer->running) {
     try {
       std::thread([closer] { closer->Run(); }).detach();

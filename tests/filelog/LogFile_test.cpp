@@ -17,6 +17,7 @@
 #include <ztlogger/platform/classes/Registration.h>
 #include <ztlogger/platform/forms/Forms.h>
 #include <ztlogger/platform/forms/Testing.h>
+#include <ztlogger/platform/rtl/ScopeExit.h>
 #include <ztlogger/platform/rtl/Threads.h>
 
 namespace fs = std::filesystem;
@@ -251,6 +252,14 @@ TEST_F(FileLogThreads, StoppingAfterAFailedReopeningNeverHangs) {
       std::_Exit(EXIT_FAILURE);
     }
   });
+  ScopeExit release([&] {  // also when a cycle throws
+    {
+      std::lock_guard guard(lock);
+      done = true;
+    }
+    finished.notify_one();
+    watchdog.join();
+  });
   for (int i = 0; i < 3000; ++i) {
     {
       std::lock_guard guard(lock);
@@ -263,12 +272,6 @@ TEST_F(FileLogThreads, StoppingAfterAFailedReopeningNeverHangs) {
     if (i % 2 == 0) watcher->SetActive(false);
     watcher.reset();
   }
-  {
-    std::lock_guard guard(lock);
-    done = true;
-  }
-  finished.notify_one();
-  watchdog.join();
 }
 
 TEST_F(FileLogThreads, AStoredActiveComponentWatchesOnceLoaded) {
