@@ -20,7 +20,10 @@ namespace {
 
 int Write(const std::string& id, long count) {
   HANDLE h = RegisterEventSourceW(nullptr, u"Stress");
-  if (!h) return 1;
+  if (!h) {
+    std::fprintf(stderr, "RegisterEventSourceW failed: %u\n", GetLastError());
+    return 1;
+  }
   for (long i = 0; i < count; ++i) {
     const std::string text = id + ":" + std::to_string(i);
     const std::u16string wide(text.begin(), text.end());
