@@ -16,6 +16,7 @@
 #include <ztlogger/core/LogAppend.h>
 #include <ztlogger/exceptionlog/LogError.h>
 #include <ztlogger/platform/os/Modules.h>
+#include <ztlogger/platform/os/Processes.h>
 #include <ztlogger/platform/os/SysInfo.h>
 #include <ztlogger/platform/rtl/HardwareFaults.h>
 #include <ztlogger/platform/rtl/Threads.h>

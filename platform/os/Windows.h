@@ -17,6 +17,7 @@
 #include <ztlogger/platform/os/ScreenDC.h>
 #include <ztlogger/platform/os/Shell.h>
 #include <ztlogger/platform/os/Sync.h>
+#include <ztlogger/platform/os/Processes.h>
 #include <ztlogger/platform/os/SysInfo.h>
 #include <ztlogger/platform/os/TempFiles.h>
 #include <ztlogger/platform/os/WinTypes.h>
