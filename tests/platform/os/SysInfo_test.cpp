@@ -1,4 +1,3 @@
-#include <ztlogger/platform/os/Processes.h>
 #include <ztlogger/platform/os/SysInfo.h>
 
 #include <gtest/gtest.h>
