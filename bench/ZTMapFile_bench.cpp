@@ -8,9 +8,11 @@
 // - the memory the reader holds, and the most it holds at once while
 //   loading, within 1.3 times the file's size (peak_over_file <= 1.3, counted
 //   by this program's operator new);
-// - one lookup at the last address (every walk at its longest) within 3 ms.
-//   BM_FloorScanText, one pass over the text in memory, is the least any
-//   walk over the whole map can take.
+// - a lookup at the last address (every walk at its longest) within 1 ms
+//   once the reader has looked up once (BM_LookupLastAddress), and the first
+//   lookup of a fresh reader, the load and the index included, within 20 ms
+//   (BM_FirstLookupLastAddress). BM_FloorScanText, one pass over the text in
+//   memory, is the least any walk over the whole map can take.
 #include <benchmark/benchmark.h>
 #include <unistd.h>
 
@@ -213,24 +215,42 @@ void BM_LoadAgainstFloor(benchmark::State& state) {
 }
 BENCHMARK(BM_LoadAgainstFloor)->Unit(benchmark::kMillisecond);
 
-void BM_LookupLastAddress(benchmark::State& state) {
-  ztl::TZTMapFile map;
+const void* LastAddress() { return reinterpret_cast<const void*>(uintptr_t{0x1000} + LargeMap().LastOffset()); }
+
+// Looks up the last address in a reader of the large map; false when the
+// answer is not the generated map's.
+bool LookUpLastAddress(ztl::TZTMapFile& map) {
   map.SetMapFileName(LargeMap().Path());
   map.SetMapFileBase(0x1000);
-  const auto address = reinterpret_cast<const void*>(uintptr_t{0x1000} + LargeMap().LastOffset());
-  map.LoadExceptionData(address);
+  map.LoadExceptionData(LastAddress());
   char unit[16];
   std::snprintf(unit, sizeof unit, "Unit%04d", Units - 1);
-  if (map.ExceptUnitName() != unit || map.ExceptMethodName() != String(unit) + ".Procedure199" ||
-      map.ExceptLineNumber() != EntriesPerUnit) {
+  return map.ExceptUnitName() == unit && map.ExceptMethodName() == String(unit) + ".Procedure199" &&
+         map.ExceptLineNumber() == EntriesPerUnit;
+}
+
+void BM_LookupLastAddress(benchmark::State& state) {
+  ztl::TZTMapFile map;
+  if (!LookUpLastAddress(map)) {
     state.SkipWithError("the lookup found the wrong place");
     return;
   }
   for (auto _ : state) {
-    map.LoadExceptionData(address);
+    map.LoadExceptionData(LastAddress());
     benchmark::DoNotOptimize(map.ExceptLineNumber());
   }
 }
 BENCHMARK(BM_LookupLastAddress)->Unit(benchmark::kMillisecond);
+
+void BM_FirstLookupLastAddress(benchmark::State& state) {
+  for (auto _ : state) {
+    ztl::TZTMapFile map;
+    if (!LookUpLastAddress(map)) {
+      state.SkipWithError("the lookup found the wrong place");
+      return;
+    }
+  }
+}
+BENCHMARK(BM_FirstLookupLastAddress)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -59,10 +59,12 @@ bool FindClosingTag(int fd, off_t size, off_t& tag, char* saved, size_t savedCap
   return ReadAt(fd, saved, savedSize, start);
 }
 
-// Writes the pieces at `at` with as few calls as the system allows.
+// Writes the pieces at `at` with as few calls as the system allows; one
+// piece without the vector, which the system would copy in first.
 bool WriteAt(int fd, iovec* pieces, int count, off_t at) {
   while (count > 0) {
-    const ssize_t written = pwritev(fd, pieces, count, at);
+    const ssize_t written =
+        count == 1 ? pwrite(fd, pieces->iov_base, pieces->iov_len, at) : pwritev(fd, pieces, count, at);
     if (written < 0 && errno == EINTR) continue;
     if (written <= 0) {
       if (written == 0) errno = EIO;

@@ -104,12 +104,17 @@ void TZTLogBase::WriteAsString(const String& AName, const String& AValue) {
   // when it is empty once it is ours, which also holds when another process
   // created it a moment ago. One open does both, as each write pays for every
   // system call it makes.
+  // The file is looked at only at the first write under a name, and after a
+  // wait for another process's write, which may have replaced it.
   const bool text = FFormatting == ztlfText;
-  TFileStream stream(FLogFile, text ? fmOpenWrite | fmOpenOrCreate | fmAppend | fmShareDenyWrite
-                                    : fmOpenReadWrite | fmOpenOrCreate | fmShareDenyWrite);
+  const bool known = FKnownLogFile == FLogFile;
+  TFileStream stream(FLogFile, (text ? fmOpenWrite | fmOpenOrCreate | fmAppend | fmShareDenyWrite
+                                     : fmOpenReadWrite | fmOpenOrCreate | fmShareDenyWrite) |
+                                   (known ? fmKnownFile : 0));
   const TLogAppendResult result =
       AppendLogValue(stream.Handle(), text ? TLogForm::Text : TLogForm::XML, AName, AValue);
   if (!result) throw EWriteError("Log write error: " + String(result.Call) + ": " + std::strerror(result.Error));
+  if (!known) FKnownLogFile = FLogFile;
 }
 
 void TZTLogBase::WriteAsInteger(const String& AName, int64_t AValue) { WriteAsString(AName, IntToStr(AValue)); }
@@ -125,6 +130,7 @@ void TZTLogBase::ClearLog() {
   // A deletion on POSIX does not wait for open files: wait for the writers of
   // this process (the lock) and of others (the file's share lock) instead.
   LockGuard lock;
+  FKnownLogFile.clear();
   try {
     TFileStream guard(FLogFile, fmOpenRead | fmShareExclusive);
     DeleteFile(FLogFile);

@@ -129,6 +129,9 @@ class ZTL_API TZTLogBase : public TComponent {
   std::unique_ptr<TZTLSendTo> FSendTo;
   String FLogFile;
   TZTLogFormatting FFormatting = ztlfText;
+  // The LogFile whose last write found a regular file: its next write need
+  // not ask again (fmKnownFile). Read and written under the write lock.
+  String FKnownLogFile;
 };
 
 }  // namespace ztl

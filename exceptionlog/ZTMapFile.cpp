@@ -10,6 +10,7 @@
 #include <cstring>
 #include <optional>
 #include <string_view>
+#include <vector>
 
 #include <ztlogger/platform/classes/ClassBuilder.h>
 #include <ztlogger/platform/rtl/ExceptionSupport.h>
@@ -401,6 +402,19 @@ std::optional<uint32_t> SegmentStart(std::string_view line) {
   return start;
 }
 
+// The key the walks and the seeks take a segment line by: its start.
+std::optional<uint32_t> SegmentKey(std::string_view line, String& scratch) {
+  return SegmentStart(DecodedLine(line, scratch));
+}
+
+// Whether a line of the line-number region holds the unit name: an ASCII
+// name in the line's bytes, any other in the decoded text of a line that is
+// not ASCII itself.
+bool LineHoldsName(std::string_view line, std::string_view name, String& scratch) {
+  if (IsAscii(name)) return line.find(name) != std::string_view::npos;
+  return !IsAscii(line) && DecodedLine(line, scratch).find(name) != std::string_view::npos;
+}
+
 // The procedure a public line names: the line starting at picked.
 void PickMethod(std::string_view text, size_t picked, size_t end, String& method) {
   String scratch;
@@ -475,7 +489,74 @@ size_t SeekFirst(std::string_view text, size_t begin, size_t end, Key key, Above
   return end;
 }
 
+// ---- The index ----------------------------------------------------------------
+
+// Whether the keys of the lines of [begin, end) that have one never fall:
+// then the line a walk stops at is the one SeekFirst finds.
+template <class Key>
+bool KeysNeverFall(std::string_view text, size_t begin, size_t end, Key key) {
+  uint32_t last = 0;
+  for (TLineCursor lines(text, begin, end); !lines.AtEnd();) {
+    const auto value = key(lines.Next());
+    if (!value) continue;
+    if (*value < last) return false;
+    last = *value;
+  }
+  return true;
+}
+
+// The highest byte a line of entries ("%6d 0001:%08X" up to four times, CR
+// LF) holds. A name holding a byte above it can be found only in the lines
+// that hold one too.
+constexpr unsigned char HighestEntryByte = 'F';
+
+bool MayBeInEntryLines(std::string_view name) {
+  return std::all_of(name.begin(), name.end(),
+                     [](char c) { return static_cast<unsigned char>(c) <= HighestEntryByte; });
+}
+
+// Where the first byte of [from, end) above HighestEntryByte lies; end when
+// there is none. Sixty-four bytes a step: nearly all of a line-number region
+// is entries.
+size_t FindByteAboveEntries(std::string_view text, size_t from, size_t end) {
+  const char* const data = text.data();
+#if defined(__SSE2__)
+  const __m128i highest = _mm_set1_epi8(static_cast<char>(HighestEntryByte));
+  const auto load = [&](size_t at) { return _mm_loadu_si128(reinterpret_cast<const __m128i*>(data + at)); };
+  for (; from + 64 <= end; from += 64) {
+    const __m128i most =
+        _mm_max_epu8(_mm_max_epu8(load(from), load(from + 16)), _mm_max_epu8(load(from + 32), load(from + 48)));
+    if (_mm_movemask_epi8(_mm_cmpeq_epi8(_mm_subs_epu8(most, highest), _mm_setzero_si128())) != 0xFFFF) break;
+  }
+#endif
+  for (; from < end; ++from)
+    if (static_cast<unsigned char>(data[from]) > HighestEntryByte) return from;
+  return end;
+}
+
+// The starts of the lines of [begin, end) that hold a byte above those of a
+// line of entries: the block headers, in a map as linkers write them.
+std::vector<size_t> LinesHoldingOtherBytes(std::string_view text, size_t begin, size_t end) {
+  std::vector<size_t> lines;
+  for (size_t at = begin; (at = FindByteAboveEntries(text, at, end)) < end; at = NextLine(text, at))
+    lines.push_back(LineStart(text, at));
+  return lines;
+}
+
 }  // namespace
+
+// What a lookup may take from a map's regions without walking them, found
+// once by walking them all.
+struct TZTMapFile::TLookupIndex {
+  bool SegmentsInOrder = false;    // segment starts never fall
+  bool PublicsInOrder = false;     // public offsets never fall
+  std::vector<size_t> OtherLines;  // LinesHoldingOtherBytes of the line-number region
+};
+
+void WalkMapLookups(TZTMapFile& map) {
+  map.FWalkOnly = true;
+  map.FIndex.reset();
+}
 
 TZTMapFile::TZTMapFile() = default;
 
@@ -503,6 +584,7 @@ void TZTMapFile::ReleaseMap() {
   FAdressData = TMapRegion();
   FLineData = TMapRegion();
   FLayout = TRecordedLayout();
+  FIndex.reset();
 }
 
 void TZTMapFile::LoadMapFile() {
@@ -566,6 +648,24 @@ void TZTMapFile::LoadIfNeeded() {
   if (!FMapFileIsLoaded) LoadMapFile();
 }
 
+// The loaded map's index, built at its first lookup; none for a map whose
+// recorded layout is sought, or for a reader told to walk.
+const TZTMapFile::TLookupIndex* TZTMapFile::Index() {
+  if (FLayout.Valid || FWalkOnly) return nullptr;
+  if (!FIndex) {
+    auto index = std::make_unique<TLookupIndex>();
+    const std::string_view text = FMapText;
+    String scratch;
+    index->SegmentsInOrder = KeysNeverFall(text, FSegmentData.Begin, FSegmentData.End,
+                                           [&](std::string_view line) { return SegmentKey(line, scratch); });
+    index->PublicsInOrder = KeysNeverFall(text, FAdressData.Begin, FAdressData.End,
+                                          [&](std::string_view line) { return LineOffset(line, scratch); });
+    index->OtherLines = LinesHoldingOtherBytes(text, FLineData.Begin, FLineData.End);
+    FIndex = std::move(index);
+  }
+  return FIndex.get();
+}
+
 void TZTMapFile::ClearResults() {
   FExceptAddress = 0;
   FExceptLineNumber = 0;
@@ -580,11 +680,15 @@ void TZTMapFile::LoadExceptionData(const void* Address) {
   if (!Address) Address = HandledExceptionAddress();
   if (!Address) return;
   FExceptAddress = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(Address)) - FMapFileBase;
-  if (FLayout.Valid) {
+  const TLookupIndex* index = Index();
+  if (FLayout.Valid || (index && index->SegmentsInOrder)) {
     SeekUnit();
-    SeekMethod();
   } else {
     FindUnit();
+  }
+  if (FLayout.Valid || (index && index->PublicsInOrder)) {
+    SeekMethod();
+  } else {
     FindMethod();
   }
   FindLineNumber();
@@ -619,7 +723,7 @@ void TZTMapFile::SeekUnit() {
   const std::string_view text = FMapText;
   const size_t begin = FSegmentData.Begin;
   String scratch;
-  const auto start = [&](std::string_view line) { return SegmentStart(DecodedLine(line, scratch)); };
+  const auto start = [&](std::string_view line) { return SegmentKey(line, scratch); };
   const uint32_t address = FExceptAddress;
   size_t at = SeekFirst(text, begin, FSegmentData.End, start, [address](uint32_t value) { return value > address; });
   while (at > begin) {
@@ -635,33 +739,14 @@ void TZTMapFile::SeekUnit() {
 // above it; nothing when no public reaches the address.
 void TZTMapFile::FindMethod() {
   // A blank line has no offset: the offset's conversion alone skips it.
-  // Held in locals: the walk's stores could otherwise be taken to change them.
   const std::string_view text = FMapText;
   const size_t end = FAdressData.End;
   const uint32_t address = FExceptAddress;
-  // The address's digits as a line holds them (upper case), read as a
-  // number whose highest byte is the first digit. The digits of a line,
-  // read so, compare below it only when they are no number (the walk passes
-  // over the line) or a number below the address (it goes on as well): lower
-  // case and other characters sort above upper-case digits. Most lines are
-  // told from that alone, without converting their digits.
-  uint64_t below = 0;
-  for (int shift = 28; shift >= 0; shift -= 4) below = below << 8 | "0123456789ABCDEF"[(address >> shift) & 0xF];
   String scratch;
   size_t previous = NotFound;
   for (TLineCursor lines(text, FAdressData.Begin, end); !lines.AtEnd();) {
     const size_t at = lines.Position();
-    // A line of 15 bytes or more before its LF holds 14 characters or more
-    // even with a CR: where they are ASCII, its offset is read without
-    // finding where the line ends.
-    const size_t lf = lines.Skip();
-    uint64_t digits;
-    const bool asciiHead = lf - at >= 15 && AsciiHead(text.data() + at, digits);
-    if (asciiHead && __builtin_bswap64(digits) < below) {
-      previous = at;
-      continue;
-    }
-    const auto offset = asciiHead ? EightHexDigits(digits) : LineOffset(LineAt(text, at, end), scratch);
+    const auto offset = LineOffset(lines.Next(), scratch);
     if (offset && *offset >= address) {
       if (*offset == address || previous != NotFound)
         PickMethod(text, *offset == address ? at : previous, end, FExceptMethodName);
@@ -690,23 +775,42 @@ void TZTMapFile::SeekMethod() {
 
 // Where the first non-blank line of the line-number region holding the unit
 // name starts; NotFound when none does. A line holding the name is not
-// blank, and the name holds no line break: an ASCII name is searched in the
-// region's bytes at once. Any other cannot be in an ASCII line: only lines
-// with other bytes are decoded and searched.
+// blank, and the name holds no line break. A name with a byte that no line
+// of entries holds is looked for in the lines the index found to hold one;
+// any other ASCII name in the region's bytes at once, any other name in the
+// lines that are not ASCII.
 size_t TZTMapFile::FindLineBlock() const {
   const std::string_view text = FMapText;
   const String& name = FExceptUnitName;
   if (name.empty() || FLineData.Begin >= FLineData.End) return NotFound;
+  String scratch;
+  if (FIndex && !MayBeInEntryLines(name)) {
+    for (const size_t at : FIndex->OtherLines)
+      if (LineHoldsName(LineAt(text, at, FLineData.End), name, scratch)) return at;
+    return NotFound;
+  }
   if (IsAscii(name)) {
     const size_t at = FindText(text, name, FLineData.Begin);
     return at == NotFound ? NotFound : LineStart(text, at);
   }
-  String scratch;
   for (TLineCursor lines(text, FLineData.Begin, FLineData.End); !lines.AtEnd();) {
     const size_t at = lines.Position();
-    const std::string_view line = lines.Next();
-    if (!IsAscii(line) && DecodedLine(line, scratch).find(name) != std::string_view::npos) return at;
+    if (LineHoldsName(lines.Next(), name, scratch)) return at;
   }
+  return NotFound;
+}
+
+// Where the first line at or after from that holds the block header starts;
+// NotFound when none does.
+size_t TZTMapFile::NextBlockHeader(size_t from) const {
+  const std::string_view text = FMapText;
+  if (!FIndex) {
+    const size_t header = FindText(text, LineNumbersHeader, from);
+    return header == NotFound ? NotFound : LineStart(text, header);
+  }
+  const std::vector<size_t>& lines = FIndex->OtherLines;
+  for (auto at = std::lower_bound(lines.begin(), lines.end(), from); at != lines.end(); ++at)
+    if (LineAt(text, *at, FLineData.End).find(LineNumbersHeader) != std::string_view::npos) return *at;
   return NotFound;
 }
 
@@ -735,8 +839,8 @@ void TZTMapFile::FindLineNumber() {
   const size_t first = NextLine(text, NextLine(text, found));
   if (first >= FLineData.End) return;
   // The block ends before the next line holding the header.
-  const size_t header = FindText(text, LineNumbersHeader, first);
-  const size_t blockEnd = header == NotFound ? FLineData.End : LineStart(text, header);
+  const size_t header = NextBlockHeader(first);
+  const size_t blockEnd = header == NotFound ? FLineData.End : header;
   int32_t candidate = 0;
   uint32_t lastOffset = 0;
   String scratch;
@@ -791,7 +895,7 @@ bool TZTMapFile::UnitHolds(uint32_t Offset) {
   const std::string_view text = FMapText;
   const size_t begin = FSegmentData.Begin;
   String scratch;
-  const auto start = [&](std::string_view line) { return SegmentStart(DecodedLine(line, scratch)); };
+  const auto start = [&](std::string_view line) { return SegmentKey(line, scratch); };
   size_t at = SeekFirst(text, begin, FSegmentData.End, start, [Offset](uint32_t value) { return value > Offset; });
   while (at > begin) {
     at = LineStart(text, at - 1);

@@ -3,20 +3,28 @@
 // detailed text map file written beside the executable.
 //
 // The reader reads the file once into one buffer and keeps where the
-// segment, publics-by-value and line-number regions lie; each lookup walks
-// the lines of a region as it finds them and parses the fixed character
-// columns in place, stopping where the walk's rule lets it. A copy, not the
+// segment, publics-by-value and line-number regions lie; lookups parse the
+// fixed character columns of the lines in place, each kind of line by one
+// routine whether a walk or a seek reads it. A copy, not the
 // file mapped: linkers rewrite a map in place, and a program that outlives
 // its build must not fault in a later lookup; a reader that seeks a recorded
 // layout (a tool that looks up and ends) keeps the file mapped instead.
 // A missing file, a missing region or a malformed line only leaves results
 // empty; nothing here raises EMapFileException.
 //
+// The walks over a region's lines are the rules; lookups give their answers
+// faster. At its first lookup a reader indexes its map once: whether the
+// segment starts and the public offsets never fall (then the line a walk
+// stops at is found by halves), and where the line-number region's lines lie
+// that hold more than entries (the block headers, among which a unit's name
+// and the next header are looked for). A region that is not in order is
+// walked, as a map may come from anywhere; so is a unit's block of entries.
+//
 // Maps written by ztl-mkmap record, before their segments header, where their
 // regions begin and which line each unit's line numbers follow. A reader told
-// to (SetSeekRecordedLayout) seeks there and searches the publics, which such
-// a map keeps ordered by offset, by halves; the answers are the walks'. The
-// exception logger walks, as a map may come from anywhere.
+// to (SetSeekRecordedLayout) seeks there without indexing, taking the record's
+// word that the map is in order: a tool that looks up once and ends reads as
+// little of the map as it can.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -29,6 +37,11 @@
 namespace ztl {
 
 class TMappedFile;
+class TZTMapFile;
+
+// For tests: from now on map's lookups walk its lines every time, as the
+// rules read, without the index: the reference the index is compared with.
+ZTL_API void WalkMapLookups(TZTMapFile& map);
 
 ZTL_DECLARE_EXCEPTION_IN(ZTL_API, EMapFileException, Exception)
 
@@ -100,6 +113,8 @@ class ZTL_API TZTMapFile : public TObject {
     bool Valid = false;
     size_t Records = 0;  // where the records end: the segments header's line
   };
+  struct TLookupIndex;
+  friend void WalkMapLookups(TZTMapFile& map);
 
   void LoadMapFile();
   void ReleaseMap();
@@ -113,6 +128,8 @@ class ZTL_API TZTMapFile : public TObject {
   void FindLineNumber();
   size_t FindLineBlock() const;
   size_t RecordedLineBlock() const;
+  size_t NextBlockHeader(size_t from) const;
+  const TLookupIndex* Index();
 
   bool FMapFileIsLoaded = false;
   bool FSeekRecordedLayout = false;
@@ -124,6 +141,8 @@ class ZTL_API TZTMapFile : public TObject {
   TMapRegion FAdressData;
   TMapRegion FLineData;
   TRecordedLayout FLayout;
+  std::unique_ptr<TLookupIndex> FIndex;  // built at the first lookup
+  bool FWalkOnly = false;
   uint32_t FMapFileBase = DefaultMapFileBase;
   uint32_t FExceptAddress = 0;
   int32_t FExceptLineNumber = 0;

@@ -111,6 +111,10 @@ constexpr int kNotRegularFile = -1;
 
 bool IsCreate(uint32_t mode) { return (mode & fmCreate) == fmCreate; }
 
+// Whether the open may take the file for the regular file the caller found
+// there before: only a writing open, as that one refuses a folder itself.
+bool TakesKnownFile(uint32_t mode) { return (mode & fmKnownFile) && !IsCreate(mode) && (mode & 3) != fmOpenRead; }
+
 int OpenFlags(uint32_t mode) {
   // Without blocking: opening a FIFO waits for its other end, and the caller
   // may hold a lock that many wait for. No effect on a regular file.
@@ -159,8 +163,7 @@ bool WaitForLock(int fd, int operation, int milliseconds, bool& waited) {
 
 // What the open needs to know of the file it has locked: whether it is a
 // folder, whether it still has a name (a deleted file has no link left) and,
-// after a wait, which file it is. Asking only for those fields keeps the
-// check cheap on the write path, which opens the file for every write.
+// after a wait, which file it is.
 struct LockedFile {
   bool isFolder = false;
   bool isRegular = false;
@@ -217,6 +220,7 @@ TFileStream::TFileStream(const String& fileName, uint32_t mode) : THandleStream(
     if (handle_ < 0) OpenFailed(fileName, mode, errno);
     bool waited = false;
     if (lock && !WaitForLock(handle_, lock, ShareWaitMilliseconds, waited)) FailAndClose(fileName, mode, errno);
+    if (!waited && TakesKnownFile(mode)) break;
     // Looked at once the lock is held, so that it describes the file as this
     // stream will find it.
     LockedFile opened;

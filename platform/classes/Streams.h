@@ -48,6 +48,14 @@ inline constexpr uint32_t fmOpenOrCreate = 0x10000;
 // Every write goes to the end of the file, wherever another writer left it
 // (Windows' FILE_APPEND_DATA access); combine with a writing access mode.
 inline constexpr uint32_t fmAppend = 0x20000;
+// With a writing access mode: the caller found a regular file under this
+// name at its last open. An open that takes the lock without waiting for
+// another holder then asks nothing more about the file, as a writer that
+// opens the file for every write cannot pay for the question each time; the
+// open itself still refuses a folder, and a write-only one a FIFO without a
+// reader and a socket. After a wait the file is looked at as without the
+// flag, since the holder may have deleted, replaced or renamed it.
+inline constexpr uint32_t fmKnownFile = 0x40000;
 
 class ZTL_PLATFORM_API THandleStream : public TStream {
   ZTL_DECLARE_CLASS(THandleStream, TStream)
@@ -71,7 +79,7 @@ class ZTL_PLATFORM_API THandleStream : public TStream {
 // waits for its turn up to ShareWaitMilliseconds, then raises EFOpenError
 // (EFCreateError for fmCreate). The name must lead to a regular file (links
 // are followed): a folder, device, FIFO or socket raises at once, without
-// waiting for a FIFO's other end.
+// waiting for a FIFO's other end (fmKnownFile lets a writer skip the check).
 class ZTL_PLATFORM_API TFileStream : public THandleStream {
   ZTL_DECLARE_CLASS(TFileStream, THandleStream)
 

@@ -104,193 +104,41 @@ bool TwelveHourClockAhead(const String& format, size_t i) {
   return false;
 }
 
-// Renders one value with nested formats (c, ddddd, t...) two levels deep.
-class TDateTimeWriter {
- public:
-  TDateTimeWriter(TDateTime value, const TFormatSettings& settings) : value_(value), settings_(settings) {
-    DecodeDate(value, year_, month_, day_);
-    DecodeTime(value, hour_, minute_, second_, msec_);
-    // Room for the usual date and time texts: one allocation at most.
-    result_.reserve(31);
-  }
+// The fields of a date and time that a format writes.
+struct TDateTimeFields {
+  TDateTime Value = 0;
+  int Year = 0, Month = 0, Day = 0;
+  int Hour = 0, Minute = 0, Second = 0, MSec = 0;
 
-  String Result() && { return std::move(result_); }
-
-  void Append(const String& format, int depth = 0) {
-    if (depth > 2) return;
-    if (format.empty() && depth == 0) return Append("c", depth);
-    char lastToken = ' ';
-    size_t i = 0;
-    while (i < format.size()) {
-      char starter = format[i++];
-      char token = AsciiUpper(starter);
-      if (token >= 'A' && token <= 'Z') {
-        if (token == 'M' && lastToken == 'H') token = 'N';
-        lastToken = token;
-      }
-      AppendToken(format, i, starter, token, depth);
-    }
-  }
-
- private:
-  void Number(int value, int digits) {
-    char text[16];
-    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
-    const auto size = static_cast<int>(end - text);
-    if (size < digits) result_.append(static_cast<size_t>(digits - size), '0');
-    result_.append(text, end);
-  }
-
-  bool HasTime() const { return hour_ != 0 || minute_ != 0 || second_ != 0 || msec_ != 0; }
-  bool ValidDate() const { return month_ >= 1 && month_ <= 12; }
-  int WeekDay() const { return DayOfWeek(value_) - 1; }
-
-  void AppendHour(const String& format, size_t i, int count) {
-    int hour = hour_;
-    if (TwelveHourClockAhead(format, i)) hour = hour == 0 ? 12 : (hour > 12 ? hour - 12 : hour);
-    Number(hour, std::min(count, 2));
-  }
-
-  // At format[i - 1], 'a' or 'A'.
-  void AppendAmPm(const String& format, size_t& i, char starter) {
-    size_t start = i - 1;
-    bool pm = hour_ >= 12;
-    if (StartsWithText(format, start, "AM/PM")) {
-      result_.append(format, start + (pm ? 3 : 0), 2);
-      i = start + 5;
-    } else if (StartsWithText(format, start, "A/P")) {
-      result_ += format[start + (pm ? 2 : 0)];
-      i = start + 3;
-    } else if (StartsWithText(format, start, "AMPM")) {
-      result_ += pm ? settings_.TimePMString : settings_.TimeAMString;
-      i = start + 4;
-    } else {
-      result_ += starter;
-    }
-  }
-
-  void AppendQuoted(const String& format, size_t& i, char quote) {
-    size_t end = format.find(quote, i);
-    if (end == String::npos) end = format.size();
-    result_.append(format, i, end - i);
-    i = std::min(end + 1, format.size());
-  }
-
-  void AppendToken(const String& format, size_t& i, char starter, char token, int depth) {
-    switch (token) {
-      case 'Y': {
-        int count = Count(format, i, starter);
-        if (count <= 2) Number(year_ % 100, 2);
-        else Number(year_, 4);
-        break;
-      }
-      case 'E': Number(year_, std::min(Count(format, i, starter), 2)); break;
-      case 'G': Count(format, i, starter); break;
-      case 'M': {
-        int count = Count(format, i, starter);
-        if (count <= 2) Number(month_, count);
-        else if (ValidDate()) result_ += (count == 3 ? settings_.ShortMonthNames : settings_.LongMonthNames)[month_ - 1];
-        break;
-      }
-      case 'D': {
-        int count = Count(format, i, starter);
-        if (count <= 2) Number(day_, count);
-        else if (count == 5) Append(settings_.ShortDateFormat, depth + 1);
-        else if (count >= 6) Append(settings_.LongDateFormat, depth + 1);
-        else if (ValidDate()) result_ += (count == 3 ? settings_.ShortDayNames : settings_.LongDayNames)[WeekDay()];
-        break;
-      }
-      case 'H': {
-        int count = Count(format, i, starter);
-        AppendHour(format, i, count);
-        break;
-      }
-      case 'N': Number(minute_, std::min(Count(format, i, starter), 2)); break;
-      case 'S': Number(second_, std::min(Count(format, i, starter), 2)); break;
-      case 'Z': Number(msec_, std::min(Count(format, i, starter), 3)); break;
-      case 'T':
-        Append(Count(format, i, starter) == 1 ? settings_.ShortTimeFormat : settings_.LongTimeFormat, depth + 1);
-        break;
-      case 'C':
-        Count(format, i, starter);
-        Append(settings_.ShortDateFormat, depth + 1);
-        if (HasTime()) {
-          result_ += ' ';
-          Append(settings_.LongTimeFormat, depth + 1);
-        }
-        break;
-      case 'A': AppendAmPm(format, i, starter); break;
-      case '/':
-        if (settings_.DateSeparator != '\0') result_ += settings_.DateSeparator;
-        break;
-      case ':':
-        if (settings_.TimeSeparator != '\0') result_ += settings_.TimeSeparator;
-        break;
-      case '\'': case '"': AppendQuoted(format, i, starter); break;
-      default: result_ += starter; break;
-    }
-  }
-
-  TDateTime value_;
-  const TFormatSettings& settings_;
-  int year_ = 0, month_ = 0, day_ = 0;
-  int hour_ = 0, minute_ = 0, second_ = 0, msec_ = 0;
-  String result_;
-};
-
-// The "c" text (the short date, then a blank and the long time unless it is
-// midnight) written straight into a small buffer, for the date formats the
-// locales use: numbers, separators, am/pm and quoted text. Write() is false
-// for anything else (names, nested formats, eras) and for text longer than
-// the buffer; the general writer then renders it. Both give the same text:
-// a line stamp is formatted for every event logged.
-class TShortDateTimeWriter {
- public:
   // Decodes as DecodeDate and DecodeTime do, rounding once.
-  TShortDateTimeWriter(TDateTime value, const TFormatSettings& settings) : settings_(settings) {
+  explicit TDateTimeFields(TDateTime value) : Value(value) {
     const TTimeStamp stamp = ToTimeStamp(value);
     if (!stamp.Valid) return;
-    CivilFromDays(stamp.Day - static_cast<int64_t>(UnixDateDelta), year_, month_, day_);
-    hour_ = static_cast<int>(stamp.MSecs / 3600000);
-    minute_ = static_cast<int>(stamp.MSecs / 60000 % 60);
-    second_ = static_cast<int>(stamp.MSecs / 1000 % 60);
-    msec_ = static_cast<int>(stamp.MSecs % 1000);
+    CivilFromDays(stamp.Day - static_cast<int64_t>(UnixDateDelta), Year, Month, Day);
+    Hour = static_cast<int>(stamp.MSecs / 3600000);
+    Minute = static_cast<int>(stamp.MSecs / 60000 % 60);
+    Second = static_cast<int>(stamp.MSecs / 1000 % 60);
+    MSec = static_cast<int>(stamp.MSecs % 1000);
   }
 
-  bool Write() {
-    if (!Append(settings_.ShortDateFormat)) return false;
-    if (hour_ == 0 && minute_ == 0 && second_ == 0 && msec_ == 0) return true;
-    return Put(' ') && Append(settings_.LongTimeFormat);
-  }
-  void AssignTo(String& result) const { result.assign(buffer_, size_); }
+  bool HasTime() const { return Hour != 0 || Minute != 0 || Second != 0 || MSec != 0; }
+  bool ValidDate() const { return Month >= 1 && Month <= 12; }
+};
 
- private:
-  bool Put(char c) {
-    if (size_ == sizeof buffer_) return false;
-    buffer_[size_++] = c;
-    return true;
-  }
-  // Byte by byte: the pieces are a few characters long.
-  bool Put(const char* text, size_t size) {
-    if (size > sizeof buffer_ - size_) return false;
-    for (size_t i = 0; i < size; ++i) buffer_[size_ + i] = text[i];
-    size_ += size;
-    return true;
-  }
-  // The fields of a date and time are below 10000 and never negative.
-  bool Number(int value, int digits) {
-    char text[4];
-    int size = 0;
-    do {
-      text[sizeof text - 1 - size++] = static_cast<char>('0' + value % 10);
-      value /= 10;
-    } while (value != 0 && size < 4);
-    for (int pad = digits - size; pad > 0; --pad)
-      if (!Put('0')) return false;
-    return Put(text + sizeof text - size, static_cast<size_t>(size));
-  }
+// What each token of a date and time format writes: the one table of both
+// writers below. Out takes the text (its Put is false when the text does not
+// fit, which ends the writing with false) and tells by NamesAndNesting
+// whether it writes month and day names and nested formats (c, ddddd, t...),
+// which read settings beyond the separators, ShortDateFormat, LongTimeFormat
+// and the am/pm texts; where it does not, such a token ends the writing with
+// false. Nested formats go two levels deep.
+template <class Out>
+class TDateTimeRenderer {
+ public:
+  TDateTimeRenderer(const TDateTimeFields& fields, const TFormatSettings& settings, Out& out)
+      : fields_(fields), settings_(settings), out_(out) {}
 
-  bool Append(const String& format) {
+  bool Render(const String& format, int depth) {
     char lastToken = ' ';
     size_t i = 0;
     while (i < format.size()) {
@@ -300,57 +148,45 @@ class TShortDateTimeWriter {
         if (token == 'M' && lastToken == 'H') token = 'N';
         lastToken = token;
       }
-      if (!AppendToken(format, i, starter, token)) return false;
+      if (!Token(format, i, starter, token, depth)) return false;
     }
     return true;
   }
 
-  bool AppendToken(const String& format, size_t& i, char starter, char token) {
-    switch (token) {
-      case 'Y': return Count(format, i, starter) <= 2 ? Number(year_ % 100, 2) : Number(year_, 4);
-      case 'M': {
-        const int count = Count(format, i, starter);
-        return count <= 2 && Number(month_, count);
-      }
-      case 'D': {
-        const int count = Count(format, i, starter);
-        return count <= 2 && Number(day_, count);
-      }
-      case 'H': {
-        const int count = Count(format, i, starter);
-        int hour = hour_;
-        if (TwelveHourClockAhead(format, i)) hour = hour == 0 ? 12 : (hour > 12 ? hour - 12 : hour);
-        return Number(hour, std::min(count, 2));
-      }
-      case 'N': return Number(minute_, std::min(Count(format, i, starter), 2));
-      case 'S': return Number(second_, std::min(Count(format, i, starter), 2));
-      case 'Z': return Number(msec_, std::min(Count(format, i, starter), 3));
-      case 'A': return AppendAmPm(format, i, starter);
-      case '/': return settings_.DateSeparator == '\0' || Put(settings_.DateSeparator);
-      case ':': return settings_.TimeSeparator == '\0' || Put(settings_.TimeSeparator);
-      case '\'':
-      case '"': {
-        size_t end = format.find(starter, i);
-        if (end == String::npos) end = format.size();
-        const bool written = Put(format.data() + i, end - i);
-        i = std::min(end + 1, format.size());
-        return written;
-      }
-      case 'E':
-      case 'G':
-      case 'T':
-      case 'C': return false;  // eras and nested formats are the general writer's
-      default: return Put(starter);
-    }
+  // The "c" text: the short date, then a blank and the long time unless it
+  // is midnight.
+  bool ShortDateAndLongTime(int depth) {
+    return Nested(settings_.ShortDateFormat, depth + 1) &&
+           (!fields_.HasTime() || (Put(' ') && Nested(settings_.LongTimeFormat, depth + 1)));
+  }
+
+ private:
+  bool Put(char c) { return out_.Put(&c, 1); }
+  bool Put(const String& text) { return out_.Put(text.data(), text.size()); }
+
+  bool Number(int value, int digits) {
+    char text[16];
+    const auto end = std::to_chars(text, text + sizeof text, value).ptr;
+    for (auto pad = digits - static_cast<int>(end - text); pad > 0; --pad)
+      if (!Put('0')) return false;
+    return out_.Put(text, static_cast<size_t>(end - text));
+  }
+
+  bool Nested(const String& format, int depth) { return depth > 2 || Render(format, depth); }
+
+  bool Hour(const String& format, size_t i, int count) {
+    int hour = fields_.Hour;
+    if (TwelveHourClockAhead(format, i)) hour = hour == 0 ? 12 : (hour > 12 ? hour - 12 : hour);
+    return Number(hour, std::min(count, 2));
   }
 
   // At format[i - 1], 'a' or 'A'.
-  bool AppendAmPm(const String& format, size_t& i, char starter) {
+  bool AmPm(const String& format, size_t& i, char starter) {
     const size_t start = i - 1;
-    const bool pm = hour_ >= 12;
+    const bool pm = fields_.Hour >= 12;
     if (StartsWithText(format, start, "AM/PM")) {
       i = start + 5;
-      return Put(format.data() + start + (pm ? 3 : 0), 2);
+      return out_.Put(format.data() + start + (pm ? 3 : 0), 2);
     }
     if (StartsWithText(format, start, "A/P")) {
       i = start + 3;
@@ -358,15 +194,119 @@ class TShortDateTimeWriter {
     }
     if (StartsWithText(format, start, "AMPM")) {
       i = start + 4;
-      const String& text = pm ? settings_.TimePMString : settings_.TimeAMString;
-      return Put(text.data(), text.size());
+      return Put(pm ? settings_.TimePMString : settings_.TimeAMString);
     }
     return Put(starter);
   }
 
+  bool Quoted(const String& format, size_t& i, char quote) {
+    size_t end = format.find(quote, i);
+    if (end == String::npos) end = format.size();
+    const bool written = out_.Put(format.data() + i, end - i);
+    i = std::min(end + 1, format.size());
+    return written;
+  }
+
+  bool Token(const String& format, size_t& i, char starter, char token, int depth) {
+    constexpr bool names = Out::NamesAndNesting;
+    switch (token) {
+      case 'Y': return Count(format, i, starter) <= 2 ? Number(fields_.Year % 100, 2) : Number(fields_.Year, 4);
+      case 'E': return Number(fields_.Year, std::min(Count(format, i, starter), 2));
+      case 'G': Count(format, i, starter); return true;
+      case 'M': {
+        const int count = Count(format, i, starter);
+        if (count <= 2) return Number(fields_.Month, count);
+        if (!names) return false;
+        const auto& months = count == 3 ? settings_.ShortMonthNames : settings_.LongMonthNames;
+        return !fields_.ValidDate() || Put(months[fields_.Month - 1]);
+      }
+      case 'D': {
+        const int count = Count(format, i, starter);
+        if (count <= 2) return Number(fields_.Day, count);
+        if (!names) return false;
+        if (count == 5) return Nested(settings_.ShortDateFormat, depth + 1);
+        if (count >= 6) return Nested(settings_.LongDateFormat, depth + 1);
+        const auto& days = count == 3 ? settings_.ShortDayNames : settings_.LongDayNames;
+        return !fields_.ValidDate() || Put(days[DayOfWeek(fields_.Value) - 1]);
+      }
+      case 'H': {
+        const int count = Count(format, i, starter);  // before the clock is looked for after the run
+        return Hour(format, i, count);
+      }
+      case 'N': return Number(fields_.Minute, std::min(Count(format, i, starter), 2));
+      case 'S': return Number(fields_.Second, std::min(Count(format, i, starter), 2));
+      case 'Z': return Number(fields_.MSec, std::min(Count(format, i, starter), 3));
+      case 'T': {
+        const int count = Count(format, i, starter);
+        return names && Nested(count == 1 ? settings_.ShortTimeFormat : settings_.LongTimeFormat, depth + 1);
+      }
+      case 'C': Count(format, i, starter); return names && ShortDateAndLongTime(depth);
+      case 'A': return AmPm(format, i, starter);
+      case '/': return settings_.DateSeparator == '\0' || Put(settings_.DateSeparator);
+      case ':': return settings_.TimeSeparator == '\0' || Put(settings_.TimeSeparator);
+      case '\'':
+      case '"': return Quoted(format, i, starter);
+      default: return Put(starter);
+    }
+  }
+
+  const TDateTimeFields& fields_;
   const TFormatSettings& settings_;
-  int year_ = 0, month_ = 0, day_ = 0;
-  int hour_ = 0, minute_ = 0, second_ = 0, msec_ = 0;
+  Out& out_;
+};
+
+// Renders any format into a string.
+class TDateTimeWriter {
+ public:
+  static constexpr bool NamesAndNesting = true;
+
+  TDateTimeWriter(TDateTime value, const TFormatSettings& settings) : fields_(value), settings_(settings) {
+    // Room for the usual date and time texts: one allocation at most.
+    result_.reserve(31);
+  }
+
+  String Result() && { return std::move(result_); }
+
+  void Append(const String& format) {
+    TDateTimeRenderer<TDateTimeWriter>(fields_, settings_, *this).Render(format.empty() ? String("c") : format, 0);
+  }
+
+  bool Put(const char* text, size_t size) {
+    result_.append(text, size);
+    return true;
+  }
+
+ private:
+  TDateTimeFields fields_;
+  const TFormatSettings& settings_;
+  String result_;
+};
+
+// The "c" text written straight into a small buffer, for the date formats
+// the locales use: numbers, separators, am/pm and quoted text. Write() is
+// false for anything else (names, nested formats) and for text longer than
+// the buffer; the general writer then renders it. Both give the same text,
+// from the same table: a line stamp is formatted for every event logged.
+class TShortDateTimeWriter {
+ public:
+  static constexpr bool NamesAndNesting = false;
+
+  TShortDateTimeWriter(TDateTime value, const TFormatSettings& settings) : fields_(value), settings_(settings) {}
+
+  bool Write() { return TDateTimeRenderer<TShortDateTimeWriter>(fields_, settings_, *this).ShortDateAndLongTime(0); }
+  void AssignTo(String& result) const { result.assign(buffer_, size_); }
+
+  // Byte by byte: the pieces are a few characters long.
+  bool Put(const char* text, size_t size) {
+    if (size > sizeof buffer_ - size_) return false;
+    for (size_t i = 0; i < size; ++i) buffer_[size_ + i] = text[i];
+    size_ += size;
+    return true;
+  }
+
+ private:
+  TDateTimeFields fields_;
+  const TFormatSettings& settings_;
   char buffer_[48];
   size_t size_ = 0;
 };

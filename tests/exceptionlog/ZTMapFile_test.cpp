@@ -546,6 +546,7 @@ MapText OrderedMap() {
 }
 
 TEST_F(MapFileTest, SeekingThroughARecordedLayoutGivesTheWalksAnswers) {
+  WalkMapLookups(reader_);
   reader_.SetMapFileName(WriteText(WithLayoutRecord(OrderedMap().Text(), {"Catalog", "Cat"})));
   TZTMapFile seeker;
   seeker.SetMapFileName(reader_.MapFileName());
@@ -573,6 +574,72 @@ TEST_F(MapFileTest, ARecordedLayoutThatDoesNotFitTheFileIsNotFollowed) {
   Lookup(0x0204);
   ExpectResult("Beta", "Beta.Run", 7);
   EXPECT_FALSE(reader_.SeeksRecordedLayout());
+}
+
+// ---------------------------------------------------------------- the index
+
+// Units of every kind a name search meets: a name inside another's header
+// (Cat in Catalog), a name of bytes a line of entries holds too (ABC, first
+// met in an entry of Catalog's block, whose next line is Cat's header), a
+// Latin-1 name, a name first met in a note line before its block (Main).
+// Their blocks hold entries sharing an offset, an entry whose number does
+// not convert, entries out of order and entries beyond the unit's end.
+MapText IndexedMap(bool inOrder) {
+  MapText map;
+  const std::vector<String> units = {"Catalog", "Cat", "ABC", "Caf\xE9", "Main"};
+  for (size_t u = 0; u < units.size(); ++u) {
+    const auto base = static_cast<uint32_t>(u * 0x100);
+    map.Segments.push_back(SegmentLine(base, 0x100, units[u]));
+    map.Publics.push_back(PublicLine(base, units[u] + ".Open"));
+    map.Publics.push_back(PublicLine(base + 0x40, units[u] + ".Run"));
+    map.Publics.push_back(PublicLine(base + 0x40, units[u] + ".RunAlias"));
+    map.Publics.push_back(u == 2 ? "" : "   no offset here");
+    map.Publics.push_back(PublicLine(base + 0x90, units[u] + ".Close"));
+  }
+  map.Segments.insert(map.Segments.begin() + 2, "");
+  map.Publics.push_back(PublicLine(0x500, ""));
+  if (!inOrder) {
+    std::swap(map.Segments[1], map.Segments[3]);
+    std::swap(map.Publics[6], map.Publics[12]);
+  }
+  map.Lines = {LineBlockHeader("Catalog"), "",
+               EntryLine({{3, 0x0008}, {4, 0x0010}, {4, 0x0010}, {9, 0x0040}}),
+               EntryLine({{12, 0x00F0}, {14, 0x0120}}), EntryLine({{16, 0x0ABC}}), "",
+               LineBlockHeader("Cat"), "", EntryLine({{30, 0x0100}, {31, 0x0180}}), "",
+               LineBlockHeader("ABC"), "", EntryLine({{40, 0x0200}, {42, 0x0260}, {41, 0x0230}}),
+               "  xx  0001:00000280" + EntryLine({{44, 0x02A0}}), "",
+               "note: Main was renamed", "",
+               EntryLine({{50, 0x0400}, {51, 0x0408}}), "",
+               LineBlockHeader("Caf\xE9"), "", EntryLine({{60, 0x0300}, {61, 0x0310}, {62, 0x0390}}), "",
+               LineBlockHeader("Main"), "", EntryLine({{70, 0x0400}, {71, 0x0440}}), ""};
+  return map;
+}
+
+TEST_F(MapFileTest, TheIndexGivesTheWalksAnswers) {
+  for (const bool inOrder : {true, false}) {
+    TZTMapFile walker;
+    WalkMapLookups(walker);
+    walker.SetMapFileName(Write(IndexedMap(inOrder), inOrder ? "ordered.map" : "unordered.map"));
+    reader_.SetMapFileName(walker.MapFileName());
+    for (uint32_t offset = 0; offset < 0x520; ++offset) {
+      const auto address = reinterpret_cast<const void*>(uintptr_t{TZTMapFile::DefaultMapFileBase} + offset);
+      walker.LoadExceptionData(address);
+      reader_.LoadExceptionData(address);
+      EXPECT_EQ(reader_.ExceptUnitName(), walker.ExceptUnitName()) << inOrder << " " << offset;
+      EXPECT_EQ(reader_.ExceptMethodName(), walker.ExceptMethodName()) << inOrder << " " << offset;
+      EXPECT_EQ(reader_.ExceptLineNumber(), walker.ExceptLineNumber()) << inOrder << " " << offset;
+    }
+    if (!inOrder) continue;
+    // The walk's own answers for a few of the kinds above.
+    Lookup(0x0010);
+    ExpectResult("Catalog", "Catalog.Open", 4);
+    Lookup(0x0240);
+    ExpectResult("ABC", "ABC.Run", 0);
+    Lookup(0x0310);
+    ExpectResult("Caf\xC3\xA9", "Caf\xC3\xA9.Open", 61);
+    Lookup(0x0408);
+    ExpectResult("Main", "Main.Open", 51);
+  }
 }
 
 }  // namespace
