@@ -65,6 +65,20 @@ std::string_view CutAtCharacter(std::string_view text, size_t size) {
   return text.substr(0, size);
 }
 
+DWORD SendError(int error) {
+  switch (error) {
+    case ECONNREFUSED:
+      return WSAECONNREFUSED;
+    case EAGAIN:
+    case ENOBUFS:
+      return WSAEWOULDBLOCK;
+    case EMSGSIZE:
+      return WSAEMSGSIZE;
+    default:
+      return Win32ErrorFromErrno(error);
+  }
+}
+
 // Closes a descriptor on every way out.
 class Descriptor {
  public:
@@ -121,7 +135,7 @@ DWORD SendToSyslog(std::string_view line) {
   if (socket.get() < 0) return Win32ErrorFromErrno(errno);
   const ssize_t sent = ::sendto(socket.get(), line.data(), line.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
                                 reinterpret_cast<const sockaddr*>(&address), sizeof address);
-  if (sent < 0) return Win32ErrorFromErrno(errno);
+  if (sent < 0) return SendError(errno);
   return ERROR_SUCCESS;
 }
 

@@ -17,6 +17,12 @@
 #include <ztlogger/platform/rtl/Export.h>
 #include <ztlogger/platform/rtl/Types.h>
 
+// The Windows Sockets codes of the failures a send meets that no file call
+// has.
+inline constexpr DWORD WSAEWOULDBLOCK = 10035;
+inline constexpr DWORD WSAEMSGSIZE = 10040;
+inline constexpr DWORD WSAECONNREFUSED = 10061;
+
 namespace ztl::os {
 
 // One message's fields. The header fields are made printable US-ASCII and cut
@@ -50,7 +56,10 @@ ZTL_PLATFORM_API String SyslogLine(const SyslogMessage& message);
 ZTL_PLATFORM_API String SyslogSocketPath();
 
 // Sends one line as one datagram to SyslogSocketPath() without waiting.
-// Returns ERROR_SUCCESS or the Windows error code of the failure.
+// Returns ERROR_SUCCESS or the Windows error code of the failure: no socket
+// there ERROR_FILE_NOT_FOUND, no one reading it WSAECONNREFUSED, a receiver
+// that cannot take it now WSAEWOULDBLOCK, a line too long for the socket
+// WSAEMSGSIZE.
 ZTL_PLATFORM_API DWORD SendToSyslog(std::string_view line);
 
 }  // namespace ztl::os
