@@ -67,15 +67,11 @@ std::string_view CutAtCharacter(std::string_view text, size_t size) {
 
 DWORD SendError(int error) {
   switch (error) {
-    case ECONNREFUSED:
-      return WSAECONNREFUSED;
+    case ECONNREFUSED: return WSAECONNREFUSED;
     case EAGAIN:
-    case ENOBUFS:
-      return WSAEWOULDBLOCK;
-    case EMSGSIZE:
-      return WSAEMSGSIZE;
-    default:
-      return Win32ErrorFromErrno(error);
+    case ENOBUFS: return WSAEWOULDBLOCK;
+    case EMSGSIZE: return WSAEMSGSIZE;
+    default: return Win32ErrorFromErrno(error);
   }
 }
 

@@ -48,9 +48,9 @@ TEST(Syslog, LineHasEachFieldInPlaceWithHeadersSanitisedAndValuesEscaped) {
   message.sdId = "event@32473";
   message.params = {{"value", "a\"b\\c]d"}};
   message.text = "text with \"quotes\" ]";
-  EXPECT_EQ(ztl::os::SyslogLine(message), "<11>1 1970-01-02T02:30:00.000042+02:30 host My_Tool___" +
-                                               std::string(38, 'x') +
-                                               " 77 1000 [event@32473 value=\"a\\\"b\\\\c\\]d\"] text with \"quotes\" ]");
+  EXPECT_EQ(ztl::os::SyslogLine(message),
+            "<11>1 1970-01-02T02:30:00.000042+02:30 host My_Tool___" + std::string(38, 'x') +
+                " 77 1000 [event@32473 value=\"a\\\"b\\\\c\\]d\"] text with \"quotes\" ]");
   message = {};
   const std::string line = ztl::os::SyslogLine(message);
   EXPECT_EQ(line.substr(0, 4), "<14>");
