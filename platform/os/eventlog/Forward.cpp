@@ -93,8 +93,8 @@ SyslogForwarding EventLogForwarding(std::u16string_view log) {
 
 LSTATUS SetEventLogForwarding(std::u16string_view log, bool on) {
   Key key;
-  LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, LogKeyPath(log).c_str(), 0, nullptr, 0,
-                                   KEY_READ | KEY_SET_VALUE, nullptr, key.Out(), nullptr);
+  LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, LogKeyPath(log).c_str(), 0, nullptr, 0, KEY_READ | KEY_SET_VALUE,
+                                   nullptr, key.Out(), nullptr);
   if (status != ERROR_SUCCESS) return status;
   status = WriteDword(key.get(), ForwardToSyslogValue, on ? 1 : 0);
   if (status == ERROR_SUCCESS && on) {
@@ -109,15 +109,11 @@ LSTATUS SetEventLogForwarding(std::u16string_view log, bool on) {
 
 int SyslogSeverity(WORD eventType) {
   switch (eventType) {
-    case EVENTLOG_ERROR_TYPE:
-      return 3;
+    case EVENTLOG_ERROR_TYPE: return 3;
     case EVENTLOG_WARNING_TYPE:
-    case EVENTLOG_AUDIT_FAILURE:
-      return 4;
-    case EVENTLOG_AUDIT_SUCCESS:
-      return 5;
-    default:
-      return 6;
+    case EVENTLOG_AUDIT_FAILURE: return 4;
+    case EVENTLOG_AUDIT_SUCCESS: return 5;
+    default: return 6;
   }
 }
 

@@ -53,8 +53,8 @@ String Timestamp(int64_t seconds, int32_t microseconds) {
   const long hours = (offset < 0 ? -offset : offset) / 60;
   const long minutes = (offset < 0 ? -offset : offset) % 60;
   char text[64];
-  std::snprintf(text, sizeof text, "%s.%06d%c%02ld:%02ld", date, static_cast<int>(microseconds),
-                offset < 0 ? '-' : '+', hours, minutes);
+  std::snprintf(text, sizeof text, "%s.%06d%c%02ld:%02ld", date, static_cast<int>(microseconds), offset < 0 ? '-' : '+',
+                hours, minutes);
   return text;
 }
 

@@ -28,8 +28,8 @@ namespace ztl::os {
 // One message's fields. The header fields are made printable US-ASCII and cut
 // to their lengths by SyslogLine; an empty one is written as "-".
 struct SyslogMessage {
-  int facility = 1;  // user-level messages
-  int severity = 6;  // informational
+  int facility = 1;     // user-level messages
+  int severity = 6;     // informational
   int64_t seconds = 0;  // the time, seconds since 1 January 1970 UTC
   int32_t microseconds = 0;
   String hostName;
