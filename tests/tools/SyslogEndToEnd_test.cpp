@@ -117,8 +117,8 @@ class SyslogEndToEnd : public ::testing::Test {
     ASSERT_NE(h, nullptr);
     std::vector<LPCWSTR> pointers;
     for (const auto& s : strings) pointers.push_back(s.c_str());
-    EXPECT_TRUE(ReportEventW(h, type, category, id, nullptr, static_cast<WORD>(pointers.size()), 0, pointers.data(),
-                             nullptr));
+    EXPECT_TRUE(
+        ReportEventW(h, type, category, id, nullptr, static_cast<WORD>(pointers.size()), 0, pointers.data(), nullptr));
     DeregisterEventSource(h);
   }
 
