@@ -17,26 +17,9 @@
 
 namespace {
 
-// Runs a test in a time zone of its choice, restoring the one before.
-class TimeZone {
- public:
-  explicit TimeZone(const char* zone) {
-    if (const char* before = std::getenv("TZ")) before_ = before, had_ = true;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~TimeZone() {
-    had_ ? setenv("TZ", before_.c_str(), 1) : unsetenv("TZ");
-    tzset();
-  }
-
- private:
-  std::string before_;
-  bool had_ = false;
-};
-
 TEST(Syslog, LineHasEachFieldInPlaceWithHeadersSanitisedAndValuesEscaped) {
-  const TimeZone zone("ZTL-02:30");  // 2 hours 30 minutes east of UTC
+  setenv("TZ", "ZTL-02:30", 1);  // 2 hours 30 minutes east of UTC
+  tzset();
   ztl::os::SyslogMessage message;
   message.severity = 3;
   message.seconds = 86400;
@@ -51,6 +34,8 @@ TEST(Syslog, LineHasEachFieldInPlaceWithHeadersSanitisedAndValuesEscaped) {
   EXPECT_EQ(ztl::os::SyslogLine(message),
             "<11>1 1970-01-02T02:30:00.000042+02:30 host My_Tool___" + std::string(38, 'x') +
                 " 77 1000 [event@32473 value=\"a\\\"b\\\\c\\]d\"] text with \"quotes\" ]");
+  unsetenv("TZ");
+  tzset();
   message = {};
   const std::string line = ztl::os::SyslogLine(message);
   EXPECT_EQ(line.substr(0, 4), "<14>");
