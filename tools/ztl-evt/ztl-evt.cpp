@@ -7,6 +7,7 @@
 //   ztl-evt query LOG [--count N] [--oldest-first] [--format text|xml|json]
 //   ztl-evt write --source NAME [--id N] [--type TYPE] [--category N] [STRING...]
 //   ztl-evt clear LOG [--backup FILE]
+//   ztl-evt forward [on|off] LOG
 //
 // query shows the newest records first unless asked otherwise, each with the
 // message text composed from its source's message files ("EventMessageFile"
@@ -25,6 +26,7 @@
 #include <vector>
 
 #include <ztlogger/platform/os/eventlog/Api.h>
+#include <ztlogger/platform/os/eventlog/Forward.h>
 #include <ztlogger/platform/os/messages/Format.h>
 #include <ztlogger/platform/os/messages/PeFile.h>
 #include <ztlogger/platform/os/messages/SystemTexts.h>
@@ -62,7 +64,11 @@ int Help() {
                "      writes one entry under a source; TYPE: error, warning, information (the\n"
                "      default), success, audit-success, audit-failure; the id is 1 unless given\n"
                "  ztl-evt clear LOG [--backup FILE]\n"
-               "      removes every record of the log, first copying it to FILE if given\n\n"
+               "      removes every record of the log, first copying it to FILE if given\n"
+               "  ztl-evt forward [on|off] LOG\n"
+               "      turns on or off the sending of the log's new entries to the local syslog\n"
+               "      socket ($ZTL_SYSLOG_SOCKET, else /dev/log) as RFC 5424 messages; without on\n"
+               "      or off, shows whether it is on and how many sends failed since\n\n"
                "The logs are in the \"eventlog\" folder of $ZTL_PREFIX (else $XDG_DATA_HOME/ztlogger,\n"
                "else ~/.local/share/ztlogger). Exit status: 0 success, 1 failure, 2 wrong command line.\n";
   return 0;
@@ -422,6 +428,31 @@ int Clear(const std::vector<std::string>& args) {
   return 0;
 }
 
+// Sets or shows a log's syslog option; a failed send is shown with its count
+// and the last error's text.
+int Forward(const std::vector<std::string>& args) {
+  if (args.empty() || args.size() > 2) return Usage("forward needs [on|off] and a log");
+  const std::string& name = args.back();
+  const auto log = FindLog(name);
+  if (!log) return NoLog(name);
+  const std::u16string logName = Utf8ToUtf16(*log);
+  if (args.size() == 1) {
+    const ztl::os::SyslogForwarding state = ztl::os::EventLogForwarding(logName);
+    std::cout << *log << ": forwarding to syslog " << (state.on ? "on" : "off") << ", " << state.failures
+              << " failed send" << (state.failures == 1 ? "" : "s");
+    if (state.failures != 0) {
+      const char* text = ztl::os::SystemMessageText(state.lastError);
+      std::cout << " (last: " << (text ? text : "error " + std::to_string(state.lastError)) << ")";
+    }
+    std::cout << "\n";
+    return 0;
+  }
+  if (args[0] != "on" && args[0] != "off") return Usage("forward takes on or off, not " + args[0]);
+  const LSTATUS status = ztl::os::SetEventLogForwarding(logName, args[0] == "on");
+  if (status != ERROR_SUCCESS) return Fail("cannot set the option of " + *log, static_cast<DWORD>(status));
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -434,5 +465,6 @@ int main(int argc, char** argv) {
   if (command == "query") return Query(args);
   if (command == "write") return Write(args);
   if (command == "clear") return Clear(args);
+  if (command == "forward") return Forward(args);
   return Usage("unknown command " + command);
 }

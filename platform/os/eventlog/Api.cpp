@@ -26,6 +26,7 @@
 #include <ztlogger/platform/os/Prefix.h>
 #include <ztlogger/platform/os/SysInfo.h>
 #include <ztlogger/platform/os/Testing.h>
+#include <ztlogger/platform/os/eventlog/Forward.h>
 #include <ztlogger/platform/os/eventlog/Store.h>
 #include <ztlogger/platform/os/registry/Api.h>
 #include <ztlogger/platform/rtl/Unicode.h>
@@ -157,6 +158,7 @@ class EventLogHandle final : public KernelObject {
   LogDatabase& db_;
   int64_t clears_ = 0;
   DWORD position_ = 0;  // next record of a sequential read; 0 before the first
+  SyslogForwarder forwarder_{log_, source_};
 };
 
 // Ends a read transaction on every way out.
@@ -500,7 +502,13 @@ BOOL ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID,
   EVENTLOGRECORD head{};
   head.Reserved = ELF_LOG_SIGNATURE;
   const uint32_t fixedTime = reportTime;
-  head.TimeGenerated = fixedTime ? fixedTime : static_cast<DWORD>(std::time(nullptr));
+  timespec now{};
+  if (fixedTime) {
+    now.tv_sec = fixedTime;
+  } else {
+    clock_gettime(CLOCK_REALTIME, &now);
+  }
+  head.TimeGenerated = static_cast<DWORD>(now.tv_sec);
   head.TimeWritten = head.TimeGenerated;
   head.EventID = dwEventID;
   head.EventType = wType;
@@ -527,7 +535,9 @@ BOOL ReportEventW(HANDLE hEventLog, WORD wType, WORD wCategory, DWORD dwEventID,
 
   std::lock_guard guard(log->lock);
   try {
-    log->db_.Insert(record);
+    const DWORD number = log->db_.Insert(record);
+    const StoredEvent stored{wType, wCategory, dwEventID, number, now.tv_sec, static_cast<int32_t>(now.tv_nsec / 1000)};
+    log->forwarder_.Forward(stored, strings);
     return TRUE;
   } catch (const OsError& failure) {
     const DWORD error = failure.code;

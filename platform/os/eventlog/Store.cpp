@@ -137,13 +137,14 @@ LogDatabase::Range LogDatabase::ReadRange() {
   return range;
 }
 
-void LogDatabase::Insert(const std::vector<BYTE>& record) {
+DWORD LogDatabase::Insert(const std::vector<BYTE>& record) {
   sqlite3_stmt* s = insert_.get();
   sqlite3_bind_blob(s, 1, record.data(), static_cast<int>(record.size()), SQLITE_STATIC);
   const int rc = sqlite3_step(s);
   sqlite3_reset(s);
   sqlite3_clear_bindings(s);
   if (rc != SQLITE_DONE) throw OsError{ErrorOf(rc)};
+  return static_cast<DWORD>(sqlite3_last_insert_rowid(db_.get()));
 }
 
 void LogDatabase::Commit() noexcept {

@@ -61,7 +61,8 @@ class LogDatabase {
   };
   Range ReadRange();
 
-  void Insert(const std::vector<BYTE>& record);
+  // Stores a record; returns the number the log gave it.
+  DWORD Insert(const std::vector<BYTE>& record);
 
   // A read transaction's ends, prepared as a reader may read many times.
   void Begin() { Run(begin_.get()); }

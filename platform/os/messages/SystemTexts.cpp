@@ -5,6 +5,7 @@
 #include <ztlogger/platform/os/FileMapping.h>
 #include <ztlogger/platform/os/WinConstants.h>
 #include <ztlogger/platform/os/eventlog/Api.h>
+#include <ztlogger/platform/os/eventlog/Syslog.h>
 #include <ztlogger/platform/os/messages/Format.h>
 #include <ztlogger/platform/os/messages/PeFile.h>
 
@@ -58,6 +59,11 @@ constexpr SystemMessage systemMessages[] = {
     {ERROR_EVENTLOG_FILE_CHANGED, "The event log file has changed between read operations."},
     {RPC_S_SERVER_UNAVAILABLE, "The RPC server is unavailable."},
     {RPC_S_INVALID_BOUND, "The array bounds are invalid."},
+    {WSAEWOULDBLOCK, "A non-blocking socket operation could not be completed immediately."},
+    {WSAEMSGSIZE,
+     "A message sent on a datagram socket was larger than the internal message buffer or some other network limit, "
+     "or the buffer used to receive a datagram into was smaller than the datagram itself."},
+    {WSAECONNREFUSED, "No connection could be made because the target machine actively refused it."},
     {ERROR_RESOURCE_DATA_NOT_FOUND, "The specified image file did not contain a resource section."},
     {ERROR_RESOURCE_TYPE_NOT_FOUND, "The specified resource type cannot be found in the image file."},
     {ERROR_RESOURCE_LANG_NOT_FOUND, "The specified resource language ID cannot be found in the image file."},
