@@ -36,9 +36,11 @@
 // starting with "." belong to the store: ".tmp-*" files and folders being
 // written, ".del-*" keys being removed.
 //
-// Earlier versions folded only ASCII, Latin-1, Greek and Cyrillic letters:
-// a name whose spelling folds otherwise now is still found under the folded
-// name of those versions, and keeps it.
+// Earlier versions folded only ASCII, Latin-1, Greek and Cyrillic letters,
+// so an entry they made for "ā" is named after "ā", not "Ā": a name missing
+// at its place, one of whose letters has a spelling they folded otherwise,
+// is looked for among the spellings stored in its folder, and the entry
+// found keeps its place.
 //
 // Every entry is reached beneath the prefix without following a link (a
 // link in the store is refused as ERROR_ACCESS_DENIED). A key made in a
@@ -261,10 +263,10 @@ Place Look(std::string path) {
   return {std::move(path), error == ELOOP, ErrorOf(error)};
 }
 
-// Where a name lives under one folding: a name of plain length has one
+// Where a name lives as this version folds it: a name of plain length has one
 // place; a hashed one is looked for along its chain until a free place.
-Place LocateFolded(const std::string& folder, std::u16string_view name, bool isKey, Fold fold) {
-  const std::u16string folded = FoldWith(name, fold);
+Place LocateFolded(const std::string& folder, std::u16string_view name, bool isKey) {
+  const std::u16string folded = FoldName(name);
   const std::string prefix = folder + (isKey ? "/" : "/v");
   std::string encoded = Encode(folded);
   if (encoded.size() <= kMaxPlainName) return Look(prefix + encoded);
@@ -277,24 +279,41 @@ Place LocateFolded(const std::string& folder, std::u16string_view name, bool isK
   }
 }
 
-bool FoldsAsBefore(std::u16string_view name) { return FoldWith(name, LegacyFold) == FoldName(name); }
+// Whether a name could have been stored elsewhere by earlier versions: one
+// of its upper-case letters has a spelling they did not fold to it.
+bool MayBeStoredAsBefore(std::u16string_view name) {
+  static const std::vector<bool> foldedOtherwise = [] {
+    std::vector<bool> marks(0x10000);
+    for (char32_t c = 0; c < 0x10000; ++c) {
+      const char16_t unit = static_cast<char16_t>(c);
+      if (LegacyFold(unit) != unicode::SimpleUpperCase(unit)) marks[unicode::SimpleUpperCase(unit)] = true;
+    }
+    return marks;
+  }();
+  for (char16_t c : name)
+    if (foldedOtherwise[unicode::SimpleUpperCase(c)]) return true;
+  return false;
+}
+
+// The entry of a folder whose stored spelling is the name's in any case.
+std::optional<std::string> FindSpelling(const std::string& folder, std::u16string_view name, bool isKey);
 
 }  // namespace
 
 // Where a name lives in a folder; a name missing there may have been stored
 // under the folding of earlier versions.
 Place Locate(const std::string& folder, std::u16string_view name, bool isKey) {
-  Place place = LocateFolded(folder, name, isKey, unicode::SimpleUpperCase);
-  if (place.exists || place.error != ERROR_SUCCESS || FoldsAsBefore(name)) return place;
-  Place legacy = LocateFolded(folder, name, isKey, LegacyFold);
-  return legacy.exists ? legacy : place;
+  Place place = LocateFolded(folder, name, isKey);
+  if (place.exists || place.error != ERROR_SUCCESS || !MayBeStoredAsBefore(name)) return place;
+  if (auto earlier = FindSpelling(folder, name, isKey)) return {std::move(*earlier), true};
+  return place;
 }
 
 // The path of a value when it exists, without a look at the folder for a
-// name of plain length that folds as it did in earlier versions.
+// name of plain length that earlier versions stored in the same place.
 std::string ValuePath(const std::string& folder, std::u16string_view name) {
   std::string encoded = Encode(FoldName(name));
-  if (encoded.size() <= kMaxPlainName && FoldsAsBefore(name)) return folder + "/v" + encoded;
+  if (encoded.size() <= kMaxPlainName && !MayBeStoredAsBefore(name)) return folder + "/v" + encoded;
   return Locate(folder, name, false).path;
 }
 
@@ -469,6 +488,28 @@ DIR* OpenListing(const std::string& folder) {
   DIR* dir = fdopendir(fd);
   if (dir == nullptr) close(fd);
   return dir;
+}
+
+}  // namespace
+
+namespace {
+
+std::optional<std::string> FindSpelling(const std::string& folder, std::u16string_view name, bool isKey) {
+  DIR* dir = OpenListing(folder);
+  if (dir == nullptr) return std::nullopt;
+  std::optional<std::string> found;
+  while (const dirent* entry = readdir(dir)) {
+    const bool keyEntry = entry->d_type == DT_DIR;
+    if (entry->d_name[0] == '.' || keyEntry != isKey || (!isKey && entry->d_name[0] != 'v')) continue;
+    const std::string path = folder + "/" + entry->d_name;
+    const auto stored = isKey ? StoredKeyName(path) : StoredValueName(path);
+    if (stored && SameName(*stored, name)) {
+      found = path;
+      break;
+    }
+  }
+  closedir(dir);
+  return found;
 }
 
 }  // namespace
