@@ -114,9 +114,9 @@ LogDatabase::LogDatabase(const String& path) : path_(path) {
   MakeLogFolder(path);
   CheckLogFile(path);
   sqlite3* raw = nullptr;
-  const int rc = sqlite3_open_v2(
-      path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW,
-      nullptr);
+  const int rc =
+      sqlite3_open_v2(path.c_str(), &raw,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW, nullptr);
   db_.reset(raw);
   if (rc != SQLITE_OK) throw OsError{OpenErrorOf(raw, rc)};
   const int wait = writerWaitMs;

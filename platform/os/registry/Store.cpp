@@ -89,9 +89,7 @@ Entry Split(const std::string& path) {
   return {path.substr(0, slash), path.substr(slash + 1)};
 }
 
-int OpenFolder(const std::string& folder, int flags = O_PATH) {
-  return OpenBeneathPrefix(folder, flags | O_DIRECTORY);
-}
+int OpenFolder(const std::string& folder, int flags = O_PATH) { return OpenBeneathPrefix(folder, flags | O_DIRECTORY); }
 
 // The modes of what is made in a folder: a key's folder and a value's file.
 struct Modes {
@@ -405,7 +403,8 @@ DWORD CreateKeyFolder(std::string folder, std::u16string_view name, std::string&
     if (dir.Get() < 0) return errno == ENOENT ? ERROR_KEY_DELETED : ErrorOf(errno);
     const Modes modes = ModesIn(dir.Get());
     const std::string temp = UniqueName("tmp");
-    if (mkdirat(dir.Get(), temp.c_str(), modes.folder) != 0) return errno == ENOENT ? ERROR_KEY_DELETED : ErrorOf(errno);
+    if (mkdirat(dir.Get(), temp.c_str(), modes.folder) != 0)
+      return errno == ENOENT ? ERROR_KEY_DELETED : ErrorOf(errno);
     int error = WriteKeySpelling(dir.Get(), temp, name, modes.file);
     if (error == 0 && renameat2(dir.Get(), temp.c_str(), dir.Get(), Split(path).name.c_str(), RENAME_NOREPLACE) != 0)
       error = errno;
@@ -575,7 +574,9 @@ namespace {
 // Makes a key's tree private to its owner: folders 0700, files 0600.
 DWORD MakePrivate(const std::string& folder) {
   std::error_code error;
-  const auto mode = [](bool isFolder) { return isFolder ? fs::perms::owner_all : fs::perms::owner_read | fs::perms::owner_write; };
+  const auto mode = [](bool isFolder) {
+    return isFolder ? fs::perms::owner_all : fs::perms::owner_read | fs::perms::owner_write;
+  };
   fs::permissions(folder, mode(true), fs::perm_options::replace, error);
   for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
     if (it->is_symlink(error)) continue;

@@ -93,8 +93,9 @@ TEST(SharedPrefix, TheCurrentUsersKeyOfEarlierVersionsIsTakenOverPrivately) {
   ztl::test::TestDir dir;
   // Earlier versions kept one HKEY_CURRENT_USER folder beside the machine's.
   HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\App", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
+  ASSERT_EQ(
+      RegCreateKeyExW(HKEY_LOCAL_MACHINE, u"Software\\App", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+      ERROR_SUCCESS);
   const DWORD kept = 17;
   ASSERT_EQ(RegSetValueExW(key, u"Kept", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&kept), sizeof kept),
             ERROR_SUCCESS);
