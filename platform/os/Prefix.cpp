@@ -74,6 +74,20 @@ int OpenAt2(int folder, const String& relative, int flags, mode_t mode) {
   return static_cast<int>(::syscall(SYS_openat2, folder, relative.c_str(), &how, sizeof how));
 }
 
+// Opens one name in a folder without following it: O_PATH with O_NOFOLLOW
+// would open a link itself, so that one is refused here as openat2 refuses it.
+int OpenName(int folder, const String& name, int flags, mode_t mode) {
+  if (!(flags & O_PATH)) return ::openat(folder, name.c_str(), flags | O_NOFOLLOW, mode);
+  Descriptor entry(::openat(folder, name.c_str(), (flags & ~O_DIRECTORY) | O_NOFOLLOW));
+  struct stat info {};
+  if (entry.Get() < 0 || ::fstat(entry.Get(), &info) != 0) return -1;
+  if (S_ISLNK(info.st_mode) || ((flags & O_DIRECTORY) && !S_ISDIR(info.st_mode))) {
+    errno = S_ISLNK(info.st_mode) ? ELOOP : ENOTDIR;
+    return -1;
+  }
+  return entry.Release();
+}
+
 // For kernels without openat2: each name opened on its own, no link followed.
 int OpenEachName(int folder, const String& relative, int flags, mode_t mode) {
   std::vector<std::string_view> names;
@@ -91,19 +105,11 @@ int OpenEachName(int folder, const String& relative, int flags, mode_t mode) {
   if (current.Get() < 0) return -1;
   if (names.empty()) return ::openat(current.Get(), ".", flags, mode);
   for (size_t i = 0; i + 1 < names.size(); ++i) {
-    const String name(names[i]);
-    const int next = ::openat(current.Get(), name.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    const int next = OpenName(current.Get(), String(names[i]), O_PATH | O_DIRECTORY | O_CLOEXEC, 0);
     if (next < 0) return -1;
     current.Reset(next);
   }
-  Descriptor last(::openat(current.Get(), String(names.back()).c_str(), flags | O_NOFOLLOW, mode));
-  // O_PATH with O_NOFOLLOW opens a link itself: refused as openat2 would.
-  struct stat info {};
-  if (last.Get() >= 0 && (flags & O_PATH) && ::fstat(last.Get(), &info) == 0 && S_ISLNK(info.st_mode)) {
-    errno = ELOOP;
-    return -1;
-  }
-  return last.Release();
+  return OpenName(current.Get(), String(names.back()), flags, mode);
 }
 
 int OpenBeneath(int folder, const String& relative, int flags, mode_t mode) {
