@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include <ztlogger/platform/os/HandleTable.h>
+#include <ztlogger/platform/os/Prefix.h>
 #include <ztlogger/platform/os/WideText.h>
 
 namespace ztl::os {
@@ -77,7 +78,7 @@ size_t Granularity() { return static_cast<size_t>(::sysconf(_SC_PAGESIZE)); }
 
 int OpenFileForReading(const String& path) {
   // Without O_NONBLOCK the open of a FIFO would wait for a writer.
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  const int fd = OpenBeneathPrefix(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) return -1;
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {

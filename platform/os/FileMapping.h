@@ -96,9 +96,10 @@ namespace ztl::os {
 
 // The services' one way to open a file by name for reading: an existing
 // regular file, opened close-on-exec without ever waiting (a FIFO is not
-// waited on for a writer). Returns the descriptor, the caller's to close, or
-// -1 with errno set: EISDIR for a folder, ENODEV for anything else that is
-// no regular file (FIFO, device, socket).
+// waited on for a writer), and beneath the platform prefix without following
+// a link (os/Prefix.h). Returns the descriptor, the caller's to close, or -1
+// with errno set: EISDIR for a folder, ENODEV for anything else that is no
+// regular file (FIFO, device, socket), ELOOP for a link in the prefix.
 ZTL_PLATFORM_API int OpenFileForReading(const String& path);
 
 // Reads the whole of a file opened so into bytes; 0 or the errno value

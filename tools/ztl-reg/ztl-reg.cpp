@@ -49,6 +49,11 @@ int Fail(const std::string& message) {
   return 1;
 }
 
+// A failure as reg.exe words it: refused access said as such, else `otherwise`.
+int FailWith(LSTATUS result, const std::string& otherwise) {
+  return Fail(result == ERROR_ACCESS_DENIED ? "ERROR: Access is denied." : otherwise);
+}
+
 int Usage(const char* problem = nullptr) {
   if (problem) std::cerr << "ERROR: " << problem << "\n";
   std::cerr << "Type \"ztl-reg --help\" for usage.\n";
@@ -202,7 +207,7 @@ void QueryKey(HKEY key, const KeyPath& path, bool recurse) {
 
 int Query(const KeyPath& path, const Options& o) {
   Key key;
-  if (key.Open(path, KEY_READ) != ERROR_SUCCESS) return Fail(kNotFound);
+  if (const LSTATUS opened = key.Open(path, KEY_READ)) return FailWith(opened, kNotFound);
   if (o.v || o.ve) {
     const std::u16string name = o.v ? Utf8ToUtf16(*o.v) : std::u16string();
     for (const Value& value : ValuesOf(key.Handle())) {
@@ -278,7 +283,7 @@ int Add(const KeyPath& path, const Options& o) {
   if (o.t && !(type = TypeNamed(*o.t))) return Usage("Invalid type; see \"ztl-reg --help\".");
   Key key;
   if (const LSTATUS result = key.Create(path))
-    return Fail("ERROR: Cannot create the key (error " + std::to_string(result) + ").");
+    return FailWith(result, "ERROR: Cannot create the key (error " + std::to_string(result) + ").");
   if (!o.v && !o.ve) {
     std::cout << kDone << "\n";
     return 0;
@@ -293,14 +298,14 @@ int Add(const KeyPath& path, const Options& o) {
   if (!data) return Usage("Invalid data for the type.");
   if (const LSTATUS result =
           RegSetValueExW(key.Handle(), name.c_str(), 0, *type, data->data(), static_cast<DWORD>(data->size())))
-    return Fail("ERROR: Cannot set the value (error " + std::to_string(result) + ").");
+    return FailWith(result, "ERROR: Cannot set the value (error " + std::to_string(result) + ").");
   std::cout << kDone << "\n";
   return 0;
 }
 
 int Delete(const KeyPath& path, const Options& o) {
   Key key;
-  if (key.Open(path, KEY_ALL_ACCESS) != ERROR_SUCCESS) return Fail(kNotFound);
+  if (const LSTATUS opened = key.Open(path, KEY_ALL_ACCESS)) return FailWith(opened, kNotFound);
   if (o.v || o.ve) {
     const std::u16string name = o.v ? Utf8ToUtf16(*o.v) : std::u16string();
     if (RegQueryValueExW(key.Handle(), name.c_str(), nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
@@ -329,7 +334,7 @@ bool Exists(const std::string& file) {
 
 int Export(const KeyPath& path, const std::string& file, const Options& o) {
   Key key;
-  if (key.Open(path, KEY_READ) != ERROR_SUCCESS) return Fail(kNotFound);
+  if (const LSTATUS opened = key.Open(path, KEY_READ)) return FailWith(opened, kNotFound);
   if (!o.y && Exists(file) && !Confirm("File " + file + " already exists. Overwrite it")) {
     std::cout << "The operation was cancelled.\n";
     return 1;

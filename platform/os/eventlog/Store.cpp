@@ -1,8 +1,10 @@
 // The event logs' store (see Store.h): opening a log's database (creating
 // its tables in WAL mode), its statements, and the cache of idle databases
-// that survives neither fork() nor the process's exit. Relies on SQLite.
+// that survives neither fork() nor the process's exit. Relies on SQLite, and
+// on the prefix (os/Prefix.h) for the logs' folder and a link-free path.
 #include <ztlogger/platform/os/eventlog/Store.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,6 +13,7 @@
 #include <filesystem>
 
 #include <ztlogger/platform/os/OsError.h>
+#include <ztlogger/platform/os/Prefix.h>
 #include <ztlogger/platform/os/Testing.h>
 #include <ztlogger/platform/os/WinConstants.h>
 #include <ztlogger/platform/os/eventlog/Api.h>
@@ -25,6 +28,11 @@
 // midway leaves nothing of it. "state" counts the clears, so that a handle
 // opened before a clear can tell that its log changed. The databases run in
 // WAL mode: readers never wait for writers, writers wait for each other.
+//
+// The logs' folder is shared by the prefix's users: its owner's, 0755, so
+// that the logs (0644, as SQLite makes them) are read by all and written by
+// their owner; another user's write fails with ERROR_ACCESS_DENIED. A
+// database that is a link is refused, never followed.
 
 namespace ztl::os {
 namespace {
@@ -61,17 +69,56 @@ DWORD ErrorOf(int rc) {
   }
 }
 
+namespace {
+
+// Makes the folder of a log where missing: a store folder of the prefix,
+// checked, or any other folder as given.
+void MakeLogFolder(const String& path) {
+  const String folder = fs::path(path).parent_path();
+  const int failed = MakeStoreFolder(folder, 0755);
+  if (failed == EXDEV) {
+    std::error_code ignored;
+    fs::create_directories(folder, ignored);
+  } else if (failed != 0) {
+    throw OsError{failed == EACCES ? ERROR_ACCESS_DENIED : Win32ErrorFromErrno(failed)};
+  }
+}
+
+// Refuses a log's name that holds a link or no regular file (a FIFO, a
+// device): no log.
+void CheckLogFile(const String& path) {
+  const int fd = OpenBeneathPrefix(path, O_PATH);
+  if (fd < 0) {
+    if (errno == ELOOP || errno == EXDEV) throw OsError{ERROR_ACCESS_DENIED};
+    return;
+  }
+  struct stat named {};
+  const bool regular = ::fstat(fd, &named) == 0 && S_ISREG(named.st_mode);
+  ::close(fd);
+  if (!regular) throw OsError{ERROR_EVENTLOG_FILE_CORRUPT};
+}
+
+// The error of a failed open: a folder or file the caller may not write, or
+// a link, is ERROR_ACCESS_DENIED.
+DWORD OpenErrorOf(sqlite3* db, int rc) {
+  if (db == nullptr) return ErrorOf(rc);
+  const int extended = sqlite3_extended_errcode(db);
+  if (extended == SQLITE_CANTOPEN_SYMLINK) return ERROR_ACCESS_DENIED;
+  if ((extended & 0xFF) == SQLITE_CANTOPEN && sqlite3_system_errno(db) == EACCES) return ERROR_ACCESS_DENIED;
+  return ErrorOf(rc);
+}
+
+}  // namespace
+
 LogDatabase::LogDatabase(const String& path) : path_(path) {
-  std::error_code ignored;
-  fs::create_directories(fs::path(path).parent_path(), ignored);
-  // A log's name that holds no regular file (a FIFO, a device) is no log.
-  struct stat named;
-  if (::stat(path.c_str(), &named) == 0 && !S_ISREG(named.st_mode)) throw OsError{ERROR_EVENTLOG_FILE_CORRUPT};
+  MakeLogFolder(path);
+  CheckLogFile(path);
   sqlite3* raw = nullptr;
   const int rc =
-      sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+      sqlite3_open_v2(path.c_str(), &raw,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW, nullptr);
   db_.reset(raw);
-  if (rc != SQLITE_OK) throw OsError{ErrorOf(rc)};
+  if (rc != SQLITE_OK) throw OsError{OpenErrorOf(raw, rc)};
   const int wait = writerWaitMs;
   sqlite3_busy_timeout(db_.get(), wait ? wait : kWriterWaitMs);
   // A log made before is only read here, so that opening it never waits

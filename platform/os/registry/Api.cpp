@@ -11,7 +11,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -29,8 +28,6 @@ namespace ztl::os {
 using namespace registry;
 
 namespace {
-
-namespace fs = std::filesystem;
 
 // Open keys. Handles of keys have a table of their own; their values are
 // small multiples of four, apart from the predefined keys' values.
@@ -71,18 +68,24 @@ const char* RootName(HKEY key) {
   }
 }
 
+// The folder of a root key, made where missing. HKEY_CURRENT_USER is the
+// caller's own key under HKEY_USERS, as Windows maps it through the SID.
+DWORD RootFolder(HKEY handle, const char* root, std::string& folder) {
+  const std::string registry = RegistryFolder();
+  if (handle == HKEY_CURRENT_USER) return CurrentUserFolder(registry, folder);
+  folder = registry + "/" + root;
+  // Every user makes their own key under HKEY_USERS.
+  const int failed = MakeStoreFolder(folder, handle == HKEY_USERS ? 01777 : 0755);
+  return failed == 0 ? ERROR_SUCCESS : ErrorOf(failed);
+}
+
 // The key a handle names, or nullptr with the error.
 std::shared_ptr<Key> Resolve(HKEY handle, DWORD& error) {
   error = ERROR_SUCCESS;
   if (const char* root = RootName(handle)) {
     auto key = std::make_shared<Key>();
-    key->folder = RegistryFolder() + "/" + root;
-    std::error_code made;
-    if (!IsFolder(key->folder) && !fs::create_directories(key->folder, made) && !IsFolder(key->folder)) {
-      error = made ? ErrorOf(made.value()) : ERROR_ACCESS_DENIED;
-      return nullptr;
-    }
-    return key;
+    error = RootFolder(handle, root, key->folder);
+    return error == ERROR_SUCCESS ? key : nullptr;
   }
   KeyTable& table = Keys();
   std::lock_guard guard(table.lock);
@@ -139,6 +142,7 @@ DWORD OpenOrCreate(HKEY hKey, LPCWSTR lpSubKey, REGSAM samDesired, PHKEY phkResu
     bool mayCreate = Allowed(*parent, KEY_CREATE_SUB_KEY);
     for (const auto& name : names) {
       const Place place = Locate(key->folder, name, true);
+      if (place.error != ERROR_SUCCESS) return place.error;
       if (place.exists) {
         key->folder = place.path;
         created = false;
@@ -237,6 +241,7 @@ LSTATUS RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, cons
   if (value.name.size() > REG_MAX_VALUE_NAME) return ERROR_INVALID_PARAMETER;
   if (!IsFolder(key->folder)) return ERROR_KEY_DELETED;
   const Place place = Locate(key->folder, value.name, false);
+  if (place.error != ERROR_SUCCESS) return static_cast<LSTATUS>(place.error);
   // A value replaced keeps its spelling and its place in the enumeration.
   Bytes old;
   Value previous;
@@ -259,7 +264,8 @@ LSTATUS RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
   const std::u16string name = ValueName(lpValueName);
   if (name.size() > REG_MAX_VALUE_NAME) return ERROR_FILE_NOT_FOUND;
   const Place place = Locate(key->folder, name, false);
-  if (!place.exists || unlink(place.path.c_str()) != 0)
+  if (place.error != ERROR_SUCCESS) return static_cast<LSTATUS>(place.error);
+  if (!place.exists || RemoveValueFile(place.path) != ERROR_SUCCESS)
     return static_cast<LSTATUS>(KeyError(*key, ERROR_FILE_NOT_FOUND));
   return ERROR_SUCCESS;
 }
@@ -281,7 +287,7 @@ LSTATUS DeleteKey(HKEY hKey, LPCWSTR lpSubKey, bool tree) {
       }
       for (const auto& value : ListValues(key->folder)) {
         const Place place = Locate(key->folder, value.name, false);
-        unlink(place.path.c_str());
+        if (place.exists && place.error == ERROR_SUCCESS) RemoveValueFile(place.path);
       }
       return ERROR_SUCCESS;
     }
@@ -327,7 +333,7 @@ LSTATUS RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcName, 
   if (lpcClass) *lpcClass = 0;
   if (lpftLastWriteTime) {
     struct stat st {};
-    stat(Locate(key->folder, name, true).path.c_str(), &st);
+    StatEntry(Locate(key->folder, name, true).path, st);
     *lpftLastWriteTime = FileTimeOf(st.st_mtim);
   }
   return ERROR_SUCCESS;
@@ -373,7 +379,7 @@ LSTATUS RegQueryInfoKeyW(HKEY hKey, LPWSTR lpClass, LPDWORD lpcClass, LPDWORD, L
   if (!key) return static_cast<LSTATUS>(error);
   if (!Allowed(*key, KEY_QUERY_VALUE)) return ERROR_ACCESS_DENIED;
   struct stat st;
-  if (stat(key->folder.c_str(), &st) != 0) return ERROR_KEY_DELETED;
+  if (!StatEntry(key->folder, st)) return ERROR_KEY_DELETED;
   const auto subkeys = ListSubkeys(key->folder);
   const auto values = ListValues(key->folder);
   size_t maxSubkey = 0, maxName = 0, maxData = 0;

@@ -1,6 +1,8 @@
 // The registry's store on disk (see Store.h): the layout of keys and values
 // in folders and files, and the one-step writes that keep each value whole
-// for readers in other processes. Relies on POSIX file calls only.
+// for readers in other processes. Relies on POSIX file calls, on the
+// prefix's way of reaching a path without following links (os/Prefix.h), and
+// on the Unicode upper case (rtl/UpperCase.h).
 #include <ztlogger/platform/os/registry/Store.h>
 
 #include <dirent.h>
@@ -19,6 +21,7 @@
 #include <ztlogger/platform/os/FileMapping.h>
 #include <ztlogger/platform/os/Prefix.h>
 #include <ztlogger/platform/os/registry/Api.h>
+#include <ztlogger/platform/rtl/UpperCase.h>
 
 // The store. A key is a folder; its spelling is kept in the file ".name"
 // inside it (UTF-16LE). A value is a file: a header (magic, type, creation
@@ -32,6 +35,19 @@
 // no lower-case letters, so a key and a value of one name never meet. Names
 // starting with "." belong to the store: ".tmp-*" files and folders being
 // written, ".del-*" keys being removed.
+//
+// Earlier versions folded only ASCII, Latin-1, Greek and Cyrillic letters,
+// so an entry they made for "ā" is named after "ā", not "Ā": a name missing
+// at its place, one of whose letters has a spelling they folded otherwise,
+// is looked for among the spellings stored in its folder, and the entry
+// found keeps its place.
+//
+// Every entry is reached beneath the prefix without following a link (a
+// link in the store is refused as ERROR_ACCESS_DENIED). A key made in a
+// sticky folder (HKEY_USERS, where each user makes their own key) is
+// private to its owner: folder 0700, values 0600; every other key folder
+// takes its parent's permissions but the right of others to write, its
+// value files the same without execution.
 
 namespace ztl::os::registry {
 
@@ -45,9 +61,53 @@ constexpr size_t kMaxPlainName = 200;  // bytes of an encoded name kept as a fil
 
 }  // namespace
 
-// Upper case as the registry compares names: letters of ASCII, Latin-1,
-// Greek and Cyrillic; every other character is its own upper case.
-char16_t Fold(char16_t c) {
+namespace {
+
+// A descriptor closed on every way out.
+class Descriptor {
+ public:
+  explicit Descriptor(int fd) : fd_(fd) {}
+  ~Descriptor() {
+    if (fd_ >= 0) close(fd_);
+  }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+  int Get() const { return fd_; }
+
+ private:
+  int fd_;
+};
+
+// A path split into its folder and the last name.
+struct Entry {
+  std::string folder;
+  std::string name;
+};
+
+Entry Split(const std::string& path) {
+  const size_t slash = path.find_last_of('/');
+  return {path.substr(0, slash), path.substr(slash + 1)};
+}
+
+int OpenFolder(const std::string& folder, int flags = O_PATH) { return OpenBeneathPrefix(folder, flags | O_DIRECTORY); }
+
+// The modes of what is made in a folder: a key's folder and a value's file.
+struct Modes {
+  mode_t folder;
+  mode_t file;
+};
+
+Modes ModesIn(int folder) {
+  struct stat st {};
+  if (fstat(folder, &st) != 0 || (st.st_mode & S_ISVTX)) return {0700, 0600};
+  return {static_cast<mode_t>(st.st_mode & 0755), static_cast<mode_t>(st.st_mode & 0644)};
+}
+
+}  // namespace
+
+// The folding of earlier versions: letters of ASCII, Latin-1, Greek and
+// Cyrillic; every other character is its own upper case.
+char16_t LegacyFold(char16_t c) {
   if (c >= u'a' && c <= u'z') return static_cast<char16_t>(c - 0x20);
   if (c < 0xE0) return c;
   if (c <= 0xFE) return c == 0xF7 ? c : static_cast<char16_t>(c - 0x20);
@@ -58,18 +118,17 @@ char16_t Fold(char16_t c) {
   return c;
 }
 
-std::u16string FoldName(std::u16string_view name) {
+using Fold = char16_t (*)(char16_t);
+
+std::u16string FoldWith(std::u16string_view name, Fold fold) {
   std::u16string folded(name);
-  for (char16_t& c : folded) c = Fold(c);
+  for (char16_t& c : folded) c = fold(c);
   return folded;
 }
 
-bool SameName(std::u16string_view a, std::u16string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (Fold(a[i]) != Fold(b[i])) return false;
-  return true;
-}
+std::u16string FoldName(std::u16string_view name) { return FoldWith(name, unicode::SimpleUpperCase); }
+
+bool SameName(std::u16string_view a, std::u16string_view b) { return unicode::EqualIgnoringCase(a, b); }
 
 // The file name of a folded name, before a long one is hashed.
 std::string Encode(std::u16string_view folded) {
@@ -187,31 +246,72 @@ std::optional<std::u16string> StoredValueName(const std::string& file) {
   return value.name;
 }
 
-// Where a name lives in a folder: the entry's path, and whether it exists.
-// A name of plain length has one place; a hashed one is looked for along its
-// chain until a free place.
-Place Locate(const std::string& folder, std::u16string_view name, bool isKey) {
+namespace {
+
+// Whether an entry is there, without following it: a link is there but
+// refused, as is a folder the caller may not search.
+Place Look(std::string path) {
+  const int fd = OpenBeneathPrefix(path, O_PATH);
+  if (fd >= 0) {
+    close(fd);
+    return {std::move(path), true};
+  }
+  const int error = errno;
+  if (error == ENOENT || error == ENOTDIR) return {std::move(path), false};
+  return {std::move(path), error == ELOOP, ErrorOf(error)};
+}
+
+// Where a name lives as this version folds it: a name of plain length has one
+// place; a hashed one is looked for along its chain until a free place.
+Place LocateFolded(const std::string& folder, std::u16string_view name, bool isKey) {
   const std::u16string folded = FoldName(name);
   const std::string prefix = folder + (isKey ? "/" : "/v");
   std::string encoded = Encode(folded);
-  if (encoded.size() <= kMaxPlainName) {
-    std::string path = prefix + encoded;
-    return {path, access(path.c_str(), F_OK) == 0};
-  }
+  if (encoded.size() <= kMaxPlainName) return Look(prefix + encoded);
   const std::string base = prefix + HashedName(folded);
   for (int i = 0;; ++i) {
-    std::string path = i == 0 ? base : base + "-" + std::to_string(i);
-    if (access(path.c_str(), F_OK) != 0) return {path, false};
-    const auto stored = isKey ? StoredKeyName(path) : StoredValueName(path);
-    if (stored && SameName(*stored, name)) return {path, true};
+    Place place = Look(i == 0 ? base : base + "-" + std::to_string(i));
+    if (!place.exists || place.error != ERROR_SUCCESS) return place;
+    const auto stored = isKey ? StoredKeyName(place.path) : StoredValueName(place.path);
+    if (stored && SameName(*stored, name)) return place;
   }
 }
 
+// Whether a name could have been stored elsewhere by earlier versions: one
+// of its upper-case letters has a spelling they did not fold to it.
+bool MayBeStoredAsBefore(std::u16string_view name) {
+  static const std::vector<bool> foldedOtherwise = [] {
+    std::vector<bool> marks(0x10000);
+    for (char32_t c = 0; c < 0x10000; ++c) {
+      const char16_t unit = static_cast<char16_t>(c);
+      if (LegacyFold(unit) != unicode::SimpleUpperCase(unit)) marks[unicode::SimpleUpperCase(unit)] = true;
+    }
+    return marks;
+  }();
+  for (char16_t c : name)
+    if (foldedOtherwise[unicode::SimpleUpperCase(c)]) return true;
+  return false;
+}
+
+// The entry of a folder whose stored spelling is the name's in any case.
+std::optional<std::string> FindSpelling(const std::string& folder, std::u16string_view name, bool isKey);
+
+}  // namespace
+
+// Where a name lives in a folder; a name missing there may have been stored
+// under the folding of earlier versions.
+Place Locate(const std::string& folder, std::u16string_view name, bool isKey) {
+  Place place = LocateFolded(folder, name, isKey);
+  if (place.exists || place.error != ERROR_SUCCESS || !MayBeStoredAsBefore(name)) return place;
+  if (auto earlier = FindSpelling(folder, name, isKey)) return {std::move(*earlier), true};
+  return place;
+}
+
 // The path of a value when it exists, without a look at the folder for a
-// name of plain length.
+// name of plain length that earlier versions stored in the same place.
 std::string ValuePath(const std::string& folder, std::u16string_view name) {
   std::string encoded = Encode(FoldName(name));
-  if (encoded.size() <= kMaxPlainName) return folder + "/v" + encoded;
+  if (encoded.size() <= kMaxPlainName && !MayBeStoredAsBefore(name)) return folder + "/v" + encoded;
   return Locate(folder, name, false).path;
 }
 
@@ -222,16 +322,30 @@ DWORD ErrorOf(int error) {
     case ENOTDIR: return ERROR_FILE_NOT_FOUND;
     case EACCES:
     case EPERM:
-    case EROFS: return ERROR_ACCESS_DENIED;
+    case EROFS:
+    case ELOOP:  // a link in the store
+    case EXDEV: return ERROR_ACCESS_DENIED;
     case ENOSPC:
     case EDQUOT: return ERROR_DISK_FULL;
     default: return Win32ErrorFromErrno(error);
   }
 }
 
+bool StatEntry(const std::string& path, struct stat& st) {
+  const Descriptor entry(OpenBeneathPrefix(path, O_PATH));
+  return entry.Get() >= 0 && fstat(entry.Get(), &st) == 0;
+}
+
 bool IsFolder(const std::string& path) {
   struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+  return StatEntry(path, st) && S_ISDIR(st.st_mode);
+}
+
+DWORD RemoveValueFile(const std::string& path) {
+  const Entry entry = Split(path);
+  const Descriptor folder(OpenFolder(entry.folder));
+  if (folder.Get() < 0 || unlinkat(folder.Get(), entry.name.c_str(), 0) != 0) return ErrorOf(errno);
+  return ERROR_SUCCESS;
 }
 
 void RemoveQuietly(const std::string& path) {
@@ -241,18 +355,38 @@ void RemoveQuietly(const std::string& path) {
 
 // Writes a file aside and renames it into place.
 DWORD ReplaceFile(const std::string& folder, const std::string& target, const Bytes& content) {
-  const std::string temp = folder + "/" + UniqueName("tmp");
-  const int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+  const Descriptor dir(OpenFolder(folder));
+  if (dir.Get() < 0) return errno == ENOENT ? ERROR_KEY_DELETED : ErrorOf(errno);
+  const std::string temp = UniqueName("tmp");
+  const std::string name = Split(target).name;
+  const int fd =
+      openat(dir.Get(), temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, ModesIn(dir.Get()).file);
   if (fd < 0) return errno == ENOENT ? ERROR_KEY_DELETED : ErrorOf(errno);
   int error = WriteAll(fd, content.data(), content.size());
   if (close(fd) != 0 && error == 0) error = errno;
-  if (error == 0 && rename(temp.c_str(), target.c_str()) != 0) error = errno;
+  if (error == 0 && renameat(dir.Get(), temp.c_str(), dir.Get(), name.c_str()) != 0) error = errno;
   if (error != 0) {
-    unlink(temp.c_str());
+    unlinkat(dir.Get(), temp.c_str(), 0);
     return error == ENOENT ? ERROR_KEY_DELETED : ErrorOf(error);
   }
   return ERROR_SUCCESS;
 }
+
+namespace {
+
+// Writes a key's spelling into its folder, `key` in `parent`.
+int WriteKeySpelling(int parent, const std::string& key, std::u16string_view name, mode_t mode) {
+  const Descriptor folder(openat(parent, key.c_str(), O_PATH | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
+  if (folder.Get() < 0) return errno;
+  const int fd = openat(folder.Get(), ".name", O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, mode);
+  if (fd < 0) return errno;
+  const Bytes spelling = Utf16Bytes(name);
+  int error = WriteAll(fd, spelling.data(), spelling.size());
+  if (close(fd) != 0 && error == 0) error = errno;
+  return error;
+}
+
+}  // namespace
 
 // Creates the key `name` in `folder` in one step: made aside with its
 // spelling, then renamed into place unless someone made it meanwhile.
@@ -263,22 +397,22 @@ DWORD CreateKeyFolder(std::string folder, std::u16string_view name, std::string&
     const Place place = Locate(folder, name, true);
     path = place.path;
     created = false;
+    if (place.error != ERROR_SUCCESS) return place.error;
     if (place.exists) return IsFolder(path) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
-    const std::string temp = folder + "/" + UniqueName("tmp");
-    if (mkdir(temp.c_str(), 0755) != 0) return errno == ENOENT ? ERROR_KEY_DELETED : ErrorOf(errno);
-    const int fd = open((temp + "/.name").c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
-    int error = fd < 0 ? errno : 0;
-    if (fd >= 0) {
-      const Bytes spelling = Utf16Bytes(name);
-      error = WriteAll(fd, spelling.data(), spelling.size());
-      if (close(fd) != 0 && error == 0) error = errno;
-    }
-    if (error == 0 && renameat2(AT_FDCWD, temp.c_str(), AT_FDCWD, path.c_str(), RENAME_NOREPLACE) != 0) error = errno;
+    const Descriptor dir(OpenFolder(folder));
+    if (dir.Get() < 0) return errno == ENOENT ? ERROR_KEY_DELETED : ErrorOf(errno);
+    const Modes modes = ModesIn(dir.Get());
+    const std::string temp = UniqueName("tmp");
+    if (mkdirat(dir.Get(), temp.c_str(), modes.folder) != 0)
+      return errno == ENOENT ? ERROR_KEY_DELETED : ErrorOf(errno);
+    int error = WriteKeySpelling(dir.Get(), temp, name, modes.file);
+    if (error == 0 && renameat2(dir.Get(), temp.c_str(), dir.Get(), Split(path).name.c_str(), RENAME_NOREPLACE) != 0)
+      error = errno;
     if (error == 0) {
       created = true;
       return ERROR_SUCCESS;
     }
-    RemoveQuietly(temp);
+    RemoveQuietly(folder + "/" + temp);
     if (error != EEXIST && error != ENOTEMPTY) return ErrorOf(error);
     // Made by someone else meanwhile: open that one.
   }
@@ -310,7 +444,7 @@ constexpr int64_t kCoarseClockTicks = 50'000'000;  // nanoseconds: some ticks of
 // nanoseconds; 0 for a folder that is gone.
 int64_t FolderChanged(const std::string& folder) {
   struct stat st {};
-  if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return 0;
+  if (!StatEntry(folder, st) || !S_ISDIR(st.st_mode)) return 0;
   return int64_t{st.st_mtim.tv_sec} * 1000000000 + st.st_mtim.tv_nsec;
 }
 
@@ -337,15 +471,51 @@ DWORD FindKey(const std::string& folder, const std::vector<std::u16string_view>&
   path = folder;
   for (const auto& name : names) {
     const Place place = Locate(path, name, true);
+    if (place.error != ERROR_SUCCESS) return place.error;
     if (!place.exists) return ERROR_FILE_NOT_FOUND;
     path = place.path;
   }
   return IsFolder(path) ? ERROR_SUCCESS : ERROR_FILE_NOT_FOUND;
 }
 
+namespace {
+
+// A folder's listing, opened beneath the prefix; nullptr with errno.
+DIR* OpenListing(const std::string& folder) {
+  const int fd = OpenFolder(folder, O_RDONLY);
+  if (fd < 0) return nullptr;
+  DIR* dir = fdopendir(fd);
+  if (dir == nullptr) close(fd);
+  return dir;
+}
+
+}  // namespace
+
+namespace {
+
+std::optional<std::string> FindSpelling(const std::string& folder, std::u16string_view name, bool isKey) {
+  DIR* dir = OpenListing(folder);
+  if (dir == nullptr) return std::nullopt;
+  std::optional<std::string> found;
+  while (const dirent* entry = readdir(dir)) {
+    const bool keyEntry = entry->d_type == DT_DIR;
+    if (entry->d_name[0] == '.' || keyEntry != isKey || (!isKey && entry->d_name[0] != 'v')) continue;
+    const std::string path = folder + "/" + entry->d_name;
+    const auto stored = isKey ? StoredKeyName(path) : StoredValueName(path);
+    if (stored && SameName(*stored, name)) {
+      found = path;
+      break;
+    }
+  }
+  closedir(dir);
+  return found;
+}
+
+}  // namespace
+
 std::vector<std::u16string> ListSubkeys(const std::string& folder) {
   std::vector<std::pair<std::u16string, std::u16string>> found;  // folded, spelling
-  if (DIR* dir = opendir(folder.c_str())) {
+  if (DIR* dir = OpenListing(folder)) {
     while (const dirent* entry = readdir(dir)) {
       if (entry->d_name[0] == '.' || entry->d_type != DT_DIR) continue;
       if (auto name = StoredKeyName(folder + "/" + entry->d_name)) found.emplace_back(FoldName(*name), *name);
@@ -360,7 +530,7 @@ std::vector<std::u16string> ListSubkeys(const std::string& folder) {
 
 std::vector<Value> ListValues(const std::string& folder) {
   std::vector<Value> values;
-  if (DIR* dir = opendir(folder.c_str())) {
+  if (DIR* dir = OpenListing(folder)) {
     while (const dirent* entry = readdir(dir)) {
       if (entry->d_type == DT_DIR || entry->d_name[0] == '.') continue;
       Bytes bytes;
@@ -377,7 +547,7 @@ std::vector<Value> ListValues(const std::string& folder) {
 
 DWORD DeleteKeyFolder(const std::string& parent, const std::string& path, bool withSubkeys) {
   if (!withSubkeys) {
-    DIR* dir = opendir(path.c_str());
+    DIR* dir = OpenListing(path);
     if (dir == nullptr) return ErrorOf(errno);
     bool hasSubkeys = false;
     while (const dirent* entry = readdir(dir))
@@ -386,10 +556,74 @@ DWORD DeleteKeyFolder(const std::string& parent, const std::string& path, bool w
     if (hasSubkeys) return ERROR_ACCESS_DENIED;
   }
   // Out of sight in one step, then removed.
-  const std::string doomed = parent + "/" + UniqueName("del");
-  if (rename(path.c_str(), doomed.c_str()) != 0) return ErrorOf(errno);
-  RemoveQuietly(doomed);
+  const std::string doomed = UniqueName("del");
+  const Descriptor folder(OpenFolder(parent));
+  if (folder.Get() < 0 || renameat(folder.Get(), Split(path).name.c_str(), folder.Get(), doomed.c_str()) != 0)
+    return ErrorOf(errno);
+  RemoveQuietly(parent + "/" + doomed);
   return ERROR_SUCCESS;
+}
+
+std::u16string CurrentUserId() {
+  const std::string id = "S-1-5-21-0-0-0-" + std::to_string(geteuid());
+  return std::u16string(id.begin(), id.end());
+}
+
+namespace {
+
+// Makes a key's tree private to its owner: folders 0700, files 0600.
+DWORD MakePrivate(const std::string& folder) {
+  std::error_code error;
+  const auto mode = [](bool isFolder) {
+    return isFolder ? fs::perms::owner_all : fs::perms::owner_read | fs::perms::owner_write;
+  };
+  fs::permissions(folder, mode(true), fs::perm_options::replace, error);
+  for (fs::recursive_directory_iterator it(folder, error), end; !error && it != end; it.increment(error)) {
+    if (it->is_symlink(error)) continue;
+    fs::permissions(it->path(), mode(it->is_directory(error)), fs::perm_options::replace, error);
+  }
+  return error ? ErrorOf(error.value()) : ERROR_SUCCESS;
+}
+
+// Earlier versions kept one HKEY_CURRENT_USER for every user of a prefix:
+// its owner takes it over as their own key, once, in one step; it stays
+// where it is for any other user.
+DWORD AdoptEarlierUserKey(const std::string& registry, const std::string& users, const std::string& key) {
+  const std::string earlier = registry + "/HKEY_CURRENT_USER";
+  struct stat st {};
+  if (!StatEntry(earlier, st) || !S_ISDIR(st.st_mode) || st.st_uid != geteuid()) return ERROR_SUCCESS;
+  const Descriptor from(OpenFolder(registry));
+  const Descriptor to(OpenFolder(users));
+  if (from.Get() < 0 || to.Get() < 0) return ErrorOf(errno);
+  const std::string temp = UniqueName("tmp");
+  if (renameat(from.Get(), "HKEY_CURRENT_USER", to.Get(), temp.c_str()) != 0) return ErrorOf(errno);
+  int failed = WriteKeySpelling(to.Get(), temp, CurrentUserId(), 0600);
+  DWORD error = failed != 0 && failed != EEXIST ? ErrorOf(failed) : MakePrivate(users + "/" + temp);
+  if (error == ERROR_SUCCESS &&
+      renameat2(to.Get(), temp.c_str(), to.Get(), Split(key).name.c_str(), RENAME_NOREPLACE) != 0)
+    error = ErrorOf(errno);
+  if (error != ERROR_SUCCESS) renameat(to.Get(), temp.c_str(), from.Get(), "HKEY_CURRENT_USER");
+  return error;
+}
+
+}  // namespace
+
+DWORD CurrentUserFolder(const std::string& registry, std::string& folder) {
+  const std::string users = registry + "/HKEY_USERS";
+  // Each user makes their own key there, and may remove no other's.
+  if (const int failed = MakeStoreFolder(users, 01777)) return ErrorOf(failed);
+  const std::u16string id = CurrentUserId();
+  Place place = Locate(users, id, true);
+  if (place.error != ERROR_SUCCESS) return place.error;
+  if (!place.exists) {
+    if (const DWORD error = AdoptEarlierUserKey(registry, users, place.path)) return error;
+    bool created = false;
+    if (const DWORD error = CreateKeyFolder(users, id, place.path, created)) return error;
+  }
+  folder = place.path;
+  const Descriptor key(OpenFolder(folder));
+  if (key.Get() < 0) return ErrorOf(errno);
+  return TrustedStoreFolder(key.Get(), folder) ? ERROR_SUCCESS : ERROR_ACCESS_DENIED;
 }
 
 }  // namespace ztl::os::registry

@@ -3,6 +3,8 @@
 // read under the registry folder, apart from handles and notifications.
 // Relies on the POSIX file calls and on the platform prefix (os/Prefix.h)
 // through the registry's folder; knows nothing of open keys.
+#include <sys/stat.h>
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -16,7 +18,8 @@ namespace ztl::os::registry {
 
 using Bytes = std::basic_string<BYTE>;
 
-// Names as the registry compares them: folded to upper case.
+// Names as the registry compares them: folded to upper case (the simple
+// upper case of the Unicode Character Database).
 std::u16string FoldName(std::u16string_view name);
 bool SameName(std::u16string_view a, std::u16string_view b);
 
@@ -44,10 +47,13 @@ Bytes EncodeValue(DWORD type, uint64_t created, std::u16string_view name, const 
 std::optional<std::u16string> StoredKeyName(const std::string& folder);
 std::optional<std::u16string> StoredValueName(const std::string& file);
 
-// Where a name lives in a folder: the entry's path, and whether it exists.
+// Where a name lives in a folder: the entry's path, whether it exists, and
+// the error of an entry there that may not be used (a link, a folder the
+// caller may not search).
 struct Place {
   std::string path;
   bool exists;
+  DWORD error = ERROR_SUCCESS;
 };
 Place Locate(const std::string& folder, std::u16string_view name, bool isKey);
 // The path of a value when it exists.
@@ -55,13 +61,24 @@ std::string ValuePath(const std::string& folder, std::u16string_view name);
 
 // The Windows error code for an errno.
 DWORD ErrorOf(int error);
+// An entry's status, not following a link; false for none or a link.
+bool StatEntry(const std::string& path, struct stat& st);
 bool IsFolder(const std::string& path);
+DWORD RemoveValueFile(const std::string& path);
 void RemoveQuietly(const std::string& path);
 // Replaces a file in one step: written aside in the folder, then renamed.
 DWORD ReplaceFile(const std::string& folder, const std::string& target, const Bytes& content);
 // Makes the folder of a new key in one step; created false when another
 // process made it first.
 DWORD CreateKeyFolder(std::string folder, std::u16string_view name, std::string& path, bool& created);
+// The folder of HKEY_CURRENT_USER: the caller's own key under HKEY_USERS
+// (`registry` is the registry's folder), made private where missing, taking
+// over the one key of earlier versions when it is the caller's.
+DWORD CurrentUserFolder(const std::string& registry, std::string& folder);
+// The name of the caller's key under HKEY_USERS: "S-1-5-21-0-0-0-" and the
+// effective user id.
+std::u16string CurrentUserId();
+
 // Splits a key path at its backslashes, checking each name.
 DWORD SplitPath(LPCWSTR subKey, std::vector<std::u16string_view>& names);
 std::u16string ValueName(LPCWSTR name);

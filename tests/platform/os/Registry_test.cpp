@@ -101,6 +101,35 @@ TEST_F(Registry, KeysAreCreatedOnceFoundWithoutRegardToCaseAndKeepTheirSpelling)
   EXPECT_EQ(RegCloseKey(reinterpret_cast<HKEY>(uintptr_t{0x7777770})), ERROR_INVALID_HANDLE);
 }
 
+TEST_F(Registry, NamesEqualInAnyCaseBeyondLatinGreekAndCyrillicAreOneKey) {
+  HKEY parent = Create(u"Software\\Cases");
+  // Latin Extended-A, a letter with a stroke, fullwidth forms, Armenian, and
+  // the final sigma, whose upper case is the sigma's.
+  const std::vector<std::u16string> names = {u"\u0100", u"\u0101", u"\u0141", u"\u0142", u"\uFF21",
+                                             u"\uFF41", u"\u0531", u"\u0561", u"\u03C3", u"\u03C2"};
+  for (const auto& name : names) Create(name, parent);
+  const auto kept = SubkeyNames(parent);
+  EXPECT_EQ(kept, (std::vector<std::u16string>{u"\u0100", u"\u0141", u"\u03C3", u"\u0531", u"\uFF21"}));
+}
+
+TEST_F(Registry, NamesStoredUnderTheEarlierFoldingAreStillFound) {
+  // Earlier versions kept "ā" apart from "Ā", its entry named after the
+  // lower-case letter: such a store, as they left it.
+  HKEY key = Create(u"Legacy", HKEY_LOCAL_MACHINE);
+  ASSERT_EQ(SetDword(key, u"\u0101", 1), ERROR_SUCCESS);
+  const std::string folder = dir.Prefix() + "/registry/HKEY_LOCAL_MACHINE/LEGACY";
+  ASSERT_EQ(::rename((folder + "/v%0100").c_str(), (folder + "/v%0101").c_str()), 0);
+
+  DWORD value = 0;
+  DWORD size = sizeof value;
+  ASSERT_EQ(RegQueryValueExW(key, u"\u0100", nullptr, nullptr, reinterpret_cast<BYTE*>(&value), &size), ERROR_SUCCESS);
+  EXPECT_EQ(value, 1u);
+  ASSERT_EQ(SetDword(key, u"\u0100", 2), ERROR_SUCCESS);
+  EXPECT_EQ(ValueNames(key), std::vector<std::u16string>{u"\u0101"});  // replaced, not added
+  ASSERT_EQ(RegDeleteValueW(key, u"\u0100"), ERROR_SUCCESS);
+  EXPECT_EQ(ValueNames(key), std::vector<std::u16string>{});
+}
+
 TEST_F(Registry, ValuesKeepTypeDataAndCreationOrder) {
   HKEY key = Create(u"Software\\Values");
   ASSERT_EQ(SetString(key, u"Zeta", u"text"), ERROR_SUCCESS);

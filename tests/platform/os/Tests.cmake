@@ -29,3 +29,6 @@ target_link_libraries(${name} PRIVATE SQLite::SQLite3)
 if(TARGET ztl_gtk)
   target_compile_definitions(${name} PRIVATE ZTL_TEST_WITH_GTK=1)
 endif()
+# The shared-prefix tests run ztl-reg, as a second user among others.
+add_dependencies(${name} ztl-reg)
+target_compile_definitions(${name} PRIVATE ZTL_REG_PATH="$<TARGET_FILE:ztl-reg>")
