@@ -13,6 +13,8 @@
 
 namespace ztl {
 
+class TStream;
+
 enum TZTLogFormatting : uint8_t { ztlfText, ztlfXML };
 ZTL_ENUM_NAMES(TZTLogFormatting, "ztlfText", "ztlfXML")
 
@@ -56,6 +58,16 @@ class ZTL_API TZTLSendTo : public TPersistent {
   void SetAdditionalFiles(TStrings* Value);
   TZTLDialogOptions Options() const { return FOptions; }
   void SetOptions(TZTLDialogOptions value) { FOptions = value; }
+  // The collecting server (Sentry's protocol) that the exception logger's
+  // reports go to, as a DSN: "https://PUBLIC_KEY@HOST[:PORT][/PATH]/PROJECT_ID".
+  // Empty: none. Raises EConvertError for a text that is not such a DSN.
+  const String& Collector() const { return FCollector; }
+  void SetCollector(const String& Value);
+  // Whether reports go to the collector as they are made. Without it they
+  // wait in its queue until the application sends them
+  // (TZTExceptionLog::SendCollectorReports), after asking the user, say.
+  bool CollectorAutoSend() const { return FCollectorAutoSend; }
+  void SetCollectorAutoSend(bool value) { FCollectorAutoSend = value; }
 
  private:
   String FEMail;
@@ -69,6 +81,8 @@ class ZTL_API TZTLSendTo : public TPersistent {
   bool FResolveNames = true;
   std::unique_ptr<TStringList> FAdditionalFiles;
   TZTLDialogOptions FOptions;
+  String FCollector;
+  bool FCollectorAutoSend = true;
 };
 
 // The base of every log component: Active, LogFile, Formatting and SendTo,
@@ -121,6 +135,8 @@ class ZTL_API TZTLogBase : public TComponent {
   void SendLogByMail();
   // Opens SendTo.WWW with the shell's "open"; the result is not examined.
   void SendLogByWWW();
+  // Writes a picture of the whole screen to Stream in SendTo.ScreenshotFormat.
+  void SaveScreenshot(TStream& Stream) const;
   // The text of a Simple MAPI result code.
   String MAPIErrorDescription(int intErrorCode);
 
