@@ -16,6 +16,7 @@
 
 #include <ztlogger/exceptionlog/CollectorJson.h>
 #include <ztlogger/platform/os/Modules.h>
+#include <ztlogger/platform/rtl/Export.h>
 #include <ztlogger/platform/rtl/Types.h>
 
 namespace ztl::collector {
@@ -75,7 +76,7 @@ String DebugMetaJson(const std::vector<TLoadedModule>& modules);
 
 // "YYYY-MM-DDTHH:MM:SS.mmmZ" of a time since 1970 in milliseconds, into out
 // (24 bytes, no terminating zero).
-void FormatRfc3339(int64_t unixMilliseconds, char* out);
+ZTL_API void FormatRfc3339(int64_t unixMilliseconds, char* out);
 inline constexpr size_t kRfc3339Length = 24;
 // The current time in milliseconds since 1970.
 int64_t NowMilliseconds();

@@ -9,12 +9,13 @@
 #include <cstdint>
 #include <string_view>
 
+#include <ztlogger/platform/rtl/Export.h>
 #include <ztlogger/platform/rtl/Types.h>
 
 namespace ztl::collector {
 
 // Where written text goes.
-class TTextSink {
+class ZTL_API TTextSink {
  public:
   virtual ~TTextSink() = default;
   virtual void Append(const char* text, size_t length) = 0;
@@ -22,7 +23,7 @@ class TTextSink {
 };
 
 // Appends to a String.
-class TStringSink : public TTextSink {
+class ZTL_API TStringSink : public TTextSink {
  public:
   explicit TStringSink(String& target) : target_(target) {}
   void Append(const char* text, size_t length) override { target_.append(text, length); }
@@ -34,7 +35,7 @@ class TStringSink : public TTextSink {
 
 // Fills a buffer the caller owns; what does not fit is cut, and Overflowed
 // says so.
-class TFixedSink : public TTextSink {
+class ZTL_API TFixedSink : public TTextSink {
  public:
   TFixedSink(char* buffer, size_t capacity) : buffer_(buffer), capacity_(capacity) {}
   void Append(const char* text, size_t length) override;
@@ -53,7 +54,7 @@ class TFixedSink : public TTextSink {
 // Writes one JSON value. Members of an object are Key then a value; commas
 // are placed by the writer. Nesting deeper than kMaxDepth is cut (and the
 // text then is not valid JSON: the callers nest a few levels only).
-class TJsonWriter {
+class ZTL_API TJsonWriter {
  public:
   static constexpr int kMaxDepth = 16;
 
@@ -94,6 +95,6 @@ class TJsonWriter {
 
 // "0x" and the lower-case hexadecimal digits of value, into out (19 bytes at
 // least); returns the length.
-size_t FormatHexAddress(uintptr_t value, char* out);
+ZTL_API size_t FormatHexAddress(uintptr_t value, char* out);
 
 }  // namespace ztl::collector

@@ -103,6 +103,14 @@ void TCollectorSender::SendQueued() {
   FWake.notify_all();
 }
 
+bool TCollectorSender::Flush(std::chrono::milliseconds Timeout) {
+  std::unique_lock lock(FLock);
+  return FIdle.wait_for(lock, Timeout, [this] {
+    const bool failed = FPending && TClock::now() < FRetryAt;
+    return (FReports.empty() && !FWriting && !FPending) || failed || Terminated();
+  }) && !FPending && FReports.empty();
+}
+
 String TCollectorSender::MakeEnvelope(const TCollectorReport& Report, TDwarfPlaces& Places) const {
   struct TNamedFrame {
     uintptr_t Address;
@@ -253,6 +261,7 @@ void TCollectorSender::Execute() {
     while (!FReports.empty()) {
       TCollectorReport report = std::move(FReports.front());
       FReports.pop_front();
+      FWriting = true;
       lock.unlock();
       try {
         WriteToQueue(report, places);
@@ -260,6 +269,7 @@ void TCollectorSender::Execute() {
         Tell("a report for the collector was lost: " + error.Message());
       }
       lock.lock();
+      FWriting = false;
     }
     if (Terminated()) return;
     if (ReadyToSend()) {
@@ -269,6 +279,7 @@ void TCollectorSender::Execute() {
       if (outcome == TOutcome::Emptied) FSendAsked = false;
       continue;
     }
+    FIdle.notify_all();
     const auto woken = [this] { return Terminated() || !FReports.empty() || ReadyToSend(); };
     if (FPending && (FAutoSend || FSendAsked))
       FWake.wait_until(lock, std::max(FRetryAt, FRateLimitedUntil), woken);

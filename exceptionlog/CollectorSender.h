@@ -66,6 +66,10 @@ class TCollectorSender : public TThread {
   // Sends what is queued now, also without AutoSend, and without waiting
   // out the pause after a failure (a rate limit the server set still holds).
   void SendQueued();
+  // Waits up to Timeout for the reports handed over to be queued and the
+  // queue to be sent; true when nothing is left to send, false when time ran
+  // out or a send failed and waits for its next try.
+  bool Flush(std::chrono::milliseconds Timeout);
 
  protected:
   void Execute() override;
@@ -88,6 +92,8 @@ class TCollectorSender : public TThread {
 
   std::mutex FLock;
   std::condition_variable FWake;
+  std::condition_variable FIdle;  // told whenever the thread is about to wait
+  bool FWriting = false;          // a report taken from FReports is being queued
   std::deque<TCollectorReport> FReports;
   bool FPending = true;        // the queue may hold something to send
   uint64_t FQueuedCount = 0;   // envelopes queued by any thread, to see new ones

@@ -81,6 +81,10 @@ void TZTExceptionLog::SendCollectorReports() {
   if (TCollectorSender* collector = UpdateCollector()) collector->SendQueued();
 }
 
+bool TZTExceptionLog::FlushCollector(int TimeoutMs) {
+  return !FCollector || FCollector->Flush(std::chrono::milliseconds(TimeoutMs));
+}
+
 TCollectorSender* TZTExceptionLog::UpdateCollector() {
   const String& dsn = SendTo()->Collector();
   const bool wanted = Active() && !dsn.empty() && !ComponentState().Contains(csLoading) &&

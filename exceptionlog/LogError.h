@@ -169,6 +169,11 @@ class ZTL_API TZTExceptionLog : public TZTLogBase {
   // SendTo.CollectorAutoSend and without waiting out the pause after a
   // failed send. Nothing without a collector.
   void SendCollectorReports();
+  // Waits up to TimeoutMs for the reports handed to the collector to be
+  // queued and sent, as a program about to end may; true when nothing is
+  // left to send (also without a collector), false when time ran out or a
+  // send failed and waits for its next try.
+  bool FlushCollector(int TimeoutMs);
 
   TZTLErrorDialog ErrorDialog() const { return FErrorDialog; }
   void SetErrorDialog(TZTLErrorDialog value) { FErrorDialog = value; }
