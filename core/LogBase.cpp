@@ -58,6 +58,7 @@ ZTL_BEGIN_CLASS(TZTLSendTo, TPersistent)
   .Property("AdditionalFiles", &Self::AdditionalFiles, &Self::SetAdditionalFiles)
   .Property("Collector", &Self::Collector, &Self::SetCollector)
   .Property("CollectorAutoSend", &Self::CollectorAutoSend, &Self::SetCollectorAutoSend).Default(true)
+  .Property("CollectorScreenshot", &Self::CollectorScreenshot, &Self::SetCollectorScreenshot).Default(false)
 ZTL_END_CLASS
 
 TZTLSendTo::TZTLSendTo()

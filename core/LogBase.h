@@ -68,6 +68,12 @@ class ZTL_API TZTLSendTo : public TPersistent {
   // (TZTExceptionLog::SendCollectorReports), after asking the user, say.
   bool CollectorAutoSend() const { return FCollectorAutoSend; }
   void SetCollectorAutoSend(bool value) { FCollectorAutoSend = value; }
+  // Whether a report for the collector carries a picture of the screen (in
+  // ScreenshotFormat). Off by default: nobody is asked before it is sent,
+  // and taking it keeps the user waiting for the dialog. The log file goes
+  // with the report as AttachLog says.
+  bool CollectorScreenshot() const { return FCollectorScreenshot; }
+  void SetCollectorScreenshot(bool value) { FCollectorScreenshot = value; }
 
  private:
   String FEMail;
@@ -83,6 +89,7 @@ class ZTL_API TZTLSendTo : public TPersistent {
   TZTLDialogOptions FOptions;
   String FCollector;
   bool FCollectorAutoSend = true;
+  bool FCollectorScreenshot = false;
 };
 
 // The base of every log component: Active, LogFile, Formatting and SendTo,

@@ -8,6 +8,7 @@
 #include <ztlogger/exceptionlog/CollectorHttp.h>
 #include <ztlogger/exceptionlog/DwarfPlaces.h>
 #include <ztlogger/platform/os/Modules.h>
+#include <ztlogger/platform/os/Windows.h>
 #include <ztlogger/platform/rtl/Exceptions.h>
 #include <ztlogger/platform/rtl/FormatUtils.h>
 #include <ztlogger/platform/rtl/SysUtils.h>
@@ -75,6 +76,12 @@ TCollectorSender::~TCollectorSender() {
 void TCollectorSender::Submit(TCollectorReport Report) {
   {
     std::lock_guard guard(FLock);
+    // A flood of reports is held to the queue's bound here already: the
+    // queue would drop the oldest of them anyway.
+    if (FReports.size() >= TEnvelopeQueue::kDefaultMaxCount) {
+      FReports.pop_front();
+      ++FCacheOverflow;
+    }
     FReports.push_back(std::move(Report));
   }
   FWake.notify_all();
@@ -255,6 +262,9 @@ bool TCollectorSender::ReadyToSend() const {
 }
 
 void TCollectorSender::Execute() {
+  // Background work: it yields to the program's own threads, the dialog's
+  // first.
+  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_IDLE);
   TDwarfPlaces places;
   std::unique_lock lock(FLock);
   for (;;) {

@@ -118,7 +118,7 @@ TCollectorReport TZTExceptionLog::CollectorReport(Exception* E, const String& Re
   if (report.Stack.front() == ExceptAddr()) report.FirstSource = ExceptSourceAddr();
   report.ReportText = Report;
   if (SendTo()->AttachLog()) report.LogFile = LogFile();
-  if (SendTo()->AttachScreenShot() && !Fatal) {
+  if (SendTo()->CollectorScreenshot() && !Fatal) {
     TMemoryStream picture;
     SaveScreenshot(picture);
     report.Screenshot.assign(reinterpret_cast<const char*>(picture.Memory()), static_cast<size_t>(picture.Size()));

@@ -42,7 +42,6 @@ class CollectorEndToEnd : public ::testing::Test {
     auto log = std::make_unique<TZTExceptionLog>(nullptr);
     log->SetLogFile(dir_.File("errors.log"));
     log->SetErrorDialog(edNone);
-    log->SendTo()->SetAttachScreenShot(false);
     log->SendTo()->SetCollector(dsn_);
     log->SetActive(true);
     return log;

@@ -49,7 +49,6 @@ int main(int argc, char** argv) {
   TZTExceptionLog log(nullptr);
   log.SetLogFile(argv[3]);
   log.SetErrorDialog(edNone);
-  log.SendTo()->SetAttachScreenShot(false);
   log.SendTo()->SetCollector(argv[2]);
   log.SetActive(true);
   if (std::strcmp(argv[1], "fault") == 0) {
