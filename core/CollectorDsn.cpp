@@ -22,6 +22,7 @@ bool DigitCharacter(char c) { return std::isdigit(static_cast<unsigned char>(c))
 bool HostCharacter(char c) {
   return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_';
 }
+bool AddressCharacter(char c) { return std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.'; }
 bool PathCharacter(char c) { return HostCharacter(c) || c == '/' || c == '~'; }
 
 }  // namespace
@@ -46,6 +47,7 @@ TCollectorDsn TCollectorDsn::Parse(const String& Text) {
     const size_t close = hostPort.find(']');
     if (close == String::npos) Invalid(Text, "an unclosed IPv6 address");
     dsn.Host = hostPort.substr(0, close + 1);
+    if (!AllOf(dsn.Host.substr(1, close - 1), AddressCharacter)) Invalid(Text, "not an IPv6 address");
     hostPort = hostPort.substr(close + 1);
     if (!hostPort.empty() && hostPort.front() != ':') Invalid(Text, "text after the IPv6 address");
     if (!hostPort.empty()) dsn.Port = hostPort.substr(1);
@@ -55,7 +57,6 @@ TCollectorDsn TCollectorDsn::Parse(const String& Text) {
     if (colon != String::npos) dsn.Port = hostPort.substr(colon + 1);
     if (!AllOf(dsn.Host, HostCharacter)) Invalid(Text, "no host");
   }
-  if (dsn.Host.size() < 3 && dsn.Host.front() == '[') Invalid(Text, "no host");
   if (!dsn.Port.empty() || hostPort.find(':') != String::npos) {
     if (!AllOf(dsn.Port, DigitCharacter) || dsn.Port.size() > 5 || std::stoi(dsn.Port) > 65535)
       Invalid(Text, "the port is not a number up to 65535");

@@ -9,6 +9,10 @@
 
 namespace ztl {
 
+// The parts of a DSN, and the address and authentication it gives:
+//
+//     const TCollectorDsn dsn = TCollectorDsn::Parse("https://key@sentry.example.com/7");
+//     dsn.EnvelopeUrl();   // "https://sentry.example.com/api/7/envelope/"
 struct ZTL_API TCollectorDsn {
   String Scheme;      // "https" or "http"
   String PublicKey;

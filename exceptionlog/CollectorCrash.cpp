@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <memory>
+#include <vector>
 
 #include <ztlogger/exceptionlog/CollectorEnvelope.h>
 #include <ztlogger/exceptionlog/CollectorQueue.h>
@@ -22,9 +23,15 @@ struct TCrashParts {
   String Release;
 };
 
-// Read by the crash path. A replaced set is kept to the end of the process:
-// a crash on another thread may be reading it at that moment.
+// Read by the crash path. A replaced or withdrawn set is kept to the end of
+// the process, in the list of those made: a crash on another thread may be
+// reading it at that moment.
 std::atomic<const TCrashParts*> prepared{nullptr};
+
+std::vector<std::unique_ptr<const TCrashParts>>& MadeParts() {
+  static auto* made = new std::vector<std::unique_ptr<const TCrashParts>>;  // never freed: see above
+  return *made;
+}
 
 // The crash path's buffers: no room is taken from the (alternate) stack, and
 // only the one reporting thread writes them.
@@ -36,14 +43,18 @@ char moduleName[256];
 
 }  // namespace
 
-void PrepareCrashEnvelope(const String& QueueFolder, const String& Dsn, const String& Contexts,
-                          const String& DebugMeta, const String& Release) {
-  auto* parts = new TCrashParts{QueueFolder, Dsn, NewEventId(), Contexts, DebugMeta, Release};
-  const TCrashParts* previous = prepared.exchange(parts);
-  static_cast<void>(previous);  // kept: see above
+const void* PrepareCrashEnvelope(const String& QueueFolder, const String& Dsn, const String& Contexts,
+                                 const String& DebugMeta, const String& Release) {
+  const TCrashParts* parts =
+      MadeParts().emplace_back(new TCrashParts{QueueFolder, Dsn, NewEventId(), Contexts, DebugMeta, Release}).get();
+  prepared.store(parts);
+  return parts;
 }
 
-void WithdrawCrashEnvelope() { prepared.store(nullptr); }
+void WithdrawCrashEnvelope(const void* Token) {
+  const TCrashParts* expected = static_cast<const TCrashParts*>(Token);
+  prepared.compare_exchange_strong(expected, nullptr);
+}
 
 bool QueueCrashEnvelope(const char* ClassName, const char* Message, void* Address, const char* ReportText,
                         size_t ReportLength) {

@@ -11,11 +11,12 @@ namespace ztl::collector {
 
 // What stays the same for every crash of this run: the queue folder, the
 // DSN, the contexts, the loaded modules. Replaces what an earlier call
-// prepared. Normal context, main thread.
-void PrepareCrashEnvelope(const String& QueueFolder, const String& Dsn, const String& Contexts,
-                          const String& DebugMeta, const String& Release);
-// No crash envelope is written from now on. Main thread.
-void WithdrawCrashEnvelope();
+// prepared; gives the token that withdraws it. Normal context, main thread.
+const void* PrepareCrashEnvelope(const String& QueueFolder, const String& Dsn, const String& Contexts,
+                                 const String& DebugMeta, const String& Release);
+// No crash envelope is written from now on, unless another preparation
+// replaced the one of Token. Main thread.
+void WithdrawCrashEnvelope(const void* Token);
 
 // Writes the envelope of the crash into the queue: the class and message as
 // the exception, the address as its one frame, ReportText (the reduced

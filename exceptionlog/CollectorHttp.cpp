@@ -88,11 +88,11 @@ THttpResult PostEnvelope(const String& Url, const String& Auth, std::string_view
   curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
   const CURLcode code = curl_easy_perform(handle);
   if (code != CURLE_OK) {
-    result.Status = 0;
+    result.Code = 0;
     result.Error = error[0] ? String(error) : String(curl_easy_strerror(code));
     return result;
   }
-  curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &result.Status);
+  curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &result.Code);
   return result;
 }
 

@@ -19,6 +19,8 @@
 
 namespace ztl {
 
+// One collector's queue folder: Put writes an envelope, Entries lists them
+// oldest first, Read and Remove take one.
 class ZTL_API TEnvelopeQueue {
  public:
   // The bounds a collector's queue keeps by default.

@@ -58,13 +58,13 @@ void Tell(const String& line) {
 
 TCollectorSender::TCollectorSender(const TCollectorDsn& Dsn, bool AutoSend, const collector::TAppFacts& App)
     : FDsn(Dsn), FAutoSend(AutoSend), FContexts(collector::ContextsJson(App)), FQueue(TEnvelopeQueue::FolderFor(Dsn)) {
-  collector::PrepareCrashEnvelope(FQueue.Folder(), FDsn.Text(), FContexts, collector::DebugMetaJson(LoadedModules()),
+  FCrashEnvelope = collector::PrepareCrashEnvelope(FQueue.Folder(), FDsn.Text(), FContexts, collector::DebugMetaJson(LoadedModules()),
                                   App.Version);
   Start();
 }
 
 TCollectorSender::~TCollectorSender() {
-  collector::WithdrawCrashEnvelope();
+  collector::WithdrawCrashEnvelope(FCrashEnvelope);
   {
     std::lock_guard guard(FLock);
     Terminate();
@@ -231,21 +231,21 @@ TCollectorSender::TOutcome TCollectorSender::SendAll() {
     }
     if (overflow || errors) body += collector::ClientReportItem(overflow, errors);
     const collector::THttpResult result = collector::PostEnvelope(url, auth, body, cancelled);
-    if (Terminated() && result.Status == 0) return TOutcome::Stopped;
+    if (Terminated() && result.Code == 0) return TOutcome::Stopped;
     std::lock_guard guard(FLock);
-    if (result.Status >= 200 && result.Status < 300) {
+    if (result.Code >= 200 && result.Code < 300) {
       FQueue.Remove(entry);
       FCacheOverflow -= overflow;
       FSendErrors -= errors;
       FBackOff = seconds{0};
-    } else if (result.Status == 429) {
+    } else if (result.Code == 429) {
       FRateLimitedUntil = TClock::now() + RateLimitDelay(result.RetryAfter, result.RateLimits);
       return TOutcome::Waiting;
-    } else if (result.Status >= 400 && result.Status < 500) {
+    } else if (result.Code >= 400 && result.Code < 500) {
       // Malformed or refused: sending it again would be refused again.
       FQueue.Remove(entry);
       ++FSendErrors;
-      Tell("the collector " + url + " refused a report (HTTP " + IntToStr(result.Status) + "); it is dropped");
+      Tell("the collector " + url + " refused a report (HTTP " + IntToStr(result.Code) + "); it is dropped");
     } else {
       FBackOff = FBackOff == seconds{0} ? kFirstBackOff : std::min(FBackOff * 2, kLongestBackOff);
       FRetryAt = TClock::now() + FBackOff;

@@ -89,6 +89,7 @@ class TCollectorSender : public TThread {
   bool FAutoSend;
   String FContexts;
   TEnvelopeQueue FQueue;
+  const void* FCrashEnvelope = nullptr;  // withdrawn when the sender goes
 
   std::mutex FLock;
   std::condition_variable FWake;

@@ -401,6 +401,13 @@ String EscapeXML(const String& value) {
 // The platform's description of the exception being handled.
 constexpr int kDescriptionCapacity = 1024;
 
+// A report the collector could not take: the user's program goes on, and
+// the standard error says why.
+void TellNotSent(const Exception& error) {
+  const String line = "ZTLogger: the report is not sent to the collector: " + error.Message() + "\n";
+  [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, line.data(), line.size());
+}
+
 }  // namespace
 
 bool TZTExceptionLog::FilterAccepts(const Exception* E) const {
@@ -448,8 +455,7 @@ void TZTExceptionLog::DoException(TObject* Sender, Exception* E) {
       try {
         if (TCollectorSender* collector = UpdateCollector()) collector->Submit(CollectorReport(E, report, false));
       } catch (const Exception& error) {
-        const String line = "ZTLogger: the report is not sent to the collector: " + error.Message() + "\n";
-        [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, line.data(), line.size());
+        TellNotSent(error);
       }
     }
   }
@@ -565,8 +571,12 @@ void TZTExceptionLog::ReportUnhandled(Exception* E) {
   const String report = ComposeReport(E, sections);
   WriteAsString("ERROR", report);
   // The process may be ending: queued here, sent by this run if it can,
-  // else at the next start.
-  if (TCollectorSender* collector = UpdateCollector()) collector->QueueNow(CollectorReport(E, report, true));
+  // else at the next start. The log has the report whatever happens here.
+  try {
+    if (TCollectorSender* collector = UpdateCollector()) collector->QueueNow(CollectorReport(E, report, true));
+  } catch (const Exception& error) {
+    TellNotSent(error);
+  }
 }
 
 String TZTExceptionLog::GetFormattedSource() const {

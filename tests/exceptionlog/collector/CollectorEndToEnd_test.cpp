@@ -159,6 +159,22 @@ TEST_F(CollectorEndToEnd, ARateLimitedCollectorIsNotAskedAgainBeforeItsRetryAfte
   EXPECT_EQ(values, (std::vector<String>{"limited", "limited", "after"}));
 }
 
+TEST_F(CollectorEndToEnd, AnEnvelopeTheServerRefusesIsDroppedAndCountedInTheNext) {
+  auto stub = StartPeer("refuse");  // 400 first, then 200
+  auto log = NewLog();
+  RaiseInLoop("refused");
+  ASSERT_TRUE(log->FlushCollector(15000));
+  EXPECT_EQ(Queued(), 0u);
+  RaiseInLoop("next");
+  ASSERT_TRUE(log->FlushCollector(15000));
+  const std::vector<String> arrivals = stub->Envelopes();
+  ASSERT_EQ(arrivals.size(), 2u);
+  TParsed parsed = ParseEnvelope(arrivals[1]);
+  EXPECT_EQ(parsed["accepted"], std::vector<String>{"true"});
+  EXPECT_EQ(parsed["value"], std::vector<String>{"next"});
+  EXPECT_EQ(parsed["discarded"], std::vector<String>{"send_error 1"});
+}
+
 TEST_F(CollectorEndToEnd, ACrashQueuedByTheCrashPathArrivesAtTheNextStart) {
   const CommandRun crash = Helper("crash");
   EXPECT_EQ(crash.status, 128 + 6) << crash.out;  // the shell's status of SIGABRT

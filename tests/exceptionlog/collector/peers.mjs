@@ -5,6 +5,8 @@
 //   node peers.mjs NPM_DIR stub PORT FOLDER
 //       answers the first envelope with 429 and "Retry-After: 2", the others
 //       with 200; each arrival is written to FOLDER as well.
+//   node peers.mjs NPM_DIR refuse PORT FOLDER
+//       the same, but the first answer is 400.
 //   node peers.mjs NPM_DIR parse FILE
 //       reads an envelope with Sentry's own parser (@sentry/core) and prints
 //       what it found, one "key value" a line; the attachments are written
@@ -41,7 +43,7 @@ if (role === 'receive') {
   console.log(`receiving on ${port}`);
   bounded();
   setInterval(() => {}, 1000);
-} else if (role === 'stub') {
+} else if (role === 'stub' || role === 'refuse') {
   const [port, folder] = args;
   let answered = 0;
   createServer((request, response) => {
@@ -49,8 +51,9 @@ if (role === 'receive') {
     request.on('data', (chunk) => chunks.push(chunk));
     request.on('end', () => {
       keep(folder, Buffer.concat(chunks));
-      if (answered++ === 0) response.writeHead(429, { 'Retry-After': '2' });
-      else response.writeHead(200);
+      if (answered++ > 0) response.writeHead(200);
+      else if (role === 'refuse') response.writeHead(400);
+      else response.writeHead(429, { 'Retry-After': '2' });
       response.end();
     });
   }).listen(Number(port), '127.0.0.1', () => console.log(`receiving on ${port}`));
