@@ -570,10 +570,11 @@ void TZTExceptionLog::ReportUnhandled(Exception* E) {
   for (TZTLFormat always : {lfPhysAddress, lfExceptionClassName, lfMessage, lfSourceLine}) sections.Include(always);
   const String report = ComposeReport(E, sections);
   WriteAsString("ERROR", report);
-  // The process may be ending: queued here, sent by this run if it can,
-  // else at the next start. The log has the report whatever happens here.
+  // The process may be ending: queued here, on the reporting thread (not
+  // always the main one, so the link is used as it is), sent by this run if
+  // it can, else at the next start. The log has the report whatever happens.
   try {
-    if (TCollectorSender* collector = UpdateCollector()) collector->QueueNow(CollectorReport(E, report, true));
+    if (FCollector) FCollector->QueueNow(CollectorReport(E, report, true));
   } catch (const Exception& error) {
     TellNotSent(error);
   }
