@@ -69,7 +69,7 @@ TEST_F(CollectorEndToEnd, AHandledFaultArrivesWithFramesContextsAndTheReport) {
   auto receiver = StartPeer("receive");
   const CommandRun run = Helper("fault");
   ASSERT_EQ(run.status, 0) << run.out;
-  ASSERT_TRUE(receiver->WaitForEnvelopes(1, 5000));
+  ASSERT_TRUE(receiver->WaitForEnvelopes(1, 30000));
   const std::vector<String> envelopes = receiver->Envelopes();
   ASSERT_EQ(envelopes.size(), 1u);
   TParsed parsed = ParseEnvelope(envelopes[0]);
@@ -113,13 +113,13 @@ TEST_F(CollectorEndToEnd, AHandledFaultArrivesWithFramesContextsAndTheReport) {
 TEST_F(CollectorEndToEnd, ReportsQueuedWhileTheReceiverIsDownEachArriveOnceItIsUp) {
   auto log = NewLog();
   for (const char* message : {"first", "second", "third"}) RaiseInLoop(message);
-  for (int waited = 0; waited < 100 && Queued() < 3; ++waited)
+  for (int waited = 0; waited < 600 && Queued() < 3; ++waited)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
   ASSERT_EQ(Queued(), 3u);
 
   auto receiver = StartPeer("receive");
   log->SendCollectorReports();
-  ASSERT_TRUE(log->FlushCollector(20000));
+  ASSERT_TRUE(log->FlushCollector(30000));
   EXPECT_EQ(Queued(), 0u);
   // Nothing arrives twice, also a moment later.
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
@@ -141,10 +141,10 @@ TEST_F(CollectorEndToEnd, ARateLimitedCollectorIsNotAskedAgainBeforeItsRetryAfte
   auto stub = StartPeer("stub");  // 429 with Retry-After: 2 first, then 200
   auto log = NewLog();
   RaiseInLoop("limited");
-  ASSERT_TRUE(stub->WaitForEnvelopes(1, 5000));
+  ASSERT_TRUE(stub->WaitForEnvelopes(1, 30000));
   RaiseInLoop("after");
   log->SendCollectorReports();  // asks to send now: the server's wait still holds
-  ASSERT_TRUE(log->FlushCollector(15000));
+  ASSERT_TRUE(log->FlushCollector(30000));
 
   const std::vector<String> arrivals = stub->Envelopes();
   ASSERT_EQ(arrivals.size(), 3u);
@@ -163,10 +163,10 @@ TEST_F(CollectorEndToEnd, AnEnvelopeTheServerRefusesIsDroppedAndCountedInTheNext
   auto stub = StartPeer("refuse");  // 400 first, then 200
   auto log = NewLog();
   RaiseInLoop("refused");
-  ASSERT_TRUE(log->FlushCollector(15000));
+  ASSERT_TRUE(log->FlushCollector(30000));
   EXPECT_EQ(Queued(), 0u);
   RaiseInLoop("next");
-  ASSERT_TRUE(log->FlushCollector(15000));
+  ASSERT_TRUE(log->FlushCollector(30000));
   const std::vector<String> arrivals = stub->Envelopes();
   ASSERT_EQ(arrivals.size(), 2u);
   TParsed parsed = ParseEnvelope(arrivals[1]);
@@ -184,7 +184,7 @@ TEST_F(CollectorEndToEnd, ACrashQueuedByTheCrashPathArrivesAtTheNextStart) {
   const CommandRun start = Helper("start");
   ASSERT_EQ(start.status, 0) << start.out;
   EXPECT_EQ(Queued(), 0u);
-  ASSERT_TRUE(receiver->WaitForEnvelopes(1, 5000));
+  ASSERT_TRUE(receiver->WaitForEnvelopes(1, 30000));
   const std::vector<String> envelopes = receiver->Envelopes();
   ASSERT_EQ(envelopes.size(), 1u);
   TParsed parsed = ParseEnvelope(envelopes[0]);
