@@ -19,9 +19,7 @@ bool AllOf(const String& text, bool (*allowed)(char)) {
 
 bool KeyCharacter(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_'; }
 bool DigitCharacter(char c) { return std::isdigit(static_cast<unsigned char>(c)) != 0; }
-bool HostCharacter(char c) {
-  return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_';
-}
+bool HostCharacter(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '.' || c == '_'; }
 bool AddressCharacter(char c) { return std::isxdigit(static_cast<unsigned char>(c)) || c == ':' || c == '.'; }
 bool PathCharacter(char c) { return HostCharacter(c) || c == '/' || c == '~'; }
 
@@ -38,7 +36,8 @@ TCollectorDsn TCollectorDsn::Parse(const String& Text) {
   if (at == String::npos) Invalid(Text, "no public key");
   // A secret key after a colon is an old form; the key before it is used.
   dsn.PublicKey = rest.substr(0, std::min(at, rest.find(':')));
-  if (!AllOf(dsn.PublicKey, KeyCharacter)) Invalid(Text, "the public key is empty or holds other than letters and digits");
+  if (!AllOf(dsn.PublicKey, KeyCharacter))
+    Invalid(Text, "the public key is empty or holds other than letters and digits");
   const String address = rest.substr(at + 1);
   const size_t pathStart = address.find('/');
   if (pathStart == String::npos) Invalid(Text, "no project id");
@@ -67,7 +66,8 @@ TCollectorDsn TCollectorDsn::Parse(const String& Text) {
   dsn.ProjectId = path.substr(last + 1);
   dsn.PathPrefix = path.substr(0, last);
   if (!AllOf(dsn.ProjectId, DigitCharacter)) Invalid(Text, "the project id is not a number");
-  if (!dsn.PathPrefix.empty() && !AllOf(dsn.PathPrefix, PathCharacter)) Invalid(Text, "the path holds other characters");
+  if (!dsn.PathPrefix.empty() && !AllOf(dsn.PathPrefix, PathCharacter))
+    Invalid(Text, "the path holds other characters");
   if (dsn.PathPrefix.find("//") != String::npos) Invalid(Text, "an empty path segment");
   return dsn;
 }

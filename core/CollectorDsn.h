@@ -14,7 +14,7 @@ namespace ztl {
 //     const TCollectorDsn dsn = TCollectorDsn::Parse("https://key@sentry.example.com/7");
 //     dsn.EnvelopeUrl();   // "https://sentry.example.com/api/7/envelope/"
 struct ZTL_API TCollectorDsn {
-  String Scheme;      // "https" or "http"
+  String Scheme;  // "https" or "http"
   String PublicKey;
   String Host;        // a name, an IPv4 address or a bracketed IPv6 address
   String Port;        // empty: the scheme's own

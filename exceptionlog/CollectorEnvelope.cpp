@@ -169,8 +169,8 @@ String ContextsJson(const TAppFacts& app) {
   GlobalMemoryStatusEx(&memory);
   SYSTEM_INFO system{};
   GetSystemInfo(&system);
-  const String version = IntToStr(Win32MajorVersion) + "." + IntToStr(Win32MinorVersion) + "." +
-                         IntToStr(Win32BuildNumber);
+  const String version =
+      IntToStr(Win32MajorVersion) + "." + IntToStr(Win32MinorVersion) + "." + IntToStr(Win32BuildNumber);
 
   String text;
   TStringSink sink(text);
@@ -252,7 +252,8 @@ void FormatRfc3339(int64_t unixMilliseconds, char* out) {
   const int64_t month = monthIndex < 10 ? monthIndex + 3 : monthIndex - 9;
   const int64_t year = yearOfEra + era * 400 + (month <= 2 ? 1 : 0);
   const auto put = [&](size_t at, int64_t value, int digits) {
-    for (int i = digits - 1; i >= 0; --i, value /= 10) out[at + static_cast<size_t>(i)] = static_cast<char>('0' + value % 10);
+    for (int i = digits - 1; i >= 0; --i, value /= 10)
+      out[at + static_cast<size_t>(i)] = static_cast<char>('0' + value % 10);
   };
   put(0, year, 4);
   out[4] = '-';

@@ -43,7 +43,7 @@ struct TEventFields {
   std::string_view Value;      // its message
   std::string_view Mechanism;  // how it was caught
   bool Handled = true;
-  std::string_view Release;    // empty when not known
+  std::string_view Release;             // empty when not known
   const TEventFrame* Frames = nullptr;  // oldest call first, the raise last
   size_t FrameCount = 0;
   std::string_view Contexts;

@@ -9,10 +9,10 @@
 namespace ztl::collector {
 
 struct THttpResult {
-  long Code = 0;                // 0: no answer (the network failed; Error says how)
+  long Code = 0;  // 0: no answer (the network failed; Error says how)
   String Error;
-  String RetryAfter;            // the Retry-After header, as given
-  String RateLimits;            // the X-Sentry-Rate-Limits header, as given
+  String RetryAfter;  // the Retry-After header, as given
+  String RateLimits;  // the X-Sentry-Rate-Limits header, as given
 };
 
 // Posts Body to Url with the authentication header. Cancelled is asked while

@@ -52,8 +52,7 @@ size_t TEnvelopeQueue::FormatEntryName(int64_t Milliseconds, uint32_t Process, u
 
 size_t TEnvelopeQueue::Put(std::string_view Envelope) {
   char name[kMaxEntryName];
-  const size_t length =
-      FormatEntryName(collector::NowMilliseconds(), GetCurrentProcessId(), serial.fetch_add(1), name);
+  const size_t length = FormatEntryName(collector::NowMilliseconds(), GetCurrentProcessId(), serial.fetch_add(1), name);
   const String finalPath = FFolder + "/" + String(name, length);
   const String tempPath = FFolder + "/." + String(name, length) + ".part";
   const os::TFilePart part{Envelope.data(), Envelope.size()};

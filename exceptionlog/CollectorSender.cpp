@@ -44,9 +44,8 @@ String FileTail(const String& path) {
 }
 
 bool AllDigits(const String& text) {
-  return !text.empty() && text.size() < 10 && std::all_of(text.begin(), text.end(), [](char c) {
-    return c >= '0' && c <= '9';
-  });
+  return !text.empty() && text.size() < 10 &&
+         std::all_of(text.begin(), text.end(), [](char c) { return c >= '0' && c <= '9'; });
 }
 
 void Tell(const String& line) {
@@ -58,8 +57,8 @@ void Tell(const String& line) {
 
 TCollectorSender::TCollectorSender(const TCollectorDsn& Dsn, bool AutoSend, const collector::TAppFacts& App)
     : FDsn(Dsn), FAutoSend(AutoSend), FContexts(collector::ContextsJson(App)), FQueue(TEnvelopeQueue::FolderFor(Dsn)) {
-  FCrashEnvelope = collector::PrepareCrashEnvelope(FQueue.Folder(), FDsn.Text(), FContexts, collector::DebugMetaJson(LoadedModules()),
-                                  App.Version);
+  FCrashEnvelope = collector::PrepareCrashEnvelope(FQueue.Folder(), FDsn.Text(), FContexts,
+                                                   collector::DebugMetaJson(LoadedModules()), App.Version);
   Start();
 }
 
@@ -112,10 +111,12 @@ void TCollectorSender::SendQueued() {
 
 bool TCollectorSender::Flush(std::chrono::milliseconds Timeout) {
   std::unique_lock lock(FLock);
-  return FIdle.wait_for(lock, Timeout, [this] {
-    const bool failed = FPending && TClock::now() < FRetryAt;
-    return (FReports.empty() && !FWriting && !FPending) || failed || Terminated();
-  }) && !FPending && FReports.empty();
+  return FIdle.wait_for(lock, Timeout,
+                        [this] {
+                          const bool failed = FPending && TClock::now() < FRetryAt;
+                          return (FReports.empty() && !FWriting && !FPending) || failed || Terminated();
+                        }) &&
+         !FPending && FReports.empty();
 }
 
 String TCollectorSender::MakeEnvelope(const TCollectorReport& Report, TDwarfPlaces& Places) const {
@@ -165,7 +166,8 @@ String TCollectorSender::MakeEnvelope(const TCollectorReport& Report, TDwarfPlac
   collector::TStringSink sink(envelope);
   collector::WriteEnvelopeHeader(sink, eventId, FDsn.Text(), std::string_view(sentAt, sizeof sentAt));
   collector::WriteItem(sink, "event", eventJson);
-  if (!Report.ReportText.empty()) collector::WriteItem(sink, "attachment", Report.ReportText, "report.txt", "text/plain");
+  if (!Report.ReportText.empty())
+    collector::WriteItem(sink, "attachment", Report.ReportText, "report.txt", "text/plain");
   if (!Report.LogFile.empty()) {
     const String log = FileTail(Report.LogFile);
     if (!log.empty())

@@ -96,10 +96,10 @@ class TCollectorSender : public TThread {
   std::condition_variable FIdle;  // told whenever the thread is about to wait
   bool FWriting = false;          // a report taken from FReports is being queued
   std::deque<TCollectorReport> FReports;
-  bool FPending = true;        // the queue may hold something to send
-  uint64_t FQueuedCount = 0;   // envelopes queued by any thread, to see new ones
-  bool FSendAsked = false;     // SendQueued without AutoSend
-  TClock::time_point FRetryAt{};       // after a failure
+  bool FPending = true;           // the queue may hold something to send
+  uint64_t FQueuedCount = 0;      // envelopes queued by any thread, to see new ones
+  bool FSendAsked = false;        // SendQueued without AutoSend
+  TClock::time_point FRetryAt{};  // after a failure
   TClock::time_point FRateLimitedUntil{};
   std::chrono::seconds FBackOff{0};
   uint64_t FCacheOverflow = 0;  // dropped by the queue's bound

@@ -87,8 +87,8 @@ bool TZTExceptionLog::FlushCollector(int TimeoutMs) {
 
 TCollectorSender* TZTExceptionLog::UpdateCollector() {
   const String& dsn = SendTo()->Collector();
-  const bool wanted = Active() && !dsn.empty() && !ComponentState().Contains(csLoading) &&
-                      !ComponentState().Contains(csDesigning);
+  const bool wanted =
+      Active() && !dsn.empty() && !ComponentState().Contains(csLoading) && !ComponentState().Contains(csDesigning);
   if (!wanted) {
     FCollector.reset();
   } else if (!FCollector || FCollector->Dsn().Text() != TCollectorDsn::Parse(dsn).Text() ||

@@ -52,7 +52,9 @@ class CollectorEndToEnd : public ::testing::Test {
     Application->ProcessMessages();
   }
 
-  size_t Queued() const { return TEnvelopeQueue(TEnvelopeQueue::FolderFor(TCollectorDsn::Parse(dsn_))).Entries().size(); }
+  size_t Queued() const {
+    return TEnvelopeQueue(TEnvelopeQueue::FolderFor(TCollectorDsn::Parse(dsn_))).Entries().size();
+  }
 
   CommandRun Helper(const String& mode) const {
     return RunCommandLine(ShellQuoted(ZTL_COLLECTOR_HELPER) + " " + mode + " " + ShellQuoted(dsn_) + " " +
@@ -85,9 +87,11 @@ TEST_F(CollectorEndToEnd, AHandledFaultArrivesWithFramesContextsAndTheReport) {
   const std::vector<String>& frames = parsed["frame"];
   ASSERT_GE(frames.size(), 3u);
   const auto position = [&](const String& function) {
-    return std::find_if(frames.begin(), frames.end(), [&](const String& frame) {
-      return frame.find("::" + function + "() collector_helper.cpp ") != String::npos;
-    }) - frames.begin();
+    return std::find_if(frames.begin(), frames.end(),
+                        [&](const String& frame) {
+                          return frame.find("::" + function + "() collector_helper.cpp ") != String::npos;
+                        }) -
+           frames.begin();
   };
   EXPECT_EQ(position("ReadThroughNull"), static_cast<long>(frames.size()) - 1) << frames.back();
   EXPECT_LT(position("SaveOrder"), position("ReadThroughNull"));

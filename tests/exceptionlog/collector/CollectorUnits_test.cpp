@@ -28,10 +28,10 @@ TEST(CollectorDsn, KeepsPortAndPathPrefixInTheEnvelopeAddress) {
 }
 
 TEST(CollectorDsn, RefusesWhatIsNoDsn) {
-  for (const char* text : {"sentry.example.com/42", "ftp://key@host/42", "https://host/42", "https://key@host",
-                           "https://key@host/", "https://key@host/abc", "https://key@host:99999/42",
-                           "https://key@host:/42", "https://k y@host/42", "https://key@ho st/42",
-                           "https://key@[::1/42"})
+  for (const char* text :
+       {"sentry.example.com/42", "ftp://key@host/42", "https://host/42", "https://key@host", "https://key@host/",
+        "https://key@host/abc", "https://key@host:99999/42", "https://key@host:/42", "https://k y@host/42",
+        "https://key@ho st/42", "https://key@[::1/42"})
     EXPECT_THROW(TCollectorDsn::Parse(text), EConvertError) << text;
 }
 
@@ -106,7 +106,9 @@ TEST_F(CollectorSettings, AreStoredWithTheFormAndStartTheCollectorOnceLoaded) {
       "object Holder: TComponent\r\n"
       "  object Errors: TZTExceptionLog\r\n"
       "    Active = True\r\n"
-      "    SendTo.Collector = '" + dsn + "'\r\n"
+      "    SendTo.Collector = '" +
+      dsn +
+      "'\r\n"
       "    SendTo.CollectorAutoSend = False\r\n"
       "  end\r\n"
       "end\r\n";

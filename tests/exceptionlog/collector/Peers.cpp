@@ -52,9 +52,9 @@ int FreeLoopbackPort() {
 TPeerServer::TPeerServer(const String& Role, int Port, const String& Folder) : folder_(Folder) {
   std::filesystem::create_directories(folder_);
   log_ = folder_ + ".log";
-  const CommandRun started = RunCommandLine("exec " + NodeCommand(Role + " " + std::to_string(Port) + " " +
-                                                                  ShellQuoted(folder_)) +
-                                            " > " + ShellQuoted(log_) + " 2>&1 & echo $!");
+  const CommandRun started =
+      RunCommandLine("exec " + NodeCommand(Role + " " + std::to_string(Port) + " " + ShellQuoted(folder_)) + " > " +
+                     ShellQuoted(log_) + " 2>&1 & echo $!");
   pid_ = std::atoi(started.out.c_str());
   for (int waited = 0; waited < 200 && !listening_; ++waited) {
     listening_ = ReadFileBytes(log_).find("receiving on") != String::npos;
