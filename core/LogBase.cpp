@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include <ztlogger/core/CollectorDsn.h>
 #include <ztlogger/core/LogAppend.h>
 #include <ztlogger/core/LogCnst.h>
 #include <ztlogger/platform/classes/ClassBuilder.h>
@@ -55,6 +56,9 @@ ZTL_BEGIN_CLASS(TZTLSendTo, TPersistent)
   .Property("ResolveNames", &Self::ResolveNames, &Self::SetResolveNames).Default(true)
   .Property("Options", &Self::Options, &Self::SetOptions).Default(TZTLDialogOptions{doScreenshot, doEmail, doWeb})
   .Property("AdditionalFiles", &Self::AdditionalFiles, &Self::SetAdditionalFiles)
+  .Property("Collector", &Self::Collector, &Self::SetCollector)
+  .Property("CollectorAutoSend", &Self::CollectorAutoSend, &Self::SetCollectorAutoSend).Default(true)
+  .Property("CollectorScreenshot", &Self::CollectorScreenshot, &Self::SetCollectorScreenshot).Default(false)
 ZTL_END_CLASS
 
 TZTLSendTo::TZTLSendTo()
@@ -65,6 +69,11 @@ TZTLSendTo::TZTLSendTo()
 TZTLSendTo::~TZTLSendTo() = default;
 
 void TZTLSendTo::SetAdditionalFiles(TStrings* Value) { FAdditionalFiles->Assign(Value); }
+
+void TZTLSendTo::SetCollector(const String& Value) {
+  if (!Value.empty()) static_cast<void>(TCollectorDsn::Parse(Value));
+  FCollector = Value;
+}
 
 ZTL_BEGIN_CLASS(TZTLogBase, TComponent)
   .Property("Active", &Self::Active, &Self::SetActive)

@@ -13,6 +13,8 @@
 
 namespace ztl {
 
+class TStream;
+
 enum TZTLogFormatting : uint8_t { ztlfText, ztlfXML };
 ZTL_ENUM_NAMES(TZTLogFormatting, "ztlfText", "ztlfXML")
 
@@ -56,6 +58,22 @@ class ZTL_API TZTLSendTo : public TPersistent {
   void SetAdditionalFiles(TStrings* Value);
   TZTLDialogOptions Options() const { return FOptions; }
   void SetOptions(TZTLDialogOptions value) { FOptions = value; }
+  // The collecting server (Sentry's protocol) that the exception logger's
+  // reports go to, as a DSN: "https://PUBLIC_KEY@HOST[:PORT][/PATH]/PROJECT_ID".
+  // Empty: none. Raises EConvertError for a text that is not such a DSN.
+  const String& Collector() const { return FCollector; }
+  void SetCollector(const String& Value);
+  // Whether reports go to the collector as they are made. Without it they
+  // wait in its queue until the application sends them
+  // (TZTExceptionLog::SendCollectorReports), after asking the user, say.
+  bool CollectorAutoSend() const { return FCollectorAutoSend; }
+  void SetCollectorAutoSend(bool value) { FCollectorAutoSend = value; }
+  // Whether a report for the collector carries a picture of the screen (in
+  // ScreenshotFormat). Off by default: nobody is asked before it is sent,
+  // and taking it keeps the user waiting for the dialog. The log file goes
+  // with the report as AttachLog says.
+  bool CollectorScreenshot() const { return FCollectorScreenshot; }
+  void SetCollectorScreenshot(bool value) { FCollectorScreenshot = value; }
 
  private:
   String FEMail;
@@ -69,6 +87,9 @@ class ZTL_API TZTLSendTo : public TPersistent {
   bool FResolveNames = true;
   std::unique_ptr<TStringList> FAdditionalFiles;
   TZTLDialogOptions FOptions;
+  String FCollector;
+  bool FCollectorAutoSend = true;
+  bool FCollectorScreenshot = false;
 };
 
 // The base of every log component: Active, LogFile, Formatting and SendTo,
@@ -121,6 +142,8 @@ class ZTL_API TZTLogBase : public TComponent {
   void SendLogByMail();
   // Opens SendTo.WWW with the shell's "open"; the result is not examined.
   void SendLogByWWW();
+  // Writes a picture of the whole screen to Stream in SendTo.ScreenshotFormat.
+  void SaveScreenshot(TStream& Stream) const;
   // The text of a Simple MAPI result code.
   String MAPIErrorDescription(int intErrorCode);
 

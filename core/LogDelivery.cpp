@@ -74,7 +74,7 @@ class TScreenDC {
 int ScreenWidth() { return Screen ? Screen->Width() : WidgetSet().ScreenWidth(); }
 int ScreenHeight() { return Screen ? Screen->Height() : WidgetSet().ScreenHeight(); }
 
-void SaveScreenshot(TStream& file, TZTLScreenshotFormat format) {
+void WriteScreenshot(TStream& file, TZTLScreenshotFormat format) {
   const int width = ScreenWidth(), height = ScreenHeight();
   TBitmap bitmap;
   bitmap.SetHeight(height);
@@ -230,7 +230,7 @@ void TZTLogBase::SendLogByMail() {
     String path;
     std::unique_ptr<THandleStream> file = CreateScreenshotFile(FSendTo->ScreenshotFormat(), path);
     screenshot.SetPath(path);
-    SaveScreenshot(*file, FSendTo->ScreenshotFormat());
+    SaveScreenshot(*file);
     file.reset();  // complete before the mail system reads it
     attachments.push_back(path);
   }
@@ -251,6 +251,8 @@ void TZTLogBase::SendLogByMail() {
   }
   if (result != SUCCESS_SUCCESS) MessageDlg(MAPIErrorDescription(static_cast<int>(result)), mtError, {mbOK}, 0);
 }
+
+void TZTLogBase::SaveScreenshot(TStream& Stream) const { WriteScreenshot(Stream, FSendTo->ScreenshotFormat()); }
 
 void TZTLogBase::SendLogByWWW() {
   const std::u16string page = Utf8ToUtf16(FSendTo->WWW());

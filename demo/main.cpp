@@ -9,6 +9,11 @@
 // demo's map file) while the application event logger reports the form
 // becoming active; a check processor checks a form's input; and the dataset
 // change logger logs an edit and an insert with the statements it made.
+//
+//   ztl-demo [--collector DSN] [OUTPUT_FOLDER]
+//
+// With --collector the exception logger's report also goes to that
+// collecting server (Sentry, or a server compatible with its protocol).
 #include <chrono>
 #include <cstdio>
 #include <exception>
@@ -16,7 +21,9 @@
 #include "demo/CheckDemo.h"
 #include "demo/DemoForm.h"
 #include "demo/DemoModule.h"
+#include <ztlogger/core/CollectorDsn.h>
 #include <ztlogger/core/LogBase.h>
+#include <ztlogger/exceptionlog/CollectorQueue.h>
 #include <ztlogger/exceptionlog/LogError.h>
 #include <ztlogger/platform/classes/Bind.h>
 #include <ztlogger/platform/classes/Registration.h>
@@ -35,9 +42,35 @@ using namespace ztl;
 
 namespace {
 
-String OutputFolder(int argc, char** argv) {
-  if (argc > 1) return argv[1];
-  return IncludeTrailingPathDelimiter(GetCurrentDir()) + "ztl-demo-output";
+struct TDemoArguments {
+  String Folder = IncludeTrailingPathDelimiter(GetCurrentDir()) + "ztl-demo-output";
+  String Collector;
+};
+
+TDemoArguments ReadArguments(int argc, char** argv) {
+  TDemoArguments arguments;
+  for (int i = 1; i < argc; ++i) {
+    const String argument = argv[i];
+    if (argument == "--collector") {
+      if (i + 1 == argc) throw EConvertError("--collector needs a DSN: https://PUBLIC_KEY@HOST/PROJECT_ID");
+      arguments.Collector = argv[++i];
+    } else {
+      arguments.Folder = argument;
+    }
+  }
+  return arguments;
+}
+
+// The report of the click went to the collector's queue: sent now, or at the
+// next start when the server cannot be reached.
+void TellCollector(TZTExceptionLog& log) {
+  if (log.SendTo()->Collector().empty()) return;
+  const String queue = TEnvelopeQueue::FolderFor(TCollectorDsn::Parse(log.SendTo()->Collector()));
+  if (log.FlushCollector(10000))
+    std::printf("Report sent to the collector %s\n", log.SendTo()->Collector().c_str());
+  else
+    std::printf("The collector %s did not take the report: it waits in %s for the next start\n",
+                log.SendTo()->Collector().c_str(), queue.c_str());
 }
 
 void WriteSamples(TZTLogBase& log) {
@@ -150,9 +183,14 @@ int main(int argc, char** argv) {
     // design host; the plain logs' base class is not on the palette.
     Register();
     RegisterClass(TZTLogBase::StaticClass());
-    String folder = OutputFolder(argc, argv);
+    const TDemoArguments arguments = ReadArguments(argc, argv);
+    const String& folder = arguments.Folder;
     if (!ForceDirectories(folder)) throw EInOutError("Cannot create " + folder);
     demo::TDemoModule module(nullptr, folder);
+    if (!arguments.Collector.empty()) {
+      module.ExceptionLog->SendTo()->SetCollector(arguments.Collector);
+      module.ExceptionLog->SetActive(true);  // starts the link to the collector
+    }
     std::printf("Registered on the palette:");
     for (const TPaletteEntry& e : RegisteredComponents()) std::printf(" %s", e.ComponentClass->ClassName().c_str());
     std::printf("\n");
@@ -165,6 +203,7 @@ int main(int argc, char** argv) {
     RunEventLogDemo(module);
     RunMessageLoop();
     Show(*module.ExceptionLog);
+    TellCollector(*module.ExceptionLog);
     std::printf("Application events reported: %d\n", module.AppEventCount);
     std::printf("Logs written to %s\n", folder.c_str());
     demo::RunCheckDemo();

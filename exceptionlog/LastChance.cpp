@@ -14,6 +14,7 @@
 #include <vector>
 
 #include <ztlogger/core/LogAppend.h>
+#include <ztlogger/exceptionlog/CollectorCrash.h>
 #include <ztlogger/exceptionlog/LogError.h>
 #include <ztlogger/platform/os/Modules.h>
 #include <ztlogger/platform/os/Processes.h>
@@ -193,6 +194,8 @@ bool ReportReduced(const char* className, const char* message, void* address) {
   FixedText value;
   report.AddTo(value, "\r\n", " ");
   value.Add("\r\n");
+  // Queued for the collector, if one is set, to go at the next start.
+  collector::QueueCrashEnvelope(className, message, address, value.View().data(), value.View().size());
   const TLogAppendResult written = AppendToLog(*logger, value);
   if (!written) {
     FixedText why;

@@ -7,10 +7,12 @@
 #include <memory>
 #include <vector>
 
+#include <ztlogger/exceptionlog/CollectorSender.h>
 #include <ztlogger/exceptionlog/DwarfPlaces.h>
 #include <ztlogger/exceptionlog/LastChance.h>
 #include <ztlogger/exceptionlog/LogDlg.h>
 #include <ztlogger/platform/classes/ClassBuilder.h>
+#include <ztlogger/platform/classes/Streams.h>
 #include <ztlogger/platform/os/Modules.h>
 #include <ztlogger/platform/os/Windows.h>
 #include <ztlogger/platform/rtl/DateUtils.h>
@@ -50,6 +52,8 @@ TZTExceptionLog::TZTExceptionLog(TComponent* AOwner) : TZTLogBase(AOwner), FMapF
 
 TZTExceptionLog::~TZTExceptionLog() {
   lastchance::Withdraw(this);
+  FCollector.reset();
+  if (FCollectorStacks) EndStackCapture();
   SetCallStack(false);
   // Unchained in the order of installation, the previous handler goes back.
   // A logger with another handler installed on top of it cannot reach into
@@ -61,6 +65,66 @@ TZTExceptionLog::~TZTExceptionLog() {
     else
       Application->SetOnException(nullptr);
   }
+}
+
+void TZTExceptionLog::SetActive(bool Value) {
+  TZTLogBase::SetActive(Value);
+  UpdateCollector();
+}
+
+void TZTExceptionLog::Loaded() {
+  TZTLogBase::Loaded();
+  UpdateCollector();
+}
+
+void TZTExceptionLog::SendCollectorReports() {
+  if (TCollectorSender* collector = UpdateCollector()) collector->SendQueued();
+}
+
+bool TZTExceptionLog::FlushCollector(int TimeoutMs) {
+  return !FCollector || FCollector->Flush(std::chrono::milliseconds(TimeoutMs));
+}
+
+TCollectorSender* TZTExceptionLog::UpdateCollector() {
+  const String& dsn = SendTo()->Collector();
+  const bool wanted =
+      Active() && !dsn.empty() && !ComponentState().Contains(csLoading) && !ComponentState().Contains(csDesigning);
+  if (!wanted) {
+    FCollector.reset();
+  } else if (!FCollector || FCollector->Dsn().Text() != TCollectorDsn::Parse(dsn).Text() ||
+             FCollector->AutoSend() != SendTo()->CollectorAutoSend()) {
+    FCollector.reset();
+    collector::TAppFacts app;
+    app.Name = Application->Title().empty() ? ExtractFileName(Application->ExeName()) : Application->Title();
+    FCollector = std::make_unique<TCollectorSender>(TCollectorDsn::Parse(dsn), SendTo()->CollectorAutoSend(), app);
+  }
+  // An event's frames come from the stack each raise keeps.
+  if (FCollector && !FCollectorStacks) BeginStackCapture();
+  if (!FCollector && FCollectorStacks) EndStackCapture();
+  FCollectorStacks = FCollector != nullptr;
+  return FCollector.get();
+}
+
+TCollectorReport TZTExceptionLog::CollectorReport(Exception* E, const String& Report, bool Fatal) const {
+  TCollectorReport report;
+  report.ClassName = E->ClassName();
+  report.Message = E->Message();
+  report.Fatal = Fatal;
+  report.Mechanism = Fatal ? "unhandled" : "Application.OnException";
+  report.Milliseconds = collector::NowMilliseconds();
+  report.Stack = ExceptStack();
+  // The innermost frame is the raise itself, whose source is given.
+  if (report.Stack.empty()) report.Stack.push_back(ExceptAddr());
+  if (report.Stack.front() == ExceptAddr()) report.FirstSource = ExceptSourceAddr();
+  report.ReportText = Report;
+  if (SendTo()->AttachLog()) report.LogFile = LogFile();
+  if (SendTo()->CollectorScreenshot() && !Fatal) {
+    TMemoryStream picture;
+    SaveScreenshot(picture);
+    report.Screenshot.assign(reinterpret_cast<const char*>(picture.Memory()), static_cast<size_t>(picture.Size()));
+    report.ScreenshotName = SendTo()->ScreenshotFormat() == sfJpeg ? "screenshot.jpg" : "screenshot.bmp";
+  }
+  return report;
 }
 
 void TZTExceptionLog::SetCallStack(bool value) {
@@ -337,6 +401,13 @@ String EscapeXML(const String& value) {
 // The platform's description of the exception being handled.
 constexpr int kDescriptionCapacity = 1024;
 
+// A report the collector could not take: the user's program goes on, and
+// the standard error says why.
+void TellNotSent(const Exception& error) {
+  const String line = "ZTLogger: the report is not sent to the collector: " + error.Message() + "\n";
+  [[maybe_unused]] const ssize_t written = write(STDERR_FILENO, line.data(), line.size());
+}
+
 }  // namespace
 
 bool TZTExceptionLog::FilterAccepts(const Exception* E) const {
@@ -377,7 +448,16 @@ void TZTExceptionLog::DoException(TObject* Sender, Exception* E) {
     String report = ComposeReport(E);
     bool accept = true;
     if (FOnSaveException) FOnSaveException(Sender, E, report, accept);
-    if (accept) WriteAsString("ERROR", report);
+    if (accept) {
+      WriteAsString("ERROR", report);
+      // The report goes on to the collector by its thread; a collector that
+      // cannot be started costs the user nothing but this line.
+      try {
+        if (TCollectorSender* collector = UpdateCollector()) collector->Submit(CollectorReport(E, report, false));
+      } catch (const Exception& error) {
+        TellNotSent(error);
+      }
+    }
   }
   switch (FErrorDialog) {
     case edNone: break;
@@ -488,7 +568,16 @@ void TZTExceptionLog::ReportUnhandled(Exception* E) {
   if (FMapFile) FMapFile->LoadExceptionData(nullptr);
   TZTLFormats sections = FFormats;
   for (TZTLFormat always : {lfPhysAddress, lfExceptionClassName, lfMessage, lfSourceLine}) sections.Include(always);
-  WriteAsString("ERROR", ComposeReport(E, sections));
+  const String report = ComposeReport(E, sections);
+  WriteAsString("ERROR", report);
+  // The process may be ending: queued here, on the reporting thread (not
+  // always the main one, so the link is used as it is), sent by this run if
+  // it can, else at the next start. The log has the report whatever happens.
+  try {
+    if (FCollector) FCollector->QueueNow(CollectorReport(E, report, true));
+  } catch (const Exception& error) {
+    TellNotSent(error);
+  }
 }
 
 String TZTExceptionLog::GetFormattedSource() const {

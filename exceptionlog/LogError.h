@@ -14,6 +14,8 @@
 namespace ztl {
 
 class TDwarfPlaces;
+class TCollectorSender;
+struct TCollectorReport;
 
 // How the end user learns of an exception.
 enum TZTLErrorDialog : uint8_t { edNone, edStandard, edExtended };
@@ -128,7 +130,10 @@ using TZTLSaveExceptionEvent = TMethodRef<void(TObject* Sender, Exception* E, St
 // system information, as Formats selects) to its log under "ERROR", shows
 // the end user's error dialog (ErrorDialog) and offers to mail the log or
 // open the support page (SendTo). The filters choose the exception classes
-// it reports.
+// it reports. With SendTo.Collector set, each report it writes also goes to
+// that collecting server (Sentry's protocol) as an event, from a queue
+// folder under the platform prefix, by a thread of its own; a crash's report
+// is queued by the crash path and sent at the next start.
 //
 //     InstallFaultHandlers();                // once, at start-up
 //     auto* errors = new TZTExceptionLog(form);
@@ -150,8 +155,25 @@ class ZTL_API TZTExceptionLog : public TZTLogBase {
 
   // Creates the map-file reader for the map beside the executable.
   explicit TZTExceptionLog(TComponent* AOwner);
-  // Frees the map-file reader MapFile holds at that moment.
+  // Frees the map-file reader MapFile holds at that moment; reports not yet
+  // queued for the collector are queued first.
   ~TZTExceptionLog() override;
+
+  // Activating at run time also starts the link to SendTo.Collector, which
+  // sends what earlier runs left queued (with SendTo.CollectorAutoSend);
+  // deactivating stops it. Raises EFCreateError when the collector's queue
+  // folder cannot be made.
+  void SetActive(bool Value) override;
+  void Loaded() override;
+  // Sends what the collector's queue holds now, also without
+  // SendTo.CollectorAutoSend and without waiting out the pause after a
+  // failed send. Nothing without a collector.
+  void SendCollectorReports();
+  // Waits up to TimeoutMs for the reports handed to the collector to be
+  // queued and sent, as a program about to end may; true when nothing is
+  // left to send (also without a collector), false when time ran out or a
+  // send failed and waits for its next try.
+  bool FlushCollector(int TimeoutMs);
 
   TZTLErrorDialog ErrorDialog() const { return FErrorDialog; }
   void SetErrorDialog(TZTLErrorDialog value) { FErrorDialog = value; }
@@ -243,6 +265,12 @@ class ZTL_API TZTExceptionLog : public TZTLogBase {
   String Separator() const;
   String WithSeparator(const String& block) const;
 
+  // Starts, restarts or stops the link to SendTo.Collector as the settings
+  // now ask; gives the running link or nullptr.
+  TCollectorSender* UpdateCollector();
+  // The collector's part of a report on the exception being handled.
+  TCollectorReport CollectorReport(Exception* E, const String& Report, bool Fatal) const;
+
   bool InternalProcessing = false;
   TExceptionEvent FoldOnException;
   TExceptionEvent FOnException;
@@ -263,6 +291,9 @@ class ZTL_API TZTExceptionLog : public TZTLogBase {
   // Whether the standard error was told that source lines were asked for
   // and no map was found.
   mutable bool FToldNoMap = false;
+  std::unique_ptr<TCollectorSender> FCollector;
+  // Whether the collector keeps call stacks for every raise.
+  bool FCollectorStacks = false;
 };
 
 }  // namespace ztl

@@ -6,6 +6,7 @@
 // components' registration.
 #include <ztlogger/platform.h>
 
+#include <ztlogger/core/CollectorDsn.h>
 #include <ztlogger/core/LogBase.h>
 #include <ztlogger/core/LogCnst.h>
 #include <ztlogger/core/Watcher.h>
@@ -13,6 +14,7 @@
 #include <ztlogger/applog/LogApp.h>
 #include <ztlogger/checks/ZTLChecks.h>
 #include <ztlogger/datasetlog/LogDS.h>
+#include <ztlogger/exceptionlog/CollectorQueue.h>
 #include <ztlogger/exceptionlog/LastChance.h>
 #include <ztlogger/exceptionlog/LogDlg.h>
 #include <ztlogger/exceptionlog/LogError.h>

@@ -85,7 +85,57 @@ uintptr_t MainModuleLoadBase() {
   return base;
 }
 
+// The descriptor of a PT_NOTE segment that holds the GNU build id.
+String BuildIdOf(const dl_phdr_info& info) {
+  for (ElfW(Half) i = 0; i < info.dlpi_phnum; ++i) {
+    const ElfW(Phdr)& header = info.dlpi_phdr[i];
+    if (header.p_type != PT_NOTE) continue;
+    const auto* note = reinterpret_cast<const char*>(info.dlpi_addr + header.p_vaddr);
+    const char* end = note + header.p_memsz;
+    while (note + sizeof(ElfW(Nhdr)) <= end) {
+      ElfW(Nhdr) head;
+      std::memcpy(&head, note, sizeof head);
+      const char* name = note + sizeof head;
+      const char* descriptor = name + ((head.n_namesz + 3) & ~3u);
+      const char* next = descriptor + ((head.n_descsz + 3) & ~3u);
+      if (next > end) break;
+      if (head.n_type == NT_GNU_BUILD_ID && head.n_namesz == 4 && std::memcmp(name, "GNU", 4) == 0)
+        return String(descriptor, head.n_descsz);
+      note = next;
+    }
+  }
+  return {};
+}
+
+int ListModuleCallback(dl_phdr_info* info, size_t, void* data) {
+  auto* modules = static_cast<std::vector<TLoadedModule>*>(data);
+  const auto page = static_cast<uintptr_t>(sysconf(_SC_PAGESIZE));
+  uintptr_t first = UINTPTR_MAX, last = 0;
+  for (ElfW(Half) i = 0; i < info->dlpi_phnum; ++i) {
+    const ElfW(Phdr)& header = info->dlpi_phdr[i];
+    if (header.p_type != PT_LOAD) continue;
+    first = std::min<uintptr_t>(first, (info->dlpi_addr + header.p_vaddr) & ~(page - 1));
+    last = std::max<uintptr_t>(last, info->dlpi_addr + header.p_vaddr + header.p_memsz);
+  }
+  if (first == UINTPTR_MAX) return 0;
+  TLoadedModule module;
+  module.FileName = info->dlpi_name && *info->dlpi_name ? String(info->dlpi_name) : ExecutablePath();
+  // The vDSO has no file: named by the loader or not at all, never a path.
+  if (module.FileName.empty() || module.FileName.front() != '/') return 0;
+  module.LoadBase = first;
+  module.Size = last - first;
+  module.BuildId = BuildIdOf(*info);
+  modules->push_back(std::move(module));
+  return 0;
+}
+
 }  // namespace
+
+std::vector<TLoadedModule> LoadedModules() {
+  std::vector<TLoadedModule> modules;
+  dl_iterate_phdr(ListModuleCallback, &modules);
+  return modules;
+}
 
 uintptr_t MainModuleCodeBase() {
   TModuleInfo main;

@@ -11,6 +11,7 @@
 //
 // Any thread.
 #include <cstdint>
+#include <vector>
 
 #include <ztlogger/platform/rtl/Export.h>
 #include <ztlogger/platform/rtl/Types.h>
@@ -36,5 +37,17 @@ ZTL_PLATFORM_API uintptr_t ModuleLoadBase(const void* Address);
 // name[0..capacity), cut to fit and NUL-terminated. False when no loaded
 // module holds Address.
 ZTL_PLATFORM_API bool ModulePlaceOf(const void* Address, uintptr_t& LoadBase, char* name, size_t capacity);
+
+// A module loaded into the process, as a crash report lists it so that a
+// server can symbolize the report's addresses.
+struct ZTL_PLATFORM_API TLoadedModule {
+  String FileName;         // full path
+  uintptr_t LoadBase = 0;  // as ModuleLoadBase counts it
+  uintptr_t Size = 0;      // from LoadBase to the end of its last loaded segment
+  String BuildId;          // the GNU build id's bytes; empty when the module has none
+};
+
+// Every module loaded at the moment, the main program first.
+ZTL_PLATFORM_API std::vector<TLoadedModule> LoadedModules();
 
 }  // namespace ztl

@@ -102,8 +102,8 @@ TEST_F(LogBaseStorage, PublishedOrderIsActiveLogFileSendToFormatting) {
   std::vector<String> sendTo;
   for (const TPropInfo* p : TZTLSendTo::StaticClass()->Properties()) sendTo.push_back(p->Name);
   EXPECT_EQ(sendTo, (std::vector<String>{"EMail", "EMailSubject", "EMailBody", "EMailOpenBeforeSend", "WWW",
-                                         "AttachScreenShot", "ScreenshotFormat", "AttachLog", "ResolveNames",
-                                         "Options", "AdditionalFiles"}));
+                                         "AttachScreenShot", "ScreenshotFormat", "AttachLog", "ResolveNames", "Options",
+                                         "AdditionalFiles", "Collector", "CollectorAutoSend", "CollectorScreenshot"}));
 }
 
 }  // namespace
