@@ -4,13 +4,15 @@
 // platform/os/eventlog/Api.h).
 //
 //   ztl-evt logs
-//   ztl-evt query LOG [--count N] [--oldest-first] [--format text|xml|json]
+//   ztl-evt query LOG|--file FILE [--count N] [--oldest-first] [--format text|xml|json]
 //   ztl-evt write --source NAME [--id N] [--type TYPE] [--category N] [STRING...]
 //   ztl-evt clear LOG [--backup FILE]
 //
 // query shows the newest records first unless asked otherwise, each with the
 // message text composed from its source's message files ("EventMessageFile"
-// under the log's key), or its strings when there is none. Exit status 0 on
+// under the log's key), or its strings when there is none. With --file it
+// reads a backup that "clear --backup" wrote instead of a log, its sources'
+// files found under whichever log's key holds the source. Exit status 0 on
 // success, 1 on failure, 2 for a wrong command line.
 #include <strings.h>
 
@@ -56,8 +58,9 @@ int Help() {
   std::cout << "ztl-evt: lists, reads, writes and clears the event logs kept under the platform prefix.\n\n"
                "  ztl-evt logs\n"
                "      lists the logs and the number of records in each\n"
-               "  ztl-evt query LOG [--count N] [--oldest-first] [--format text|xml|json]\n"
-               "      shows the log's records, newest first, with their message texts\n"
+               "  ztl-evt query LOG|--file FILE [--count N] [--oldest-first] [--format text|xml|json]\n"
+               "      shows the log's records, newest first, with their message texts; --file\n"
+               "      reads a backup written by \"ztl-evt clear LOG --backup FILE\" instead\n"
                "  ztl-evt write --source NAME [--id N] [--type TYPE] [--category N] [STRING...]\n"
                "      writes one entry under a source; TYPE: error, warning, information (the\n"
                "      default), success, audit-success, audit-failure; the id is 1 unless given\n"
@@ -153,18 +156,28 @@ std::u16string MessageFiles(const std::string& log, const std::string& source) {
 }
 
 // The message tables of each source a query meets, in the order of the
-// source's files: looked up and loaded once for the whole run.
+// source's files: looked up and loaded once for the whole run. Without a log
+// (a backup's records), each source is looked for under every log's key.
 class SourceTables {
  public:
   explicit SourceTables(std::string log) : log_(std::move(log)) {}
 
   const std::vector<std::shared_ptr<const ztl::os::MessageTable>>& Of(const std::string& source) {
     auto [found, added] = sources_.try_emplace(source);
-    if (added) found->second = Load(MessageFiles(log_, source));
+    if (added) found->second = Load(FilesOf(source));
     return found->second;
   }
 
  private:
+  std::u16string FilesOf(const std::string& source) const {
+    if (!log_.empty()) return MessageFiles(log_, source);
+    for (const std::string& log : ztl::os::EventLogNames()) {
+      std::u16string files = MessageFiles(log, source);
+      if (!files.empty()) return files;
+    }
+    return u"";
+  }
+
   static std::vector<std::shared_ptr<const ztl::os::MessageTable>> Load(const std::u16string& files) {
     std::vector<std::shared_ptr<const ztl::os::MessageTable>> tables;
     size_t start = 0;
@@ -296,7 +309,7 @@ int Logs() {
 }
 
 int Query(const std::vector<std::string>& args) {
-  std::string name, format = "text";
+  std::string name, file, format = "text";
   unsigned long count = ~0ul;
   bool oldestFirst = false;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -309,16 +322,25 @@ int Query(const std::vector<std::string>& args) {
       if (format != "text" && format != "xml" && format != "json") return Usage("unknown format " + format);
     } else if (args[i] == "--oldest-first") {
       oldestFirst = true;
+    } else if (args[i] == "--file" && i + 1 < args.size() && file.empty()) {
+      file = args[++i];
+      if (file.empty()) return Usage("--file needs a file");
     } else if (name.empty() && args[i][0] != '-') {
       name = args[i];
     } else {
       return Usage("unexpected " + args[i]);
     }
   }
-  if (name.empty()) return Usage("query needs a log");
-  const auto log = FindLog(name);
-  if (!log) return NoLog(name);
-  HANDLE h = OpenEventLogW(nullptr, Utf8ToUtf16(*log).c_str());
+  if (name.empty() == file.empty()) return Usage("query needs a log or --file FILE, not both");
+  std::optional<std::string> log = file;
+  HANDLE h = nullptr;
+  if (!file.empty()) {
+    h = OpenBackupEventLogW(nullptr, Utf8ToUtf16(file).c_str());
+  } else {
+    log = FindLog(name);
+    if (!log) return NoLog(name);
+    h = OpenEventLogW(nullptr, Utf8ToUtf16(*log).c_str());
+  }
   if (!h) return Fail("cannot open " + *log, GetLastError());
   const DWORD flags = EVENTLOG_SEQUENTIAL_READ | (oldestFirst ? EVENTLOG_FORWARDS_READ : EVENTLOG_BACKWARDS_READ);
   std::vector<BYTE> buffer(0x10000);
@@ -326,7 +348,7 @@ int Query(const std::vector<std::string>& args) {
   if (format == "json") std::cout << "[\n";
   if (format == "xml") std::cout << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Events>\n";
   DWORD error = ERROR_HANDLE_EOF;
-  SourceTables sources(*log);
+  SourceTables sources(file.empty() ? *log : "");
   while (shown < count) {
     DWORD read = 0, needed = 0;
     if (!ReadEventLogW(h, flags, 0, buffer.data(), static_cast<DWORD>(buffer.size()), &read, &needed)) {
