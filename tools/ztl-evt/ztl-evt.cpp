@@ -112,13 +112,11 @@ struct Record {
 };
 
 std::u16string TextAt(const BYTE* record, size_t size, size_t& at) {
-  std::u16string text;
-  for (; at + 2 <= size; at += 2) {
-    const auto c = static_cast<char16_t>(record[at] | record[at + 1] << 8);
-    if (c == 0) break;
-    text += c;
-  }
-  at += 2;
+  size_t end = at;
+  while (end + 2 <= size && (record[end] | record[end + 1]) != 0) end += 2;
+  std::u16string text((end - at) / 2, u'\0');
+  std::memcpy(text.data(), record + at, text.size() * 2);  // little-endian, as the records are
+  at = end + 2;
   return text;
 }
 
@@ -232,8 +230,19 @@ std::string IsoTime(DWORD seconds) {
   return text;
 }
 
-std::string Escape(const std::string& text, bool json) {
-  std::string out;
+// The last time shown and its text: records written together share their
+// second.
+const std::string& ShownTime(DWORD seconds) {
+  static DWORD last = 0;
+  static std::string text = IsoTime(0);
+  if (seconds != last) {
+    last = seconds;
+    text = IsoTime(seconds);
+  }
+  return text;
+}
+
+void AppendEscaped(std::string& out, const std::string& text, bool json) {
   for (unsigned char c : text) {
     if (json) {
       if (c == '"' || c == '\\') {
@@ -262,34 +271,57 @@ std::string Escape(const std::string& text, bool json) {
       out += static_cast<char>(c);
     }
   }
-  return out;
 }
 
-void Show(const Record& r, const std::string& format, bool first) {
+// Appends a record as the format shows it; the caller writes out the text.
+void Show(std::string& out, const Record& r, const std::string& format, bool first) {
+  using std::to_string;
+  auto escaped = [&](const std::string& text, bool json) { AppendEscaped(out, text, json); };
   if (format == "json") {
-    std::cout << (first ? "" : ",\n") << "  {\"record\": " << r.number << ", \"time\": \"" << IsoTime(r.time)
-              << "\", \"source\": \"" << Escape(r.source, true) << "\", \"type\": \"" << TypeText(r.type)
-              << "\", \"category\": " << r.category << ", \"eventId\": " << r.id << ", \"computer\": \""
-              << Escape(r.computer, true) << "\", \"message\": \"" << Escape(r.message, true) << "\", \"strings\": [";
-    for (size_t i = 0; i < r.strings.size(); ++i)
-      std::cout << (i ? ", " : "") << "\"" << Escape(Utf16ToUtf8(r.strings[i]), true) << "\"";
-    std::cout << "]}";
+    out += first ? "" : ",\n";
+    out += "  {\"record\": " + to_string(r.number) + ", \"time\": \"" + ShownTime(r.time) + "\", \"source\": \"";
+    escaped(r.source, true);
+    out += "\", \"type\": \"" + TypeText(r.type) + "\", \"category\": " + to_string(r.category) +
+           ", \"eventId\": " + to_string(r.id) + ", \"computer\": \"";
+    escaped(r.computer, true);
+    out += "\", \"message\": \"";
+    escaped(r.message, true);
+    out += "\", \"strings\": [";
+    for (size_t i = 0; i < r.strings.size(); ++i) {
+      out += i ? ", \"" : "\"";
+      escaped(Utf16ToUtf8(r.strings[i]), true);
+      out += '"';
+    }
+    out += "]}";
   } else if (format == "xml") {
-    std::cout << "  <Event Record=\"" << r.number << "\" Time=\"" << IsoTime(r.time) << "\" Source=\""
-              << Escape(r.source, false) << "\" Type=\"" << TypeText(r.type) << "\" Category=\"" << r.category
-              << "\" EventID=\"" << r.id << "\" Computer=\"" << Escape(r.computer, false) << "\">\n";
-    if (!r.message.empty()) std::cout << "    <Message>" << Escape(r.message, false) << "</Message>\n";
-    for (const auto& s : r.strings) std::cout << "    <String>" << Escape(Utf16ToUtf8(s), false) << "</String>\n";
-    std::cout << "  </Event>\n";
-  } else {
-    std::cout << (first ? "" : "\n") << "Record:   " << r.number << "\nTime:     " << IsoTime(r.time)
-              << "\nSource:   " << r.source << "\nType:     " << TypeText(r.type) << "\nCategory: " << r.category
-              << "\nEvent ID: " << (r.id & 0xFFFF) << " (0x" << std::hex << r.id << std::dec << ")"
-              << "\nComputer: " << r.computer << "\n";
+    out += "  <Event Record=\"" + to_string(r.number) + "\" Time=\"" + ShownTime(r.time) + "\" Source=\"";
+    escaped(r.source, false);
+    out += "\" Type=\"" + TypeText(r.type) + "\" Category=\"" + to_string(r.category) + "\" EventID=\"" +
+           to_string(r.id) + "\" Computer=\"";
+    escaped(r.computer, false);
+    out += "\">\n";
     if (!r.message.empty()) {
-      std::cout << "Message:  " << r.message << "\n";
+      out += "    <Message>";
+      escaped(r.message, false);
+      out += "</Message>\n";
+    }
+    for (const auto& s : r.strings) {
+      out += "    <String>";
+      escaped(Utf16ToUtf8(s), false);
+      out += "</String>\n";
+    }
+    out += "  </Event>\n";
+  } else {
+    char id[32];
+    std::snprintf(id, sizeof id, "%u (0x%x)", static_cast<unsigned>(r.id & 0xFFFF), static_cast<unsigned>(r.id));
+    out += first ? "" : "\n";
+    out += "Record:   " + to_string(r.number) + "\nTime:     " + ShownTime(r.time) + "\nSource:   " + r.source +
+           "\nType:     " + TypeText(r.type) + "\nCategory: " + to_string(r.category) + "\nEvent ID: " + id +
+           "\nComputer: " + r.computer + "\n";
+    if (!r.message.empty()) {
+      out += "Message:  " + r.message + "\n";
     } else {
-      for (const auto& s : r.strings) std::cout << "String:   " << Utf16ToUtf8(s) << "\n";
+      for (const auto& s : r.strings) out += "String:   " + Utf16ToUtf8(s) + "\n";
     }
   }
 }
@@ -359,15 +391,17 @@ int Query(const std::vector<std::string>& args) {
       }
       break;
     }
+    std::string text;
     for (DWORD at = 0; at < read && shown < count;) {
       DWORD length;
       std::memcpy(&length, buffer.data() + at, 4);
       Record record = Parse(buffer.data() + at, length);
       record.message = Message(sources, record);
-      Show(record, format, shown == 0);
+      Show(text, record, format, shown == 0);
       ++shown;
       at += length;
     }
+    std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
   }
   CloseEventLog(h);
   if (format == "json") std::cout << (shown ? "\n" : "") << "]\n";
@@ -447,6 +481,9 @@ int Clear(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The output through the stream's own buffer, not a C stdio call per piece:
+  // a query writes some dozen pieces a record.
+  std::ios::sync_with_stdio(false);
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) return Usage("no command given");
   const std::string command = args.front();
