@@ -109,32 +109,46 @@ struct Record {
   WORD type = 0, category = 0;
   std::string source, computer, message;
   std::vector<std::u16string> strings;
+  std::u16string wideSource, wideComputer;
 };
 
-std::u16string TextAt(const BYTE* record, size_t size, size_t& at) {
+// The null-terminated text at `at` into text; `at` moves past it.
+void TextAt(const BYTE* record, size_t size, size_t& at, std::u16string& text) {
   size_t end = at;
   while (end + 2 <= size && (record[end] | record[end + 1]) != 0) end += 2;
-  std::u16string text((end - at) / 2, u'\0');
+  text.resize((end - at) / 2);
   std::memcpy(text.data(), record + at, text.size() * 2);  // little-endian, as the records are
   at = end + 2;
-  return text;
 }
 
-Record Parse(const BYTE* bytes, size_t size) {
+// A name's UTF-8 form, converted again only when it changes: a log's
+// records mostly share their source and computer.
+void NameAt(const BYTE* record, size_t size, size_t& at, std::u16string& wide, std::string& name) {
+  size_t end = at;
+  while (end + 2 <= size && (record[end] | record[end + 1]) != 0) end += 2;
+  const bool same = !name.empty() && wide.size() * 2 == end - at && std::memcmp(wide.data(), record + at, end - at) == 0;
+  if (!same) {
+    TextAt(record, size, at, wide);
+    name = Utf16ToUtf8(wide);
+  }
+  at = end + 2;
+}
+
+// Reads a record's bytes into record, reusing its room.
+void Parse(const BYTE* bytes, size_t size, Record& record) {
   EVENTLOGRECORD head;
   std::memcpy(&head, bytes, sizeof head);
-  Record record;
   record.number = head.RecordNumber;
   record.time = head.TimeGenerated;
   record.id = head.EventID;
   record.type = head.EventType;
   record.category = head.EventCategory;
   size_t at = sizeof head;
-  record.source = Utf16ToUtf8(TextAt(bytes, size, at));
-  record.computer = Utf16ToUtf8(TextAt(bytes, size, at));
+  NameAt(bytes, size, at, record.wideSource, record.source);
+  NameAt(bytes, size, at, record.wideComputer, record.computer);
   at = head.StringOffset;
-  for (WORD i = 0; i < head.NumStrings; ++i) record.strings.push_back(TextAt(bytes, size, at));
-  return record;
+  record.strings.resize(head.NumStrings);
+  for (std::u16string& text : record.strings) TextAt(bytes, size, at, text);
 }
 
 // The message files a source registered under a log, ";"-separated.
@@ -153,16 +167,26 @@ std::u16string MessageFiles(const std::string& log, const std::string& source) {
   return files.substr(0, files.find(u'\0'));
 }
 
-// The message tables of each source a query meets, in the order of the
-// source's files: looked up and loaded once for the whole run. Without a log
-// (a backup's records), each source is looked for under every log's key.
-class SourceTables {
+// The message modules of each source a query meets, in the order of the
+// source's files: looked up and loaded once for the whole run, and kept
+// loaded until its end. Without a log (a backup's records), each source is
+// looked for under every log's key.
+class SourceModules {
  public:
-  explicit SourceTables(std::string log) : log_(std::move(log)) {}
+  explicit SourceModules(std::string log) : log_(std::move(log)) {}
+  ~SourceModules() {
+    for (auto& [source, modules] : sources_)
+      for (HMODULE module : modules) FreeLibrary(module);
+  }
+  SourceModules(const SourceModules&) = delete;
+  SourceModules& operator=(const SourceModules&) = delete;
 
-  const std::vector<std::shared_ptr<const ztl::os::MessageTable>>& Of(const std::string& source) {
+  const std::vector<HMODULE>& Of(const std::string& source) {
+    if (source == lastSource_ && last_) return *last_;
     auto [found, added] = sources_.try_emplace(source);
     if (added) found->second = Load(FilesOf(source));
+    lastSource_ = source;
+    last_ = &found->second;
     return found->second;
   }
 
@@ -176,8 +200,8 @@ class SourceTables {
     return u"";
   }
 
-  static std::vector<std::shared_ptr<const ztl::os::MessageTable>> Load(const std::u16string& files) {
-    std::vector<std::shared_ptr<const ztl::os::MessageTable>> tables;
+  static std::vector<HMODULE> Load(const std::u16string& files) {
+    std::vector<HMODULE> modules;
     size_t start = 0;
     while (start < files.size()) {
       size_t end = files.find(u';', start);
@@ -187,38 +211,35 @@ class SourceTables {
       char16_t path[MAX_PATH];
       const DWORD length = ExpandEnvironmentStringsW(name.c_str(), path, MAX_PATH);
       if (name.empty() || length == 0 || length > MAX_PATH) continue;
-      HMODULE module = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-      if (!module) continue;
-      // The tables outlive the module's handle.
-      if (auto table = ztl::os::MessageTablesOf(module)) tables.push_back(std::move(table));
-      FreeLibrary(module);
+      if (HMODULE module = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE)) modules.push_back(module);
     }
-    return tables;
+    return modules;
   }
 
   const std::string log_;
-  std::map<std::string, std::vector<std::shared_ptr<const ztl::os::MessageTable>>> sources_;
+  std::map<std::string, std::vector<HMODULE>> sources_;
+  std::string lastSource_;
+  const std::vector<HMODULE>* last_ = nullptr;
 };
 
-// The record's message text, without its final line break; empty when none
-// of the source's files has the id.
-std::string Message(SourceTables& sources, const Record& record) {
-  std::vector<DWORD_PTR> inserts;
+// The record's message text, without its final line break, into text;
+// empty when none of the source's files has the id. Formatted as
+// FormatMessageW does, the inserts bounded by the record's own count.
+void Message(SourceModules& sources, const Record& record, std::string& text) {
+  text.clear();
+  static std::vector<DWORD_PTR> inserts;
+  static std::vector<char16_t> formatted(0x10000);
+  inserts.clear();
   for (const std::u16string& s : record.strings) inserts.push_back(reinterpret_cast<DWORD_PTR>(s.c_str()));
-  for (const auto& table : sources.Of(record.source)) {
-    DWORD error = 0;
-    const std::u16string* text = ztl::os::FindMessage(*table, record.id, 0, error);
-    if (!text) continue;
-    std::u16string formatted;
-    try {
-      formatted = ztl::os::FormatMessageText(*text, 0, inserts.data(), inserts.size());
-    } catch (const ztl::os::OsError&) {
-      continue;
-    }
-    while (!formatted.empty() && (formatted.back() == u'\n' || formatted.back() == u'\r')) formatted.pop_back();
-    return Utf16ToUtf8(formatted);
+  for (HMODULE module : sources.Of(record.source)) {
+    DWORD length = ztl::os::FormatMessageFromArray(FORMAT_MESSAGE_FROM_HMODULE, module, record.id, 0,
+                                                   formatted.data(), static_cast<DWORD>(formatted.size()),
+                                                   inserts.data(), inserts.size());
+    if (length == 0) continue;
+    while (length > 0 && (formatted[length - 1] == u'\n' || formatted[length - 1] == u'\r')) --length;
+    text = Utf16ToUtf8(std::u16string_view(formatted.data(), length));
+    return;
   }
-  return "";
 }
 
 std::string IsoTime(DWORD seconds) {
@@ -312,16 +333,29 @@ void Show(std::string& out, const Record& r, const std::string& format, bool fir
     }
     out += "  </Event>\n";
   } else {
-    char id[32];
-    std::snprintf(id, sizeof id, "%u (0x%x)", static_cast<unsigned>(r.id & 0xFFFF), static_cast<unsigned>(r.id));
-    out += first ? "" : "\n";
-    out += "Record:   " + to_string(r.number) + "\nTime:     " + ShownTime(r.time) + "\nSource:   " + r.source +
-           "\nType:     " + TypeText(r.type) + "\nCategory: " + to_string(r.category) + "\nEvent ID: " + id +
-           "\nComputer: " + r.computer + "\n";
+    char head[160];
+    std::snprintf(head, sizeof head, "%sRecord:   %u\nTime:     ", first ? "" : "\n", static_cast<unsigned>(r.number));
+    out += head;
+    out += ShownTime(r.time);
+    out += "\nSource:   ";
+    out += r.source;
+    out += "\nType:     ";
+    out += TypeText(r.type);
+    std::snprintf(head, sizeof head, "\nCategory: %u\nEvent ID: %u (0x%x)\nComputer: ", unsigned{r.category},
+                  static_cast<unsigned>(r.id & 0xFFFF), static_cast<unsigned>(r.id));
+    out += head;
+    out += r.computer;
+    out += '\n';
     if (!r.message.empty()) {
-      out += "Message:  " + r.message + "\n";
+      out += "Message:  ";
+      out += r.message;
+      out += '\n';
     } else {
-      for (const auto& s : r.strings) out += "String:   " + Utf16ToUtf8(s) + "\n";
+      for (const auto& s : r.strings) {
+        out += "String:   ";
+        out += Utf16ToUtf8(s);
+        out += '\n';
+      }
     }
   }
 }
@@ -380,7 +414,9 @@ int Query(const std::vector<std::string>& args) {
   if (format == "json") std::cout << "[\n";
   if (format == "xml") std::cout << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Events>\n";
   DWORD error = ERROR_HANDLE_EOF;
-  SourceTables sources(file.empty() ? *log : "");
+  SourceModules sources(file.empty() ? *log : "");
+  std::string text;  // one read's records as shown, its room kept for the next
+  Record record;
   while (shown < count) {
     DWORD read = 0, needed = 0;
     if (!ReadEventLogW(h, flags, 0, buffer.data(), static_cast<DWORD>(buffer.size()), &read, &needed)) {
@@ -391,12 +427,12 @@ int Query(const std::vector<std::string>& args) {
       }
       break;
     }
-    std::string text;
+    text.clear();
     for (DWORD at = 0; at < read && shown < count;) {
       DWORD length;
       std::memcpy(&length, buffer.data() + at, 4);
-      Record record = Parse(buffer.data() + at, length);
-      record.message = Message(sources, record);
+      Parse(buffer.data() + at, length, record);
+      Message(sources, record, record.message);
       Show(text, record, format, shown == 0);
       ++shown;
       at += length;
