@@ -16,6 +16,7 @@
 // success, 1 on failure, 2 for a wrong command line.
 #include <strings.h>
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -333,17 +334,26 @@ void Show(std::string& out, const Record& r, const std::string& format, bool fir
     }
     out += "  </Event>\n";
   } else {
-    char head[160];
-    std::snprintf(head, sizeof head, "%sRecord:   %u\nTime:     ", first ? "" : "\n", static_cast<unsigned>(r.number));
-    out += head;
+    auto number = [&](uint32_t value, int base = 10) {
+      char digits[16];
+      const auto end = std::to_chars(digits, digits + sizeof digits, value, base).ptr;
+      out.append(digits, end);
+    };
+    out += first ? "Record:   " : "\nRecord:   ";
+    number(r.number);
+    out += "\nTime:     ";
     out += ShownTime(r.time);
     out += "\nSource:   ";
     out += r.source;
     out += "\nType:     ";
     out += TypeText(r.type);
-    std::snprintf(head, sizeof head, "\nCategory: %u\nEvent ID: %u (0x%x)\nComputer: ", unsigned{r.category},
-                  static_cast<unsigned>(r.id & 0xFFFF), static_cast<unsigned>(r.id));
-    out += head;
+    out += "\nCategory: ";
+    number(r.category);
+    out += "\nEvent ID: ";
+    number(r.id & 0xFFFF);
+    out += " (0x";
+    number(r.id, 16);
+    out += ")\nComputer: ";
     out += r.computer;
     out += '\n';
     if (!r.message.empty()) {
