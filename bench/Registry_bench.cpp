@@ -4,8 +4,11 @@
 // - the latency from a value written to the registry change logger's handler
 //   running on the main thread, against a bare inotify loop that sees the
 //   same kind of write (a file renamed into a folder). Goal: p50 within 2x.
+// - enumerating the values of one key against reading each value file once
+//   (below, at three sizes).
 // Each latency benchmark reports its median as the counter p50_us.
 #include <benchmark/benchmark.h>
+#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/inotify.h>
@@ -15,6 +18,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -22,6 +26,7 @@
 #include <ztlogger/platform/os/registry/Api.h>
 #include <ztlogger/platform/rtl/Registry.h>
 #include <ztlogger/platform/rtl/Threads.h>
+#include <ztlogger/platform/rtl/Unicode.h>
 #include <ztlogger/registrylog/LogRegistry.h>
 
 namespace {
@@ -132,5 +137,94 @@ void BM_InotifyRenameSeen_Floor(benchmark::State& state) {
   ReportLatencies(state, micros);
 }
 BENCHMARK(BM_InotifyRenameSeen_Floor)->UseManualTime()->Iterations(2000);
+
+}  // namespace
+
+// Enumerating every value of one key (RegEnumValueW: name, type and data)
+// against its floor, reading each value file of the key's folder once (the
+// folder listed, each file opened, read and closed). At 1,000, 10,000 and
+// 100,000 values, for the growth the report prints per value. Goal at
+// 100,000: within 1.3x.
+namespace {
+
+// The key's name under HKEY_CURRENT_USER\Software and the folder the store
+// keeps it in, filled with values once per run.
+std::string EnumKey(int64_t values) {
+  static std::map<int64_t, std::string> folders;
+  auto [found, added] = folders.try_emplace(values);
+  if (!added) return found->second;
+  const std::u16string name = u"Software\\Enum" + ztl::unicode::Utf8ToUtf16(std::to_string(values));
+  HKEY key;
+  if (RegCreateKeyExW(HKEY_CURRENT_USER, name.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) !=
+      ERROR_SUCCESS)
+    std::abort();
+  const std::u16string data = u"C:\\Program Files\\Velmora\\messages.dll";
+  for (int64_t i = 0; i < values; ++i) {
+    const std::u16string value = u"Value" + ztl::unicode::Utf8ToUtf16(std::to_string(i));
+    if (RegSetValueExW(key, value.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(data.c_str()),
+                       static_cast<DWORD>((data.size() + 1) * sizeof(char16_t))) != ERROR_SUCCESS)
+      std::abort();
+  }
+  RegCloseKey(key);
+  // The folder that holds the values: the new one with that many files.
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(Scratch().Path())) {
+    if (!entry.is_directory()) continue;
+    int64_t files = 0;
+    for (const auto& inside : std::filesystem::directory_iterator(entry.path())) files += inside.is_regular_file();
+    const bool known = std::any_of(folders.begin(), folders.end(),
+                                   [&](const auto& other) { return other.second == entry.path().string(); });
+    if (files >= values && !known) found->second = entry.path().string();
+  }
+  if (found->second.empty()) std::abort();
+  return found->second;
+}
+
+void BM_RegEnumValues(benchmark::State& state) {
+  Scratch();
+  EnumKey(state.range(0));
+  const std::u16string name = u"Software\\Enum" + ztl::unicode::Utf8ToUtf16(std::to_string(state.range(0)));
+  char16_t valueName[REG_MAX_VALUE_NAME + 1];
+  BYTE data[4096];
+  for (auto _ : state) {
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, name.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) std::abort();
+    int64_t seen = 0;
+    for (DWORD index = 0;; ++index) {
+      DWORD length = REG_MAX_VALUE_NAME + 1, type = 0, size = sizeof data;
+      const LSTATUS status = RegEnumValueW(key, index, valueName, &length, nullptr, &type, data, &size);
+      if (status == ERROR_NO_MORE_ITEMS) break;
+      if (status != ERROR_SUCCESS) std::abort();
+      ++seen;
+    }
+    RegCloseKey(key);
+    if (seen != state.range(0)) std::abort();
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_RegEnumValues)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
+
+void BM_ReadEachValueFile_Floor(benchmark::State& state) {
+  Scratch();
+  const std::string folder = EnumKey(state.range(0));
+  char buffer[4096];
+  for (auto _ : state) {
+    DIR* dir = opendir(folder.c_str());
+    if (!dir) std::abort();
+    const int at = dirfd(dir);
+    int64_t read = 0;
+    while (const dirent* entry = readdir(dir)) {
+      if (entry->d_type != DT_REG) continue;
+      const int fd = openat(at, entry->d_name, O_RDONLY | O_CLOEXEC);
+      if (fd < 0) std::abort();
+      benchmark::DoNotOptimize(::read(fd, buffer, sizeof buffer));
+      close(fd);
+      ++read;
+    }
+    closedir(dir);
+    if (read < state.range(0)) std::abort();
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_ReadEachValueFile_Floor)->Arg(1000)->Arg(10000)->Arg(100000)->Unit(benchmark::kMillisecond);
 
 }  // namespace

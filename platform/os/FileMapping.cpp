@@ -76,29 +76,47 @@ size_t Granularity() { return static_cast<size_t>(::sysconf(_SC_PAGESIZE)); }
 
 }  // namespace
 
-int OpenFileForReading(const String& path) {
+namespace {
+
+// OpenFileForReading's open and check, the file's status left in info and
+// O_NONBLOCK left set (it changes nothing for a regular file's reads).
+int OpenRegularFile(int folder, const char* path, struct stat& info) {
   // Without O_NONBLOCK the open of a FIFO would wait for a writer.
-  const int fd = OpenBeneathPrefix(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  // A name relative to a folder the caller opened is one entry of it: a link
+  // there is refused like one met beneath the prefix.
+  const int fd = folder == AT_FDCWD ? OpenBeneathPrefix(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK)
+                                    : ::openat(folder, path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW);
   if (fd < 0) return -1;
-  struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
     const int error = S_ISDIR(info.st_mode) ? EISDIR : ENODEV;
     ::close(fd);
     errno = error;
     return -1;
   }
-  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+  return fd;
+}
+
+}  // namespace
+
+int OpenFileForReading(const String& path) {
+  struct stat info {};
+  const int fd = OpenRegularFile(AT_FDCWD, path.c_str(), info);
+  if (fd >= 0) ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;
 }
 
 int ReadWholeFile(const String& path, std::string& bytes, size_t maxSize) {
-  const int fd = OpenFileForReading(path);
+  return ReadWholeFileAt(AT_FDCWD, path.c_str(), bytes, maxSize);
+}
+
+int ReadWholeFileAt(int folder, const char* name, std::string& bytes, size_t maxSize) {
+  // Four calls a small file (open, status, read, close): registry
+  // enumerations read thousands of files this way.
+  struct stat info {};
+  const int fd = OpenRegularFile(folder, name, info);
   if (fd < 0) return errno;
   int error = 0;
-  struct stat info {};
-  if (::fstat(fd, &info) != 0) {
-    error = errno;
-  } else if (static_cast<uint64_t>(info.st_size) > maxSize) {
+  if (static_cast<uint64_t>(info.st_size) > maxSize) {
     error = EFBIG;
   } else {
     // As much as the file holds now, though it may grow or shrink meanwhile.
@@ -112,14 +130,16 @@ int ReadWholeFile(const String& path, std::string& bytes, size_t maxSize) {
         }
         bytes.resize(std::min(bytes.size() * 2, maxSize < SIZE_MAX ? maxSize + 1 : SIZE_MAX));
       }
-      const ssize_t got = ::read(fd, bytes.data() + have, bytes.size() - have);
+      const size_t asked = bytes.size() - have;
+      const ssize_t got = ::read(fd, bytes.data() + have, asked);
       if (got < 0 && errno == EINTR) continue;
       if (got < 0) {
         error = errno;
         break;
       }
-      if (got == 0) break;
       have += static_cast<size_t>(got);
+      // A regular file gives less than asked only at its end.
+      if (static_cast<size_t>(got) < asked) break;
     }
     bytes.resize(have);
   }

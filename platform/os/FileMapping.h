@@ -105,5 +105,8 @@ ZTL_PLATFORM_API int OpenFileForReading(const String& path);
 // Reads the whole of a file opened so into bytes; 0 or the errno value
 // (EFBIG for a file of more than maxSize bytes).
 ZTL_PLATFORM_API int ReadWholeFile(const String& path, std::string& bytes, size_t maxSize = SIZE_MAX);
+// The same for a file named relative to an open folder (openat's rules), so
+// that reading every file of a folder resolves no path again.
+ZTL_PLATFORM_API int ReadWholeFileAt(int folder, const char* name, std::string& bytes, size_t maxSize = SIZE_MAX);
 
 }  // namespace ztl::os

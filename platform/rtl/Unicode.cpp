@@ -81,6 +81,16 @@ std::string Utf16ToUtf8(std::u16string_view text) {
   std::string out;
   out.reserve(text.size());
   for (size_t i = 0; i < text.size(); ++i) {
+    // A run of ASCII copied at once: most texts are nothing else.
+    size_t run = i;
+    while (run < text.size() && text[run] < 0x80) ++run;
+    if (run > i) {
+      const size_t at = out.size();
+      out.resize(at + (run - i));
+      for (size_t k = i; k < run; ++k) out[at + (k - i)] = static_cast<char>(text[k]);
+      i = run - 1;
+      continue;
+    }
     char32_t code = text[i];
     if (IsHighSurrogate(code) && i + 1 < text.size() && IsLowSurrogate(text[i + 1])) {
       code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00u);

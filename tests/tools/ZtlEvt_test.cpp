@@ -76,6 +76,34 @@ TEST(ZtlEvt, ShowsMessageTextsFromTheSourcesFiles) {
   const Outcome xml = Evt("query Application --format xml");
   EXPECT_NE(xml.out.find("<Message>User ann logged on from a &lt;b&gt;.</Message>"), std::string::npos) << xml.out;
 }
+
+// A backup written by clear is read with --file, its records with the texts
+// their source's message files give.
+TEST(ZtlEvt, QueriesABackupOfAClearedLog) {
+  ztl::test::TestDir dir;
+  ztl::TRegistry registry;
+  registry.SetRootKey(HKEY_LOCAL_MACHINE);
+  ASSERT_TRUE(registry.OpenKey("SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Tool", true));
+  registry.WriteString("EventMessageFile", ZTL_TEST_MESSAGES_SECOND);
+  ASSERT_EQ(Evt("write --source Tool --id 1000 ann host-1").status, 0);
+  ASSERT_EQ(Evt("write --source Tool --id 1000 bob host-2").status, 0);
+  const std::string backup = dir.File("saved.db");
+  ASSERT_EQ(Evt("clear Application --backup " + ztl::test::ShellQuoted(backup)).status, 0);
+  ASSERT_EQ(Evt("write --source Tool --id 1000 eve host-3").status, 0);
+
+  const Outcome saved = Evt("query --file " + ztl::test::ShellQuoted(backup) + " --oldest-first");
+  EXPECT_EQ(saved.status, 0) << saved.out;
+  const size_t ann = saved.out.find("Message:  User ann logged on from host-1.\n");
+  EXPECT_NE(ann, std::string::npos) << saved.out;
+  EXPECT_GT(saved.out.find("Message:  User bob logged on from host-2.\n"), ann) << saved.out;
+  EXPECT_EQ(saved.out.find("eve"), std::string::npos) << saved.out;
+
+  ztl::test::WriteFileBytes(dir.File("notes.txt"), "no log here");
+  const Outcome notBackup = Evt("query --file " + ztl::test::ShellQuoted(dir.File("notes.txt")));
+  EXPECT_EQ(notBackup.status, 1);
+  EXPECT_NE(notBackup.out.find("cannot open"), std::string::npos) << notBackup.out;
+  EXPECT_EQ(Evt("query Application --file " + ztl::test::ShellQuoted(backup)).status, 2);
+}
 #endif
 
 }  // namespace

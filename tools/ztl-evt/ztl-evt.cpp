@@ -4,17 +4,20 @@
 // platform/os/eventlog/Api.h).
 //
 //   ztl-evt logs
-//   ztl-evt query LOG [--count N] [--oldest-first] [--format text|xml|json]
+//   ztl-evt query LOG|--file FILE [--count N] [--oldest-first] [--format text|xml|json]
 //   ztl-evt write --source NAME [--id N] [--type TYPE] [--category N] [STRING...]
 //   ztl-evt clear LOG [--backup FILE]
 //   ztl-evt forward [on|off] LOG
 //
 // query shows the newest records first unless asked otherwise, each with the
 // message text composed from its source's message files ("EventMessageFile"
-// under the log's key), or its strings when there is none. Exit status 0 on
+// under the log's key), or its strings when there is none. With --file it
+// reads a backup that "clear --backup" wrote instead of a log, its sources'
+// files found under whichever log's key holds the source. Exit status 0 on
 // success, 1 on failure, 2 for a wrong command line.
 #include <strings.h>
 
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -58,8 +61,9 @@ int Help() {
   std::cout << "ztl-evt: lists, reads, writes and clears the event logs kept under the platform prefix.\n\n"
                "  ztl-evt logs\n"
                "      lists the logs and the number of records in each\n"
-               "  ztl-evt query LOG [--count N] [--oldest-first] [--format text|xml|json]\n"
-               "      shows the log's records, newest first, with their message texts\n"
+               "  ztl-evt query LOG|--file FILE [--count N] [--oldest-first] [--format text|xml|json]\n"
+               "      shows the log's records, newest first, with their message texts; --file\n"
+               "      reads a backup written by \"ztl-evt clear LOG --backup FILE\" instead\n"
                "  ztl-evt write --source NAME [--id N] [--type TYPE] [--category N] [STRING...]\n"
                "      writes one entry under a source; TYPE: error, warning, information (the\n"
                "      default), success, audit-success, audit-failure; the id is 1 unless given\n"
@@ -112,34 +116,46 @@ struct Record {
   WORD type = 0, category = 0;
   std::string source, computer, message;
   std::vector<std::u16string> strings;
+  std::u16string wideSource, wideComputer;
 };
 
-std::u16string TextAt(const BYTE* record, size_t size, size_t& at) {
-  std::u16string text;
-  for (; at + 2 <= size; at += 2) {
-    const auto c = static_cast<char16_t>(record[at] | record[at + 1] << 8);
-    if (c == 0) break;
-    text += c;
-  }
-  at += 2;
-  return text;
+// The null-terminated text at `at` into text; `at` moves past it.
+void TextAt(const BYTE* record, size_t size, size_t& at, std::u16string& text) {
+  size_t end = at;
+  while (end + 2 <= size && (record[end] | record[end + 1]) != 0) end += 2;
+  text.resize((end - at) / 2);
+  std::memcpy(text.data(), record + at, text.size() * 2);  // little-endian, as the records are
+  at = end + 2;
 }
 
-Record Parse(const BYTE* bytes, size_t size) {
+// A name's UTF-8 form, converted again only when it changes: a log's
+// records mostly share their source and computer.
+void NameAt(const BYTE* record, size_t size, size_t& at, std::u16string& wide, std::string& name) {
+  size_t end = at;
+  while (end + 2 <= size && (record[end] | record[end + 1]) != 0) end += 2;
+  const bool same = !name.empty() && wide.size() * 2 == end - at && std::memcmp(wide.data(), record + at, end - at) == 0;
+  if (!same) {
+    TextAt(record, size, at, wide);
+    name = Utf16ToUtf8(wide);
+  }
+  at = end + 2;
+}
+
+// Reads a record's bytes into record, reusing its room.
+void Parse(const BYTE* bytes, size_t size, Record& record) {
   EVENTLOGRECORD head;
   std::memcpy(&head, bytes, sizeof head);
-  Record record;
   record.number = head.RecordNumber;
   record.time = head.TimeGenerated;
   record.id = head.EventID;
   record.type = head.EventType;
   record.category = head.EventCategory;
   size_t at = sizeof head;
-  record.source = Utf16ToUtf8(TextAt(bytes, size, at));
-  record.computer = Utf16ToUtf8(TextAt(bytes, size, at));
+  NameAt(bytes, size, at, record.wideSource, record.source);
+  NameAt(bytes, size, at, record.wideComputer, record.computer);
   at = head.StringOffset;
-  for (WORD i = 0; i < head.NumStrings; ++i) record.strings.push_back(TextAt(bytes, size, at));
-  return record;
+  record.strings.resize(head.NumStrings);
+  for (std::u16string& text : record.strings) TextAt(bytes, size, at, text);
 }
 
 // The message files a source registered under a log, ";"-separated.
@@ -158,21 +174,41 @@ std::u16string MessageFiles(const std::string& log, const std::string& source) {
   return files.substr(0, files.find(u'\0'));
 }
 
-// The message tables of each source a query meets, in the order of the
-// source's files: looked up and loaded once for the whole run.
-class SourceTables {
+// The message modules of each source a query meets, in the order of the
+// source's files: looked up and loaded once for the whole run, and kept
+// loaded until its end. Without a log (a backup's records), each source is
+// looked for under every log's key.
+class SourceModules {
  public:
-  explicit SourceTables(std::string log) : log_(std::move(log)) {}
+  explicit SourceModules(std::string log) : log_(std::move(log)) {}
+  ~SourceModules() {
+    for (auto& [source, modules] : sources_)
+      for (HMODULE module : modules) FreeLibrary(module);
+  }
+  SourceModules(const SourceModules&) = delete;
+  SourceModules& operator=(const SourceModules&) = delete;
 
-  const std::vector<std::shared_ptr<const ztl::os::MessageTable>>& Of(const std::string& source) {
+  const std::vector<HMODULE>& Of(const std::string& source) {
+    if (source == lastSource_ && last_) return *last_;
     auto [found, added] = sources_.try_emplace(source);
-    if (added) found->second = Load(MessageFiles(log_, source));
+    if (added) found->second = Load(FilesOf(source));
+    lastSource_ = source;
+    last_ = &found->second;
     return found->second;
   }
 
  private:
-  static std::vector<std::shared_ptr<const ztl::os::MessageTable>> Load(const std::u16string& files) {
-    std::vector<std::shared_ptr<const ztl::os::MessageTable>> tables;
+  std::u16string FilesOf(const std::string& source) const {
+    if (!log_.empty()) return MessageFiles(log_, source);
+    for (const std::string& log : ztl::os::EventLogNames()) {
+      std::u16string files = MessageFiles(log, source);
+      if (!files.empty()) return files;
+    }
+    return u"";
+  }
+
+  static std::vector<HMODULE> Load(const std::u16string& files) {
+    std::vector<HMODULE> modules;
     size_t start = 0;
     while (start < files.size()) {
       size_t end = files.find(u';', start);
@@ -182,38 +218,35 @@ class SourceTables {
       char16_t path[MAX_PATH];
       const DWORD length = ExpandEnvironmentStringsW(name.c_str(), path, MAX_PATH);
       if (name.empty() || length == 0 || length > MAX_PATH) continue;
-      HMODULE module = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
-      if (!module) continue;
-      // The tables outlive the module's handle.
-      if (auto table = ztl::os::MessageTablesOf(module)) tables.push_back(std::move(table));
-      FreeLibrary(module);
+      if (HMODULE module = LoadLibraryExW(path, nullptr, LOAD_LIBRARY_AS_DATAFILE)) modules.push_back(module);
     }
-    return tables;
+    return modules;
   }
 
   const std::string log_;
-  std::map<std::string, std::vector<std::shared_ptr<const ztl::os::MessageTable>>> sources_;
+  std::map<std::string, std::vector<HMODULE>> sources_;
+  std::string lastSource_;
+  const std::vector<HMODULE>* last_ = nullptr;
 };
 
-// The record's message text, without its final line break; empty when none
-// of the source's files has the id.
-std::string Message(SourceTables& sources, const Record& record) {
-  std::vector<DWORD_PTR> inserts;
+// The record's message text, without its final line break, into text;
+// empty when none of the source's files has the id. Formatted as
+// FormatMessageW does, the inserts bounded by the record's own count.
+void Message(SourceModules& sources, const Record& record, std::string& text) {
+  text.clear();
+  static std::vector<DWORD_PTR> inserts;
+  static std::vector<char16_t> formatted(0x10000);
+  inserts.clear();
   for (const std::u16string& s : record.strings) inserts.push_back(reinterpret_cast<DWORD_PTR>(s.c_str()));
-  for (const auto& table : sources.Of(record.source)) {
-    DWORD error = 0;
-    const std::u16string* text = ztl::os::FindMessage(*table, record.id, 0, error);
-    if (!text) continue;
-    std::u16string formatted;
-    try {
-      formatted = ztl::os::FormatMessageText(*text, 0, inserts.data(), inserts.size());
-    } catch (const ztl::os::OsError&) {
-      continue;
-    }
-    while (!formatted.empty() && (formatted.back() == u'\n' || formatted.back() == u'\r')) formatted.pop_back();
-    return Utf16ToUtf8(formatted);
+  for (HMODULE module : sources.Of(record.source)) {
+    DWORD length = ztl::os::FormatMessageFromArray(FORMAT_MESSAGE_FROM_HMODULE, module, record.id, 0,
+                                                   formatted.data(), static_cast<DWORD>(formatted.size()),
+                                                   inserts.data(), inserts.size());
+    if (length == 0) continue;
+    while (length > 0 && (formatted[length - 1] == u'\n' || formatted[length - 1] == u'\r')) --length;
+    text = Utf16ToUtf8(std::u16string_view(formatted.data(), length));
+    return;
   }
-  return "";
 }
 
 std::string IsoTime(DWORD seconds) {
@@ -225,8 +258,19 @@ std::string IsoTime(DWORD seconds) {
   return text;
 }
 
-std::string Escape(const std::string& text, bool json) {
-  std::string out;
+// The last time shown and its text: records written together share their
+// second.
+const std::string& ShownTime(DWORD seconds) {
+  static DWORD last = 0;
+  static std::string text = IsoTime(0);
+  if (seconds != last) {
+    last = seconds;
+    text = IsoTime(seconds);
+  }
+  return text;
+}
+
+void AppendEscaped(std::string& out, const std::string& text, bool json) {
   for (unsigned char c : text) {
     if (json) {
       if (c == '"' || c == '\\') {
@@ -255,34 +299,79 @@ std::string Escape(const std::string& text, bool json) {
       out += static_cast<char>(c);
     }
   }
-  return out;
 }
 
-void Show(const Record& r, const std::string& format, bool first) {
+// Appends a record as the format shows it; the caller writes out the text.
+void Show(std::string& out, const Record& r, const std::string& format, bool first) {
+  using std::to_string;
+  auto escaped = [&](const std::string& text, bool json) { AppendEscaped(out, text, json); };
   if (format == "json") {
-    std::cout << (first ? "" : ",\n") << "  {\"record\": " << r.number << ", \"time\": \"" << IsoTime(r.time)
-              << "\", \"source\": \"" << Escape(r.source, true) << "\", \"type\": \"" << TypeText(r.type)
-              << "\", \"category\": " << r.category << ", \"eventId\": " << r.id << ", \"computer\": \""
-              << Escape(r.computer, true) << "\", \"message\": \"" << Escape(r.message, true) << "\", \"strings\": [";
-    for (size_t i = 0; i < r.strings.size(); ++i)
-      std::cout << (i ? ", " : "") << "\"" << Escape(Utf16ToUtf8(r.strings[i]), true) << "\"";
-    std::cout << "]}";
+    out += first ? "" : ",\n";
+    out += "  {\"record\": " + to_string(r.number) + ", \"time\": \"" + ShownTime(r.time) + "\", \"source\": \"";
+    escaped(r.source, true);
+    out += "\", \"type\": \"" + TypeText(r.type) + "\", \"category\": " + to_string(r.category) +
+           ", \"eventId\": " + to_string(r.id) + ", \"computer\": \"";
+    escaped(r.computer, true);
+    out += "\", \"message\": \"";
+    escaped(r.message, true);
+    out += "\", \"strings\": [";
+    for (size_t i = 0; i < r.strings.size(); ++i) {
+      out += i ? ", \"" : "\"";
+      escaped(Utf16ToUtf8(r.strings[i]), true);
+      out += '"';
+    }
+    out += "]}";
   } else if (format == "xml") {
-    std::cout << "  <Event Record=\"" << r.number << "\" Time=\"" << IsoTime(r.time) << "\" Source=\""
-              << Escape(r.source, false) << "\" Type=\"" << TypeText(r.type) << "\" Category=\"" << r.category
-              << "\" EventID=\"" << r.id << "\" Computer=\"" << Escape(r.computer, false) << "\">\n";
-    if (!r.message.empty()) std::cout << "    <Message>" << Escape(r.message, false) << "</Message>\n";
-    for (const auto& s : r.strings) std::cout << "    <String>" << Escape(Utf16ToUtf8(s), false) << "</String>\n";
-    std::cout << "  </Event>\n";
-  } else {
-    std::cout << (first ? "" : "\n") << "Record:   " << r.number << "\nTime:     " << IsoTime(r.time)
-              << "\nSource:   " << r.source << "\nType:     " << TypeText(r.type) << "\nCategory: " << r.category
-              << "\nEvent ID: " << (r.id & 0xFFFF) << " (0x" << std::hex << r.id << std::dec << ")"
-              << "\nComputer: " << r.computer << "\n";
+    out += "  <Event Record=\"" + to_string(r.number) + "\" Time=\"" + ShownTime(r.time) + "\" Source=\"";
+    escaped(r.source, false);
+    out += "\" Type=\"" + TypeText(r.type) + "\" Category=\"" + to_string(r.category) + "\" EventID=\"" +
+           to_string(r.id) + "\" Computer=\"";
+    escaped(r.computer, false);
+    out += "\">\n";
     if (!r.message.empty()) {
-      std::cout << "Message:  " << r.message << "\n";
+      out += "    <Message>";
+      escaped(r.message, false);
+      out += "</Message>\n";
+    }
+    for (const auto& s : r.strings) {
+      out += "    <String>";
+      escaped(Utf16ToUtf8(s), false);
+      out += "</String>\n";
+    }
+    out += "  </Event>\n";
+  } else {
+    auto number = [&](uint32_t value, int base = 10) {
+      char digits[16];
+      const auto end = std::to_chars(digits, digits + sizeof digits, value, base).ptr;
+      out.append(digits, end);
+    };
+    out += first ? "Record:   " : "\nRecord:   ";
+    number(r.number);
+    out += "\nTime:     ";
+    out += ShownTime(r.time);
+    out += "\nSource:   ";
+    out += r.source;
+    out += "\nType:     ";
+    out += TypeText(r.type);
+    out += "\nCategory: ";
+    number(r.category);
+    out += "\nEvent ID: ";
+    number(r.id & 0xFFFF);
+    out += " (0x";
+    number(r.id, 16);
+    out += ")\nComputer: ";
+    out += r.computer;
+    out += '\n';
+    if (!r.message.empty()) {
+      out += "Message:  ";
+      out += r.message;
+      out += '\n';
     } else {
-      for (const auto& s : r.strings) std::cout << "String:   " << Utf16ToUtf8(s) << "\n";
+      for (const auto& s : r.strings) {
+        out += "String:   ";
+        out += Utf16ToUtf8(s);
+        out += '\n';
+      }
     }
   }
 }
@@ -302,7 +391,7 @@ int Logs() {
 }
 
 int Query(const std::vector<std::string>& args) {
-  std::string name, format = "text";
+  std::string name, file, format = "text";
   unsigned long count = ~0ul;
   bool oldestFirst = false;
   for (size_t i = 0; i < args.size(); ++i) {
@@ -315,16 +404,25 @@ int Query(const std::vector<std::string>& args) {
       if (format != "text" && format != "xml" && format != "json") return Usage("unknown format " + format);
     } else if (args[i] == "--oldest-first") {
       oldestFirst = true;
+    } else if (args[i] == "--file" && i + 1 < args.size() && file.empty()) {
+      file = args[++i];
+      if (file.empty()) return Usage("--file needs a file");
     } else if (name.empty() && args[i][0] != '-') {
       name = args[i];
     } else {
       return Usage("unexpected " + args[i]);
     }
   }
-  if (name.empty()) return Usage("query needs a log");
-  const auto log = FindLog(name);
-  if (!log) return NoLog(name);
-  HANDLE h = OpenEventLogW(nullptr, Utf8ToUtf16(*log).c_str());
+  if (name.empty() == file.empty()) return Usage("query needs a log or --file FILE, not both");
+  std::optional<std::string> log = file;
+  HANDLE h = nullptr;
+  if (!file.empty()) {
+    h = OpenBackupEventLogW(nullptr, Utf8ToUtf16(file).c_str());
+  } else {
+    log = FindLog(name);
+    if (!log) return NoLog(name);
+    h = OpenEventLogW(nullptr, Utf8ToUtf16(*log).c_str());
+  }
   if (!h) return Fail("cannot open " + *log, GetLastError());
   const DWORD flags = EVENTLOG_SEQUENTIAL_READ | (oldestFirst ? EVENTLOG_FORWARDS_READ : EVENTLOG_BACKWARDS_READ);
   std::vector<BYTE> buffer(0x10000);
@@ -332,7 +430,9 @@ int Query(const std::vector<std::string>& args) {
   if (format == "json") std::cout << "[\n";
   if (format == "xml") std::cout << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Events>\n";
   DWORD error = ERROR_HANDLE_EOF;
-  SourceTables sources(*log);
+  SourceModules sources(file.empty() ? *log : "");
+  std::string text;  // one read's records as shown, its room kept for the next
+  Record record;
   while (shown < count) {
     DWORD read = 0, needed = 0;
     if (!ReadEventLogW(h, flags, 0, buffer.data(), static_cast<DWORD>(buffer.size()), &read, &needed)) {
@@ -343,15 +443,17 @@ int Query(const std::vector<std::string>& args) {
       }
       break;
     }
+    text.clear();
     for (DWORD at = 0; at < read && shown < count;) {
       DWORD length;
       std::memcpy(&length, buffer.data() + at, 4);
-      Record record = Parse(buffer.data() + at, length);
-      record.message = Message(sources, record);
-      Show(record, format, shown == 0);
+      Parse(buffer.data() + at, length, record);
+      Message(sources, record, record.message);
+      Show(text, record, format, shown == 0);
       ++shown;
       at += length;
     }
+    std::cout.write(text.data(), static_cast<std::streamsize>(text.size()));
   }
   CloseEventLog(h);
   if (format == "json") std::cout << (shown ? "\n" : "") << "]\n";
@@ -456,6 +558,9 @@ int Forward(const std::vector<std::string>& args) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  // The output through the stream's own buffer, not a C stdio call per piece:
+  // a query writes some dozen pieces a record.
+  std::ios::sync_with_stdio(false);
   std::vector<std::string> args(argv + 1, argv + argc);
   if (args.empty()) return Usage("no command given");
   const std::string command = args.front();

@@ -139,18 +139,19 @@ bool IsLocalServer(LPCWSTR server) {
 class EventLogHandle final : public KernelObject {
  public:
   EventLogHandle(std::u16string log, std::u16string source)
-      : log_(std::move(log)),
-        source_(std::move(source)),
-        computer_(ComputerName()),
-        database_(Idle().Take(EventLogFolder() + "/" + LogFileName(log_))),
-        db_(*database_) {
-    clears_ = db_.ReadRange().clears;
+      : EventLogHandle(std::move(log), std::move(source), nullptr) {}
+  // A handle to a log's backup, read-only, its database its own: never kept
+  // among the idle ones, where a handle of a live log could take it.
+  explicit EventLogHandle(std::unique_ptr<LogDatabase> backup)
+      : EventLogHandle(u"", u"", std::move(backup)) {}
+  ~EventLogHandle() override {
+    if (!backup_) Idle().Give(std::move(database_));
   }
-  ~EventLogHandle() override { Idle().Give(std::move(database_)); }
   int WaitDescriptor() const override { return -1; }
   bool Signaled() override { return false; }
 
   std::mutex lock;
+  const bool backup_;
   const std::u16string log_;
   const std::u16string source_;
   const std::u16string computer_;
@@ -159,6 +160,17 @@ class EventLogHandle final : public KernelObject {
   int64_t clears_ = 0;
   DWORD position_ = 0;  // next record of a sequential read; 0 before the first
   SyslogForwarder forwarder_{log_, source_};
+
+ private:
+  EventLogHandle(std::u16string log, std::u16string source, std::unique_ptr<LogDatabase> backup)
+      : backup_(backup != nullptr),
+        log_(std::move(log)),
+        source_(std::move(source)),
+        computer_(ComputerName()),
+        database_(backup ? std::move(backup) : Idle().Take(EventLogFolder() + "/" + LogFileName(log_))),
+        db_(*database_) {
+    clears_ = db_.ReadRange().clears;
+  }
 };
 
 // Ends a read transaction on every way out.
@@ -179,9 +191,11 @@ std::shared_ptr<EventLogHandle> Lookup(HANDLE handle) {
   return object;
 }
 
-HANDLE OpenHandle(std::u16string log, std::u16string source) {
+// A new handle of the object make gives, or nullptr with the last error set.
+template <typename Make>
+HANDLE OpenHandleOf(Make make) {
   try {
-    HANDLE handle = InsertHandle(std::make_shared<EventLogHandle>(std::move(log), std::move(source)));
+    HANDLE handle = InsertHandle(make());
     if (!handle) SetLastError(ERROR_NO_SYSTEM_RESOURCES);
     return handle;
   } catch (const OsError& failure) {
@@ -191,6 +205,10 @@ HANDLE OpenHandle(std::u16string log, std::u16string source) {
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
   }
   return nullptr;
+}
+
+HANDLE OpenHandle(std::u16string log, std::u16string source) {
+  return OpenHandleOf([&] { return std::make_shared<EventLogHandle>(std::move(log), std::move(source)); });
 }
 
 BOOL CloseLogHandle(HANDLE handle) {
@@ -259,6 +277,21 @@ HANDLE OpenEventLogW(LPCWSTR lpUNCServerName, LPCWSTR lpSourceName) {
     return nullptr;
   }
   return OpenHandle(LogForName(lpSourceName), lpSourceName);
+}
+
+HANDLE OpenBackupEventLogW(LPCWSTR lpUNCServerName, LPCWSTR lpFileName) {
+  if (lpFileName == nullptr || *lpFileName == 0) {
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return nullptr;
+  }
+  if (!IsLocalServer(lpUNCServerName)) {
+    SetLastError(RPC_S_SERVER_UNAVAILABLE);
+    return nullptr;
+  }
+  const std::string path = ztl::unicode::Utf16ToUtf8(lpFileName);
+  return OpenHandleOf([&] {
+    return std::make_shared<EventLogHandle>(std::make_unique<LogDatabase>(path, LogDatabase::Backup{}));
+  });
 }
 
 BOOL CloseEventLog(HANDLE hEventLog) { return CloseLogHandle(hEventLog); }
@@ -426,6 +459,10 @@ BOOL ReadEventLogW(HANDLE hEventLog, DWORD dwReadFlags, DWORD dwRecordOffset, LP
 BOOL ClearEventLogW(HANDLE hEventLog, LPCWSTR lpBackupFileName) {
   auto log = Lookup(hEventLog);
   if (!log) return FALSE;
+  if (log->backup_) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+  }
   std::lock_guard guard(log->lock);
   try {
     if (lpBackupFileName != nullptr) {

@@ -79,6 +79,14 @@ static_assert(sizeof(EVENTLOGRECORD) == 56);
 // this computer. A name that is no log's opens "Application"; nullptr fails
 // with ERROR_INVALID_PARAMETER. Returns nullptr on failure.
 ZTL_PLATFORM_API HANDLE OpenEventLogW(LPCWSTR lpUNCServerName, LPCWSTR lpSourceName);
+// Opens a backup of a log, a file ClearEventLogW wrote, for reading: the
+// handle serves ReadEventLogW, GetNumberOfEventLogRecords and
+// GetOldestEventLogRecord; reporting to it or clearing it fails with
+// ERROR_ACCESS_DENIED. Closed with CloseEventLog. A file that is no backup
+// (a live log's database included) fails with ERROR_EVENTLOG_FILE_CORRUPT, a
+// missing one with ERROR_FILE_NOT_FOUND, nullptr or "" with
+// ERROR_INVALID_PARAMETER.
+ZTL_PLATFORM_API HANDLE OpenBackupEventLogW(LPCWSTR lpUNCServerName, LPCWSTR lpFileName);
 // ERROR_INVALID_HANDLE for a handle that is not an open event log.
 ZTL_PLATFORM_API BOOL CloseEventLog(HANDLE hEventLog);
 ZTL_PLATFORM_API BOOL GetNumberOfEventLogRecords(HANDLE hEventLog, LPDWORD NumberOfRecords);

@@ -9,9 +9,12 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
+#include <ztlogger/platform/os/FileMapping.h>
 #include <ztlogger/platform/os/OsError.h>
 #include <ztlogger/platform/os/Prefix.h>
 #include <ztlogger/platform/os/Testing.h>
@@ -45,6 +48,24 @@ constexpr int kWriterWaitMs = 5000;
 
 // The writer's wait tests set; 0 for kWriterWaitMs.
 std::atomic<int> writerWaitMs{0};
+
+// Whether the file at path is a database in the rollback journal's format,
+// as a log's copy is written: a live log's is in WAL mode. Reads the header
+// through the services' opener, so that a FIFO is never waited on; throws
+// OsError for a file that cannot be read.
+bool IsBackupFile(const String& path) {
+  const int fd = OpenFileForReading(path);
+  if (fd < 0) {
+    if (errno == ENODEV) return false;
+    throw OsError{errno == EISDIR ? ERROR_ACCESS_DENIED : Win32ErrorFromErrno(errno)};
+  }
+  unsigned char header[100];
+  const ssize_t got = ::pread(fd, header, sizeof header, 0);
+  ::close(fd);
+  static constexpr char kMagic[] = "SQLite format 3";  // with its null, 16 bytes
+  return got == static_cast<ssize_t>(sizeof header) && std::memcmp(header, kMagic, sizeof kMagic) == 0 &&
+         header[18] == 1 && header[19] == 1;
+}
 
 }  // namespace
 
@@ -138,6 +159,27 @@ LogDatabase::LogDatabase(const String& path) : path_(path) {
     }
   }
   Exec("PRAGMA synchronous=NORMAL");
+  PrepareStatements();
+}
+
+LogDatabase::LogDatabase(const String& path, Backup) : path_(path) {
+  if (!IsBackupFile(path)) throw OsError{ERROR_EVENTLOG_FILE_CORRUPT};
+  sqlite3* raw = nullptr;
+  const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+  db_.reset(raw);
+  if (rc != SQLITE_OK) throw OsError{ErrorOf(rc)};
+  try {
+    Statement check = Prepare("SELECT count(*) FROM sqlite_master WHERE name IN ('records', 'state')");
+    if (sqlite3_step(check.get()) != SQLITE_ROW || sqlite3_column_int(check.get(), 0) != 2)
+      throw OsError{ERROR_EVENTLOG_FILE_CORRUPT};
+    PrepareStatements();
+  } catch (const OsError& failure) {
+    // Whatever SQLite makes of a file that is no log's copy, it is no backup.
+    throw OsError{failure.code == ERROR_NOT_ENOUGH_MEMORY ? failure.code : ERROR_EVENTLOG_FILE_CORRUPT};
+  }
+}
+
+void LogDatabase::PrepareStatements() {
   insert_ = Prepare("INSERT INTO records(record) VALUES (?)");
   // Each aggregate on its own: SQLite answers a lone min() or max() of
   // the key from the tree's ends, but scans the table for both together.
@@ -148,7 +190,7 @@ LogDatabase::LogDatabase(const String& path) : path_(path) {
   begin_ = Prepare("BEGIN");
   commit_ = Prepare("COMMIT");
   struct stat info;
-  if (::stat(path.c_str(), &info) == 0) file_ = {info.st_dev, info.st_ino};
+  if (::stat(path_.c_str(), &info) == 0) file_ = {info.st_dev, info.st_ino};
 }
 
 bool LogDatabase::HasTables() {

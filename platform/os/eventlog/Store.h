@@ -37,6 +37,13 @@ class LogDatabase {
   // failure.
   explicit LogDatabase(const String& path);
 
+  // Opens a backup of a log (a copy ClearEventLogW wrote) for reading only.
+  // A file that is no such copy, a live log's database among them (its WAL
+  // belongs to the log's writers), fails with ERROR_EVENTLOG_FILE_CORRUPT; a
+  // missing or unreadable one with the code its errno gives.
+  struct Backup {};
+  LogDatabase(const String& path, Backup);
+
   const String& Path() const { return path_; }
 
   // Whether the log's tables are there and the file is in WAL mode.
@@ -73,6 +80,7 @@ class LogDatabase {
 
  private:
   void Run(sqlite3_stmt* statement);
+  void PrepareStatements();
 
   Statement Prepare(const char* sql);
 

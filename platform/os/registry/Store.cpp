@@ -529,19 +529,30 @@ std::vector<std::u16string> ListSubkeys(const std::string& folder) {
 }
 
 std::vector<Value> ListValues(const std::string& folder) {
-  std::vector<Value> values;
+  // Sorted by creation, then by folded name, each name folded once: values
+  // made within one tick of the clock share their stamp.
+  std::vector<std::pair<std::u16string, Value>> found;
   if (DIR* dir = OpenListing(folder)) {
+    std::string read;
+    Bytes bytes;
     while (const dirent* entry = readdir(dir)) {
       if (entry->d_type == DT_DIR || entry->d_name[0] == '.') continue;
-      Bytes bytes;
+      if (ReadWholeFileAt(dirfd(dir), entry->d_name, read) != 0) continue;
+      bytes.assign(reinterpret_cast<const BYTE*>(read.data()), read.size());
       Value value;
-      if (ReadAll(folder + "/" + entry->d_name, bytes) == 0 && ParseValue(bytes, value)) values.push_back(value);
+      if (ParseValue(bytes, value)) {
+        std::u16string folded = FoldName(value.name);
+        found.emplace_back(std::move(folded), std::move(value));
+      }
     }
     closedir(dir);
   }
-  std::sort(values.begin(), values.end(), [](const Value& a, const Value& b) {
-    return a.created != b.created ? a.created < b.created : FoldName(a.name) < FoldName(b.name);
+  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
+    return a.second.created != b.second.created ? a.second.created < b.second.created : a.first < b.first;
   });
+  std::vector<Value> values;
+  values.reserve(found.size());
+  for (auto& [folded, value] : found) values.push_back(std::move(value));
   return values;
 }
 

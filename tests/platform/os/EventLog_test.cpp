@@ -274,6 +274,43 @@ TEST_F(EventLog, ClearingKeepsNumbersAndTellsOtherReaders) {
   EXPECT_TRUE(ReadEventLogW(clearer, 5, 0, buffer, sizeof buffer, &read, &needed));
 }
 
+// A backup opens read-only, with the records the log held when cleared; what
+// is no backup, a live log's database included, is refused.
+TEST_F(EventLog, BackupsOpenForReadingOnly) {
+  HANDLE source = Source(u"BackupTest");
+  for (const char16_t* text : {u"one", u"two", u"three"}) ASSERT_TRUE(Report(source, {text}));
+  const std::string backup = dir.File("backup.db");
+  const std::u16string backupName(backup.begin(), backup.end());
+  ASSERT_TRUE(ClearEventLogW(Open(), backupName.c_str()));
+  ASSERT_TRUE(Report(source, {u"after the clear"}));
+
+  HANDLE copy = OpenBackupEventLogW(nullptr, backupName.c_str());
+  ASSERT_NE(copy, nullptr) << GetLastError();
+  handles.push_back(copy);
+  EXPECT_EQ(Count(copy), 3u);
+  EXPECT_EQ(Oldest(copy), 1u);
+  const Bytes second = Seek(copy, 2);
+  EXPECT_EQ(TextAt(second, Head(second).StringOffset), u"two");
+  EXPECT_FALSE(Report(copy, {u"into the copy"}));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_FALSE(ClearEventLogW(copy, nullptr));
+  EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+  EXPECT_EQ(Count(copy), 3u);
+
+  ztl::test::WriteFileBytes(dir.File("text.db"), std::string(200, 'x'));
+  const std::string live = dir.Prefix() + "/eventlog/application.db";
+  for (const std::string& path : {dir.File("text.db"), live}) {
+    const std::u16string name(path.begin(), path.end());
+    EXPECT_EQ(OpenBackupEventLogW(nullptr, name.c_str()), nullptr) << path;
+    EXPECT_EQ(GetLastError(), ERROR_EVENTLOG_FILE_CORRUPT) << path;
+  }
+  const std::string missing = dir.File("missing.db");
+  EXPECT_EQ(OpenBackupEventLogW(nullptr, std::u16string(missing.begin(), missing.end()).c_str()), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_FILE_NOT_FOUND);
+  EXPECT_EQ(OpenBackupEventLogW(nullptr, nullptr), nullptr);
+  EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+}
+
 // A log's database outlives its handles: a handle opened later reads on
 // from where the log is, and a log removed meanwhile starts again empty.
 TEST_F(EventLog, ReopenedLogsReadTheirFileAsItIsNow) {

@@ -201,6 +201,29 @@ TEST_F(Registry, EnumerationsPastTheirEndSeeWhatWasAddedSince) {
   EXPECT_EQ(RegEnumValueW(key, 5, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_KEY_DELETED);
 }
 
+// Values made in one quick run (many sharing their creation stamp) come in
+// the order they were made, which here is also their order without regard
+// to case, each with its own data.
+TEST_F(Registry, EnumerationGivesEachValueWithItsDataInOrder) {
+  HKEY key = Create(u"Software\\Many");
+  std::vector<std::u16string> made;
+  for (int i = 0; i < 300; ++i) {
+    const std::string digits = std::to_string(1000 + i);
+    made.push_back((i % 2 ? u"V" : u"v") + std::u16string(digits.begin(), digits.end()));
+    ASSERT_EQ(SetString(key, made.back().c_str(), u"data of " + made.back()), ERROR_SUCCESS);
+  }
+  std::vector<std::u16string> listed;
+  WCHAR name[32];
+  BYTE data[128];
+  for (DWORD i = 0;; ++i) {
+    DWORD length = 32, type = 0, size = sizeof data;
+    if (RegEnumValueW(key, i, name, &length, nullptr, &type, data, &size) != ERROR_SUCCESS) break;
+    listed.emplace_back(name, length);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(data), size / 2 - 1), u"data of " + listed.back());
+  }
+  EXPECT_EQ(listed, made);
+}
+
 TEST_F(Registry, HandlesAllowWhatTheyWereOpenedFor) {
   Create(u"Software\\Rights");
   HKEY reader;
