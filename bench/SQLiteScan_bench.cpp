@@ -1,13 +1,12 @@
 // Scanning a 1,000,000-row SQLite table through the query dataset against the
 // floor: a bare sqlite3_step loop reading the same four columns into reused
-// variables. Goal: the dataset within 1.5x of the floor. The dataset's scans
-// read the same way (the numbers as they are, the text with GetData into a
-// reused variant), both keeping every row read (so Prior and Last work) and
-// UniDirectional, which holds only the current row; a third reads the text
-// with AsString, which makes a new string for every row, to show what that
-// costs. Each run reports the peak of the heap bytes it had live beyond what
-// it started with (counted by this program's operator new): flat for the
-// unidirectional scan, whatever the row count.
+// variables. Goals: the dataset keeping every row read (so Prior and Last
+// work) within 1.5x of the floor, UniDirectional (only the current row held)
+// within 1.2x. The dataset's scans read the fields as a program would, with
+// AsInteger, AsFloat and AsString; one more reads the text with GetData into
+// a reused variant, for comparison. Each run reports the peak of the heap
+// bytes it had live beyond what it started with (counted by this program's
+// operator new): flat for the unidirectional scan, whatever the row count.
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 #include <unistd.h>
@@ -125,7 +124,7 @@ class BareDb {
   sqlite3* db_ = nullptr;
 };
 
-enum class Text { IntoVariant, ByCopy };
+enum class Text { AsString, IntoVariant };
 
 class DatasetScan {
  public:
@@ -151,11 +150,11 @@ class DatasetScan {
     while (!query_.Eof()) {
       benchmark::DoNotOptimize(id->AsInteger() + qty->AsInteger());
       benchmark::DoNotOptimize(amount->AsFloat());
-      if (text_ == Text::IntoVariant) {
+      if (text_ == Text::AsString) {
+        benchmark::DoNotOptimize(name->AsString().data());
+      } else {
         name->GetData(nameValue);
         benchmark::DoNotOptimize(nameValue.StringRef().data());
-      } else {
-        benchmark::DoNotOptimize(name->AsString().size());
       }
       ++rows;
       query_.Next();
@@ -192,16 +191,16 @@ void QueryScan(benchmark::State& state, bool uniDirectional, Text text) {
   state.counters["peak_heap_MiB"] = static_cast<double>(peak) / (1024.0 * 1024.0);
 }
 
-void QueryScanKeepingRows(benchmark::State& state) { QueryScan(state, false, Text::IntoVariant); }
-void QueryScanUniDirectional(benchmark::State& state) { QueryScan(state, true, Text::IntoVariant); }
-void QueryScanKeepingRowsAsString(benchmark::State& state) { QueryScan(state, false, Text::ByCopy); }
+void QueryScanKeepingRows(benchmark::State& state) { QueryScan(state, false, Text::AsString); }
+void QueryScanUniDirectional(benchmark::State& state) { QueryScan(state, true, Text::AsString); }
+void QueryScanKeepingRowsGetData(benchmark::State& state) { QueryScan(state, false, Text::IntoVariant); }
 
 // The floor and the dataset's scan keeping rows, in turns, each timed on the
 // process's processor clock: the ratio of their sums holds still while this
 // machine's speed drifts, which separate runs a minute apart do not.
 void KeepingRowsOverFloorInTurns(benchmark::State& state) {
   BareDb db;
-  DatasetScan scan(false, Text::IntoVariant);
+  DatasetScan scan(false, Text::AsString);
   std::clock_t floor = 0, dataset = 0;
   for (auto _ : state) {
     const std::clock_t start = std::clock();
@@ -220,5 +219,5 @@ void KeepingRowsOverFloorInTurns(benchmark::State& state) {
 BENCHMARK(BareStepFloor)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(QueryScanKeepingRows)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(QueryScanUniDirectional)->Unit(benchmark::kMillisecond)->MinTime(2.0);
-BENCHMARK(QueryScanKeepingRowsAsString)->Unit(benchmark::kMillisecond)->MinTime(2.0);
+BENCHMARK(QueryScanKeepingRowsGetData)->Unit(benchmark::kMillisecond)->MinTime(2.0);
 BENCHMARK(KeepingRowsOverFloorInTurns)->Unit(benchmark::kMillisecond)->MinTime(4.0);

@@ -111,15 +111,16 @@ class ZTL_PLATFORM_API TField : public TComponent {
   // The value as it is now, with the pending edit.
   TVariant NewValue() const;
   bool IsNull() const { return CurrentValue().IsNull(); }
-  // Copies the value into a variable the caller keeps, reusing its room: a
-  // scan that reads every row's text this way allocates nothing for it
-  // (AsString makes a new string each time). False for a null value.
+  // Copies the value into a variable the caller keeps, reusing its room.
+  // False for a null value.
   bool GetData(TVariant& Buffer) const;
   void Clear() { SetValue(TVariant::Null()); }
 
   // The conversions raise for a null value what TVariant raises, except
-  // AsString, which gives the empty string.
-  virtual String AsString() const;
+  // AsString, which gives the empty string. AsString's text is held in a
+  // buffer the field keeps, valid until its next AsString: a scan that reads
+  // every row's text allocates nothing once the buffer fits the longest.
+  virtual const String& AsString() const;
   void SetAsString(const String& value);
   int64_t AsInteger() const { return CurrentValue().AsInteger(); }
   void SetAsInteger(int64_t value) { SetValue(TVariant(value)); }
@@ -156,6 +157,7 @@ class ZTL_PLATFORM_API TField : public TComponent {
   bool required_ = false;
   bool readOnly_ = false;
   TFieldNotifyEvent onChange_;
+  mutable String text_;  // what AsString gave last
 };
 
 class ZTL_PLATFORM_API TStringField : public TField {
@@ -377,6 +379,8 @@ class ZTL_PLATFORM_API TDataSet : public TComponent {
   friend class TField;
   friend class TDataSource;
   void SetState(TDataSetState value);
+  void FieldChanged(TField* field);
+  void NotifySources(TDataEvent Event, intptr_t Info);
   void DoClose(bool notify);
   bool FetchNext();
   size_t RowCount() const;

@@ -9,6 +9,53 @@
 
 namespace ztl {
 
+namespace {
+
+// The longest variable-length number.
+constexpr size_t MaxNumber = 10;
+
+// Seven bits a byte, the low ones first; the high bit says more follow.
+// Here rather than in the store's class so that packing a row inlines them.
+void PutNumber(char*& out, uint64_t value) {
+  while (value >= 0x80) {
+    *out++ = static_cast<char>(value | 0x80);
+    value >>= 7;
+  }
+  *out++ = static_cast<char>(value);
+}
+
+uint64_t GetNumber(const char*& in) {
+  uint64_t value = 0;
+  for (int shift = 0;; shift += 7) {
+    const auto byte = static_cast<uint8_t>(*in++);
+    value |= static_cast<uint64_t>(byte & 0x7f) << shift;
+    if (byte < 0x80) return value;
+  }
+}
+
+// Small negative numbers stay short too.
+uint64_t Zigzag(int64_t value) {
+  return (static_cast<uint64_t>(value) << 1) ^ static_cast<uint64_t>(value >> 63);
+}
+
+int64_t Unzigzag(uint64_t value) {
+  return static_cast<int64_t>(value >> 1) ^ -static_cast<int64_t>(value & 1);
+}
+
+void PutRaw(char*& out, double value) {
+  std::memcpy(out, &value, sizeof value);
+  out += sizeof value;
+}
+
+double GetRaw(const char*& in) {
+  double value;
+  std::memcpy(&value, in, sizeof value);
+  in += sizeof value;
+  return value;
+}
+
+}  // namespace
+
 void TDataSet::RowStore::Clear() {
   rows.clear();
   blocks_.clear();
@@ -65,63 +112,17 @@ void TDataSet::RowStore::Unpack(const char* in, size_t count, TRecordBuffer& rec
   }
 }
 
-void TDataSet::RowStore::PutNumber(char*& out, uint64_t value) {
-  while (value >= 0x80) {
-    *out++ = static_cast<char>(value | 0x80);
-    value >>= 7;
-  }
-  *out++ = static_cast<char>(value);
-}
-
-uint64_t TDataSet::RowStore::GetNumber(const char*& in) {
-  uint64_t value = 0;
-  for (int shift = 0;; shift += 7) {
-    const auto byte = static_cast<uint8_t>(*in++);
-    value |= static_cast<uint64_t>(byte & 0x7f) << shift;
-    if (byte < 0x80) return value;
-  }
-}
-
-uint64_t TDataSet::RowStore::Zigzag(int64_t value) {
-  return (static_cast<uint64_t>(value) << 1) ^ static_cast<uint64_t>(value >> 63);
-}
-
-int64_t TDataSet::RowStore::Unzigzag(uint64_t value) {
-  return static_cast<int64_t>(value >> 1) ^ -static_cast<int64_t>(value & 1);
-}
-
-void TDataSet::RowStore::PutRaw(char*& out, double value) {
-  std::memcpy(out, &value, sizeof value);
-  out += sizeof value;
-}
-
-double TDataSet::RowStore::GetRaw(const char*& in) {
-  double value;
-  std::memcpy(&value, in, sizeof value);
-  in += sizeof value;
-  return value;
-}
-
-char* TDataSet::RowStore::Reserve(size_t size) {
-  if (used_ + size > BlockSize) {
-    // A row larger than a block gets a block of its own size.
-    const size_t blockSize = std::max(size, BlockSize);
-    const bool filledOne = !blocks_.empty();
-    blocks_.push_back(std::make_unique_for_overwrite<char[]>(blockSize));
-    // Rows that have filled a block will likely fill the next: its pages
-    // are backed at once rather than by a fault each. A small dataset's
-    // one block stays as it is touched.
-    if (filledOne) os::PrefaultForWriting(blocks_.back().get(), blockSize);
-    used_ = size > BlockSize ? BlockSize : 0;
-    if (size > BlockSize) return blocks_.back().get();
-  }
-  char* place = blocks_.back().get() + used_;
-  used_ += size;
-  return place;
-}
-
-void TDataSet::RowStore::Release(size_t unused) {
-  if (used_ < BlockSize) used_ -= unused;
+char* TDataSet::RowStore::ReserveInNewBlock(size_t size) {
+  // A row larger than a block gets a block of its own size.
+  const size_t blockSize = std::max(size, BlockSize);
+  const bool filledOne = !blocks_.empty();
+  blocks_.push_back(std::make_unique_for_overwrite<char[]>(blockSize));
+  // Rows that have filled a block will likely fill the next: its pages
+  // are backed at once rather than by a fault each. A small dataset's
+  // one block stays as it is touched.
+  if (filledOne) os::PrefaultForWriting(blocks_.back().get(), blockSize);
+  used_ = size > BlockSize ? BlockSize : size;
+  return blocks_.back().get();
 }
 
 }  // namespace ztl

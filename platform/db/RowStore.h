@@ -70,19 +70,19 @@ struct TDataSet::RowStore {
   static void Unpack(const char* in, size_t count, TRecordBuffer& record);
 
  private:
-  // Seven bits a byte, the low ones first; the high bit says more follow.
-  static constexpr size_t MaxNumber = 10;
-  static void PutNumber(char*& out, uint64_t value);
-  static uint64_t GetNumber(const char*& in);
-  // Small negative numbers stay short too.
-  static uint64_t Zigzag(int64_t value);
-  static int64_t Unzigzag(uint64_t value);
-  static void PutRaw(char*& out, double value);
-  static double GetRaw(const char*& in);
-  char* Reserve(size_t size);
+  // Room for size bytes in the current block, or in a new one.
+  char* Reserve(size_t size) {
+    if (used_ + size > BlockSize) return ReserveInNewBlock(size);
+    char* place = blocks_.back().get() + used_;
+    used_ += size;
+    return place;
+  }
+  char* ReserveInNewBlock(size_t size);
   // Gives back the end of the last reservation; a row in a block of its own
   // (or one that filled its block) keeps it.
-  void Release(size_t unused);
+  void Release(size_t unused) {
+    if (used_ < BlockSize) used_ -= unused;
+  }
 
   std::vector<std::unique_ptr<char[]>> blocks_;
   size_t used_ = BlockSize;

@@ -404,10 +404,10 @@ bool TSQLiteDataSet::FetchRecord(TRecordBuffer& record) {
     sqlite3_reset(stmt_);
     RaiseSQLite(connection_->Handle());
   }
-  const int first = rowIdColumn_ ? 1 : 0;
-  const size_t count = columns_.size();
-  if (record.Values.size() != count) record.Values.resize(count);
-  for (size_t i = 0; i < count; ++i) ReadValue(stmt_, static_cast<int>(i) + first, columns_[i].type, record.Values[i]);
+  if (record.Values.size() != columns_.size()) record.Values.resize(columns_.size());
+  int index = rowIdColumn_ ? 1 : 0;
+  TVariant* value = record.Values.data();
+  for (const Column& column : columns_) ReadValue(stmt_, index++, column.type, *value++);
   record.Key = rowIdColumn_ ? sqlite3_column_int64(stmt_, 0) : 0;
   return true;
 }

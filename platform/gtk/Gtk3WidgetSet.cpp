@@ -285,25 +285,33 @@ class TGtkWidgetSet final : public TWidgetSet, public TGtkInspection {
   std::string NextName() { return "ztl" + std::to_string(++names_); }
 
  private:
+  // The descriptor is polled through a record of the source's own rather
+  // than g_source_add_unix_fd: GLib dispatches a source whose unix descriptor
+  // is ready whatever its Check says, and Check must be able to decline.
   struct WakeSource {
     GSource Base;
-    gpointer Tag;
-    int Descriptor;
+    GPollFD Poll;
+    bool Polled;
     int TimeoutMs;
+    int WaitDepth;  // g_main_depth() of the application's wait under way; -1: none
   };
   static gboolean Prepare(GSource* source, gint* timeout) {
     *timeout = reinterpret_cast<WakeSource*>(source)->TimeoutMs;
     return FALSE;
   }
+  // Woken in the application's own wait, the source has nothing to do: the
+  // poll has returned, which ends the wait, and the application resets the
+  // counter before its next one, so reading it here would only put a system
+  // call between the wake-up and the message. Any other loop (a nested one,
+  // or GTK's own dialogs) drains it in Dispatch, so as not to spin on it.
   static gboolean Check(GSource* source) {
     auto* wake = reinterpret_cast<WakeSource*>(source);
-    return wake->Tag && (g_source_query_unix_fd(source, wake->Tag) & G_IO_IN) != 0;
+    if (!wake->Polled || (wake->Poll.revents & G_IO_IN) == 0) return FALSE;
+    return g_main_depth() != wake->WaitDepth;
   }
-  // The wait is over; the descriptor (an event counter) is drained, so that
-  // a loop that runs before the application's next wait does not spin on it.
   static gboolean Dispatch(GSource* source, GSourceFunc, gpointer) {
     uint64_t count = 0;
-    [[maybe_unused]] const ssize_t got = read(reinterpret_cast<WakeSource*>(source)->Descriptor, &count, sizeof count);
+    [[maybe_unused]] const ssize_t got = read(reinterpret_cast<WakeSource*>(source)->Poll.fd, &count, sizeof count);
     return G_SOURCE_CONTINUE;
   }
 
@@ -323,10 +331,17 @@ class TGtkWidgetSet final : public TWidgetSet, public TGtkInspection {
 TGtkWidgetSet::TGtkWidgetSet() {
   if (!gtk_init_check(nullptr, nullptr)) throw EInvalidOperation("GTK cannot open the display");
   wake_ = reinterpret_cast<WakeSource*>(g_source_new(&wakeFuncs_, sizeof(WakeSource)));
-  wake_->Tag = nullptr;
-  wake_->Descriptor = -1;
+  wake_->Poll = GPollFD{-1, G_IO_IN, 0};
+  wake_->Polled = false;
   wake_->TimeoutMs = -1;
+  wake_->WaitDepth = -1;
   g_source_set_priority(&wake_->Base, G_PRIORITY_DEFAULT);
+  // GLib blocks a source that may not recurse while it dispatches, taking
+  // its descriptor out of the poll set and putting it back: each of those
+  // wakes the context, so every wake-up would cost two writes to GLib's own
+  // wake-up descriptor and a second, empty pass of the loop. The dispatch
+  // only reads a counter, so recursion is harmless.
+  g_source_set_can_recurse(&wake_->Base, TRUE);
   g_source_attach(&wake_->Base, nullptr);
   // The library's pixel layouts need widgets no larger than asked for: the
   // theme's minimum sizes and paddings give way inside the library's windows.
@@ -376,13 +391,17 @@ TSize TGtkWidgetSet::TextExtent(const TFont& font, const String& text) const {
 void TGtkWidgetSet::WaitEvents(int wakeDescriptor, int timeoutMs) {
   // The descriptor is watched for good: changing what a source watches wakes
   // the context, and the next wait would return at once.
-  if (wakeDescriptor != wake_->Descriptor) {
-    if (wake_->Tag) g_source_remove_unix_fd(&wake_->Base, wake_->Tag);
-    wake_->Tag = g_source_add_unix_fd(&wake_->Base, wakeDescriptor, G_IO_IN);
-    wake_->Descriptor = wakeDescriptor;
+  if (!wake_->Polled || wakeDescriptor != wake_->Poll.fd) {
+    if (wake_->Polled) g_source_remove_poll(&wake_->Base, &wake_->Poll);
+    wake_->Poll = GPollFD{wakeDescriptor, G_IO_IN, 0};
+    g_source_add_poll(&wake_->Base, &wake_->Poll);
+    wake_->Polled = true;
   }
   wake_->TimeoutMs = timeoutMs;
+  const int outerWait = wake_->WaitDepth;
+  wake_->WaitDepth = g_main_depth();
   g_main_context_iteration(nullptr, TRUE);
+  wake_->WaitDepth = outerWait;
   wake_->TimeoutMs = -1;
 }
 

@@ -11,3 +11,8 @@ target_compile_definitions(${name} PRIVATE ZTL_TEST_ARTIFACTS="${CMAKE_CURRENT_B
 if(TARGET ztl_gtk)
   target_compile_definitions(${name} PRIVATE ZTL_TEST_WITH_GTK=1)
 endif()
+# A loop test runs GLib's own loop, as a native dialog would.
+if(TARGET ztl_gtk)
+  pkg_check_modules(ZTL_TEST_GLIB REQUIRED IMPORTED_TARGET glib-2.0)
+  target_link_libraries(${name} PRIVATE PkgConfig::ZTL_TEST_GLIB)
+endif()
