@@ -3,6 +3,7 @@
 // Relies on openat2(2) where the kernel has it, else on openat(2) with
 // O_NOFOLLOW for each name of the path.
 #include <ztlogger/platform/os/Prefix.h>
+#include <ztlogger/platform/os/Descriptor.h>
 
 #include <fcntl.h>
 #include <linux/openat2.h>
@@ -23,26 +24,6 @@
 namespace ztl::os {
 
 namespace {
-
-// A descriptor closed on every way out.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int Get() const { return fd_; }
-  int Release() { return std::exchange(fd_, -1); }
-  void Reset(int fd) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
-  }
-
- private:
-  int fd_;
-};
 
 // The prefix as paths beneath it are spelled, without a trailing slash.
 String TrimmedPrefix() {

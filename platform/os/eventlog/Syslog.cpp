@@ -1,6 +1,7 @@
 // The RFC 5424 writer and the local datagram socket. Relies on the C
 // library's local time for the offset and on AF_UNIX datagram sockets.
 #include <ztlogger/platform/os/eventlog/Syslog.h>
+#include <ztlogger/platform/os/Descriptor.h>
 
 #include <sys/socket.h>
 #include <sys/un.h>
@@ -75,21 +76,6 @@ DWORD SendError(int error) {
   }
 }
 
-// Closes a descriptor on every way out.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) ::close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int get() const { return fd_; }
-
- private:
-  int fd_;
-};
-
 }  // namespace
 
 String SyslogLine(const SyslogMessage& message) {
@@ -128,8 +114,8 @@ DWORD SendToSyslog(std::string_view line) {
   if (path.size() >= sizeof address.sun_path) return ERROR_FILENAME_EXCED_RANGE;
   path.copy(address.sun_path, path.size());
   const Descriptor socket(::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0));
-  if (socket.get() < 0) return Win32ErrorFromErrno(errno);
-  const ssize_t sent = ::sendto(socket.get(), line.data(), line.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
+  if (socket.Get() < 0) return Win32ErrorFromErrno(errno);
+  const ssize_t sent = ::sendto(socket.Get(), line.data(), line.size(), MSG_DONTWAIT | MSG_NOSIGNAL,
                                 reinterpret_cast<const sockaddr*>(&address), sizeof address);
   if (sent < 0) return SendError(errno);
   return ERROR_SUCCESS;

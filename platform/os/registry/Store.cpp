@@ -22,6 +22,7 @@
 #include <ztlogger/platform/os/Prefix.h>
 #include <ztlogger/platform/os/registry/Api.h>
 #include <ztlogger/platform/rtl/UpperCase.h>
+#include <ztlogger/platform/os/Descriptor.h>
 
 // The store. A key is a folder; its spelling is kept in the file ".name"
 // inside it (UTF-16LE). A value is a file: a header (magic, type, creation
@@ -62,21 +63,6 @@ constexpr size_t kMaxPlainName = 200;  // bytes of an encoded name kept as a fil
 }  // namespace
 
 namespace {
-
-// A descriptor closed on every way out.
-class Descriptor {
- public:
-  explicit Descriptor(int fd) : fd_(fd) {}
-  ~Descriptor() {
-    if (fd_ >= 0) close(fd_);
-  }
-  Descriptor(const Descriptor&) = delete;
-  Descriptor& operator=(const Descriptor&) = delete;
-  int Get() const { return fd_; }
-
- private:
-  int fd_;
-};
 
 // A path split into its folder and the last name.
 struct Entry {
