@@ -16,8 +16,6 @@ namespace ztl::gtk {
 
 namespace {
 
-// ---------------------------------------------------------------- widget set
-
 class TGtkWidgetSet final : public TWidgetSet, public TGtkInspection {
  public:
   TGtkWidgetSet();
