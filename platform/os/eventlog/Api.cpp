@@ -267,27 +267,31 @@ std::vector<String> EventLogNames() {
 
 using namespace ztl::os;
 
-HANDLE OpenEventLogW(LPCWSTR lpUNCServerName, LPCWSTR lpSourceName) {
-  if (lpSourceName == nullptr) {
+namespace {
+
+// The checks every opening call makes first, in Windows' order: its name,
+// then the server; false with the last error set.
+bool AcceptedCall(LPCWSTR server, bool nameGiven) {
+  if (!nameGiven) {
     SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
+    return false;
   }
-  if (!IsLocalServer(lpUNCServerName)) {
+  if (!IsLocalServer(server)) {
     SetLastError(RPC_S_SERVER_UNAVAILABLE);
-    return nullptr;
+    return false;
   }
+  return true;
+}
+
+}  // namespace
+
+HANDLE OpenEventLogW(LPCWSTR lpUNCServerName, LPCWSTR lpSourceName) {
+  if (!AcceptedCall(lpUNCServerName, lpSourceName != nullptr)) return nullptr;
   return OpenHandle(LogForName(lpSourceName), lpSourceName);
 }
 
 HANDLE OpenBackupEventLogW(LPCWSTR lpUNCServerName, LPCWSTR lpFileName) {
-  if (lpFileName == nullptr || *lpFileName == 0) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
-  if (!IsLocalServer(lpUNCServerName)) {
-    SetLastError(RPC_S_SERVER_UNAVAILABLE);
-    return nullptr;
-  }
+  if (!AcceptedCall(lpUNCServerName, lpFileName != nullptr && *lpFileName != 0)) return nullptr;
   const std::string path = ztl::unicode::Utf16ToUtf8(lpFileName);
   return OpenHandleOf([&] {
     return std::make_shared<EventLogHandle>(std::make_unique<LogDatabase>(path, LogDatabase::Backup{}));
@@ -297,14 +301,7 @@ HANDLE OpenBackupEventLogW(LPCWSTR lpUNCServerName, LPCWSTR lpFileName) {
 BOOL CloseEventLog(HANDLE hEventLog) { return CloseLogHandle(hEventLog); }
 
 HANDLE RegisterEventSourceW(LPCWSTR lpUNCServerName, LPCWSTR lpSourceName) {
-  if (lpSourceName == nullptr) {
-    SetLastError(ERROR_INVALID_PARAMETER);
-    return nullptr;
-  }
-  if (!IsLocalServer(lpUNCServerName)) {
-    SetLastError(RPC_S_SERVER_UNAVAILABLE);
-    return nullptr;
-  }
+  if (!AcceptedCall(lpUNCServerName, lpSourceName != nullptr)) return nullptr;
   std::u16string log = LogForSource(lpSourceName);
   if (log == u"Security") {
     SetLastError(ERROR_ACCESS_DENIED);
