@@ -13,6 +13,9 @@ set(ZTL_CMAKE_INSTALL_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/ZTLogger)
 
 install(TARGETS ztl_platform ztlogger EXPORT ZTLoggerTargets
   LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_COMPONENT development)
+# The collector's HTTP module goes beside libztlogger, which loads it from
+# its own folder; nothing links it, so it has no link name.
+install(TARGETS ztl_http LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT runtime NAMELINK_SKIP)
 set(ztl_install_tools)
 foreach(tool ztl-mkmap ztl-mapinfo ztl-reg ztl-evt ztl-palette)
   if(TARGET ${tool})

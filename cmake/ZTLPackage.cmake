@@ -6,9 +6,9 @@
 #   ztlogger-tools           ztl-mkmap, ztl-mapinfo, ztl-reg, ztl-evt, ztl-palette (tools)
 # The test entry points' headers (component "testing") are packaged by none.
 # Library dependencies come from dpkg-shlibdeps (Debian's dpkg-dev): libcurl4
-# (the collector's HTTPS) among them. libcurl is private to libztlogger and
-# out of its headers, so neither the development package nor the CMake
-# package asks a consumer for its headers.
+# (the collector's HTTPS, for its module libztl_http) among them. libcurl is
+# private to that module and out of its headers, so neither the development
+# package nor the CMake package asks a consumer for its headers.
 set(ztl_abi ${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR})
 
 set(CPACK_PACKAGE_NAME ztlogger)

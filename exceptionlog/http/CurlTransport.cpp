@@ -1,11 +1,10 @@
-#include <ztlogger/exceptionlog/CollectorHttp.h>
+#include <ztlogger/exceptionlog/http/CurlTransport.h>
 
 #include <curl/curl.h>
 
 #include <memory>
 #include <mutex>
 
-#include <ztlogger/exceptionlog/CollectorEnvelope.h>
 #include <ztlogger/platform/rtl/SysUtils.h>
 
 namespace ztl::collector {
@@ -45,37 +44,34 @@ struct TListDeleter {
   void operator()(curl_slist* list) const { curl_slist_free_all(list); }
 };
 
-}  // namespace
-
-THttpResult PostEnvelope(const String& Url, const String& Auth, std::string_view Body,
-                         const std::function<bool()>& Cancelled) {
+// Leaves Result as libcurl's transfer ends.
+void Post(const THttpRequest& Request, THttpResult& Result) {
   InitializeOnce();
-  THttpResult result;
   std::unique_ptr<CURL, TCurlDeleter> curl(curl_easy_init());
   if (!curl) {
-    result.Error = "libcurl could not start a transfer";
-    return result;
+    Result.Error = "libcurl could not start a transfer";
+    return;
   }
   std::unique_ptr<curl_slist, TListDeleter> headers;
-  for (const String& header : {String("Content-Type: application/x-sentry-envelope"), "X-Sentry-Auth: " + Auth,
-                               "User-Agent: " + ClientName()}) {
+  for (const String& header : {String("Content-Type: application/x-sentry-envelope"), "X-Sentry-Auth: " + Request.Auth,
+                               "User-Agent: " + Request.UserAgent}) {
     curl_slist* extended = curl_slist_append(headers.get(), header.c_str());
     if (!extended) {
-      result.Error = "out of memory";
-      return result;
+      Result.Error = "out of memory";
+      return;
     }
     static_cast<void>(headers.release());
     headers.reset(extended);
   }
   char error[CURL_ERROR_SIZE] = {};
   CURL* handle = curl.get();
-  curl_easy_setopt(handle, CURLOPT_URL, Url.c_str());
+  curl_easy_setopt(handle, CURLOPT_URL, Request.Url.c_str());
   curl_easy_setopt(handle, CURLOPT_HTTPHEADER, headers.get());
   curl_easy_setopt(handle, CURLOPT_POST, 1L);
-  curl_easy_setopt(handle, CURLOPT_POSTFIELDS, Body.data());
-  curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(Body.size()));
+  curl_easy_setopt(handle, CURLOPT_POSTFIELDS, Request.Body.data());
+  curl_easy_setopt(handle, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(Request.Body.size()));
   curl_easy_setopt(handle, CURLOPT_HEADERFUNCTION, &KeepHeader);
-  curl_easy_setopt(handle, CURLOPT_HEADERDATA, &result);
+  curl_easy_setopt(handle, CURLOPT_HEADERDATA, &Result);
   curl_easy_setopt(handle, CURLOPT_WRITEFUNCTION, &IgnoreBody);
   curl_easy_setopt(handle, CURLOPT_ERRORBUFFER, error);
   curl_easy_setopt(handle, CURLOPT_NOSIGNAL, 1L);
@@ -83,17 +79,28 @@ THttpResult PostEnvelope(const String& Url, const String& Auth, std::string_view
   curl_easy_setopt(handle, CURLOPT_TIMEOUT, 120L);
   curl_easy_setopt(handle, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(handle, CURLOPT_XFERINFOFUNCTION, &AskCancelled);
-  curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &Cancelled);
+  curl_easy_setopt(handle, CURLOPT_XFERINFODATA, &Request.Cancelled);
   // Only the DSN's own scheme: a redirect is not followed.
   curl_easy_setopt(handle, CURLOPT_PROTOCOLS_STR, "http,https");
   const CURLcode code = curl_easy_perform(handle);
   if (code != CURLE_OK) {
-    result.Code = 0;
-    result.Error = error[0] ? String(error) : String(curl_easy_strerror(code));
-    return result;
+    Result.Code = 0;
+    Result.Error = error[0] ? String(error) : String(curl_easy_strerror(code));
+    return;
   }
-  curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &result.Code);
-  return result;
+  curl_easy_getinfo(handle, CURLINFO_RESPONSE_CODE, &Result.Code);
 }
 
+}  // namespace
 }  // namespace ztl::collector
+
+void ZTL_HttpPostEnvelope(const ztl::collector::THttpRequest& Request, ztl::collector::THttpResult& Result) {
+  // Nothing may escape into the caller's module: a failure is an answer.
+  try {
+    Result = {};
+    ztl::collector::Post(Request, Result);
+  } catch (const std::exception& e) {
+    Result = {};
+    Result.Error = e.what();
+  }
+}

@@ -115,11 +115,17 @@ TEST_F(CollectorEndToEnd, AHandledFaultArrivesWithFramesContextsAndTheReport) {
 }
 
 TEST_F(CollectorEndToEnd, ReportsQueuedWhileTheReceiverIsDownEachArriveOnceItIsUp) {
+  testing::internal::CaptureStderr();
   auto log = NewLog();
   for (const char* message : {"first", "second", "third"}) RaiseInLoop(message);
   for (int waited = 0; waited < 600 && Queued() < 3; ++waited)
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  const std::string told = testing::internal::GetCapturedStderr();
   ASSERT_EQ(Queued(), 3u);
+  // Why nothing went is said, once while the collector stays unreachable.
+  const size_t said = told.find("could not be reached");
+  EXPECT_NE(said, std::string::npos) << told;
+  EXPECT_EQ(told.find("could not be reached", said + 1), std::string::npos) << told;
 
   auto receiver = StartPeer("receive");
   log->SendCollectorReports();
