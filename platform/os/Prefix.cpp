@@ -93,6 +93,26 @@ int OpenEachName(int folder, const String& relative, int flags, mode_t mode) {
   return OpenName(current.Get(), String(names.back()), flags, mode);
 }
 
+// Whether a relative path has a ".." among its names.
+bool ClimbsUp(const String& relative) {
+  for (size_t start = 0; start <= relative.size();) {
+    const size_t end = std::min(relative.find('/', start), relative.size());
+    if (relative.compare(start, end - start, "..") == 0) return true;
+    start = end + 1;
+  }
+  return false;
+}
+
+// The whole path opened in one call, no link followed on the way; -1 with
+// ELOOP where one is met, ENOSYS where the kernel lacks openat2.
+int OpenWithoutLinks(const String& path, int flags, mode_t mode) {
+  open_how how{};
+  how.flags = static_cast<uint64_t>(flags);
+  how.mode = (flags & O_CREAT) ? mode : 0;
+  how.resolve = RESOLVE_NO_SYMLINKS;
+  return static_cast<int>(::syscall(SYS_openat2, AT_FDCWD, path.c_str(), &how, sizeof how));
+}
+
 int OpenBeneath(int folder, const String& relative, int flags, mode_t mode) {
   const int fd = OpenAt2(folder, relative, flags | O_CLOEXEC, mode);
   if (fd >= 0 || errno != ENOSYS) return fd;
@@ -122,6 +142,12 @@ int OpenBeneathPrefix(const String& path, int flags, mode_t mode) {
   const String prefix = TrimmedPrefix();
   String relative;
   if (!RelativeToPrefix(path, prefix, relative)) return ::open(path.c_str(), flags | O_CLOEXEC, mode);
+  // Usually no link leads to the prefix: then a path that does not climb out
+  // of it opens in one call, with no link anywhere on the way.
+  if (!ClimbsUp(relative)) {
+    const int fd = OpenWithoutLinks(path, flags | O_CLOEXEC, mode);
+    if (fd >= 0 || (errno != ELOOP && errno != ENOSYS)) return fd;
+  }
   // The prefix itself may be a link: it is the platform's setting.
   const Descriptor root(::open(prefix.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC));
   if (root.Get() < 0) return -1;

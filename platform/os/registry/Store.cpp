@@ -293,12 +293,16 @@ Place Locate(const std::string& folder, std::u16string_view name, bool isKey) {
   return place;
 }
 
-// The path of a value when it exists, without a look at the folder for a
-// name of plain length that earlier versions stored in the same place.
-std::string ValuePath(const std::string& folder, std::u16string_view name) {
-  std::string encoded = Encode(FoldName(name));
-  if (encoded.size() <= kMaxPlainName && !MayBeStoredAsBefore(name)) return folder + "/v" + encoded;
-  return Locate(folder, name, false).path;
+// A name of plain length is read where this version puts it, without a look
+// first; only one missing there is looked for elsewhere (a spelling earlier
+// versions folded otherwise).
+int ReadValueFile(const std::string& folder, std::u16string_view name, Bytes& out) {
+  const std::string encoded = Encode(FoldName(name));
+  if (encoded.size() <= kMaxPlainName) {
+    const int error = ReadAll(folder + "/v" + encoded, out);
+    if (error != ENOENT || !MayBeStoredAsBefore(name)) return error;
+  }
+  return ReadAll(Locate(folder, name, false).path, out);
 }
 
 DWORD ErrorOf(int error) {

@@ -56,8 +56,8 @@ struct Place {
   DWORD error = ERROR_SUCCESS;
 };
 Place Locate(const std::string& folder, std::u16string_view name, bool isKey);
-// The path of a value when it exists.
-std::string ValuePath(const std::string& folder, std::u16string_view name);
+// Reads the file of a value of a key's folder; 0 or the errno.
+int ReadValueFile(const std::string& folder, std::u16string_view name, Bytes& out);
 
 // The Windows error code for an errno.
 DWORD ErrorOf(int error);

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "tests/support/RunCommand.h"
+#include "tests/support/ScopedEnv.h"
 #include "tests/support/TestDir.h"
 #include <ztlogger/platform/os/eventlog/Api.h>
 #include <ztlogger/platform/os/registry/Api.h>
@@ -72,6 +73,16 @@ TEST(SharedPrefix, LinksPlantedInTheStoreRedirectNoWrite) {
   EXPECT_EQ(RegisterEventSourceW(nullptr, u"Application"), nullptr);
   EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
   EXPECT_FALSE(fs::exists(elsewhere));
+
+  // A prefix reached through a link is the user's setting: the store works
+  // there, and the link planted inside it is still refused.
+  const std::string linked = dir.File("linked-prefix");
+  fs::create_directory_symlink(dir.Prefix(), linked);
+  const ztl::test::ScopedEnv prefix("ZTL_PREFIX", linked);
+  EXPECT_EQ(CreateKey(HKEY_LOCAL_MACHINE, u"Hardware\\Linked"), ERROR_SUCCESS);
+  EXPECT_TRUE(fs::is_directory(dir.Prefix() + "/registry/HKEY_LOCAL_MACHINE/HARDWARE/LINKED"));
+  EXPECT_EQ(CreateKey(HKEY_LOCAL_MACHINE, u"Software\\App"), ERROR_ACCESS_DENIED);
+  EXPECT_TRUE(fs::is_empty(target));
 }
 
 TEST(SharedPrefix, AStoreFolderOthersMayWriteIsRefusedByName) {
