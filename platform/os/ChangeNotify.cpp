@@ -401,6 +401,10 @@ HANDLE FindFirstChangeNotificationW(LPCWSTR lpPathName, BOOL bWatchSubtree, DWOR
   if (dwNotifyFilter == 0 || (dwNotifyFilter & ~kKnownFilters) != 0) return Fail(ERROR_INVALID_PARAMETER);
   const std::string path = ztl::unicode::Utf16ToUtf8(lpPathName);
   if (const DWORD error = PathError(path)) return Fail(error);
+  // Instances waiting to be closed count against the user's limit, shared
+  // by all of the user's processes: a new one waits while many are.
+  constexpr size_t kMostPendingInstances = 16;
+  WaitForFewerPendingCloses(kMostPendingInstances);
   int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
   if (fd < 0 && errno == EMFILE) {
     FinishPendingCloses();  // closed notifications may still hold instances

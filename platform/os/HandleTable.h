@@ -56,6 +56,11 @@ void CloseDescriptorLater(int fd);
 // Waits until every descriptor handed over is closed: for a caller that ran
 // out of descriptors (or inotify instances) while some were still waiting.
 void FinishPendingCloses();
+// Waits until fewer than `count` descriptors handed over are still open:
+// for a caller about to take a scarce one (an inotify instance, of which a
+// user has a limited number across all of their processes), so that this
+// process never holds more than that many beyond those in use.
+void WaitForFewerPendingCloses(size_t count);
 
 // Events for services that signal them from elsewhere (a registry change
 // notification): the event a handle names, or nullptr when it names no event;

@@ -130,12 +130,16 @@ struct Closer {
         pending.wait(guard, [this] { return !descriptors.empty(); });
         batch.swap(descriptors);
       }
-      for (int fd : batch) close(fd);
-      {
-        std::lock_guard guard(lock);
-        closing -= batch.size();
+      // Counted down one by one: a caller waiting for room goes on at the
+      // first close.
+      for (int fd : batch) {
+        close(fd);
+        {
+          std::lock_guard guard(lock);
+          --closing;
+        }
+        done.notify_all();
       }
-      done.notify_all();
     }
   }
 };
@@ -149,20 +153,19 @@ Closer& TheCloser() {
 
 }  // namespace
 
-void FinishPendingCloses() {
+void FinishPendingCloses() { WaitForFewerPendingCloses(1); }
+
+void WaitForFewerPendingCloses(size_t count) {
   Closer& closer = TheCloser();
   std::unique_lock guard(closer.lock);
-  closer.done.wait(guard, [&] { return closer.closing == 0; });
+  closer.done.wait(guard, [&] { return closer.closing < count; });
 }
 
 void CloseDescriptorLater(int fd) {
-  // Instances held for closing count against the user's limit of inotify
-  // instances, shared by all of the user's processes: a burst of frees waits
-  // once this many are pending rather than hold the limit's worth.
-  constexpr size_t kMostPending = 16;
+  // Never waits: what bounds the descriptors held here is the wait of those
+  // who take new ones (WaitForFewerPendingCloses).
   Closer* closer = &TheCloser();
-  std::unique_lock guard(closer->lock);
-  closer->done.wait(guard, [&] { return closer->closing < kMostPending; });
+  std::lock_guard guard(closer->lock);
   if (!closer->running) {
     try {
       std::thread([closer] { closer->Run(); }).detach();
