@@ -278,6 +278,24 @@ TEST_F(ChangeNotify, NotificationsOnOneTreeEachSignalForTheirOwnKinds) {
   expect("created with data", true, true);
 }
 
+// A notification of a folder that took the place of a watched one moved
+// away watches the new folder, not the old tree.
+TEST_F(ChangeNotify, ANewFolderInAMovedFoldersPlaceIsWatchedAfresh) {
+  HANDLE before = Watch(root, FILE_NOTIFY_CHANGE_FILE_NAME, true);
+  const std::string moved = dir.File("moved");
+  fs::rename(root, moved);
+  fs::create_directory(root);
+  HANDLE after = Watch(root, FILE_NOTIFY_CHANGE_FILE_NAME, true);
+  ASSERT_NE(after, INVALID_HANDLE_VALUE);
+  Write(root + "/new", "");
+  EXPECT_FALSE(Signalled(before));
+  EXPECT_TRUE(Signalled(after));
+  ASSERT_TRUE(FindNextChangeNotification(after));
+  Write(moved + "/sub/new", "");
+  EXPECT_TRUE(Signalled(before));
+  EXPECT_FALSE(Signalled(after));
+}
+
 using ChangeNotifyThreads = ChangeNotify;
 
 // A wait on one notification may read the change that signals another of the
