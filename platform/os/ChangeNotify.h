@@ -21,6 +21,8 @@
 // counts as created, so nothing made in it right after it appeared is missed.
 // When the system's queue of changes overflows, every notification is
 // signalled: something may have been missed.
+// Notifications of the same folder with the same subtree flag share one set of
+// watches: the tree is walked once, whatever their filters.
 //
 // Any thread, as on Windows: the handles live in the handle table, which
 // takes its own lock.

@@ -6,6 +6,7 @@
 // satisfied wait does to it, the object says itself. Waits test and take the
 // objects under one lock (WaitLock), so that an auto-reset object is given to
 // one waiter only and a wait for all takes every object at the same moment.
+#include <cerrno>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -61,6 +62,17 @@ void FinishPendingCloses();
 // user has a limited number across all of their processes), so that this
 // process never holds more than that many beyond those in use.
 void WaitForFewerPendingCloses(size_t count);
+// A descriptor from `make`, tried once more when the process had none left
+// and closes were still pending; -1 with errno set on failure.
+template <class Make>
+int NewDescriptor(Make make) {
+  int fd = make();
+  if (fd < 0 && errno == EMFILE) {
+    FinishPendingCloses();
+    fd = make();
+  }
+  return fd;
+}
 
 // Events for services that signal them from elsewhere (a registry change
 // notification): the event a handle names, or nullptr when it names no event;

@@ -432,11 +432,8 @@ LSTATUS RegNotifyChangeKeyValue(HKEY hKey, BOOL bWatchSubtree, DWORD dwNotifyFil
   {
     std::lock_guard guard(key->lock);
     if (!key->watch) {
-      int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-      if (fd < 0 && errno == EMFILE) {
-        FinishPendingCloses();  // closed watches may still hold instances
-        fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
-      }
+      // Closed watches may still hold instances: NewDescriptor waits for them.
+      const int fd = NewDescriptor([] { return inotify_init1(IN_NONBLOCK | IN_CLOEXEC); });
       if (fd < 0) error = errno == EMFILE ? ERROR_TOO_MANY_OPEN_FILES : ErrorOf(errno);
       if (fd >= 0) {
         auto made = std::make_shared<Watch>(fd, bWatchSubtree != FALSE, dwNotifyFilter & kKnownFilters);

@@ -4,10 +4,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <barrier>
+#include <chrono>
 #include <climits>
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <thread>
 
 #include "tests/support/TestDir.h"
 #include <ztlogger/platform/os/Windows.h>
@@ -247,6 +251,84 @@ TEST_F(ChangeNotify, FailuresGiveTheErrorsOfTheSystem) {
   HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   EXPECT_FALSE(FindCloseChangeNotification(event));
   EXPECT_TRUE(CloseHandle(event));
+}
+
+// Notifications of one folder share their watches: a later one's kinds are
+// added to the folders watched before it came, and the entries it needs are
+// known, so each signals for its own kinds of change only.
+TEST_F(ChangeNotify, NotificationsOnOneTreeEachSignalForTheirOwnKinds) {
+  const std::string old = root + "/sub/old";
+  Write(old, "data");
+  HANDLE names = Watch(root, FILE_NOTIFY_CHANGE_FILE_NAME, true);
+  HANDLE sizes = Watch(root, FILE_NOTIFY_CHANGE_SIZE, true);
+  ASSERT_NE(sizes, INVALID_HANDLE_VALUE);
+  auto expect = [&](const char* change, bool name, bool size) {
+    EXPECT_EQ(Signalled(names), name) << change;
+    EXPECT_EQ(Signalled(sizes), size) << change;
+    ASSERT_TRUE(FindNextChangeNotification(names));
+    ASSERT_TRUE(FindNextChangeNotification(sizes));
+  };
+  std::ofstream(old, std::ios::in | std::ios::out) << "DATA";
+  expect("rewritten in place", false, false);
+  Write(old, "more");
+  expect("grown", false, true);
+  fs::rename(old, root + "/sub/renamed");
+  expect("renamed", true, false);
+  Write(root + "/sub/new", "x");
+  expect("created with data", true, true);
+}
+
+// A notification of a folder that took the place of a watched one moved
+// away watches the new folder, not the old tree.
+TEST_F(ChangeNotify, ANewFolderInAMovedFoldersPlaceIsWatchedAfresh) {
+  HANDLE before = Watch(root, FILE_NOTIFY_CHANGE_FILE_NAME, true);
+  const std::string moved = dir.File("moved");
+  fs::rename(root, moved);
+  fs::create_directory(root);
+  HANDLE after = Watch(root, FILE_NOTIFY_CHANGE_FILE_NAME, true);
+  ASSERT_NE(after, INVALID_HANDLE_VALUE);
+  Write(root + "/new", "");
+  EXPECT_FALSE(Signalled(before));
+  EXPECT_TRUE(Signalled(after));
+  ASSERT_TRUE(FindNextChangeNotification(after));
+  Write(moved + "/sub/new", "");
+  EXPECT_TRUE(Signalled(before));
+  EXPECT_FALSE(Signalled(after));
+}
+
+using ChangeNotifyThreads = ChangeNotify;
+
+// A wait on one notification may read the change that signals another of the
+// same tree, which a second thread waits on: that thread wakes all the same.
+TEST_F(ChangeNotifyThreads, TwoWaitersOnOneTreeBothWake) {
+  const HANDLE handles[] = {Watch(root, FILE_NOTIFY_CHANGE_FILE_NAME, true),
+                            Watch(root, FILE_NOTIFY_CHANGE_FILE_NAME | FILE_NOTIFY_CHANGE_CREATION, true)};
+  constexpr int kRounds = 300;
+  constexpr auto kTimeOut = std::chrono::seconds(2);
+  std::barrier roundEnd(3);
+  std::atomic<int> missed{0};
+  // A wait that ends only when its time runs out missed its wake-up, even
+  // though it then finds the notification signalled.
+  auto woken = [&](HANDLE h) {
+    const auto start = std::chrono::steady_clock::now();
+    const DWORD result = WaitForSingleObject(h, std::chrono::milliseconds(kTimeOut).count());
+    return result == WAIT_OBJECT_0 && std::chrono::steady_clock::now() - start < kTimeOut;
+  };
+  auto waiter = [&](HANDLE h) {
+    for (int round = 0; round < kRounds; ++round) {
+      if (missed == 0 && !woken(h)) ++missed;
+      FindNextChangeNotification(h);
+      roundEnd.arrive_and_wait();
+    }
+  };
+  std::thread first(waiter, handles[0]), second(waiter, handles[1]);
+  for (int round = 0; round < kRounds; ++round) {
+    Write(root + "/f" + std::to_string(round), "");
+    roundEnd.arrive_and_wait();
+  }
+  first.join();
+  second.join();
+  EXPECT_EQ(missed, 0);
 }
 
 }  // namespace
