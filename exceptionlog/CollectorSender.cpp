@@ -240,7 +240,7 @@ TCollectorSender::TOutcome TCollectorSender::SendAll() {
       FCacheOverflow -= overflow;
       FSendErrors -= errors;
       FBackOff = seconds{0};
-      FLastFailure.clear();
+      FToldUnanswered = false;
     } else if (result.Code == 429) {
       FRateLimitedUntil = TClock::now() + RateLimitDelay(result.RetryAfter, result.RateLimits);
       return TOutcome::Waiting;
@@ -250,8 +250,8 @@ TCollectorSender::TOutcome TCollectorSender::SendAll() {
       ++FSendErrors;
       Tell("the collector " + url + " refused a report (HTTP " + IntToStr(result.Code) + "); it is dropped");
     } else {
-      if (result.Code == 0 && result.Error != FLastFailure) {
-        FLastFailure = result.Error;
+      if (result.Code == 0 && !FToldUnanswered) {
+        FToldUnanswered = true;
         Tell("the collector " + url + " could not be reached (" + result.Error + "); reports stay queued");
       }
       FBackOff = FBackOff == seconds{0} ? kFirstBackOff : std::min(FBackOff * 2, kLongestBackOff);

@@ -102,7 +102,7 @@ class TCollectorSender : public TThread {
   TClock::time_point FRetryAt{};  // after a failure
   TClock::time_point FRateLimitedUntil{};
   std::chrono::seconds FBackOff{0};
-  String FLastFailure;  // why the last send got no answer, told once until one is answered
+  bool FToldUnanswered = false;  // a send got no answer: told once until one is answered
   uint64_t FCacheOverflow = 0;  // dropped by the queue's bound
   uint64_t FSendErrors = 0;     // refused by the server
 };
