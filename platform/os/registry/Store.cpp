@@ -266,12 +266,14 @@ Place LocateFolded(const std::string& folder, std::u16string_view name, bool isK
 // Whether a name could have been stored elsewhere by earlier versions: one
 // of its upper-case letters has a spelling they did not fold to it.
 bool MayBeStoredAsBefore(std::u16string_view name) {
+  // A unit folded otherwise is one with an upper case of its own (a mapping)
+  // or one that earlier versions changed: all below U+0460.
   static const std::vector<bool> foldedOtherwise = [] {
     std::vector<bool> marks(0x10000);
-    for (char32_t c = 0; c < 0x10000; ++c) {
-      const char16_t unit = static_cast<char16_t>(c);
+    for (const auto& [unit, upper] : unicode::UpperCaseMappings())
+      if (LegacyFold(unit) != upper) marks[upper] = true;
+    for (char16_t unit = 0; unit < 0x460; ++unit)
       if (LegacyFold(unit) != unicode::SimpleUpperCase(unit)) marks[unicode::SimpleUpperCase(unit)] = true;
-    }
     return marks;
   }();
   for (char16_t c : name)
