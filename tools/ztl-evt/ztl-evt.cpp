@@ -26,6 +26,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <ztlogger/platform/os/eventlog/Api.h>
@@ -40,6 +41,25 @@ namespace {
 
 using ztl::unicode::Utf16ToUtf8;
 using ztl::unicode::Utf8ToUtf16;
+using namespace std::string_view_literals;
+
+// Appends text as UTF-8 to out, keeping out's room: the texts of a log are
+// mostly ASCII, copied here unit by unit; any other goes through the
+// conversion of the run-time library.
+void AppendUtf8(std::string& out, std::u16string_view text) {
+  const size_t at = out.size();
+  out.resize(at + text.size());
+  char* to = out.data() + at;
+  char16_t seen = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    seen |= text[i];
+    to[i] = static_cast<char>(text[i]);
+  }
+  if (seen >= 0x80) {
+    out.resize(at);
+    out += Utf16ToUtf8(text);
+  }
+}
 
 int Usage(const std::string& problem) {
   std::cerr << "ztl-evt: " << problem << "\nType \"ztl-evt --help\" for usage.\n";
@@ -244,7 +264,7 @@ void Message(SourceModules& sources, const Record& record, std::string& text) {
                                                    inserts.data(), inserts.size());
     if (length == 0) continue;
     while (length > 0 && (formatted[length - 1] == u'\n' || formatted[length - 1] == u'\r')) --length;
-    text = Utf16ToUtf8(std::u16string_view(formatted.data(), length));
+    AppendUtf8(text, std::u16string_view(formatted.data(), length));
     return;
   }
 }
@@ -301,6 +321,10 @@ void AppendEscaped(std::string& out, const std::string& text, bool json) {
   }
 }
 
+// The most a record's text takes beyond its source's and computer's names
+// and its message: the labels, four numbers, the time and the type.
+constexpr size_t kFixedTextRoom = 256;
+
 // Appends a record as the format shows it; the caller writes out the text.
 void Show(std::string& out, const Record& r, const std::string& format, bool first) {
   using std::to_string;
@@ -340,36 +364,44 @@ void Show(std::string& out, const Record& r, const std::string& format, bool fir
     }
     out += "  </Event>\n";
   } else {
-    auto number = [&](uint32_t value, int base = 10) {
-      char digits[16];
-      const auto end = std::to_chars(digits, digits + sizeof digits, value, base).ptr;
-      out.append(digits, end);
+    // All but the strings written through a pointer into room made for them
+    // first: some twenty pieces a record, each appended on its own would
+    // check and grow the text again.
+    const size_t at = out.size();
+    out.resize(at + kFixedTextRoom + r.source.size() + r.computer.size() + r.message.size());
+    char* to = out.data() + at;
+    auto put = [&to](std::string_view piece) {
+      std::memcpy(to, piece.data(), piece.size());
+      to += piece.size();
     };
-    out += first ? "Record:   " : "\nRecord:   ";
+    auto number = [&to](uint32_t value, int base = 10) { to = std::to_chars(to, to + 10, value, base).ptr; };
+    put(first ? "Record:   "sv : "\nRecord:   "sv);
     number(r.number);
-    out += "\nTime:     ";
-    out += ShownTime(r.time);
-    out += "\nSource:   ";
-    out += r.source;
-    out += "\nType:     ";
-    out += TypeText(r.type);
-    out += "\nCategory: ";
+    put("\nTime:     "sv);
+    put(ShownTime(r.time));
+    put("\nSource:   "sv);
+    put(r.source);
+    put("\nType:     "sv);
+    put(TypeText(r.type));
+    put("\nCategory: "sv);
     number(r.category);
-    out += "\nEvent ID: ";
+    put("\nEvent ID: "sv);
     number(r.id & 0xFFFF);
-    out += " (0x";
+    put(" (0x"sv);
     number(r.id, 16);
-    out += ")\nComputer: ";
-    out += r.computer;
-    out += '\n';
+    put(")\nComputer: "sv);
+    put(r.computer);
+    put("\n"sv);
     if (!r.message.empty()) {
-      out += "Message:  ";
-      out += r.message;
-      out += '\n';
-    } else {
+      put("Message:  "sv);
+      put(r.message);
+      put("\n"sv);
+    }
+    out.resize(static_cast<size_t>(to - out.data()));
+    if (r.message.empty()) {
       for (const auto& s : r.strings) {
-        out += "String:   ";
-        out += Utf16ToUtf8(s);
+        out += "String:   "sv;
+        AppendUtf8(out, s);
         out += '\n';
       }
     }
