@@ -196,13 +196,17 @@ void Put32(BYTE* p, uint32_t v) {
 
 // Parses a value file; false for a file that is no value.
 bool ParseValue(const Bytes& file, Value& value, bool withData) {
-  if (file.size() < kHeaderSize || memcmp(file.data(), kMagic, 4) != 0) return false;
-  value.type = Get32(file.data() + 4);
-  value.created = Get32(file.data() + 8) | (static_cast<uint64_t>(Get32(file.data() + 12)) << 32);
-  const size_t nameLength = Get32(file.data() + 16);
-  if (file.size() < kHeaderSize + 2 * nameLength) return false;
-  value.name = Utf16FromBytes(file.data() + kHeaderSize, nameLength);
-  if (withData) value.data.assign(file.begin() + static_cast<ptrdiff_t>(kHeaderSize + 2 * nameLength), file.end());
+  return ParseValue(file.data(), file.size(), value, withData);
+}
+
+bool ParseValue(const BYTE* file, size_t size, Value& value, bool withData) {
+  if (size < kHeaderSize || memcmp(file, kMagic, 4) != 0) return false;
+  value.type = Get32(file + 4);
+  value.created = Get32(file + 8) | (static_cast<uint64_t>(Get32(file + 12)) << 32);
+  const size_t nameLength = Get32(file + 16);
+  if ((size - kHeaderSize) / 2 < nameLength) return false;
+  value.name = Utf16FromBytes(file + kHeaderSize, nameLength);
+  if (withData) value.data.assign(file + kHeaderSize + 2 * nameLength, file + size);
   return true;
 }
 
@@ -516,31 +520,48 @@ std::vector<std::u16string> ListSubkeys(const std::string& folder) {
   return names;
 }
 
+namespace {
+
+// Whether no user but the caller or root may add, replace or remove an
+// entry of the folder.
+bool OnlyTrustedUsersChange(int folder) {
+  struct stat info {};
+  if (fstat(folder, &info) != 0) return false;
+  return (info.st_uid == geteuid() || info.st_uid == 0) && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Whether a's name comes before b's, both folded, folded as they are compared.
+bool FoldedNameBefore(std::u16string_view a, std::u16string_view b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char16_t x, char16_t y) {
+    return unicode::SimpleUpperCase(x) < unicode::SimpleUpperCase(y);
+  });
+}
+
+}  // namespace
+
 std::vector<Value> ListValues(const std::string& folder) {
-  // Sorted by creation, then by folded name, each name folded once: values
-  // made within one tick of the clock share their stamp.
-  std::vector<std::pair<std::u16string, Value>> found;
+  std::vector<Value> values;
   if (DIR* dir = OpenListing(folder)) {
+    // A listed file's kind is taken from the listing where no one else
+    // could have replaced it since; else its status is asked again.
+    const bool listingTrusted = OnlyTrustedUsersChange(dirfd(dir));
     std::string read;
-    Bytes bytes;
     while (const dirent* entry = readdir(dir)) {
       if (entry->d_type == DT_DIR || entry->d_name[0] == '.') continue;
-      if (ReadWholeFileAt(dirfd(dir), entry->d_name, read) != 0) continue;
-      bytes.assign(reinterpret_cast<const BYTE*>(read.data()), read.size());
-      Value value;
-      if (ParseValue(bytes, value)) {
-        std::u16string folded = FoldName(value.name);
-        found.emplace_back(std::move(folded), std::move(value));
-      }
+      const int failed = listingTrusted && entry->d_type == DT_REG
+                             ? ReadListedFileAt(dirfd(dir), entry->d_name, read)
+                             : ReadWholeFileAt(dirfd(dir), entry->d_name, read);
+      if (failed != 0) continue;
+      Value& value = values.emplace_back();
+      if (!ParseValue(reinterpret_cast<const BYTE*>(read.data()), read.size(), value)) values.pop_back();
     }
     closedir(dir);
   }
-  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-    return a.second.created != b.second.created ? a.second.created < b.second.created : a.first < b.first;
+  // By creation, then by folded name: values made within one tick of the
+  // clock share their stamp, and only those need their names folded.
+  std::sort(values.begin(), values.end(), [](const Value& a, const Value& b) {
+    return a.created != b.created ? a.created < b.created : FoldedNameBefore(a.name, b.name);
   });
-  std::vector<Value> values;
-  values.reserve(found.size());
-  for (auto& [folded, value] : found) values.push_back(std::move(value));
   return values;
 }
 

@@ -42,6 +42,7 @@ struct Value {
 
 // Parses a value file; false for a file that is no value.
 bool ParseValue(const Bytes& file, Value& value, bool withData = true);
+bool ParseValue(const BYTE* file, size_t size, Value& value, bool withData = true);
 // The file of a value: the header, the name, then the data.
 Bytes EncodeValue(DWORD type, uint64_t created, std::u16string_view name, const BYTE* data, size_t size);
 std::optional<std::u16string> StoredKeyName(const std::string& folder);
