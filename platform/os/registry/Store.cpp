@@ -458,8 +458,29 @@ bool TakeSnapshot(const std::string& folder, DWORD index, size_t listed, int64_t
   return true;
 }
 
+namespace {
+
+// The path of keys below `folder` where each name lies at its own place,
+// reached in one step; false where one of them is kept elsewhere or is
+// missing (a hashed name, one stored by earlier versions), which the walk
+// name by name finds.
+bool FindKeyAtItsPlaces(const std::string& folder, const std::vector<std::u16string_view>& names, std::string& path) {
+  path = folder;
+  for (const auto& name : names) {
+    const std::string encoded = Encode(FoldName(name));
+    if (encoded.size() > kMaxPlainName) return false;
+    path += '/';
+    path += encoded;
+  }
+  const Descriptor key(OpenBeneathPrefix(path, O_PATH | O_DIRECTORY));
+  return key.Get() >= 0;
+}
+
+}  // namespace
+
 // Walks a path of existing keys below `folder`.
 DWORD FindKey(const std::string& folder, const std::vector<std::u16string_view>& names, std::string& path) {
+  if (!names.empty() && FindKeyAtItsPlaces(folder, names, path)) return ERROR_SUCCESS;
   path = folder;
   for (const auto& name : names) {
     const Place place = Locate(path, name, true);
