@@ -27,6 +27,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #include <ztlogger/platform/os/eventlog/Api.h>
@@ -290,6 +291,21 @@ const std::string& ShownTime(DWORD seconds) {
   return text;
 }
 
+// The text format's lines of a record's type, category and event id, kept
+// from the last record shown: a log's records mostly share them.
+const std::string& ShownKind(WORD type, WORD category, DWORD id) {
+  static std::optional<std::tuple<WORD, WORD, DWORD>> last;
+  static std::string text;
+  if (last != std::tuple(type, category, id)) {
+    last = std::tuple(type, category, id);
+    char hex[8];
+    const auto hexEnd = std::to_chars(hex, hex + sizeof hex, id, 16).ptr;
+    text = "\nType:     " + TypeText(type) + "\nCategory: " + std::to_string(category) +
+           "\nEvent ID: " + std::to_string(id & 0xFFFF) + " (0x" + std::string(hex, hexEnd) + ")";
+  }
+  return text;
+}
+
 void AppendEscaped(std::string& out, const std::string& text, bool json) {
   for (unsigned char c : text) {
     if (json) {
@@ -326,10 +342,12 @@ void AppendEscaped(std::string& out, const std::string& text, bool json) {
 constexpr size_t kFixedTextRoom = 256;
 
 // Appends a record as the format shows it; the caller writes out the text.
-void Show(std::string& out, const Record& r, const std::string& format, bool first) {
+enum class Format { text, xml, json };
+
+void Show(std::string& out, const Record& r, Format format, bool first) {
   using std::to_string;
   auto escaped = [&](const std::string& text, bool json) { AppendEscaped(out, text, json); };
-  if (format == "json") {
+  if (format == Format::json) {
     out += first ? "" : ",\n";
     out += "  {\"record\": " + to_string(r.number) + ", \"time\": \"" + ShownTime(r.time) + "\", \"source\": \"";
     escaped(r.source, true);
@@ -345,7 +363,7 @@ void Show(std::string& out, const Record& r, const std::string& format, bool fir
       out += '"';
     }
     out += "]}";
-  } else if (format == "xml") {
+  } else if (format == Format::xml) {
     out += "  <Event Record=\"" + to_string(r.number) + "\" Time=\"" + ShownTime(r.time) + "\" Source=\"";
     escaped(r.source, false);
     out += "\" Type=\"" + TypeText(r.type) + "\" Category=\"" + to_string(r.category) + "\" EventID=\"" +
@@ -374,22 +392,15 @@ void Show(std::string& out, const Record& r, const std::string& format, bool fir
       std::memcpy(to, piece.data(), piece.size());
       to += piece.size();
     };
-    auto number = [&to](uint32_t value, int base = 10) { to = std::to_chars(to, to + 10, value, base).ptr; };
+    auto number = [&to](uint32_t value) { to = std::to_chars(to, to + 10, value).ptr; };
     put(first ? "Record:   "sv : "\nRecord:   "sv);
     number(r.number);
     put("\nTime:     "sv);
     put(ShownTime(r.time));
     put("\nSource:   "sv);
     put(r.source);
-    put("\nType:     "sv);
-    put(TypeText(r.type));
-    put("\nCategory: "sv);
-    number(r.category);
-    put("\nEvent ID: "sv);
-    number(r.id & 0xFFFF);
-    put(" (0x"sv);
-    number(r.id, 16);
-    put(")\nComputer: "sv);
+    put(ShownKind(r.type, r.category, r.id));
+    put("\nComputer: "sv);
     put(r.computer);
     put("\n"sv);
     if (!r.message.empty()) {
@@ -459,6 +470,7 @@ int Query(const std::vector<std::string>& args) {
   const DWORD flags = EVENTLOG_SEQUENTIAL_READ | (oldestFirst ? EVENTLOG_FORWARDS_READ : EVENTLOG_BACKWARDS_READ);
   std::vector<BYTE> buffer(0x10000);
   unsigned long shown = 0;
+  const Format shownAs = format == "json" ? Format::json : format == "xml" ? Format::xml : Format::text;
   if (format == "json") std::cout << "[\n";
   if (format == "xml") std::cout << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Events>\n";
   DWORD error = ERROR_HANDLE_EOF;
@@ -481,7 +493,7 @@ int Query(const std::vector<std::string>& args) {
       std::memcpy(&length, buffer.data() + at, 4);
       Parse(buffer.data() + at, length, record);
       Message(sources, record, record.message);
-      Show(text, record, format, shown == 0);
+      Show(text, record, shownAs, shown == 0);
       ++shown;
       at += length;
     }
