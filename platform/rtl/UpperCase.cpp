@@ -43,7 +43,8 @@ std::vector<std::pair<char16_t, char16_t>> UpperCaseMappings() {
   for (const UpperCaseRun& run : kRuns)
     for (uint32_t unit = run.first; unit <= run.last; unit += run.stride)
       if (unit >= 0x80)  // ASCII is answered above, as SimpleUpperCase answers it
-        mappings.emplace_back(static_cast<char16_t>(unit), static_cast<char16_t>(static_cast<int32_t>(unit) + run.delta));
+        mappings.emplace_back(static_cast<char16_t>(unit),
+                              static_cast<char16_t>(static_cast<int32_t>(unit) + run.delta));
   return mappings;
 }
 

@@ -82,8 +82,9 @@ TEST(ZtlEvt, TextShowsEachRecordsOwnKindAndTextsBeyondAscii) {
 
   const std::string out = Evt("query Application --oldest-first").out;
   size_t at = 0;
-  for (const char* kind : {"Warning\nCategory: 2\nEvent ID: 7 (0x7)", "Error\nCategory: 2\nEvent ID: 4464 (0x11170)",
-                           "Error\nCategory: 5\nEvent ID: 4464 (0x11170)", "Error\nCategory: 5\nEvent ID: 4465 (0x11171)"}) {
+  for (const char* kind :
+       {"Warning\nCategory: 2\nEvent ID: 7 (0x7)", "Error\nCategory: 2\nEvent ID: 4464 (0x11170)",
+        "Error\nCategory: 5\nEvent ID: 4464 (0x11170)", "Error\nCategory: 5\nEvent ID: 4465 (0x11171)"}) {
     at = out.find(std::string("Type:     ") + kind + "\nComputer: ", at);
     ASSERT_NE(at, std::string::npos) << kind << " in\n" << out;
     ++at;

@@ -569,9 +569,8 @@ std::vector<Value> ListValues(const std::string& folder) {
     std::string read;
     while (const dirent* entry = readdir(dir)) {
       if (entry->d_type == DT_DIR || entry->d_name[0] == '.') continue;
-      const int failed = listingTrusted && entry->d_type == DT_REG
-                             ? ReadListedFileAt(dirfd(dir), entry->d_name, read)
-                             : ReadWholeFileAt(dirfd(dir), entry->d_name, read);
+      const int failed = listingTrusted && entry->d_type == DT_REG ? ReadListedFileAt(dirfd(dir), entry->d_name, read)
+                                                                   : ReadWholeFileAt(dirfd(dir), entry->d_name, read);
       if (failed != 0) continue;
       Value& value = values.emplace_back();
       if (!ParseValue(reinterpret_cast<const BYTE*>(read.data()), read.size(), value)) values.pop_back();
