@@ -341,9 +341,9 @@ void AppendEscaped(std::string& out, const std::string& text, bool json) {
 // and its message: the labels, four numbers, the time and the type.
 constexpr size_t kFixedTextRoom = 256;
 
-// Appends a record as the format shows it; the caller writes out the text.
 enum class Format { text, xml, json };
 
+// Appends a record as the format shows it; the caller writes out the text.
 void Show(std::string& out, const Record& r, Format format, bool first) {
   using std::to_string;
   auto escaped = [&](const std::string& text, bool json) { AppendEscaped(out, text, json); };
