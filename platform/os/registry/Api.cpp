@@ -171,7 +171,7 @@ LSTATUS RegReadValue(HKEY hKey, const char16_t* name, DWORD& type, Bytes& data) 
   const std::u16string_view valueName = name ? std::u16string_view(name) : std::u16string_view();
   if (valueName.size() > REG_MAX_VALUE_NAME) return ERROR_FILE_NOT_FOUND;
   Bytes file;
-  if (const int failed = ReadAll(ValuePath(key->folder, valueName), file))
+  if (const int failed = ReadValueFile(key->folder, valueName, file))
     return static_cast<LSTATUS>(KeyError(*key, ErrorOf(failed)));
   Value value;
   if (!ParseValue(file, value)) return ERROR_FILE_NOT_FOUND;

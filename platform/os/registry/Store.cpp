@@ -299,12 +299,15 @@ Place Locate(const std::string& folder, std::u16string_view name, bool isKey) {
   return place;
 }
 
-// The path of a value when it exists, without a look at the folder for a
-// name of plain length that earlier versions stored in the same place.
-std::string ValuePath(const std::string& folder, std::u16string_view name) {
-  std::string encoded = Encode(FoldName(name));
-  if (encoded.size() <= kMaxPlainName && !MayBeStoredAsBefore(name)) return folder + "/v" + encoded;
-  return Locate(folder, name, false).path;
+// Reads a value's file: a name of plain length from its own place at once,
+// looked for elsewhere (as Locate looks) only when it is not there.
+int ReadValueFile(const std::string& folder, std::u16string_view name, Bytes& file) {
+  const std::string encoded = Encode(FoldName(name));
+  if (encoded.size() <= kMaxPlainName) {
+    const int failed = ReadAll(folder + "/v" + encoded, file);
+    if (failed != ENOENT || !MayBeStoredAsBefore(name)) return failed;
+  }
+  return ReadAll(Locate(folder, name, false).path, file);
 }
 
 DWORD ErrorOf(int error) {

@@ -57,8 +57,8 @@ struct Place {
   DWORD error = ERROR_SUCCESS;
 };
 Place Locate(const std::string& folder, std::u16string_view name, bool isKey);
-// The path of a value when it exists.
-std::string ValuePath(const std::string& folder, std::u16string_view name);
+// Reads the file of a value: 0, or the errno value (ENOENT for none).
+int ReadValueFile(const std::string& folder, std::u16string_view name, Bytes& file);
 
 // The Windows error code for an errno.
 DWORD ErrorOf(int error);
