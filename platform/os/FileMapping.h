@@ -108,5 +108,11 @@ ZTL_PLATFORM_API int ReadWholeFile(const String& path, std::string& bytes, size_
 // The same for a file named relative to an open folder (openat's rules), so
 // that reading every file of a folder resolves no path again.
 ZTL_PLATFORM_API int ReadWholeFileAt(int folder, const char* name, std::string& bytes, size_t maxSize = SIZE_MAX);
+// The same for an entry that a listing of the folder just gave as a regular
+// file (readdir's DT_REG), in a folder that no user but the caller or root
+// may change: its status is not asked again. Opened without waiting and
+// without following a link all the same, so that an entry its owner
+// replaced since is read at most, never waited on.
+ZTL_PLATFORM_API int ReadListedFileAt(int folder, const char* name, std::string& bytes, size_t maxSize = SIZE_MAX);
 
 }  // namespace ztl::os

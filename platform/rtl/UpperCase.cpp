@@ -36,6 +36,18 @@ char16_t SimpleUpperCase(char16_t unit) {
   return static_cast<char16_t>(unit + run.delta);
 }
 
+std::vector<std::pair<char16_t, char16_t>> UpperCaseMappings() {
+  std::vector<std::pair<char16_t, char16_t>> mappings;
+  for (char16_t unit = 0; unit < 0x80; ++unit)
+    if (SimpleUpperCase(unit) != unit) mappings.emplace_back(unit, SimpleUpperCase(unit));
+  for (const UpperCaseRun& run : kRuns)
+    for (uint32_t unit = run.first; unit <= run.last; unit += run.stride)
+      if (unit >= 0x80)  // ASCII is answered above, as SimpleUpperCase answers it
+        mappings.emplace_back(static_cast<char16_t>(unit),
+                              static_cast<char16_t>(static_cast<int32_t>(unit) + run.delta));
+  return mappings;
+}
+
 bool EqualIgnoringCase(std::u16string_view a, std::u16string_view b) {
   return a.size() == b.size() &&
          std::equal(a.begin(), a.end(), b.begin(),

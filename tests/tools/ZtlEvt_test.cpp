@@ -8,6 +8,7 @@
 #include "tests/support/RunCommand.h"
 #include "tests/support/TestDir.h"
 #include <ztlogger/ntlog/LogNT.h>
+#include <ztlogger/platform/os/eventlog/Api.h>
 #include <ztlogger/platform/os/registry/Api.h>
 #include <ztlogger/platform/rtl/Registry.h>
 
@@ -61,6 +62,35 @@ TEST(ZtlEvt, ExitCodesTellWhatWentWrong) {
   EXPECT_EQ(missing.status, 1);
   EXPECT_NE(missing.out.find("no log named \"NoSuchLog\""), std::string::npos) << missing.out;
   EXPECT_EQ(Evt("write --source Security x").status, 1);
+}
+
+// The text format: each record with its own type, category and id, also
+// where only one of them differs from the record before, and every text
+// beyond ASCII as written (a lone surrogate as U+FFFD).
+TEST(ZtlEvt, TextShowsEachRecordsOwnKindAndTextsBeyondAscii) {
+  ztl::test::TestDir dir;
+  const std::string nonAscii = "h\u00e9llo \u65e5\u672c";
+  ASSERT_EQ(Evt("write --source Tool --id 7 --type warning --category 2 \"" + nonAscii + "\" plain").status, 0);
+  ASSERT_EQ(Evt("write --source Tool --id 70000 --type error --category 2").status, 0);
+  ASSERT_EQ(Evt("write --source Tool --id 70000 --type error --category 5").status, 0);
+  HANDLE source = RegisterEventSourceW(nullptr, u"Tool");
+  ASSERT_NE(source, nullptr);
+  const char16_t lone[] = {u'a', 0xD800, u'b', 0};
+  LPCWSTR strings[] = {lone};
+  EXPECT_TRUE(ReportEventW(source, EVENTLOG_ERROR_TYPE, 5, 70001, nullptr, 1, 0, strings, nullptr));
+  DeregisterEventSource(source);
+
+  const std::string out = Evt("query Application --oldest-first").out;
+  size_t at = 0;
+  for (const char* kind :
+       {"Warning\nCategory: 2\nEvent ID: 7 (0x7)", "Error\nCategory: 2\nEvent ID: 4464 (0x11170)",
+        "Error\nCategory: 5\nEvent ID: 4464 (0x11170)", "Error\nCategory: 5\nEvent ID: 4465 (0x11171)"}) {
+    at = out.find(std::string("Type:     ") + kind + "\nComputer: ", at);
+    ASSERT_NE(at, std::string::npos) << kind << " in\n" << out;
+    ++at;
+  }
+  EXPECT_NE(out.find("String:   " + nonAscii + "\nString:   plain\n"), std::string::npos) << out;
+  EXPECT_NE(out.find("String:   a\uFFFDb\n"), std::string::npos) << out;
 }
 
 #if defined(ZTL_TEST_MESSAGES_SECOND)

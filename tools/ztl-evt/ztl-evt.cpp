@@ -26,6 +26,8 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <tuple>
 #include <vector>
 
 #include <ztlogger/platform/os/eventlog/Api.h>
@@ -40,6 +42,25 @@ namespace {
 
 using ztl::unicode::Utf16ToUtf8;
 using ztl::unicode::Utf8ToUtf16;
+using namespace std::string_view_literals;
+
+// Appends text as UTF-8 to out, keeping out's room: the texts of a log are
+// mostly ASCII, copied here unit by unit; any other goes through the
+// conversion of the run-time library.
+void AppendUtf8(std::string& out, std::u16string_view text) {
+  const size_t at = out.size();
+  out.resize(at + text.size());
+  char* to = out.data() + at;
+  char16_t seen = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    seen |= text[i];
+    to[i] = static_cast<char>(text[i]);
+  }
+  if (seen >= 0x80) {
+    out.resize(at);
+    out += Utf16ToUtf8(text);
+  }
+}
 
 int Usage(const std::string& problem) {
   std::cerr << "ztl-evt: " << problem << "\nType \"ztl-evt --help\" for usage.\n";
@@ -244,7 +265,7 @@ void Message(SourceModules& sources, const Record& record, std::string& text) {
                                                    inserts.data(), inserts.size());
     if (length == 0) continue;
     while (length > 0 && (formatted[length - 1] == u'\n' || formatted[length - 1] == u'\r')) --length;
-    text = Utf16ToUtf8(std::u16string_view(formatted.data(), length));
+    AppendUtf8(text, std::u16string_view(formatted.data(), length));
     return;
   }
 }
@@ -266,6 +287,21 @@ const std::string& ShownTime(DWORD seconds) {
   if (seconds != last) {
     last = seconds;
     text = IsoTime(seconds);
+  }
+  return text;
+}
+
+// The text format's lines of a record's type, category and event id, kept
+// from the last record shown: a log's records mostly share them.
+const std::string& ShownKind(WORD type, WORD category, DWORD id) {
+  static std::optional<std::tuple<WORD, WORD, DWORD>> last;
+  static std::string text;
+  if (last != std::tuple(type, category, id)) {
+    last = std::tuple(type, category, id);
+    char hex[8];
+    const auto hexEnd = std::to_chars(hex, hex + sizeof hex, id, 16).ptr;
+    text = "\nType:     " + TypeText(type) + "\nCategory: " + std::to_string(category) +
+           "\nEvent ID: " + std::to_string(id & 0xFFFF) + " (0x" + std::string(hex, hexEnd) + ")";
   }
   return text;
 }
@@ -301,11 +337,17 @@ void AppendEscaped(std::string& out, const std::string& text, bool json) {
   }
 }
 
+// The most a record's text takes beyond its source's and computer's names
+// and its message: the labels, four numbers, the time and the type.
+constexpr size_t kFixedTextRoom = 256;
+
+enum class Format { text, xml, json };
+
 // Appends a record as the format shows it; the caller writes out the text.
-void Show(std::string& out, const Record& r, const std::string& format, bool first) {
+void Show(std::string& out, const Record& r, Format format, bool first) {
   using std::to_string;
   auto escaped = [&](const std::string& text, bool json) { AppendEscaped(out, text, json); };
-  if (format == "json") {
+  if (format == Format::json) {
     out += first ? "" : ",\n";
     out += "  {\"record\": " + to_string(r.number) + ", \"time\": \"" + ShownTime(r.time) + "\", \"source\": \"";
     escaped(r.source, true);
@@ -321,7 +363,7 @@ void Show(std::string& out, const Record& r, const std::string& format, bool fir
       out += '"';
     }
     out += "]}";
-  } else if (format == "xml") {
+  } else if (format == Format::xml) {
     out += "  <Event Record=\"" + to_string(r.number) + "\" Time=\"" + ShownTime(r.time) + "\" Source=\"";
     escaped(r.source, false);
     out += "\" Type=\"" + TypeText(r.type) + "\" Category=\"" + to_string(r.category) + "\" EventID=\"" +
@@ -340,36 +382,37 @@ void Show(std::string& out, const Record& r, const std::string& format, bool fir
     }
     out += "  </Event>\n";
   } else {
-    auto number = [&](uint32_t value, int base = 10) {
-      char digits[16];
-      const auto end = std::to_chars(digits, digits + sizeof digits, value, base).ptr;
-      out.append(digits, end);
+    // All but the strings written through a pointer into room made for them
+    // first: some twenty pieces a record, each appended on its own would
+    // check and grow the text again.
+    const size_t at = out.size();
+    out.resize(at + kFixedTextRoom + r.source.size() + r.computer.size() + r.message.size());
+    char* to = out.data() + at;
+    auto put = [&to](std::string_view piece) {
+      std::memcpy(to, piece.data(), piece.size());
+      to += piece.size();
     };
-    out += first ? "Record:   " : "\nRecord:   ";
+    auto number = [&to](uint32_t value) { to = std::to_chars(to, to + 10, value).ptr; };
+    put(first ? "Record:   "sv : "\nRecord:   "sv);
     number(r.number);
-    out += "\nTime:     ";
-    out += ShownTime(r.time);
-    out += "\nSource:   ";
-    out += r.source;
-    out += "\nType:     ";
-    out += TypeText(r.type);
-    out += "\nCategory: ";
-    number(r.category);
-    out += "\nEvent ID: ";
-    number(r.id & 0xFFFF);
-    out += " (0x";
-    number(r.id, 16);
-    out += ")\nComputer: ";
-    out += r.computer;
-    out += '\n';
+    put("\nTime:     "sv);
+    put(ShownTime(r.time));
+    put("\nSource:   "sv);
+    put(r.source);
+    put(ShownKind(r.type, r.category, r.id));
+    put("\nComputer: "sv);
+    put(r.computer);
+    put("\n"sv);
     if (!r.message.empty()) {
-      out += "Message:  ";
-      out += r.message;
-      out += '\n';
-    } else {
+      put("Message:  "sv);
+      put(r.message);
+      put("\n"sv);
+    }
+    out.resize(static_cast<size_t>(to - out.data()));
+    if (r.message.empty()) {
       for (const auto& s : r.strings) {
-        out += "String:   ";
-        out += Utf16ToUtf8(s);
+        out += "String:   "sv;
+        AppendUtf8(out, s);
         out += '\n';
       }
     }
@@ -427,6 +470,7 @@ int Query(const std::vector<std::string>& args) {
   const DWORD flags = EVENTLOG_SEQUENTIAL_READ | (oldestFirst ? EVENTLOG_FORWARDS_READ : EVENTLOG_BACKWARDS_READ);
   std::vector<BYTE> buffer(0x10000);
   unsigned long shown = 0;
+  const Format shownAs = format == "json" ? Format::json : format == "xml" ? Format::xml : Format::text;
   if (format == "json") std::cout << "[\n";
   if (format == "xml") std::cout << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Events>\n";
   DWORD error = ERROR_HANDLE_EOF;
@@ -449,7 +493,7 @@ int Query(const std::vector<std::string>& args) {
       std::memcpy(&length, buffer.data() + at, 4);
       Parse(buffer.data() + at, length, record);
       Message(sources, record, record.message);
-      Show(text, record, format, shown == 0);
+      Show(text, record, shownAs, shown == 0);
       ++shown;
       at += length;
     }

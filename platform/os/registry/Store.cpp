@@ -196,13 +196,17 @@ void Put32(BYTE* p, uint32_t v) {
 
 // Parses a value file; false for a file that is no value.
 bool ParseValue(const Bytes& file, Value& value, bool withData) {
-  if (file.size() < kHeaderSize || memcmp(file.data(), kMagic, 4) != 0) return false;
-  value.type = Get32(file.data() + 4);
-  value.created = Get32(file.data() + 8) | (static_cast<uint64_t>(Get32(file.data() + 12)) << 32);
-  const size_t nameLength = Get32(file.data() + 16);
-  if (file.size() < kHeaderSize + 2 * nameLength) return false;
-  value.name = Utf16FromBytes(file.data() + kHeaderSize, nameLength);
-  if (withData) value.data.assign(file.begin() + static_cast<ptrdiff_t>(kHeaderSize + 2 * nameLength), file.end());
+  return ParseValue(file.data(), file.size(), value, withData);
+}
+
+bool ParseValue(const BYTE* file, size_t size, Value& value, bool withData) {
+  if (size < kHeaderSize || memcmp(file, kMagic, 4) != 0) return false;
+  value.type = Get32(file + 4);
+  value.created = Get32(file + 8) | (static_cast<uint64_t>(Get32(file + 12)) << 32);
+  const size_t nameLength = Get32(file + 16);
+  if ((size - kHeaderSize) / 2 < nameLength) return false;
+  value.name = Utf16FromBytes(file + kHeaderSize, nameLength);
+  if (withData) value.data.assign(file + kHeaderSize + 2 * nameLength, file + size);
   return true;
 }
 
@@ -266,12 +270,14 @@ Place LocateFolded(const std::string& folder, std::u16string_view name, bool isK
 // Whether a name could have been stored elsewhere by earlier versions: one
 // of its upper-case letters has a spelling they did not fold to it.
 bool MayBeStoredAsBefore(std::u16string_view name) {
+  // A unit folded otherwise is one with an upper case of its own (a mapping)
+  // or one that earlier versions changed: all below U+0460.
   static const std::vector<bool> foldedOtherwise = [] {
     std::vector<bool> marks(0x10000);
-    for (char32_t c = 0; c < 0x10000; ++c) {
-      const char16_t unit = static_cast<char16_t>(c);
+    for (const auto& [unit, upper] : unicode::UpperCaseMappings())
+      if (LegacyFold(unit) != upper) marks[upper] = true;
+    for (char16_t unit = 0; unit < 0x460; ++unit)
       if (LegacyFold(unit) != unicode::SimpleUpperCase(unit)) marks[unicode::SimpleUpperCase(unit)] = true;
-    }
     return marks;
   }();
   for (char16_t c : name)
@@ -293,16 +299,15 @@ Place Locate(const std::string& folder, std::u16string_view name, bool isKey) {
   return place;
 }
 
-// A name of plain length is read where this version puts it, without a look
-// first; only one missing there is looked for elsewhere (a spelling earlier
-// versions folded otherwise).
-int ReadValueFile(const std::string& folder, std::u16string_view name, Bytes& out) {
+// Reads a value's file: a name of plain length from its own place at once,
+// looked for elsewhere (as Locate looks) only when it is not there.
+int ReadValueFile(const std::string& folder, std::u16string_view name, Bytes& file) {
   const std::string encoded = Encode(FoldName(name));
   if (encoded.size() <= kMaxPlainName) {
-    const int error = ReadAll(folder + "/v" + encoded, out);
-    if (error != ENOENT || !MayBeStoredAsBefore(name)) return error;
+    const int failed = ReadAll(folder + "/v" + encoded, file);
+    if (failed != ENOENT || !MayBeStoredAsBefore(name)) return failed;
   }
-  return ReadAll(Locate(folder, name, false).path, out);
+  return ReadAll(Locate(folder, name, false).path, file);
 }
 
 DWORD ErrorOf(int error) {
@@ -456,8 +461,29 @@ bool TakeSnapshot(const std::string& folder, DWORD index, size_t listed, int64_t
   return true;
 }
 
+namespace {
+
+// The path of keys below `folder` where each name lies at its own place,
+// reached in one step; false where one of them is kept elsewhere or is
+// missing (a hashed name, one stored by earlier versions), which the walk
+// name by name finds.
+bool FindKeyAtItsPlaces(const std::string& folder, const std::vector<std::u16string_view>& names, std::string& path) {
+  path = folder;
+  for (const auto& name : names) {
+    const std::string encoded = Encode(FoldName(name));
+    if (encoded.size() > kMaxPlainName) return false;
+    path += '/';
+    path += encoded;
+  }
+  const Descriptor key(OpenBeneathPrefix(path, O_PATH | O_DIRECTORY));
+  return key.Get() >= 0;
+}
+
+}  // namespace
+
 // Walks a path of existing keys below `folder`.
 DWORD FindKey(const std::string& folder, const std::vector<std::u16string_view>& names, std::string& path) {
+  if (!names.empty() && FindKeyAtItsPlaces(folder, names, path)) return ERROR_SUCCESS;
   path = folder;
   for (const auto& name : names) {
     const Place place = Locate(path, name, true);
@@ -518,31 +544,47 @@ std::vector<std::u16string> ListSubkeys(const std::string& folder) {
   return names;
 }
 
+namespace {
+
+// Whether no user but the caller or root may add, replace or remove an
+// entry of the folder.
+bool OnlyTrustedUsersChange(int folder) {
+  struct stat info {};
+  if (fstat(folder, &info) != 0) return false;
+  return (info.st_uid == geteuid() || info.st_uid == 0) && (info.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// Whether a's name comes before b's, both folded, folded as they are compared.
+bool FoldedNameBefore(std::u16string_view a, std::u16string_view b) {
+  return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(), [](char16_t x, char16_t y) {
+    return unicode::SimpleUpperCase(x) < unicode::SimpleUpperCase(y);
+  });
+}
+
+}  // namespace
+
 std::vector<Value> ListValues(const std::string& folder) {
-  // Sorted by creation, then by folded name, each name folded once: values
-  // made within one tick of the clock share their stamp.
-  std::vector<std::pair<std::u16string, Value>> found;
+  std::vector<Value> values;
   if (DIR* dir = OpenListing(folder)) {
+    // A listed file's kind is taken from the listing where no one else
+    // could have replaced it since; else its status is asked again.
+    const bool listingTrusted = OnlyTrustedUsersChange(dirfd(dir));
     std::string read;
-    Bytes bytes;
     while (const dirent* entry = readdir(dir)) {
       if (entry->d_type == DT_DIR || entry->d_name[0] == '.') continue;
-      if (ReadWholeFileAt(dirfd(dir), entry->d_name, read) != 0) continue;
-      bytes.assign(reinterpret_cast<const BYTE*>(read.data()), read.size());
-      Value value;
-      if (ParseValue(bytes, value)) {
-        std::u16string folded = FoldName(value.name);
-        found.emplace_back(std::move(folded), std::move(value));
-      }
+      const int failed = listingTrusted && entry->d_type == DT_REG ? ReadListedFileAt(dirfd(dir), entry->d_name, read)
+                                                                   : ReadWholeFileAt(dirfd(dir), entry->d_name, read);
+      if (failed != 0) continue;
+      Value& value = values.emplace_back();
+      if (!ParseValue(reinterpret_cast<const BYTE*>(read.data()), read.size(), value)) values.pop_back();
     }
     closedir(dir);
   }
-  std::sort(found.begin(), found.end(), [](const auto& a, const auto& b) {
-    return a.second.created != b.second.created ? a.second.created < b.second.created : a.first < b.first;
+  // By creation, then by folded name: values made within one tick of the
+  // clock share their stamp, and only those need their names folded.
+  std::sort(values.begin(), values.end(), [](const Value& a, const Value& b) {
+    return a.created != b.created ? a.created < b.created : FoldedNameBefore(a.name, b.name);
   });
-  std::vector<Value> values;
-  values.reserve(found.size());
-  for (auto& [folded, value] : found) values.push_back(std::move(value));
   return values;
 }
 

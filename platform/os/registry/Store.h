@@ -42,6 +42,7 @@ struct Value {
 
 // Parses a value file; false for a file that is no value.
 bool ParseValue(const Bytes& file, Value& value, bool withData = true);
+bool ParseValue(const BYTE* file, size_t size, Value& value, bool withData = true);
 // The file of a value: the header, the name, then the data.
 Bytes EncodeValue(DWORD type, uint64_t created, std::u16string_view name, const BYTE* data, size_t size);
 std::optional<std::u16string> StoredKeyName(const std::string& folder);
@@ -56,8 +57,8 @@ struct Place {
   DWORD error = ERROR_SUCCESS;
 };
 Place Locate(const std::string& folder, std::u16string_view name, bool isKey);
-// Reads the file of a value of a key's folder; 0 or the errno.
-int ReadValueFile(const std::string& folder, std::u16string_view name, Bytes& out);
+// Reads the file of a value: 0, or the errno value (ENOENT for none).
+int ReadValueFile(const std::string& folder, std::u16string_view name, Bytes& file);
 
 // The Windows error code for an errno.
 DWORD ErrorOf(int error);

@@ -1,6 +1,7 @@
 #include <ztlogger/platform/os/registry/Api.h>
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -222,6 +223,40 @@ TEST_F(Registry, EnumerationGivesEachValueWithItsDataInOrder) {
     EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(data), size / 2 - 1), u"data of " + listed.back());
   }
   EXPECT_EQ(listed, made);
+}
+
+// An enumeration lists the key's value files alone and reads each whole: a
+// FIFO among them is never waited on, a link never followed, whether the
+// folder is the caller's alone or others may change it.
+TEST_F(Registry, EnumerationReadsEachValueFileWholeAndNothingElse) {
+  HKEY key = Create(u"Software\\Planted");
+  const Bytes large(100000, 0x5A);  // far beyond what a first read takes
+  ASSERT_EQ(RegSetValueExW(key, u"Large", 0, REG_BINARY, large.data(), static_cast<DWORD>(large.size())),
+            ERROR_SUCCESS);
+  ASSERT_EQ(SetDword(key, u"Small", 7), ERROR_SUCCESS);
+  const std::string folder =
+      dir.Prefix() + "/registry/HKEY_USERS/S-1-5-21-0-0-0-" + std::to_string(geteuid()) + "/SOFTWARE/PLANTED";
+  ASSERT_EQ(::mkfifo((folder + "/vFIFO").c_str(), 0600), 0);
+  fs::copy_file(folder + "/vSMALL", dir.File("elsewhere"));
+  fs::create_symlink(dir.File("elsewhere"), folder + "/vLINK");
+
+  for (const fs::perms mode : {fs::perms::owner_all, fs::perms::owner_all | fs::perms::group_all}) {
+    fs::permissions(folder, mode);
+    HKEY reader = nullptr;
+    ASSERT_EQ(Open(u"Software\\Planted", reader, KEY_READ), ERROR_SUCCESS);
+    std::vector<std::u16string> names;
+    WCHAR name[32];
+    Bytes data(200000, 0);
+    for (DWORD i = 0;; ++i) {
+      DWORD length = 32, type = 0, size = static_cast<DWORD>(data.size());
+      if (RegEnumValueW(reader, i, name, &length, nullptr, &type, data.data(), &size) != ERROR_SUCCESS) break;
+      names.emplace_back(name, length);
+      if (names.back() == u"Large") {
+        EXPECT_EQ(data.substr(0, size), large);
+      }
+    }
+    EXPECT_EQ(names, (std::vector<std::u16string>{u"Large", u"Small"})) << static_cast<int>(mode);
+  }
 }
 
 TEST_F(Registry, HandlesAllowWhatTheyWereOpenedFor) {

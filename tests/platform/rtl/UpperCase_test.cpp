@@ -24,5 +24,22 @@ TEST(UpperCase, UnitsWithoutOneUnitUpperCaseStayThemselves) {
   EXPECT_EQ(SimpleUpperCase(u'7'), u'7');
 }
 
+// The list of mappings is the table walked: it must give exactly the units
+// SimpleUpperCase changes, each once, in order, with the same upper case.
+TEST(UpperCase, TheMappingsListEveryUnitThatChangesOnce) {
+  const auto mappings = UpperCaseMappings();
+  size_t next = 0;
+  for (char32_t code = 0; code < 0x10000; ++code) {
+    const auto unit = static_cast<char16_t>(code);
+    if (SimpleUpperCase(unit) == unit) continue;
+    ASSERT_LT(next, mappings.size()) << "U+" << std::hex << static_cast<unsigned>(code) << " missing";
+    ASSERT_EQ(mappings[next].first, unit) << "U+" << std::hex << static_cast<unsigned>(code);
+    EXPECT_EQ(mappings[next].second, SimpleUpperCase(unit)) << "U+" << std::hex << static_cast<unsigned>(code);
+    ++next;
+  }
+  EXPECT_EQ(next, mappings.size());
+  EXPECT_GT(next, 1000u);  // the whole database, not the Latin letters alone
+}
+
 }  // namespace
 }  // namespace ztl::unicode
