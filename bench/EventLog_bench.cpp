@@ -246,15 +246,22 @@ void FillGrowthLog(int64_t records, const std::u16string& log) {
   sqlite3_close(db);
 }
 
-void BM_ReadEventLogRecords(benchmark::State& state) {
+// The log of `records` records for the growth benchmarks, filled once for
+// all of them.
+std::u16string GrowthLog(int64_t records) {
   Scratch();
-  const std::string count = std::to_string(state.range(0));
+  const std::string count = std::to_string(records);
   const std::u16string log = u"Growth" + std::u16string(count.begin(), count.end());
   static std::vector<int64_t> filled;
-  if (std::find(filled.begin(), filled.end(), state.range(0)) == filled.end()) {
-    FillGrowthLog(state.range(0), log);
-    filled.push_back(state.range(0));
+  if (std::find(filled.begin(), filled.end(), records) == filled.end()) {
+    FillGrowthLog(records, log);
+    filled.push_back(records);
   }
+  return log;
+}
+
+void BM_ReadEventLogRecords(benchmark::State& state) {
+  const std::u16string log = GrowthLog(state.range(0));
   std::vector<BYTE> buffer(0x10000);
   for (auto _ : state) {
     HANDLE handle = OpenEventLogW(nullptr, log.c_str());
@@ -275,14 +282,8 @@ BENCHMARK(BM_ReadEventLogRecords)->Arg(10000)->Arg(100000)->Arg(1000000)->MinTim
 // record costs more whoever reads it; the report compares the growth of the
 // two.
 void BM_SelectEventLogRecords_Floor(benchmark::State& state) {
-  Scratch();
+  GrowthLog(state.range(0));
   const std::string count = std::to_string(state.range(0));
-  const std::u16string log = u"Growth" + std::u16string(count.begin(), count.end());
-  static std::vector<int64_t> filled;
-  if (std::find(filled.begin(), filled.end(), state.range(0)) == filled.end()) {
-    FillGrowthLog(state.range(0), log);
-    filled.push_back(state.range(0));
-  }
   sqlite3* db = nullptr;
   if (sqlite3_open_v2((Scratch().Path() + "/eventlog/growth" + count + ".db").c_str(), &db, SQLITE_OPEN_READONLY,
                       nullptr) != SQLITE_OK)
