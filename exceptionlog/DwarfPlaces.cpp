@@ -92,6 +92,15 @@ Dwfl_Module* TDwarfPlaces::ModuleOf(const void* Address) {
 }
 
 TDwarfPlaces::TPlace TDwarfPlaces::PlaceOf(const void* Address) {
+  if (auto known = FPlaces.find(Address); known != FPlaces.end()) return known->second;
+  // A bound on what is kept: a program that raises from ever new places
+  // starts over rather than grow without end.
+  constexpr size_t kMostKept = 4096;
+  if (FPlaces.size() >= kMostKept) FPlaces.clear();
+  return FPlaces.emplace(Address, Find(Address)).first->second;
+}
+
+TDwarfPlaces::TPlace TDwarfPlaces::Find(const void* Address) {
   TPlace place;
   Dwfl_Module* module = ModuleOf(Address);
   if (!module) return place;

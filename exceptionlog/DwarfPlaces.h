@@ -4,11 +4,13 @@
 // tables (libdw): the places of call stack frames in modules that come
 // without a map file, such as the framework's own libraries.
 //
-// Each module is read when an address first falls into it, and kept. The
-// reader allocates and reads files: it serves reports built in normal
-// context, never a signal handler.
+// Each module is read when an address first falls into it, and kept, as are
+// the places found (a program's reports repeat the same frames, and finding
+// one costs about a million instructions). The reader allocates and reads
+// files: it serves reports built in normal context, never a signal handler.
 #include <map>
 #include <memory>
+#include <unordered_map>
 
 #include <ztlogger/platform/rtl/Types.h>
 
@@ -36,9 +38,11 @@ class TDwarfPlaces {
 
  private:
   Dwfl_Module* ModuleOf(const void* Address);
+  TPlace Find(const void* Address);
 
   Dwfl* FDwfl = nullptr;
   std::map<uintptr_t, Dwfl_Module*> FModules;  // by load address; null: unreadable
+  std::unordered_map<const void*, TPlace> FPlaces;  // found so far, up to a bound
 };
 
 }  // namespace ztl
