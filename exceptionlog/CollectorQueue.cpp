@@ -50,15 +50,31 @@ size_t TEnvelopeQueue::FormatEntryName(int64_t Milliseconds, uint32_t Process, u
   return length;
 }
 
-size_t TEnvelopeQueue::Put(std::string_view Envelope) {
-  char name[kMaxEntryName];
-  const size_t length = FormatEntryName(collector::NowMilliseconds(), GetCurrentProcessId(), serial.fetch_add(1), name);
-  const String finalPath = FFolder + "/" + String(name, length);
-  const String tempPath = FFolder + "/." + String(name, length) + ".part";
-  const os::TFilePart part{Envelope.data(), Envelope.size()};
-  if (!os::WritePrivateFile(tempPath.c_str(), finalPath.c_str(), &part, 1))
-    throw EFCreateError("Cannot write to the collector queue " + FFolder);
+size_t TEnvelopeQueue::Put(std::string_view Envelope) { return PutAll({Envelope}); }
 
+size_t TEnvelopeQueue::PutAll(const std::vector<std::string_view>& Envelopes) {
+  std::vector<String> finalPaths, tempPaths;
+  std::vector<os::TFilePart> parts;
+  finalPaths.reserve(Envelopes.size());
+  tempPaths.reserve(Envelopes.size());
+  parts.reserve(Envelopes.size());
+  std::vector<os::TSpoolFile> files;
+  for (std::string_view envelope : Envelopes) {
+    char name[kMaxEntryName];
+    const size_t length =
+        FormatEntryName(collector::NowMilliseconds(), GetCurrentProcessId(), serial.fetch_add(1), name);
+    finalPaths.push_back(FFolder + "/" + String(name, length));
+    tempPaths.push_back(FFolder + "/." + String(name, length) + ".part");
+    parts.push_back({envelope.data(), envelope.size()});
+    files.push_back({tempPaths.back().c_str(), finalPaths.back().c_str(), &parts.back(), 1});
+  }
+  const bool allWritten = os::WritePrivateFiles(files.data(), files.size()) == files.size();
+  const size_t dropped = Trim();
+  if (!allWritten) throw EFCreateError("Cannot write to the collector queue " + FFolder);
+  return dropped;
+}
+
+size_t TEnvelopeQueue::Trim() {
   // The bound: the oldest go first.
   std::vector<String> entries = Entries();
   std::vector<uint64_t> sizes;

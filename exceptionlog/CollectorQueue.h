@@ -40,6 +40,10 @@ class ZTL_API TEnvelopeQueue {
   // while the queue is over a bound. Returns how many were dropped; raises
   // EFCreateError when the envelope cannot be written.
   size_t Put(std::string_view Envelope);
+  // Queues several envelopes in order, made durable together, then drops as
+  // Put does. Raises EFCreateError, after queueing those it could, when one
+  // cannot be written.
+  size_t PutAll(const std::vector<std::string_view>& Envelopes);
   // The entries' names, oldest first.
   std::vector<String> Entries() const;
   // The envelope of an entry; empty when it is gone.
@@ -53,6 +57,9 @@ class ZTL_API TEnvelopeQueue {
   static size_t FormatEntryName(int64_t Milliseconds, uint32_t Process, uint32_t Serial, char* out);
 
  private:
+  // Drops the oldest entries while the queue is over a bound; how many.
+  size_t Trim();
+
   String FFolder;
   size_t FMaxCount;
   uint64_t FMaxBytes;

@@ -22,6 +22,10 @@ using std::chrono::seconds;
 // The first pause after a failed send, doubled after each further one up to
 // the last.
 constexpr seconds kFirstBackOff{2};
+// Reports that keep coming are queued a batch at a time, at most this often:
+// a flood of them costs the file system a commit now and then rather than
+// one a report, and the queue keeps only its newest entries anyway.
+constexpr std::chrono::milliseconds kBatchSpacing{500};
 constexpr seconds kLongestBackOff{600};
 // A server that asks to wait without saying how long; and the longest wait
 // believed.
@@ -73,6 +77,7 @@ TCollectorSender::~TCollectorSender() {
 }
 
 void TCollectorSender::Submit(TCollectorReport Report) {
+  bool wake;
   {
     std::lock_guard guard(FLock);
     // A flood of reports is held to the queue's bound here already: the
@@ -82,8 +87,12 @@ void TCollectorSender::Submit(TCollectorReport Report) {
       ++FCacheOverflow;
     }
     FReports.push_back(std::move(Report));
+    // Waking the thread costs the raising thread more than the rest of
+    // this: only when it waits for reports (it comes back for them after a
+    // batch, a send or its spacing).
+    wake = FAwaitingReports;
   }
-  FWake.notify_all();
+  if (wake) FWake.notify_all();
 }
 
 void TCollectorSender::QueueNow(const TCollectorReport& Report) {
@@ -180,12 +189,26 @@ String TCollectorSender::MakeEnvelope(const TCollectorReport& Report, TDwarfPlac
   return envelope;
 }
 
-void TCollectorSender::WriteToQueue(const TCollectorReport& Report, TDwarfPlaces& Places) {
-  const size_t dropped = FQueue.Put(MakeEnvelope(Report, Places));
+// The reports that came together are queued together: a flood of them
+// costs the file system one commit, not one each.
+void TCollectorSender::WriteToQueue(const std::deque<TCollectorReport>& Reports, TDwarfPlaces& Places) {
+  std::vector<String> envelopes;
+  envelopes.reserve(Reports.size());
+  for (const TCollectorReport& report : Reports) envelopes.push_back(MakeEnvelope(report, Places));
+  size_t dropped = 0;
+  try {
+    dropped = FQueue.PutAll({envelopes.begin(), envelopes.end()});
+  } catch (const Exception&) {
+    // Those written before the failure are queued all the same.
+    std::lock_guard guard(FLock);
+    FPending = true;
+    ++FQueuedCount;
+    throw;
+  }
   std::lock_guard guard(FLock);
   FCacheOverflow += dropped;
   FPending = true;
-  ++FQueuedCount;
+  FQueuedCount += Reports.size();
 }
 
 seconds TCollectorSender::RateLimitDelay(const String& RetryAfter, const String& RateLimits) const {
@@ -276,17 +299,22 @@ void TCollectorSender::Execute() {
   std::unique_lock lock(FLock);
   for (;;) {
     while (!FReports.empty()) {
-      TCollectorReport report = std::move(FReports.front());
-      FReports.pop_front();
+      if (TClock::now() < FNextBatch && !Terminated()) {
+        FWake.wait_until(lock, FNextBatch, [this] { return Terminated(); });
+        continue;
+      }
+      std::deque<TCollectorReport> reports;
+      reports.swap(FReports);
       FWriting = true;
       lock.unlock();
       try {
-        WriteToQueue(report, places);
+        WriteToQueue(reports, places);
       } catch (const Exception& error) {
         Tell("a report for the collector was lost: " + error.Message());
       }
       lock.lock();
       FWriting = false;
+      FNextBatch = TClock::now() + kBatchSpacing;
     }
     if (Terminated()) return;
     if (ReadyToSend()) {
@@ -298,10 +326,12 @@ void TCollectorSender::Execute() {
     }
     FIdle.notify_all();
     const auto woken = [this] { return Terminated() || !FReports.empty() || ReadyToSend(); };
+    FAwaitingReports = true;
     if (FPending && (FAutoSend || FSendAsked))
       FWake.wait_until(lock, std::max(FRetryAt, FRateLimitedUntil), woken);
     else
       FWake.wait(lock, woken);
+    FAwaitingReports = false;
   }
 }
 

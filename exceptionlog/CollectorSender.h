@@ -79,7 +79,7 @@ class TCollectorSender : public TThread {
   enum class TOutcome { Emptied, Waiting, Stopped };
 
   String MakeEnvelope(const TCollectorReport& Report, TDwarfPlaces& Places) const;
-  void WriteToQueue(const TCollectorReport& Report, TDwarfPlaces& Places);
+  void WriteToQueue(const std::deque<TCollectorReport>& Reports, TDwarfPlaces& Places);
   TOutcome SendAll();
   // How long the server asked to wait, from a 429 answer.
   std::chrono::seconds RateLimitDelay(const String& RetryAfter, const String& RateLimits) const;
@@ -94,6 +94,7 @@ class TCollectorSender : public TThread {
   std::mutex FLock;
   std::condition_variable FWake;
   std::condition_variable FIdle;  // told whenever the thread is about to wait
+  bool FAwaitingReports = false;  // the thread waits for reports: a new one wakes it
   bool FWriting = false;          // a report taken from FReports is being queued
   std::deque<TCollectorReport> FReports;
   bool FPending = true;           // the queue may hold something to send
@@ -101,6 +102,7 @@ class TCollectorSender : public TThread {
   bool FSendAsked = false;        // SendQueued without AutoSend
   TClock::time_point FRetryAt{};  // after a failure
   TClock::time_point FRateLimitedUntil{};
+  TClock::time_point FNextBatch{};  // the earliest the next batch of reports is queued
   std::chrono::seconds FBackOff{0};
   bool FToldUnanswered = false;  // a send got no answer: told once until one is answered
   uint64_t FCacheOverflow = 0;  // dropped by the queue's bound

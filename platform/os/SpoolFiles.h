@@ -30,4 +30,20 @@ ZTL_PLATFORM_API bool CreatePrivateFolder(const String& Folder);
 ZTL_PLATFORM_API bool WritePrivateFile(const char* TempPath, const char* FinalPath, const TFilePart* Parts,
                                        size_t Count) noexcept;
 
+// One file of a batch, and whether it was written.
+struct TSpoolFile {
+  const char* TempPath;
+  const char* FinalPath;
+  const TFilePart* Parts;
+  size_t Count;
+  bool Written = false;
+};
+
+// Writes several files as WritePrivateFile writes one, but every file's
+// content before the first is made durable: the file system then commits
+// them together, once rather than once a file (a flood of reports would
+// otherwise cost a journal commit each). Returns how many were written.
+// Not for signal handlers.
+ZTL_PLATFORM_API size_t WritePrivateFiles(TSpoolFile* Files, size_t Count);
+
 }  // namespace ztl::os

@@ -92,6 +92,12 @@ TEST(CollectorQueue, KeepsPrivateWholeFilesAndDropsTheOldestOverItsBounds) {
   size_t files = 0;
   for ([[maybe_unused]] const auto& file : std::filesystem::directory_iterator(folder)) ++files;
   EXPECT_EQ(files, 1u);
+
+  // A batch keeps its order and is bounded as one.
+  EXPECT_EQ(queue.PutAll({"a", "b", "c", "d"}), 2u);
+  entries = queue.Entries();
+  ASSERT_EQ(entries.size(), 3u);
+  EXPECT_EQ(queue.Read(entries[0]) + queue.Read(entries[1]) + queue.Read(entries[2]), "bcd");
 }
 
 class CollectorSettings : public ::testing::Test {
