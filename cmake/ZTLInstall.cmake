@@ -37,6 +37,28 @@ if(TARGET ztl_gtk)
     DESTINATION ${ZTL_CMAKE_INSTALL_DIR} COMPONENT gtk)
 endif()
 
+# The installed libraries find each other in their own folder, the tools
+# find them at the same path from theirs; libztl_platform links none of the
+# project's libraries and needs no path. Built with these paths already,
+# where the build tree lays its files out as the install does: nothing is
+# rewritten at install, so CMake does not pad the build tree's paths to the
+# install's length with empty entries, which the dynamic loader takes for
+# the working folder (searched at every start for every library, and a
+# library planted there loaded).
+set(ztl_installed_libraries ztlogger ztl_http)
+if(TARGET ztl_gtk)
+  list(APPEND ztl_installed_libraries ztl_gtk)
+endif()
+set_target_properties(ztl_platform PROPERTIES INSTALL_RPATH "")
+set_target_properties(${ztl_installed_libraries} PROPERTIES INSTALL_RPATH "$ORIGIN")
+if(ztl_install_tools)
+  set_target_properties(${ztl_install_tools} PROPERTIES INSTALL_RPATH "$ORIGIN/${ztl_bin_to_lib}")
+endif()
+if(ZTL_BUILD_LAYOUT_AS_INSTALLED)
+  set_target_properties(ztl_platform ${ztl_installed_libraries} ${ztl_install_tools}
+    PROPERTIES BUILD_WITH_INSTALL_RPATH ON)
+endif()
+
 # Every public header of the library folders, wherever it is moved within
 # them. The platform's internal headers are not installed, nor the desktop
 # module's (platform/gtk), which has no public header; the test entry

@@ -31,7 +31,7 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 # The runtime packages carry their shlibs file and the ldconfig trigger.
 set(CPACK_DEBIAN_PACKAGE_GENERATE_SHLIBS ON)
 # The tools and the GTK module link the libraries of another of these packages.
-set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${PROJECT_BINARY_DIR}/lib)
+set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS_PRIVATE_DIRS ${ZTL_BUILD_LIBRARY_DIR})
 # Dependencies between the packages are exact: they are built together.
 set(CPACK_DEBIAN_ENABLE_COMPONENT_DEPENDS ON)
 

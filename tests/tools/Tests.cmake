@@ -2,17 +2,17 @@
 # component library, and run ztl-mapinfo.
 ztl_add_map_file(${name})
 target_compile_options(${name} PRIVATE -g)
-add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/lib/libztlogger.map
-  COMMAND $<TARGET_FILE:ztl-mkmap> $<TARGET_FILE:ztlogger> ${PROJECT_BINARY_DIR}/lib/libztlogger.map
+add_custom_command(OUTPUT ${ZTL_BUILD_LIBRARY_DIR}/libztlogger.map
+  COMMAND $<TARGET_FILE:ztl-mkmap> $<TARGET_FILE:ztlogger> ${ZTL_BUILD_LIBRARY_DIR}/libztlogger.map
   DEPENDS ztlogger ztl-mkmap
   COMMENT "Writing the map file of the component library"
   VERBATIM)
-add_custom_target(${name}_library_map DEPENDS ${PROJECT_BINARY_DIR}/lib/libztlogger.map)
+add_custom_target(${name}_library_map DEPENDS ${ZTL_BUILD_LIBRARY_DIR}/libztlogger.map)
 add_dependencies(${name} ${name}_library_map ztl-mapinfo)
 target_compile_definitions(${name} PRIVATE
   ZTL_MAPINFO_PATH="$<TARGET_FILE:ztl-mapinfo>"
   ZTL_MKMAP_PATH="$<TARGET_FILE:ztl-mkmap>"
-  ZTL_LIBRARY_MAP_PATH="${PROJECT_BINARY_DIR}/lib/libztlogger.map"
+  ZTL_LIBRARY_MAP_PATH="${ZTL_BUILD_LIBRARY_DIR}/libztlogger.map"
   ZTL_LIBRARY_FILE_NAME="$<TARGET_SONAME_FILE_NAME:ztlogger>")
 # The registry tool's tests run ztl-reg.
 add_dependencies(${name} ztl-reg)
