@@ -93,6 +93,21 @@ TEST(ZtlEvt, TextShowsEachRecordsOwnKindAndTextsBeyondAscii) {
   EXPECT_NE(out.find("String:   a\uFFFDb\n"), std::string::npos) << out;
 }
 
+// The tool and its libraries find what they link by paths of their own,
+// never in the working folder, where a file named like one of the libraries
+// would be loaded (the dynamic loader reports each file it tries).
+TEST(ZtlEvt, NeverLooksForLibrariesInTheWorkingFolder) {
+  ztl::test::TestDir dir;
+  const Outcome run = ztl::test::RunCommandLine("cd " + ztl::test::ShellQuoted(dir.Path()) + " && LD_DEBUG=libs " +
+                                                ZTL_EVT_PATH + " --help");
+  ASSERT_EQ(run.status, 0) << run.out;
+  const std::string tried = "trying file=";
+  size_t tries = 0;
+  for (size_t at = run.out.find(tried); at != std::string::npos; at = run.out.find(tried, at + 1), ++tries)
+    EXPECT_EQ(run.out[at + tried.size()], '/') << run.out.substr(at, run.out.find('\n', at) - at);
+  EXPECT_GT(tries, 0u) << run.out;
+}
+
 #if defined(ZTL_TEST_MESSAGES_SECOND)
 TEST(ZtlEvt, ShowsMessageTextsFromTheSourcesFiles) {
   ztl::test::TestDir dir;

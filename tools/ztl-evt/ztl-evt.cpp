@@ -17,7 +17,9 @@
 // success, 1 on failure, 2 for a wrong command line.
 #include <strings.h>
 
+#include <algorithm>
 #include <charconv>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
@@ -50,11 +52,14 @@ using namespace std::string_view_literals;
 void AppendUtf8(std::string& out, std::u16string_view text) {
   const size_t at = out.size();
   out.resize(at + text.size());
-  char* to = out.data() + at;
+  // Apart, so that the compiler copies many units a step: a store through a
+  // char pointer could otherwise change the text it reads.
+  char* __restrict to = out.data() + at;
+  const char16_t* __restrict from = text.data();
   char16_t seen = 0;
   for (size_t i = 0; i < text.size(); ++i) {
-    seen |= text[i];
-    to[i] = static_cast<char>(text[i]);
+    seen |= from[i];
+    to[i] = static_cast<char>(from[i]);
   }
   if (seen >= 0x80) {
     out.resize(at);
@@ -136,30 +141,58 @@ struct Record {
   DWORD number = 0, time = 0, id = 0;
   WORD type = 0, category = 0;
   std::string source, computer, message;
-  std::vector<std::u16string> strings;
+  // Each null-terminated: in the read's buffer where the record holds it so,
+  // else a copy in `copies`.
+  std::vector<std::u16string_view> strings;
+  std::vector<std::u16string> copies;
   std::u16string wideSource, wideComputer;
 };
 
+// Where the null-terminated text at `at` ends: at its terminator, or at the
+// record's end when it has none.
+size_t TextEnd(const BYTE* record, size_t size, size_t at) {
+  for (; at + 2 <= size; at += 2) {
+    char16_t unit;
+    std::memcpy(&unit, record + at, 2);  // little-endian, as the records are
+    if (unit == 0) return at;
+  }
+  return std::max(at, size);  // past the end already: an empty text
+}
+
 // The null-terminated text at `at` into text; `at` moves past it.
 void TextAt(const BYTE* record, size_t size, size_t& at, std::u16string& text) {
-  size_t end = at;
-  while (end + 2 <= size && (record[end] | record[end + 1]) != 0) end += 2;
+  const size_t end = TextEnd(record, size, at);
   text.resize((end - at) / 2);
-  std::memcpy(text.data(), record + at, text.size() * 2);  // little-endian, as the records are
+  std::memcpy(text.data(), record + at, text.size() * 2);
   at = end + 2;
 }
 
-// A name's UTF-8 form, converted again only when it changes: a log's
-// records mostly share their source and computer.
-void NameAt(const BYTE* record, size_t size, size_t& at, std::u16string& wide, std::string& name) {
-  size_t end = at;
-  while (end + 2 <= size && (record[end] | record[end + 1]) != 0) end += 2;
-  const bool same = !name.empty() && wide.size() * 2 == end - at && std::memcmp(wide.data(), record + at, end - at) == 0;
-  if (!same) {
-    TextAt(record, size, at, wide);
-    name = Utf16ToUtf8(wide);
+// The text at `at`, read in place when the record holds it aligned and
+// terminated (as it holds every text it was written with), else copied;
+// `at` moves past it.
+std::u16string_view StringAt(const BYTE* record, size_t size, size_t& at, std::vector<std::u16string>& copies) {
+  const size_t end = TextEnd(record, size, at);
+  if (end < size && reinterpret_cast<uintptr_t>(record + at) % alignof(char16_t) == 0) {
+    const std::u16string_view text(reinterpret_cast<const char16_t*>(record + at), (end - at) / 2);
+    at = end + 2;
+    return text;
   }
-  at = end + 2;
+  TextAt(record, size, at, copies.emplace_back());
+  return copies.back();
+}
+
+// A name's UTF-8 form, converted again only when it changes: a log's
+// records mostly share their source and computer, found the same without
+// looking for the end.
+void NameAt(const BYTE* record, size_t size, size_t& at, std::u16string& wide, std::string& name) {
+  const size_t bytes = wide.size() * 2;
+  if (!name.empty() && at + bytes + 2 <= size && std::memcmp(wide.data(), record + at, bytes) == 0 &&
+      (record[at + bytes] | record[at + bytes + 1]) == 0) {
+    at += bytes + 2;
+    return;
+  }
+  TextAt(record, size, at, wide);
+  name = Utf16ToUtf8(wide);
 }
 
 // Reads a record's bytes into record, reusing its room.
@@ -175,8 +208,10 @@ void Parse(const BYTE* bytes, size_t size, Record& record) {
   NameAt(bytes, size, at, record.wideSource, record.source);
   NameAt(bytes, size, at, record.wideComputer, record.computer);
   at = head.StringOffset;
-  record.strings.resize(head.NumStrings);
-  for (std::u16string& text : record.strings) TextAt(bytes, size, at, text);
+  record.strings.clear();
+  record.copies.clear();
+  record.copies.reserve(head.NumStrings);  // the views of the copies stay valid
+  for (WORD i = 0; i < head.NumStrings; ++i) record.strings.push_back(StringAt(bytes, size, at, record.copies));
 }
 
 // The message files a source registered under a log, ";"-separated.
@@ -258,7 +293,7 @@ void Message(SourceModules& sources, const Record& record, std::string& text) {
   static std::vector<DWORD_PTR> inserts;
   static std::vector<char16_t> formatted(0x10000);
   inserts.clear();
-  for (const std::u16string& s : record.strings) inserts.push_back(reinterpret_cast<DWORD_PTR>(s.c_str()));
+  for (std::u16string_view s : record.strings) inserts.push_back(reinterpret_cast<DWORD_PTR>(s.data()));
   for (HMODULE module : sources.Of(record.source)) {
     DWORD length = ztl::os::FormatMessageFromArray(FORMAT_MESSAGE_FROM_HMODULE, module, record.id, 0,
                                                    formatted.data(), static_cast<DWORD>(formatted.size()),
