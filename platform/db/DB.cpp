@@ -338,8 +338,38 @@ void TDataSet::Last() {
   Fire(afterScroll_);
 }
 
-void TDataSet::Next() { MoveBy(1); }
+// A scan's step: with no scroll events to fire, only the moving itself and
+// what the links hear of it are left.
+void TDataSet::Next() {
+  if (beforeScroll_ || afterScroll_) {
+    MoveBy(1);
+    return;
+  }
+  CheckBrowseMode();
+  if (MoveForward(1) != 0) DataEvent(deDataSetScroll, 1);
+}
+
 void TDataSet::Prior() { MoveBy(-1); }
+
+int TDataSet::MoveForward(int distance) {
+  int moved = 0;
+  size_t target = current_;
+  while (moved < distance) {
+    if (uniDirectional_ ? FetchNext() : (target + 1 < rows_->rows.size() || FetchNext())) {
+      ++target;
+      ++moved;
+    } else {
+      eof_ = true;
+      break;
+    }
+  }
+  if (moved > 0) {
+    if (!uniDirectional_) LoadRow(target);
+    bof_ = false;
+    if (moved == distance) eof_ = false;
+  }
+  return moved;
+}
 
 int TDataSet::MoveBy(int distance) {
   CheckBrowseMode();
@@ -348,21 +378,7 @@ int TDataSet::MoveBy(int distance) {
   Fire(beforeScroll_);
   int moved = 0;
   if (distance > 0) {
-    size_t target = current_;
-    while (moved < distance) {
-      if (uniDirectional_ ? FetchNext() : (target + 1 < rows_->rows.size() || FetchNext())) {
-        ++target;
-        ++moved;
-      } else {
-        eof_ = true;
-        break;
-      }
-    }
-    if (moved > 0) {
-      if (!uniDirectional_) LoadRow(target);
-      bof_ = false;
-      if (moved == distance) eof_ = false;
-    }
+    moved = MoveForward(distance);
   } else {
     const size_t back = std::min(current_, static_cast<size_t>(-static_cast<int64_t>(distance)));
     moved = -static_cast<int>(back);
