@@ -215,6 +215,8 @@ class ZTL_PLATFORM_API TDataSet : public TComponent {
   friend class TField;
   friend class TDataSource;
   void SetState(TDataSetState value);
+  // DataEvent's work once there is something to note or someone to tell.
+  [[gnu::noinline, gnu::visibility("hidden")]] void Deliver(TDataEvent Event, intptr_t Info);
   void FieldChanged(TField* field);
   void NotifySources(TDataEvent Event, intptr_t Info);
   void DoClose(bool notify);
