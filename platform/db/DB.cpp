@@ -346,11 +346,11 @@ void TDataSet::Last() {
 // A scan's step: with no scroll events to fire, only the moving itself and
 // what the links hear of it are left.
 void TDataSet::Next() {
+  CheckBrowseMode();
   if (beforeScroll_ || afterScroll_) {
-    MoveBy(1);
+    MoveInBrowseMode(1);
     return;
   }
-  CheckBrowseMode();
   if (MoveForward(1) != 0) DataEvent(deDataSetScroll, 1);
 }
 
@@ -378,6 +378,10 @@ int TDataSet::MoveForward(int distance) {
 
 int TDataSet::MoveBy(int distance) {
   CheckBrowseMode();
+  return MoveInBrowseMode(distance);
+}
+
+int TDataSet::MoveInBrowseMode(int distance) {
   if (distance == 0) return 0;
   if (distance < 0 && uniDirectional_) DatabaseError("Operation not allowed on a unidirectional dataset");
   Fire(beforeScroll_);

@@ -225,6 +225,8 @@ class ZTL_PLATFORM_API TDataSet : public TComponent {
   // Moves up to distance (> 0) records on, reading rows as needed; sets Eof
   // when it stops short. Gives the number moved.
   [[gnu::visibility("hidden")]] int MoveForward(int distance);
+  // MoveBy once a pending edit is finished.
+  int MoveInBrowseMode(int distance);
   [[gnu::visibility("hidden")]] bool FetchNext();
   size_t RowCount() const;
   [[gnu::visibility("hidden")]] void LoadRow(size_t index);
