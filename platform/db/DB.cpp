@@ -149,6 +149,13 @@ void TDataSet::SetState(TDataSetState value) {
 }
 
 void TDataSet::DataEvent(TDataEvent Event, intptr_t Info) {
+  // Nothing to note and nobody to tell, as for every step of a scan that no
+  // source follows: back without a stack frame.
+  if (Event != deFieldChange && disableCount_ == 0 && dataSources_.empty()) return;
+  Deliver(Event, Info);
+}
+
+void TDataSet::Deliver(TDataEvent Event, intptr_t Info) {
   if (Event == deFieldChange) {
     FieldChanged(reinterpret_cast<TField*>(Info));
   } else if (Event == deLayoutChange && disableCount_ > 0) {
@@ -158,9 +165,7 @@ void TDataSet::DataEvent(TDataEvent Event, intptr_t Info) {
   NotifySources(Event, Info);
 }
 
-// These two apart from DataEvent, which every move calls twice: a dataset
-// that no source follows pays for a few tests, not for a stack frame and the
-// copy of the list.
+// Deliver's two parts, kept apart so that it stays small.
 void TDataSet::FieldChanged(TField* field) {
   modified_ = true;
   if (field->onChange_) field->onChange_(field);
@@ -338,31 +343,51 @@ void TDataSet::Last() {
   Fire(afterScroll_);
 }
 
-void TDataSet::Next() { MoveBy(1); }
+// A scan's step: with no scroll events to fire, only the moving itself and
+// what the links hear of it are left.
+void TDataSet::Next() {
+  CheckBrowseMode();
+  if (beforeScroll_ || afterScroll_) {
+    MoveInBrowseMode(1);
+    return;
+  }
+  if (MoveForward(1) != 0) DataEvent(deDataSetScroll, 1);
+}
+
 void TDataSet::Prior() { MoveBy(-1); }
+
+int TDataSet::MoveForward(int distance) {
+  int moved = 0;
+  size_t target = current_;
+  while (moved < distance) {
+    if (uniDirectional_ ? FetchNext() : (target + 1 < rows_->rows.size() || FetchNext())) {
+      ++target;
+      ++moved;
+    } else {
+      eof_ = true;
+      break;
+    }
+  }
+  if (moved > 0) {
+    if (!uniDirectional_) LoadRow(target);
+    bof_ = false;
+    if (moved == distance) eof_ = false;
+  }
+  return moved;
+}
 
 int TDataSet::MoveBy(int distance) {
   CheckBrowseMode();
+  return MoveInBrowseMode(distance);
+}
+
+int TDataSet::MoveInBrowseMode(int distance) {
   if (distance == 0) return 0;
   if (distance < 0 && uniDirectional_) DatabaseError("Operation not allowed on a unidirectional dataset");
   Fire(beforeScroll_);
   int moved = 0;
   if (distance > 0) {
-    size_t target = current_;
-    while (moved < distance) {
-      if (uniDirectional_ ? FetchNext() : (target + 1 < rows_->rows.size() || FetchNext())) {
-        ++target;
-        ++moved;
-      } else {
-        eof_ = true;
-        break;
-      }
-    }
-    if (moved > 0) {
-      if (!uniDirectional_) LoadRow(target);
-      bof_ = false;
-      if (moved == distance) eof_ = false;
-    }
+    moved = MoveForward(distance);
   } else {
     const size_t back = std::min(current_, static_cast<size_t>(-static_cast<int64_t>(distance)));
     moved = -static_cast<int>(back);

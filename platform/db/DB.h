@@ -215,18 +215,27 @@ class ZTL_PLATFORM_API TDataSet : public TComponent {
   friend class TField;
   friend class TDataSource;
   void SetState(TDataSetState value);
+  // DataEvent's work once there is something to note or someone to tell.
+  [[gnu::noinline, gnu::visibility("hidden")]] void Deliver(TDataEvent Event, intptr_t Info);
   void FieldChanged(TField* field);
   void NotifySources(TDataEvent Event, intptr_t Info);
   void DoClose(bool notify);
-  bool FetchNext();
+  // The steps of a scan, kept out of the library's exports so that the
+  // compiler may call them directly or inline them.
+  // Moves up to distance (> 0) records on, reading rows as needed; sets Eof
+  // when it stops short. Gives the number moved.
+  [[gnu::visibility("hidden")]] int MoveForward(int distance);
+  // MoveBy once a pending edit is finished.
+  int MoveInBrowseMode(int distance);
+  [[gnu::visibility("hidden")]] bool FetchNext();
   size_t RowCount() const;
-  void LoadRow(size_t index);
+  [[gnu::visibility("hidden")]] void LoadRow(size_t index);
   void FetchAll();
   const TVariant& CurrentValue(int index) const;
   const TVariant* StoredValue(int index) const;
   void StoreValue(int index, const TVariant& value);
   void BeginEditing(TDataSetState editState, bool append);
-  void CheckActive() const;
+  [[gnu::visibility("hidden")]] void CheckActive() const;
   void PrepareWrite();
   void Fire(const TDataSetNotifyEvent& event) {
     if (event) event(this);
@@ -262,6 +271,8 @@ class ZTL_PLATFORM_API TDataSet : public TComponent {
 };
 
 inline const TVariant& TDataSet::CurrentValue(int index) const {
+  // A scan's case first.
+  if (state_ == dsBrowse && hasRecord_) return record_.Values[static_cast<size_t>(index)];
   if (state_ == dsEdit || state_ == dsInsert) return editBuffer_.Values[static_cast<size_t>(index)];
   if (!hasRecord_ || state_ == dsInactive) return null_;
   return record_.Values[static_cast<size_t>(index)];

@@ -63,22 +63,26 @@ void TDataSet::RowStore::Clear() {
 }
 
 const char* TDataSet::RowStore::Pack(const TRecordBuffer& record) {
-  // Room for the longest form; what is not used goes back to the block.
+  // Room for the longest form of all but the texts, whose bytes are added
+  // as they come (one pass over the row); what is not used goes back.
   size_t room = MaxNumber + record.Values.size() * (1 + MaxNumber);
-  for (const TVariant& v : record.Values)
-    if (v.VarType() == varString) room += v.StringRef().size();
-  char* const start = Reserve(room);
+  char* start = Reserve(room);
   char* out = start;
   PutNumber(out, Zigzag(record.Key));
   for (const TVariant& v : record.Values) {
-    *out++ = static_cast<char>(v.VarType());
-    switch (v.VarType()) {
+    const TVarType type = v.VarType();
+    *out++ = static_cast<char>(type);
+    switch (type) {
       case varInteger: PutNumber(out, Zigzag(v.AsInteger())); break;
       case varDouble:
       case varDate: PutRaw(out, v.AsFloat()); break;
       case varBoolean: *out++ = v.AsBoolean() ? 1 : 0; break;
       case varString: {
         const String& text = v.StringRef();
+        const auto written = static_cast<size_t>(out - start);
+        start = Extend(start, written, room, text.size());
+        out = start + written;
+        room += text.size();
         PutNumber(out, text.size());
         std::memcpy(out, text.data(), text.size());
         out += text.size();
@@ -110,6 +114,12 @@ void TDataSet::RowStore::Unpack(const char* in, size_t count, TRecordBuffer& rec
       default: v = TVariant(); break;
     }
   }
+}
+
+char* TDataSet::RowStore::MoveToNewBlock(const char* start, size_t written, size_t room) {
+  char* const moved = ReserveInNewBlock(room);
+  std::memcpy(moved, start, written);
+  return moved;
 }
 
 char* TDataSet::RowStore::ReserveInNewBlock(size_t size) {

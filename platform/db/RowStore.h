@@ -35,9 +35,9 @@ struct TDataSet::RowStore {
     bool empty() const { return size_ == 0; }
     const char*& operator[](size_t index) { return chunks_[index / ChunkSize][index % ChunkSize]; }
     const char* operator[](size_t index) const { return chunks_[index / ChunkSize][index % ChunkSize]; }
+    // Inline but for the rare new chunk: a scan calls it for every row.
     void push_back(const char* row) {
-      if (size_ == chunks_.size() * ChunkSize)
-        chunks_.push_back(std::make_unique_for_overwrite<const char*[]>(ChunkSize));
+      if (size_ == chunks_.size() * ChunkSize) AddChunk();
       chunks_[size_ / ChunkSize][size_ % ChunkSize] = row;
       ++size_;
     }
@@ -57,6 +57,7 @@ struct TDataSet::RowStore {
 
    private:
     static constexpr size_t ChunkSize = 8192;
+    [[gnu::noinline]] void AddChunk() { chunks_.push_back(std::make_unique_for_overwrite<const char*[]>(ChunkSize)); }
     std::vector<std::unique_ptr<const char*[]>> chunks_;
     size_t size_ = 0;
   };
@@ -78,6 +79,19 @@ struct TDataSet::RowStore {
     return place;
   }
   char* ReserveInNewBlock(size_t size);
+  // Adds more bytes to the reservation of room bytes at start, whose first
+  // written bytes the row has filled. Gives where the row now starts: one
+  // that no longer fits its block moves to a new one.
+  char* Extend(char* start, size_t written, size_t room, size_t more) {
+    // The reservation is the block's tail, unless it filled the block or has
+    // a block of its own (used_ is then the block size).
+    if (used_ + more <= BlockSize) {
+      used_ += more;
+      return start;
+    }
+    return MoveToNewBlock(start, written, room + more);
+  }
+  char* MoveToNewBlock(const char* start, size_t written, size_t room);
   // Gives back the end of the last reservation; a row in a block of its own
   // (or one that filled its block) keeps it.
   void Release(size_t unused) {

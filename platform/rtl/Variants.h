@@ -43,7 +43,14 @@ class ZTL_PLATFORM_API TVariant {
   }
   void SetString(const char* data, size_t size) {
     type_ = varString;
-    str_.assign(data, size);
+    // Appending to the emptied text spares assign's general case, which
+    // also serves a source inside the text itself; that one keeps it.
+    if (reinterpret_cast<uintptr_t>(data) - reinterpret_cast<uintptr_t>(str_.data()) <= str_.capacity()) {
+      str_.assign(data, size);
+      return;
+    }
+    str_.clear();
+    str_.append(data, size);
   }
 
   TVarType VarType() const { return type_; }

@@ -116,6 +116,32 @@ TEST_F(DataLinkOrder, Scrolling) {
   EXPECT_EQ(During([&] { table.Refresh(); }), "CheckBrowseMode, DataSetChanged, DS:DataChange(nil)");
 }
 
+// The dataset's scroll events, in the order the links hear them.
+class ScrollEvents : public TObject {
+ public:
+  ScrollEvents(std::vector<String>& log, TDataSet& ds) : log_(log) {
+    ds.SetBeforeScroll(MakeMethod<&ScrollEvents::BeforeScroll>(this));
+    ds.SetAfterScroll(MakeMethod<&ScrollEvents::AfterScroll>(this));
+  }
+  void BeforeScroll(TDataSet*) { log_.push_back("BeforeScroll"); }
+  void AfterScroll(TDataSet*) { log_.push_back("AfterScroll"); }
+
+ private:
+  std::vector<String>& log_;
+};
+
+TEST_F(DataLinkOrder, ScrollEventsAroundNext) {
+  table.Open();
+  ScrollEvents scroll(log, table);
+  EXPECT_EQ(During([&] { table.Next(); }),
+            "CheckBrowseMode, BeforeScroll, DataSetScrolled(1), DS:DataChange(nil), AfterScroll");
+  table.Last();
+  EXPECT_EQ(During([&] { table.Next(); }), "CheckBrowseMode, BeforeScroll") << "no move, no AfterScroll";
+  table.SetAfterScroll(nullptr);
+  table.Prior();
+  EXPECT_EQ(During([&] { table.Next(); }), "CheckBrowseMode, BeforeScroll, DataSetScrolled(1), DS:DataChange(nil)");
+}
+
 TEST_F(DataLinkOrder, EditFieldChangePostCancel) {
   table.Open();
   EXPECT_EQ(During([&] { table.Edit(); }),

@@ -292,6 +292,37 @@ TEST_F(SQLiteDataSets, KeptRowsComeBackAsTheyWereRead) {
   EXPECT_EQ(table.RecordCount(), Rows);
 }
 
+// Texts of a few hundred kilobytes: many a row does not fit what is left of
+// the block it began in and moves on whole to the next.
+TEST_F(SQLiteDataSets, KeptRowsOfLargeTextsComeBackWhole) {
+  constexpr int Rows = 40;
+  connection.ExecSQL(
+      "CREATE TABLE Wide (Id INTEGER PRIMARY KEY, Head TEXT, Body TEXT, Tail INTEGER);"
+      "WITH RECURSIVE s(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM s WHERE i < 40) "
+      "INSERT INTO Wide SELECT i, 'head ' || i, substr(hex(zeroblob(150000 + i * 997)), 1, 150000 + i * 997 - i) "
+      "|| char(64 + i % 26), i * 7 FROM s");
+  auto bodySize = [](int i) { return static_cast<size_t>(150000 + i * 997 - i + 1); };
+  table.SetTableName("Wide");
+  table.Open();
+  for (int i = 1; i <= Rows; ++i) {
+    ASSERT_EQ(table.Fields()[2]->AsString().size(), bodySize(i));
+    table.Next();
+  }
+  ASSERT_TRUE(table.Eof());
+  for (int i = Rows; i >= 1; --i) {
+    SCOPED_TRACE(i);
+    ASSERT_EQ(table.RecNo(), i);
+    EXPECT_EQ(table.Fields()[0]->AsInteger(), i);
+    EXPECT_EQ(table.Fields()[1]->AsString(), "head " + std::to_string(i));
+    const String& body = table.Fields()[2]->AsString();
+    ASSERT_EQ(body.size(), bodySize(i));
+    EXPECT_EQ(body.find_first_not_of('0'), body.size() - 1);
+    EXPECT_EQ(body.back(), static_cast<char>(64 + i % 26));
+    EXPECT_EQ(table.Fields()[3]->AsInteger(), i * 7);
+    table.Prior();
+  }
+}
+
 TEST_F(SQLiteDataSets, ConnectingToWhatIsNoDatabaseRaises) {
   TSQLiteConnection broken(nullptr);
   broken.SetDatabaseName(dir.File("missing-folder/x.db"));

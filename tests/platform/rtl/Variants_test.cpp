@@ -68,5 +68,21 @@ TEST(Variants, IsoDateTimeTextRoundTrips) {
   EXPECT_FALSE(TryISOToDateTime("2001-01-02 03:04:05x", back));
 }
 
+// A record buffer read again takes each text in place, wherever it comes
+// from: the variant's own text too.
+TEST(Variants, SetStringTakesTextFromAnywhereItsOwnIncluded) {
+  TVariant v;
+  v.SetString("a text longer than what fits inline", 35);
+  v.SetString(v.StringRef().data(), 6);
+  EXPECT_EQ(v.StringRef(), "a text");
+  v.SetString("again, a text longer than what fits inline", 42);
+  v.SetString(v.StringRef().data() + 9, 4);
+  EXPECT_EQ(v.StringRef(), "text");
+  v.SetInteger(7);
+  v.SetString("", 0);
+  EXPECT_EQ(v.VarType(), varString);
+  EXPECT_EQ(v.AsString(), "");
+}
+
 }  // namespace
 }  // namespace ztl
