@@ -216,7 +216,7 @@ class ZTL_PLATFORM_API TDataSet : public TComponent {
   friend class TDataSource;
   void SetState(TDataSetState value);
   // DataEvent's work once there is something to note or someone to tell.
-  [[gnu::noinline, gnu::visibility("hidden")]] void Deliver(TDataEvent Event, intptr_t Info);
+  [[gnu::noinline]] ZTL_LOCAL void Deliver(TDataEvent Event, intptr_t Info);
   void FieldChanged(TField* field);
   void NotifySources(TDataEvent Event, intptr_t Info);
   void DoClose(bool notify);
@@ -224,18 +224,18 @@ class ZTL_PLATFORM_API TDataSet : public TComponent {
   // compiler may call them directly or inline them.
   // Moves up to distance (> 0) records on, reading rows as needed; sets Eof
   // when it stops short. Gives the number moved.
-  [[gnu::visibility("hidden")]] int MoveForward(int distance);
+  ZTL_LOCAL int MoveForward(int distance);
   // MoveBy once a pending edit is finished.
   int MoveInBrowseMode(int distance);
-  [[gnu::visibility("hidden")]] bool FetchNext();
+  ZTL_LOCAL bool FetchNext();
   size_t RowCount() const;
-  [[gnu::visibility("hidden")]] void LoadRow(size_t index);
+  ZTL_LOCAL void LoadRow(size_t index);
   void FetchAll();
   const TVariant& CurrentValue(int index) const;
   const TVariant* StoredValue(int index) const;
   void StoreValue(int index, const TVariant& value);
   void BeginEditing(TDataSetState editState, bool append);
-  [[gnu::visibility("hidden")]] void CheckActive() const;
+  ZTL_LOCAL void CheckActive() const;
   void PrepareWrite();
   void Fire(const TDataSetNotifyEvent& event) {
     if (event) event(this);

@@ -7,14 +7,18 @@
 // that uses it (a template whose code address is compared across modules).
 //
 // Macros only: nothing here runs.
+// ZTL_LOCAL keeps a member of an exported class that only its library calls
+// out of the exported surface, so that the library calls it directly.
 #if defined(_WIN32)
 #define ZTL_DLL_EXPORT __declspec(dllexport)
 #define ZTL_DLL_IMPORT __declspec(dllimport)
 #define ZTL_VISIBLE
+#define ZTL_LOCAL
 #else
 #define ZTL_DLL_EXPORT __attribute__((visibility("default")))
 #define ZTL_DLL_IMPORT __attribute__((visibility("default")))
 #define ZTL_VISIBLE __attribute__((visibility("default")))
+#define ZTL_LOCAL __attribute__((visibility("hidden")))
 #endif
 
 #if defined(ZTL_STATIC)
