@@ -129,8 +129,13 @@ int TryTake(const std::vector<std::shared_ptr<KernelObject>>& objects, bool all,
   for (size_t i = 0; i < objects.size(); ++i) {
     if (objects[i]->Signaled()) {
       if (!all) {
-        objects[i]->Acquire();
-        return static_cast<int>(i);
+        // The lowest index signalled, as Windows answers: testing one
+        // object may have signalled an earlier one meanwhile (notifications
+        // of one folder share what they read).
+        size_t lowest = 0;
+        while (lowest < i && !objects[lowest]->Signaled()) ++lowest;
+        objects[lowest]->Acquire();
+        return static_cast<int>(lowest);
       }
     } else {
       idle.push_back({objects[i]->WaitDescriptor(), POLLIN, 0});
